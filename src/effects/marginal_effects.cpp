@@ -1,0 +1,214 @@
+#include "effects/marginal_effects.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+#include "numerics/normal.hpp"
+#include "numerics/panic.hpp"
+
+namespace quillon {
+namespace {
+
+// Running sums over the observations, before division by n.
+struct EffectSums {
+  std::size_t k;
+  std::vector<double> ame;       // K
+  std::vector<double> jacobian;  // K x K, row-major: d ame_r / d beta_c
+
+  explicit EffectSums(std::size_t k) : k(k), ame(k, 0.0), jacobian(k * k, 0.0) {}
+  double& jac(std::size_t r, std::size_t c) { return jacobian[r * k + c]; }
+};
+
+// Per-chunk sums, each formed from 0.0 over the chunk's rows in order.
+struct ChunkSums {
+  std::size_t k;
+  double density = 0.0;            // sum phi_i
+  std::vector<double> index_xphi;  // K: sum (q_i x_il) phi_i
+  // For each binary regressor b, with q1/q0 the index at x_ij = 1 / 0:
+  std::vector<double> cdf1, cdf0, pdf1;  // sum Phi(q1_i), sum Phi(q0_i), sum phi(q1_i)
+  std::vector<double> pdf_diff_x;        // B x K: sum (phi(q1_i) - phi(q0_i)) x_il
+
+  ChunkSums(std::size_t k, std::size_t binaries)
+      : k(k),
+        index_xphi(k, 0.0),
+        cdf1(binaries, 0.0),
+        cdf0(binaries, 0.0),
+        pdf1(binaries, 0.0),
+        pdf_diff_x(binaries * k, 0.0) {}
+};
+
+// One visit of the chunk's rows, forming every sum that the effects of the
+// chunk need. Sums that do not depend on the regressor being differentiated
+// are formed once and shared by all of them.
+ChunkSums sum_chunk(const MatrixView& rows, const std::vector<double>& beta,
+                    const std::vector<std::size_t>& binary) {
+  const NormalDistribution normal{0.0, 1.0};
+  const std::size_t k = beta.size();
+  ChunkSums sums(k, binary.size());
+  RowReader read(rows);
+  for (std::size_t i = 0; i < rows.rows; ++i) {
+    const double* x = read(i);
+    double q = 0.0;
+    for (std::size_t j = 0; j < k; ++j) q = q + x[j] * beta[j];
+    const double phi = normal.pdf(q);
+    sums.density = sums.density + phi;
+    for (std::size_t l = 0; l < k; ++l) sums.index_xphi[l] = sums.index_xphi[l] + (q * x[l]) * phi;
+
+    for (std::size_t b = 0; b < binary.size(); ++b) {
+      const std::size_t j = binary[b];
+      const double q1 = q + (1.0 - x[j]) * beta[j];
+      const double q0 = q + (-x[j]) * beta[j];
+      const double p1 = normal.pdf(q1);
+      const double p0 = normal.pdf(q0);
+      sums.cdf1[b] = sums.cdf1[b] + normal.cdf(q1);
+      sums.cdf0[b] = sums.cdf0[b] + normal.cdf(q0);
+      sums.pdf1[b] = sums.pdf1[b] + p1;
+      double* diff = sums.pdf_diff_x.data() + b * k;
+      const double d = p1 - p0;
+      for (std::size_t l = 0; l < k; ++l) diff[l] = diff[l] + d * x[l];
+    }
+  }
+  return sums;
+}
+
+void add_chunk(EffectSums& total, const ChunkSums& chunk, const std::vector<double>& beta,
+               const std::vector<std::size_t>& binary, const std::vector<bool>& continuous) {
+  const std::size_t k = beta.size();
+  for (std::size_t b = 0; b < binary.size(); ++b) {
+    const std::size_t j = binary[b];
+    total.ame[j] = (chunk.cdf1[b] - chunk.cdf0[b]) + total.ame[j];
+    const double* diff = chunk.pdf_diff_x.data() + b * k;
+    for (std::size_t l = 0; l < k; ++l) {
+      const double term = l == j ? chunk.pdf1[b] : diff[l];
+      total.jac(j, l) = term + total.jac(j, l);
+    }
+  }
+  for (std::size_t c = 0; c < k; ++c) {
+    if (!continuous[c]) continue;
+    const double b = beta[c];
+    total.ame[c] = chunk.density * b + total.ame[c];
+    for (std::size_t l = 0; l < k; ++l) {
+      const double slope = b * chunk.index_xphi[l];
+      const double term = l == c ? chunk.density - slope : -slope;
+      total.jac(c, l) = term + total.jac(c, l);
+    }
+  }
+}
+
+std::vector<double> delta_method_std_errors(const Matrix& jacobian, const MatrixView& cov) {
+  const std::size_t k = jacobian.rows();
+  if (cov.rows != k || cov.cols != k) {
+    panic("covariance is " + std::to_string(cov.rows) + " x " + std::to_string(cov.cols) +
+          " but there are " + std::to_string(k) + " coefficients");
+  }
+  // V = (J C) J'; only its diagonal is needed, and each diagonal entry is
+  // summed exactly as in the full product.
+  Matrix jc(k, k);
+  for (std::size_t r = 0; r < k; ++r) {
+    for (std::size_t c = 0; c < k; ++c) {
+      double sum = 0.0;
+      for (std::size_t l = 0; l < k; ++l) sum = sum + jacobian(r, l) * cov(l, c);
+      jc(r, c) = sum;
+    }
+  }
+  std::vector<double> se(k);
+  for (std::size_t r = 0; r < k; ++r) {
+    double variance = 0.0;
+    for (std::size_t c = 0; c < k; ++c) variance = variance + jc(r, c) * jacobian(r, c);
+    se[r] = std::sqrt(variance > 0.0 ? variance : 0.0);
+  }
+  return se;
+}
+
+}  // namespace
+
+bool is_intercept_name(std::string_view name) {
+  // Full Unicode lower-casing maps no character outside ASCII onto the
+  // letters of these two words (the only non-ASCII character that lowers to
+  // a plain ASCII letter is the Kelvin sign, to 'k'), so an ASCII case
+  // folding of the UTF-8 bytes decides the same.
+  auto equals_folded = [name](std::string_view word) {
+    if (name.size() != word.size()) return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+      char c = name[i];
+      if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+      if (c != word[i]) return false;
+    }
+    return true;
+  };
+  return equals_folded("intercept") || equals_folded("const");
+}
+
+std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names) {
+  std::vector<std::size_t> positions;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (is_intercept_name(names[i])) positions.push_back(i);
+  }
+  return positions;
+}
+
+std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
+                                     const std::vector<std::size_t>& intercepts) {
+  std::vector<std::size_t> positions;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (std::binary_search(intercepts.begin(), intercepts.end(), i)) continue;
+    if (i >= exog.cols) {
+      panic("regressor name " + std::to_string(i) + " has no column: exog has " +
+            std::to_string(exog.cols) + " columns");
+    }
+    bool binary = true;
+    for (std::size_t r = 0; r < exog.rows && binary; ++r) {
+      const double v = exog(r, i);
+      binary = v == 0.0 || v == 1.0;
+    }
+    if (binary) positions.push_back(i);
+  }
+  return positions;
+}
+
+MarginalEffects average_marginal_effects(const VectorView& beta_view, const MatrixView& cov,
+                                         const MatrixView& exog,
+                                         const std::vector<std::string>& names,
+                                         std::optional<std::uint64_t> chunk_size) {
+  const std::size_t n = exog.rows;
+  const std::size_t k = exog.cols;
+  MarginalEffects result;
+  result.intercept_indices = find_intercepts(names);
+  const std::vector<std::size_t> binary = find_binary(exog, names, result.intercept_indices);
+
+  std::vector<bool> continuous(k, true);
+  for (std::size_t i : result.intercept_indices) {
+    if (i < k) continuous[i] = false;
+  }
+  for (std::size_t i : binary) continuous[i] = false;
+
+  std::vector<double> beta(beta_view.size);
+  for (std::size_t j = 0; j < beta.size(); ++j) beta[j] = beta_view[j];
+
+  EffectSums total(k);
+  const std::uint64_t step = chunk_size.value_or(n);
+  if (step == 0 && n > 0) panic("chunk size 0 cannot advance through the observations");
+  for (std::size_t start = 0; start < n;) {
+    if (beta.size() != k) {
+      panic("params has " + std::to_string(beta.size()) + " values but exog has " +
+            std::to_string(k) + " columns");
+    }
+    const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(step, n - start));
+    add_chunk(total, sum_chunk(exog.row_range(start, count), beta, binary), beta, binary,
+              continuous);
+    start += count;
+  }
+
+  const double nobs = static_cast<double>(n);
+  result.effects.resize(k);
+  Matrix jacobian(k, k);
+  for (std::size_t r = 0; r < k; ++r) {
+    result.effects[r] = total.ame[r] / nobs;
+    for (std::size_t c = 0; c < k; ++c) jacobian(r, c) = total.jac(r, c) / nobs;
+  }
+  result.std_errors = delta_method_std_errors(jacobian, cov);
+  return result;
+}
+
+}  // namespace quillon

@@ -1,0 +1,43 @@
+// Average marginal effects of a probit model with delta-method standard
+// errors, accumulated over chunks of observations.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "numerics/matrix.hpp"
+
+namespace quillon {
+
+// True for "const" and "intercept" in any letter case.
+bool is_intercept_name(std::string_view name);
+
+// Positions of the intercepts, by name, ascending.
+std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names);
+
+// Positions (not intercepts) whose n values in X are all exactly 0.0 or 1.0.
+// Panics when a name has no column in X.
+std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
+                                     const std::vector<std::size_t>& intercepts);
+
+struct MarginalEffects {
+  std::vector<double> effects;     // K values; intercept positions hold 0 (NaN when n = 0)
+  std::vector<double> std_errors;  // K values, never NaN or negative
+  std::vector<std::size_t> intercept_indices;
+};
+
+// Effects of every regressor of X (n x K) for coefficients beta (K) with
+// covariance cov (K x K): the average derivative of the response probability
+// for continuous regressors, the average change from 0 to 1 for binary ones.
+// Rows are taken chunk_size at a time (all at once when absent; at least 1).
+// Inconsistent sizes panic.
+MarginalEffects average_marginal_effects(const VectorView& beta, const MatrixView& cov,
+                                         const MatrixView& exog,
+                                         const std::vector<std::string>& names,
+                                         std::optional<std::uint64_t> chunk_size);
+
+}  // namespace quillon

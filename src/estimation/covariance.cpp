@@ -1,0 +1,71 @@
+#include "estimation/covariance.hpp"
+
+#include <cassert>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+
+#include "estimation/diagnostics.hpp"
+#include "numerics/invert.hpp"
+
+namespace quillon {
+namespace {
+
+// m[r][c] = u[r] u[c] + m[r][c] for every r, c.
+void add_outer_product(Matrix& m, const double* __restrict u) {
+  const std::size_t k = m.cols();
+  for (std::size_t r = 0; r < k; ++r) {
+    const double ur = u[r];
+    double* __restrict row = m.row(r);
+    for (std::size_t c = 0; c < k; ++c) row[c] = ur * u[c] + row[c];
+  }
+}
+
+}  // namespace
+
+Matrix classical_covariance(const ProbitData& data, const std::vector<double>& beta) {
+  const std::optional<Matrix> h_inv = invert_matrix(data.hessian(beta).view());
+  if (!h_inv) {
+    write_diagnostic("Hessian singular => using identity for Cov\n");
+    return Matrix::identity(data.nparams());
+  }
+  Matrix a = *h_inv;
+  for (std::size_t r = 0; r < a.rows(); ++r) {
+    for (std::size_t c = 0; c < a.cols(); ++c) a(r, c) = -a(r, c);
+  }
+  return a;
+}
+
+Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
+  Matrix m(data.nparams(), data.nparams());
+  data.for_each_score(beta, [&](std::size_t, const double* s) { add_outer_product(m, s); });
+  return m;
+}
+
+Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
+                          const std::vector<std::string>& keys) {
+  assert(keys.size() == data.nobs());
+  const std::size_t k = data.nparams();
+  // Cluster key -> row of `sums`; the keys outlive the map.
+  std::unordered_map<std::string_view, std::size_t> row_of;
+  std::vector<double> sums;
+  data.for_each_score(beta, [&](std::size_t i, const double* s) {
+    const auto [entry, inserted] = row_of.try_emplace(keys[i], row_of.size());
+    if (inserted) sums.resize(sums.size() + k, 0.0);
+    double* u = sums.data() + entry->second * k;
+    for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
+  });
+  Matrix result(row_of.size(), k);
+  std::copy(sums.begin(), sums.end(), result.row(0));
+  return result;
+}
+
+Matrix cluster_cross_product(const Matrix& sums) {
+  Matrix m(sums.cols(), sums.cols());
+  for (std::size_t g = 0; g < sums.rows(); ++g) add_outer_product(m, sums.row(g));
+  return m;
+}
+
+Matrix sandwich(const Matrix& a, const Matrix& m) { return multiply(multiply(a, m), a); }
+
+}  // namespace quillon

@@ -1,0 +1,33 @@
+// Covariance estimators of the probit estimates: classical, robust (HC0)
+// and cluster-robust sandwiches, without small-sample factors.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "estimation/probit.hpp"
+#include "numerics/matrix.hpp"
+
+namespace quillon {
+
+// A = -H^-1 at beta: the inverse of the observed information. When the
+// Hessian has no inverse, a diagnostic goes to standard error and A is the
+// identity.
+Matrix classical_covariance(const ProbitData& data, const std::vector<double>& beta);
+
+// M = sum_i s_i s_i' over the per-observation scores s_i = lambda_i x_i.
+Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta);
+
+// Per-cluster score sums u_g = sum of s_i over the observations whose key is
+// g, each summed in observation order from 0.0; one row per cluster, in the
+// order in which the clusters are first seen, so results are reproducible.
+Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
+                          const std::vector<std::string>& keys);
+
+// M = sum_g u_g u_g' over the rows of the cluster sums, in row order.
+Matrix cluster_cross_product(const Matrix& sums);
+
+// (A M) A.
+Matrix sandwich(const Matrix& a, const Matrix& m);
+
+}  // namespace quillon

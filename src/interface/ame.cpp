@@ -1,0 +1,91 @@
+// ame: arguments -> the fitted model's arrays, read in place -> effects and
+// standard errors -> pandas DataFrame.
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "effects/data_frame.hpp"
+#include "effects/marginal_effects.hpp"
+#include "effects/result_table.hpp"
+#include "interface/arguments.hpp"
+#include "interface/arrays.hpp"
+#include "interface/entries.hpp"
+#include "interface/panic.hpp"
+#include "interface/py_ref.hpp"
+
+namespace quillon {
+namespace {
+
+constexpr std::array<const char*, 2> kParameters = {"probit_model", "chunk_size"};
+constexpr Signature kSignature{"ame", kParameters, 1};
+
+int convert_chunk_size(PyObject* obj, std::optional<std::uint64_t>& chunk_size) {
+  if (convert_count(obj, "chunk_size", chunk_size) < 0) return -1;
+  if (chunk_size == 0u) {
+    PyErr_SetString(PyExc_ValueError, "chunk_size must be at least 1, got 0");
+    return -1;
+  }
+  return 0;
+}
+
+// The arrays and names of the fitted model, as read from Python; the arrays
+// are referenced for the length of the call and read in place.
+struct FittedModel {
+  PyRef params;
+  PyRef cov_params;
+  PyRef exog;
+  std::vector<std::string> exog_names;
+};
+
+// attribute `name` of the object held by `owner`
+PyRef attribute(const PyRef& owner, const char* name) {
+  return PyRef(PyObject_GetAttrString(owner.get(), name));
+}
+
+int read_model(PyObject* probit_model, FittedModel& fitted) {
+  const PyRef results = PyRef::borrow(probit_model);
+  fitted.params = attribute(results, "params");
+  if (!fitted.params || downcast_array(fitted.params.get(), 1) < 0) return -1;
+
+  const PyRef cov_method = attribute(results, "cov_params");
+  if (!cov_method) return -1;
+  fitted.cov_params = PyRef(PyObject_CallNoArgs(cov_method.get()));
+  if (!fitted.cov_params || downcast_array(fitted.cov_params.get(), 2) < 0) return -1;
+
+  const PyRef model_for_names = attribute(results, "model");
+  if (!model_for_names) return -1;
+  const PyRef names = attribute(model_for_names, "exog_names");
+  if (!names || names_from_python(names.get(), fitted.exog_names) < 0) return -1;
+
+  const PyRef model_for_exog = attribute(results, "model");
+  if (!model_for_exog) return -1;
+  fitted.exog = attribute(model_for_exog, "exog");
+  if (!fitted.exog || downcast_array(fitted.exog.get(), 2) < 0) return -1;
+  return 0;
+}
+
+PyObject* marginal_effects_table(PyObject* probit_model, std::optional<std::uint64_t> chunk_size) {
+  FittedModel fitted;
+  if (read_model(probit_model, fitted) < 0) return nullptr;
+  const ArrayRead params = read_array(fitted.params.get());
+  const ArrayRead cov = read_array(fitted.cov_params.get());
+  const ArrayRead exog = read_array(fitted.exog.get());
+  const MarginalEffects effects = average_marginal_effects(
+      params.view.column(0), cov.view, exog.view, fitted.exog_names, chunk_size);
+  return to_data_frame(build_table(effects, fitted.exog_names));
+}
+
+}  // namespace
+
+PyObject* ame(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard_native([&]() -> PyObject* {
+    std::array<PyObject*, kParameters.size()> bound;
+    if (bind_arguments(kSignature, args, nargs, kwnames, bound) < 0) return nullptr;
+    std::optional<std::uint64_t> chunk_size;
+    if (convert_chunk_size(bound[1], chunk_size) < 0) return nullptr;
+    return marginal_effects_table(bound[0], chunk_size);
+  });
+}
+
+}  // namespace quillon

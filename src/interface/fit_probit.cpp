@@ -1,0 +1,123 @@
+// fit_probit: arguments -> owned arrays -> Newton-Raphson -> covariance ->
+// results object.
+#include <array>
+#include <optional>
+#include <string>
+
+#include "estimation/covariance.hpp"
+#include "estimation/probit.hpp"
+#include "interface/arguments.hpp"
+#include "interface/arrays.hpp"
+#include "interface/entries.hpp"
+#include "interface/panic.hpp"
+#include "interface/result_types.hpp"
+#include "numerics/cluster_keys.hpp"
+
+namespace quillon {
+namespace {
+
+constexpr std::array<const char*, 6> kParameters = {"endog_py", "exog_py", "max_iter",
+                                                    "tol",      "robust",  "cluster_vars"};
+constexpr Signature kSignature{"fit_probit", kParameters, 2};
+
+struct FitArguments {
+  PyObject* endog_py = nullptr;
+  PyObject* exog_py = nullptr;
+  std::optional<std::uint64_t> max_iter;
+  std::optional<double> tol;
+  std::optional<bool> robust;
+  PyObject* cluster_vars = nullptr;  // nullptr when absent or None
+};
+
+int convert_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
+                      FitArguments& out) {
+  std::array<PyObject*, kParameters.size()> bound;
+  if (bind_arguments(kSignature, args, nargs, kwnames, bound) < 0) return -1;
+  out.endog_py = bound[0];
+  out.exog_py = bound[1];
+  if (check_array_argument(out.exog_py, 2) < 0) return prefix_argument_error("exog_py");
+  if (convert_count(bound[2], "max_iter", out.max_iter) < 0) return -1;
+  if (convert_real(bound[3], "tol", out.tol) < 0) return -1;
+  if (convert_flag(bound[4], "robust", out.robust) < 0) return -1;
+  out.cluster_vars = bound[5] == Py_None ? nullptr : bound[5];
+  return 0;
+}
+
+// Every row of X beyond the outcome's length is ignored, but X must have a row
+// for every observation.
+int check_rows(const OwnedArray& endog, const OwnedArray& exog) {
+  if (exog.extents[0] >= endog.extents[0]) return 0;
+  PyErr_Format(PyExc_ValueError,
+               "exog has %zu rows but endog has %zu elements; exog needs a row for every "
+               "observation",
+               exog.extents[0], endog.extents[0]);
+  return -1;
+}
+
+// The cluster-robust middle factor, or nullopt with an exception set when
+// cluster_vars is not a 2-D float64 array with a row per observation.
+std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<double>& beta,
+                                     PyObject* cluster_vars) {
+  if (downcast_array(cluster_vars, 2) < 0) return std::nullopt;
+  const OwnedArray clusters = copy_matrix(read_array(cluster_vars).view);
+  if (clusters.extents[0] != data.nobs()) {
+    PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
+                 clusters.extents[0], data.nobs());
+    return std::nullopt;
+  }
+  const std::vector<std::string> keys = build_cluster_keys(clusters.matrix());
+  return cluster_cross_product(cluster_score_sums(data, beta, keys));
+}
+
+PyObject* fit(const FitArguments& arguments) {
+  OwnedArray endog;
+  if (read_endog(arguments.endog_py, endog) < 0) return nullptr;
+  OwnedArray exog = copy_matrix(read_array(arguments.exog_py).view);
+  if (check_rows(endog, exog) < 0) return nullptr;
+
+  // The fit reads the owned copies in place; they become the model's arrays
+  // at the end.
+  const ProbitData data{endog.vector(), exog.matrix()};
+  ProbitFit fit = newton_raphson(data, arguments.max_iter, arguments.tol);
+
+  Matrix covariance = classical_covariance(data, fit.params);
+  if (arguments.robust.value_or(false)) {
+    std::optional<Matrix> middle;
+    if (arguments.cluster_vars == nullptr) {
+      middle = score_cross_product(data, fit.params);
+    } else {
+      middle = cluster_middle(data, fit.params, arguments.cluster_vars);
+      if (!middle) return nullptr;
+    }
+    covariance = sandwich(covariance, *middle);
+  }
+
+  const std::size_t k = data.nparams();
+  ResultsRecord record;
+  record.params = PyRef(to_numpy(OwnedArray::from_vector(std::move(fit.params))));
+  if (!record.params) return nullptr;
+  record.cov_params = PyRef(to_numpy(OwnedArray::from_matrix(std::move(covariance))));
+  if (!record.cov_params) return nullptr;
+  record.model.exog = PyRef(to_numpy(std::move(exog)));
+  if (!record.model.exog) return nullptr;
+  record.model.endog = PyRef(to_numpy(std::move(endog)));
+  if (!record.model.endog) return nullptr;
+  record.model.exog_names.reserve(k);
+  for (std::size_t j = 0; j < k; ++j) record.model.exog_names.push_back("x" + std::to_string(j));
+  record.loglike = fit.loglike;
+  record.iterations = fit.iterations;
+  record.converged = fit.converged;
+  return new_results_object(std::move(record));
+}
+
+}  // namespace
+
+PyObject* fit_probit(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+  return guard_native([&]() -> PyObject* {
+    FitArguments arguments;
+    if (convert_arguments(args, nargs, kwnames, arguments) < 0) return nullptr;
+    return fit(arguments);
+  });
+}
+
+}  // namespace quillon

@@ -1,0 +1,46 @@
+#include "interface/panic.hpp"
+
+#include <string>
+#include <string_view>
+
+#include "estimation/diagnostics.hpp"
+
+namespace quillon {
+namespace {
+
+// Created on first use and kept for the life of the process.
+PyObject* panic_type = nullptr;
+
+PyObject* panic_exception_type() {
+  if (panic_type == nullptr) {
+    panic_type = PyErr_NewExceptionWithDoc(
+        "quillon.PanicException",
+        "Raised when quillon detects a broken internal invariant. It derives from "
+        "BaseException, not Exception, so that it is not silently caught.",
+        PyExc_BaseException, nullptr);
+  }
+  return panic_type;
+}
+
+// The source path from src/ on, which is what a report needs to say.
+std::string_view module_path(const char* file) {
+  const std::string_view path(file);
+  const std::size_t at = path.rfind("src/");
+  return at == std::string_view::npos ? path : path.substr(at);
+}
+
+}  // namespace
+
+PyObject* raise_panic(const Panic& failure) {
+  write_diagnostic("quillon panicked at " + std::string(module_path(failure.where.file_name())) +
+                   ":" + std::to_string(failure.where.line()) + ":\n" + failure.message + "\n");
+  PyObject* type = panic_exception_type();
+  if (type != nullptr) PyErr_SetString(type, failure.message.c_str());
+  return nullptr;
+}
+
+PyObject* raise_unexpected_exception() {
+  return raise_panic(Panic{"unexpected native exception", std::source_location::current()});
+}
+
+}  // namespace quillon

@@ -1,0 +1,40 @@
+// PanicException: how a call ends when an internal invariant breaks.
+//
+// Native code throws Panic; the entry points catch it, print a short report
+// to standard error and raise PanicException, a direct subclass of
+// BaseException so that ordinary `except Exception` handlers let it through.
+#pragma once
+
+#include <Python.h>
+
+#include "numerics/panic.hpp"
+
+namespace quillon {
+
+// Reports the failure on standard error and sets PanicException with the
+// message. Always returns nullptr, for `return raise_panic(...)`.
+PyObject* raise_panic(const Panic& failure);
+
+// Runs an entry point's body, turning C++ exceptions into Python ones:
+// Panic into PanicException, std::bad_alloc into MemoryError.
+template <class Body>
+PyObject* guard_native(Body&& body) noexcept;
+
+PyObject* raise_unexpected_exception();
+
+}  // namespace quillon
+
+#include <new>
+
+template <class Body>
+PyObject* quillon::guard_native(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (const Panic& failure) {
+    return raise_panic(failure);
+  } catch (const std::bad_alloc&) {
+    return PyErr_NoMemory();
+  } catch (...) {
+    return raise_unexpected_exception();
+  }
+}

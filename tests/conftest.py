@@ -1,0 +1,50 @@
+"""Shared fixtures: the real data sets that sit beside the repository and a
+small seeded probit design."""
+
+from pathlib import Path
+
+import numpy as np
+import pandas as pd
+import pytest
+
+DATA_DIR = Path(__file__).resolve().parents[1].parent / "shared" / "data"
+
+
+@pytest.fixture(scope="session")
+def data_dir():
+    if not DATA_DIR.is_dir():
+        pytest.skip(f"data directory {DATA_DIR} not found")
+    return DATA_DIR
+
+
+@pytest.fixture(scope="session")
+def admissions(data_dir):
+    """UCLA graduate admissions: admit (0/1), gre, gpa, rank (1-4)."""
+    return pd.read_csv(data_dir / "admissions.csv")
+
+
+@pytest.fixture(scope="session")
+def mroz(data_dir):
+    """Mroz (1987) labour-force participation; '.' marks a missing value."""
+    return pd.read_csv(data_dir / "mroz.csv", na_values=".")
+
+
+def make_design(n=200, seed=0):
+    """Constant, two continuous regressors and a 0/1 dummy, with a probit outcome."""
+    rng = np.random.default_rng(seed)
+    X = np.column_stack(
+        [
+            np.ones(n),
+            rng.normal(size=n),
+            rng.uniform(-2.0, 2.0, size=n),
+            (rng.random(n) < 0.4).astype(float),
+        ]
+    )
+    beta = np.array([0.3, 0.8, -0.5, 0.6])
+    y = (X @ beta + rng.normal(size=n) > 0).astype(float)
+    return y, X
+
+
+@pytest.fixture
+def design():
+    return make_design()
