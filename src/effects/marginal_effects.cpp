@@ -38,6 +38,26 @@ struct ChunkSums {
         pdf_diff_x(binaries * k, 0.0) {}
 };
 
+// Phi and phi at the index with a binary regressor set to 1 and to 0:
+// q1 = q + (1 - x_j) b and q0 = q + (-x_j) b.
+struct Shifted {
+  double cdf1, cdf0, pdf1, pdf0;
+};
+
+Shifted shifted_index(const NormalDistribution& normal, double q, double xj, double b,
+                      double pdf_here, double cdf_here) {
+  const double q1 = q + (1.0 - xj) * b;
+  const double q0 = q + (-xj) * b;
+  if (std::isfinite(b)) {
+    // One of the two shifts is (+-0) * b = +-0, which leaves q unchanged
+    // (up to the sign of a zero q, where Phi and phi agree), so its values
+    // are the row's own.
+    if (xj == 1.0) return {cdf_here, normal.cdf(q0), pdf_here, normal.pdf(q0)};
+    if (xj == 0.0) return {normal.cdf(q1), cdf_here, normal.pdf(q1), pdf_here};
+  }
+  return {normal.cdf(q1), normal.cdf(q0), normal.pdf(q1), normal.pdf(q0)};
+}
+
 // One visit of the chunk's rows, forming every sum that the effects of the
 // chunk need. Sums that do not depend on the regressor being differentiated
 // are formed once and shared by all of them.
@@ -55,17 +75,17 @@ ChunkSums sum_chunk(const MatrixView& rows, const std::vector<double>& beta,
     sums.density = sums.density + phi;
     for (std::size_t l = 0; l < k; ++l) sums.index_xphi[l] = sums.index_xphi[l] + (q * x[l]) * phi;
 
+    // Phi(q) once per row: with the regressor at its own value (0 or 1) the
+    // shifted index is q itself, bit for bit, whenever beta_j is finite.
+    const double cdf_here = binary.empty() ? 0.0 : normal.cdf(q);
     for (std::size_t b = 0; b < binary.size(); ++b) {
       const std::size_t j = binary[b];
-      const double q1 = q + (1.0 - x[j]) * beta[j];
-      const double q0 = q + (-x[j]) * beta[j];
-      const double p1 = normal.pdf(q1);
-      const double p0 = normal.pdf(q0);
-      sums.cdf1[b] = sums.cdf1[b] + normal.cdf(q1);
-      sums.cdf0[b] = sums.cdf0[b] + normal.cdf(q0);
-      sums.pdf1[b] = sums.pdf1[b] + p1;
+      const Shifted s = shifted_index(normal, q, x[j], beta[j], phi, cdf_here);
+      sums.cdf1[b] = sums.cdf1[b] + s.cdf1;
+      sums.cdf0[b] = sums.cdf0[b] + s.cdf0;
+      sums.pdf1[b] = sums.pdf1[b] + s.pdf1;
       double* diff = sums.pdf_diff_x.data() + b * k;
-      const double d = p1 - p0;
+      const double d = s.pdf1 - s.pdf0;
       for (std::size_t l = 0; l < k; ++l) diff[l] = diff[l] + d * x[l];
     }
   }
@@ -150,21 +170,31 @@ std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names) 
 
 std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
                                      const std::vector<std::size_t>& intercepts) {
-  std::vector<std::size_t> positions;
+  std::vector<std::size_t> candidates;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (std::binary_search(intercepts.begin(), intercepts.end(), i)) continue;
     if (i >= exog.cols) {
       panic("regressor name " + std::to_string(i) + " has no column: exog has " +
             std::to_string(exog.cols) + " columns");
     }
-    bool binary = true;
-    for (std::size_t r = 0; r < exog.rows && binary; ++r) {
-      const double v = exog(r, i);
-      binary = v == 0.0 || v == 1.0;
-    }
-    if (binary) positions.push_back(i);
+    candidates.push_back(i);
   }
-  return positions;
+  // One pass over the rows, in memory order for a row-major X, dropping a
+  // column at its first value other than 0.0 and 1.0.
+  constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
+  for (std::size_t r = 0; r < exog.rows && !candidates.empty(); ++r) {
+    const double* row = exog.row_start(r);
+    bool dropped = false;
+    for (std::size_t& i : candidates) {
+      const double v = row[static_cast<std::ptrdiff_t>(i) * exog.col_stride];
+      if (!(v == 0.0 || v == 1.0)) {
+        i = kDropped;
+        dropped = true;
+      }
+    }
+    if (dropped) std::erase(candidates, kDropped);
+  }
+  return candidates;
 }
 
 MarginalEffects average_marginal_effects(const VectorView& beta_view, const MatrixView& cov,

@@ -23,11 +23,11 @@ void add_outer_product(Matrix& m, const double* __restrict u) {
 
 }  // namespace
 
-Matrix classical_covariance(const ProbitData& data, const std::vector<double>& beta) {
-  const std::optional<Matrix> h_inv = invert_matrix(data.hessian(beta).view());
+Matrix classical_covariance(const Matrix& hessian) {
+  const std::optional<Matrix> h_inv = invert_matrix(hessian.view());
   if (!h_inv) {
     write_diagnostic("Hessian singular => using identity for Cov\n");
-    return Matrix::identity(data.nparams());
+    return Matrix::identity(hessian.rows());
   }
   Matrix a = *h_inv;
   for (std::size_t r = 0; r < a.rows(); ++r) {

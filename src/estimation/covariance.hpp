@@ -10,10 +10,10 @@
 
 namespace quillon {
 
-// A = -H^-1 at beta: the inverse of the observed information. When the
-// Hessian has no inverse, a diagnostic goes to standard error and A is the
-// identity.
-Matrix classical_covariance(const ProbitData& data, const std::vector<double>& beta);
+// A = -H^-1 for the Hessian H at the estimates: the inverse of the observed
+// information. When H has no inverse, a diagnostic goes to standard error
+// and A is the identity.
+Matrix classical_covariance(const Matrix& hessian);
 
 // M = sum_i s_i s_i' over the per-observation scores s_i = lambda_i x_i.
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta);

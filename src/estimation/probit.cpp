@@ -11,24 +11,132 @@
 namespace quillon {
 namespace {
 
-using probit_detail::generalised_residual;
-using probit_detail::linear_index;
-using probit_detail::Residual;
 using probit_detail::sign_of_outcome;
 
-void add_score_term(std::vector<double>& g, const double* x, double lambda) {
-  for (std::size_t j = 0; j < g.size(); ++j) g[j] = x[j] * lambda + g[j];
-}
+// Observations are taken in blocks of this many rows, so that each element
+// of the Hessian is loaded and stored once per block rather than once per
+// observation. Within the block the element is still updated observation by
+// observation, in index order: the results do not depend on the blocking.
+constexpr std::size_t kBlock = 4;
 
-// H[j][l] -= (x_j w) x_l for every j, l.
-void add_hessian_term(Matrix& h, const double* __restrict x, double w) {
-  const std::size_t k = h.cols();
+// Which sums one sweep forms.
+enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4 };
+
+struct SweepOutput {
+  double loglike = 0.0;
+  double* score = nullptr;    // k values, zeroed by the caller
+  double* hessian = nullptr;  // k x k row-major
+};
+
+// Rows are copied into buffers padded with zeros to a whole number of these
+// doubles, so that the Hessian update runs over full vector registers only.
+constexpr std::size_t kLanes = 4;
+
+// H[j][l] = H[j][l] - (x_bj w_b) x_bl for the block's observations b in
+// order, for every j < k and every l < padded width (the padding columns
+// of H collect zeros and are never read).
+template <std::size_t kRows>
+[[gnu::always_inline]] inline void subtract_weighted_outer(double* __restrict h, std::size_t k,
+                                                           std::size_t width,
+                                                           const double* __restrict x,
+                                                           const double* w) {
   for (std::size_t j = 0; j < k; ++j) {
-    const double a = x[j] * w;
-    double* __restrict row = h.row(j);
-    for (std::size_t l = 0; l < k; ++l) row[l] = row[l] - a * x[l];
+    double a[kRows];
+    for (std::size_t b = 0; b < kRows; ++b) a[b] = x[b * width + j] * w[b];
+    double* __restrict row = h + j * width;
+    for (std::size_t l0 = 0; l0 < width; l0 += kLanes) {
+      for (std::size_t l = l0; l < l0 + kLanes; ++l) {
+        double v = row[l];
+        for (std::size_t b = 0; b < kRows; ++b) v = v - a[b] * x[b * width + l];
+        row[l] = v;
+      }
+    }
   }
 }
+
+template <unsigned kWhat>
+[[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
+                                         SweepOutput& out) {
+  constexpr bool kDerivatives = (kWhat & (kScore | kHessian)) != 0;
+  const std::size_t n = data.nobs();
+  const std::size_t k = data.nparams();
+  const std::size_t width = (k + kLanes - 1) / kLanes * kLanes;
+  const MatrixView& x_all = data.exog;
+  // The block's rows, each padded with zeros to `width`.
+  std::vector<double> rows_buffer(kBlock * width, 0.0);
+  // The Hessian with rows padded likewise.
+  std::vector<double> h((kWhat & kHessian) != 0 ? k * width : 0, 0.0);
+  double* __restrict x = rows_buffer.data();
+  double loglike = 0.0;
+
+  for (std::size_t start = 0; start < n; start += kBlock) {
+    const std::size_t rows = std::min(kBlock, n - start);
+    double eta[kBlock];
+    for (std::size_t b = 0; b < rows; ++b) {
+      const double* src = x_all.row_start(start + b);
+      double* dst = x + b * width;
+      for (std::size_t j = 0; j < k; ++j)
+        dst[j] = src[static_cast<std::ptrdiff_t>(j) * x_all.col_stride];
+      eta[b] = 0.0;
+    }
+    // x_i . beta for the block's rows side by side: independent chains.
+    for (std::size_t j = 0; j < k; ++j) {
+      for (std::size_t b = 0; b < rows; ++b) eta[b] = eta[b] + x[b * width + j] * beta[j];
+    }
+
+    double lambda[kBlock];
+    double w[kBlock];
+    for (std::size_t b = 0; b < rows; ++b) {
+      const double q = sign_of_outcome(data.endog[start + b]);
+      const double z = q * eta[b];
+      const double p = clip_probability(data.normal.cdf(z));
+      if constexpr ((kWhat & kLogLikelihood) != 0) loglike = loglike + std::log(p);
+      if constexpr (kDerivatives) {
+        lambda[b] = (q * data.normal.pdf(z)) / p;
+        w[b] = (eta[b] + lambda[b]) * lambda[b];
+      }
+    }
+
+    if constexpr ((kWhat & kScore) != 0) {
+      for (std::size_t j = 0; j < k; ++j) {
+        double g = out.score[j];
+        for (std::size_t b = 0; b < rows; ++b) g = x[b * width + j] * lambda[b] + g;
+        out.score[j] = g;
+      }
+    }
+    if constexpr ((kWhat & kHessian) != 0) {
+      if (rows == kBlock) {
+        subtract_weighted_outer<kBlock>(h.data(), k, width, x, w);
+      } else {
+        for (std::size_t b = 0; b < rows; ++b) {
+          subtract_weighted_outer<1>(h.data(), k, width, x + b * width, w + b);
+        }
+      }
+    }
+  }
+  out.loglike = loglike;
+  if constexpr ((kWhat & kHessian) != 0) {
+    for (std::size_t j = 0; j < k; ++j) {
+      std::copy(h.data() + j * width, h.data() + j * width + k, out.hessian + j * k);
+    }
+  }
+}
+
+// The sweeps, each compiled for wider vector units as well and chosen at run
+// time. Vector lanes only ever hold different elements of one update, never
+// parts of one sum, and no multiply-add is fused, so every variant gives the
+// same bits.
+#define QUILLON_SWEEP(name, what)                                     \
+  [[gnu::target_clones("avx512f", "avx2", "default")]] void name(     \
+      const ProbitData& data, const double* beta, SweepOutput& out) { \
+    sweep<what>(data, beta, out);                                     \
+  }
+QUILLON_SWEEP(sweep_loglike, kLogLikelihood)
+QUILLON_SWEEP(sweep_score, kScore)
+QUILLON_SWEEP(sweep_hessian, kHessian)
+QUILLON_SWEEP(sweep_score_hessian, kScore | kHessian)
+QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
+#undef QUILLON_SWEEP
 
 void require_rows(const ProbitData& data) {
   assert(data.exog.rows >= data.endog.size);
@@ -39,51 +147,43 @@ void require_rows(const ProbitData& data) {
 
 double ProbitData::log_likelihood(const std::vector<double>& beta) const {
   require_rows(*this);
-  RowReader rows(exog);
-  double ll = 0.0;
-  for (std::size_t i = 0; i < nobs(); ++i) {
-    const double q = sign_of_outcome(endog[i]);
-    const double z = q * linear_index(rows(i), beta);
-    ll = ll + std::log(clip_probability(normal.cdf(z)));
-  }
-  return ll;
+  SweepOutput out;
+  sweep_loglike(*this, beta.data(), out);
+  return out.loglike;
 }
 
 std::vector<double> ProbitData::score(const std::vector<double>& beta) const {
   require_rows(*this);
-  RowReader rows(exog);
   std::vector<double> g(nparams(), 0.0);
-  for (std::size_t i = 0; i < nobs(); ++i) {
-    const double* x = rows(i);
-    add_score_term(g, x, generalised_residual(normal, endog[i], x, beta).lambda);
-  }
+  SweepOutput out{0.0, g.data(), nullptr};
+  sweep_score(*this, beta.data(), out);
   return g;
 }
 
 Matrix ProbitData::hessian(const std::vector<double>& beta) const {
   require_rows(*this);
-  RowReader rows(exog);
   Matrix h(nparams(), nparams());
-  for (std::size_t i = 0; i < nobs(); ++i) {
-    const double* x = rows(i);
-    const Residual r = generalised_residual(normal, endog[i], x, beta);
-    add_hessian_term(h, x, (r.eta + r.lambda) * r.lambda);
-  }
+  SweepOutput out{0.0, nullptr, h.row(0)};
+  sweep_hessian(*this, beta.data(), out);
   return h;
 }
 
 void ProbitData::score_and_hessian(const std::vector<double>& beta, std::vector<double>& g,
                                    Matrix& h) const {
   require_rows(*this);
-  RowReader rows(exog);
   g.assign(nparams(), 0.0);
   h = Matrix(nparams(), nparams());
-  for (std::size_t i = 0; i < nobs(); ++i) {
-    const double* x = rows(i);
-    const Residual r = generalised_residual(normal, endog[i], x, beta);
-    add_score_term(g, x, r.lambda);
-    add_hessian_term(h, x, (r.eta + r.lambda) * r.lambda);
-  }
+  SweepOutput out{0.0, g.data(), h.row(0)};
+  sweep_score_hessian(*this, beta.data(), out);
+}
+
+ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
+  require_rows(*this);
+  ProbitEvaluation e{0.0, std::vector<double>(nparams(), 0.0), Matrix(nparams(), nparams())};
+  SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
+  sweep_all(*this, beta.data(), out);
+  e.loglike = out.loglike;
+  return e;
 }
 
 Matrix ProbitData::score_matrix(const std::vector<double>& beta) const {
@@ -103,15 +203,13 @@ ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> ma
 
   ProbitFit fit;
   fit.params.assign(k, 0.0);
-  fit.loglike = data.log_likelihood(fit.params);
+  ProbitEvaluation current = data.evaluate(fit.params);
+  fit.loglike = current.loglike;
 
-  std::vector<double> g;
-  Matrix h;
   std::vector<double> next(k);
   for (std::uint64_t t = 0; t < passes; ++t) {
     fit.iterations = t;
-    data.score_and_hessian(fit.params, g, h);
-    const std::optional<Matrix> h_inv = invert_matrix(h.view());
+    const std::optional<Matrix> h_inv = invert_matrix(current.hessian.view());
     if (!h_inv) {
       write_diagnostic("Hessian near singular at iteration " + std::to_string(t) + "\n");
       break;
@@ -120,18 +218,20 @@ ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> ma
     for (std::size_t r = 0; r < k; ++r) {
       const double* inv_row = h_inv->row(r);
       double delta = 0.0;
-      for (std::size_t c = 0; c < k; ++c) delta = delta + inv_row[c] * g[c];
+      for (std::size_t c = 0; c < k; ++c) delta = delta + inv_row[c] * current.score[c];
       next[r] = fit.params[r] - delta;
     }
-    const double ll_next = data.log_likelihood(next);
-    const double change = std::fabs(ll_next - fit.loglike);
+    ProbitEvaluation at_next = data.evaluate(next);
+    const double change = std::fabs(at_next.loglike - fit.loglike);
     fit.params.swap(next);
-    fit.loglike = ll_next;
+    fit.loglike = at_next.loglike;
+    current = std::move(at_next);
     if (tolerance > change) {
       fit.converged = true;
       break;
     }
   }
+  fit.hessian = std::move(current.hessian);
   return fit;
 }
 

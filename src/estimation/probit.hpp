@@ -26,6 +26,13 @@ inline double clip_probability(double p) {
   return p;
 }
 
+// The log-likelihood, score and Hessian at one point.
+struct ProbitEvaluation {
+  double loglike = 0.0;
+  std::vector<double> score;
+  Matrix hessian;
+};
+
 // The read-only data of one fit: the outcome y (n values) and the regressors
 // X (at least n rows, k columns). Rows of X beyond n take no part in the fit.
 // The views do not own their memory: the caller keeps y and X alive.
@@ -43,10 +50,12 @@ struct ProbitData {
   std::vector<double> score(const std::vector<double>& beta) const;
   // H = -sum_i w_i x_i x_i'
   Matrix hessian(const std::vector<double>& beta) const;
-  // score() and hessian() from a single sweep over the observations, with
-  // results identical to the separate calls bit for bit.
+  // score() and hessian() from a single sweep over the observations.
   void score_and_hessian(const std::vector<double>& beta, std::vector<double>& score,
                          Matrix& hessian) const;
+  // All three from a single sweep. Every sum is formed exactly as by the
+  // separate operations, so the results agree with them bit for bit.
+  ProbitEvaluation evaluate(const std::vector<double>& beta) const;
   // Row i is lambda_i x_i (n x k): the per-observation scores.
   Matrix score_matrix(const std::vector<double>& beta) const;
   // Calls visit(i, s) for i = 0 .. n-1 in order, s pointing at the k values
@@ -61,12 +70,17 @@ struct ProbitFit {
   double loglike = 0.0;
   std::uint64_t iterations = 0;  // 0-based index of the last pass started
   bool converged = false;
+  Matrix hessian;  // hessian(params), as formed by the iteration's last sweep
 };
 
 // Newton-Raphson from beta = 0 with full steps; absent options take the
 // defaults (35 passes, tolerance 1e-06). Stops when tol > |change of the
 // log-likelihood|, when the passes run out, or when the Hessian cannot be
 // inverted (reported on standard error).
+//
+// Each point is evaluated by one sweep that forms the log-likelihood, score
+// and Hessian together: the score and Hessian of a new point serve the next
+// pass, and those of the final point the covariance.
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,
                          std::optional<double> tol);
 

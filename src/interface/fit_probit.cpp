@@ -80,7 +80,8 @@ PyObject* fit(const FitArguments& arguments) {
   const ProbitData data{endog.vector(), exog.matrix()};
   ProbitFit fit = newton_raphson(data, arguments.max_iter, arguments.tol);
 
-  Matrix covariance = classical_covariance(data, fit.params);
+  // The iteration's last sweep formed the Hessian at the estimates.
+  Matrix covariance = classical_covariance(fit.hessian);
   if (arguments.robust.value_or(false)) {
     std::optional<Matrix> middle;
     if (arguments.cluster_vars == nullptr) {
