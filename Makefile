@@ -10,22 +10,28 @@ CMAKE := $(VENV)/bin/cmake
 CTEST := $(VENV)/bin/ctest
 # A second environment with the oldest supported NumPy (1.x) and pandas.
 VENV_NUMPY1 ?= .venv-numpy1
+# The module built with AddressSanitizer and UndefinedBehaviorSanitizer.
+VENV_SANITIZE ?= .venv-sanitize
 
 # CPython 3.10 is the reference interpreter: the newest 3.10 that pyenv has
 # installed, else a python3.10 on PATH that runs (a pyenv shim may not).
 PYTHON310 ?= $(shell ls -d "$${PYENV_ROOT:-$$HOME/.pyenv}"/versions/3.10*/bin/python3.10 2>/dev/null | \
   sort -V | tail -n 1 | grep . || (python3.10 -c '' 2>/dev/null && command -v python3.10))
+# The newest CPython that pyenv has: the same abi3 wheel must serve it too.
+PYTHON_NEWEST ?= $(shell ls -d "$${PYENV_ROOT:-$$HOME/.pyenv}"/versions/3.*/bin/python3 2>/dev/null | \
+  sort -V | tail -n 1)
+VENV_NEWEST ?= .venv-newest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WERROR ?= ON
 CPP_BUILD := build/cpp
 DIST := build/dist
 
-.PHONY: demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 
 demo: install
 	$(PY) examples/demo.py
 
-test: system-deps cpp-test py-test py-test-numpy1
+test: system-deps cpp-test py-test py-test-numpy1 py-test-newest sanitize
 
 define make_venv
 	@if [ -z "$(PYTHON310)" ]; then \
@@ -76,8 +82,38 @@ py-test-numpy1: install $(VENV_NUMPY1)/bin/python
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
 
+# The whole Python suite against a sanitizer build; the sanitizer runtimes are
+# preloaded because the interpreter itself is not instrumented. CPython keeps
+# memory until exit by design, so leaks are checked by the suite's own
+# memory tests rather than by LeakSanitizer.
+SANITIZER_RUNTIMES = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
+sanitize: $(PY)
+	@test -x $(VENV_SANITIZE)/bin/python || { $(PYTHON310) -m venv $(VENV_SANITIZE) && \
+	  $(VENV_SANITIZE)/bin/python -m pip install --quiet --upgrade pip; }
+	rm -rf build/dist-sanitize
+	$(PIP) wheel --no-build-isolation --no-deps -w build/dist-sanitize \
+	  -Cbuild-dir=build/sanitize -Ccmake.build-type=RelWithDebInfo \
+	  -Ccmake.define.QUILLON_SANITIZE=ON -Ccmake.define.QUILLON_WERROR=$(WERROR) .
+	$(VENV_SANITIZE)/bin/python -m pip install --quiet "$$(ls build/dist-sanitize/quillon-*.whl)[test]"
+	$(VENV_SANITIZE)/bin/python -m pip install --quiet --force-reinstall --no-deps build/dist-sanitize/quillon-*.whl
+	LD_PRELOAD="$(SANITIZER_RUNTIMES)" \
+	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
+	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+	  $(VENV_SANITIZE)/bin/python -m pytest -p no:cacheprovider
+
+# The cp310-abi3 wheel, unchanged, under the newest CPython with the newest
+# NumPy and pandas it supports.
+py-test-newest: wheel
+	@test -n "$(PYTHON_NEWEST)" || { echo "no pyenv CPython found" >&2; exit 1; }
+	@test -x $(VENV_NEWEST)/bin/python || { $(PYTHON_NEWEST) -m venv $(VENV_NEWEST) && \
+	  $(VENV_NEWEST)/bin/python -m pip install --quiet --upgrade pip; }
+	$(VENV_NEWEST)/bin/python -m pip install --quiet --upgrade "$$(ls $(DIST)/quillon-*.whl)[test]"
+	$(VENV_NEWEST)/bin/python -m pip install --quiet --force-reinstall --no-deps $(DIST)/quillon-*.whl
+	$(VENV_NEWEST)/bin/python -c 'import sys; print("CPython", sys.version.split()[0])'
+	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider
+
 format:
 	clang-format -i src/*.cpp src/*/*.cpp src/*/*.hpp tests/cpp/*.cpp
 
 clean:
-	rm -rf build $(VENV) $(VENV_NUMPY1)
+	rm -rf build $(VENV) $(VENV_NUMPY1) $(VENV_SANITIZE) $(VENV_NEWEST)

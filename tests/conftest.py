@@ -1,6 +1,8 @@
 """Shared fixtures: the real data sets that sit beside the repository and a
 small seeded probit design."""
 
+import os
+import sys
 from pathlib import Path
 
 import numpy as np
@@ -48,3 +50,18 @@ def make_design(n=200, seed=0):
 @pytest.fixture
 def design():
     return make_design()
+
+
+def _resident_bytes():
+    with open("/proc/self/statm") as statm:
+        return int(statm.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
+@pytest.fixture
+def resident_bytes():
+    """The process's resident size in bytes, as a function; None where it says
+    nothing about leaks: without /proc, or under AddressSanitizer, whose
+    quarantine keeps freed memory resident on purpose."""
+    if not sys.platform.startswith("linux") or "libasan" in os.environ.get("LD_PRELOAD", ""):
+        return None
+    return _resident_bytes
