@@ -17,7 +17,7 @@ using probit_detail::sign_of_outcome;
 // of the Hessian is loaded and stored once per block rather than once per
 // observation. Within the block the element is still updated observation by
 // observation, in index order: the results do not depend on the blocking.
-constexpr std::size_t kBlock = 4;
+constexpr std::size_t kBlock = 8;
 
 // Which sums one sweep forms.
 enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4 };
