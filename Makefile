@@ -33,21 +33,35 @@ demo: install
 
 test: system-deps cpp-test py-test py-test-numpy1 py-test-newest sanitize
 
+# $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
 define make_venv
-	@if [ -z "$(PYTHON310)" ]; then \
-	  echo "CPython 3.10 not found: install it (pyenv install 3.10) or pass PYTHON310=/path/to/python3.10" >&2; \
+	@if [ -z "$(2)" ]; then \
+	  echo "CPython not found: install it with pyenv, or pass PYTHON310=/path/to/python3.10" >&2; \
 	  exit 1; fi
-	$(PYTHON310) -m venv $(1)
+	$(2) -m venv $(1)
 	$(1)/bin/python -m pip install --quiet --upgrade pip
 endef
 
+# $(call install_wheel,DIR,WHEEL_DIR): the wheel with its runtime and test
+# dependencies, the module reinstalled even when its version is unchanged.
+define install_wheel
+	$(1)/bin/python -m pip install --quiet "$$(ls $(2)/quillon-*.whl)[test]"
+	$(1)/bin/python -m pip install --quiet --force-reinstall --no-deps $(2)/quillon-*.whl
+endef
+
 $(PY):
-	$(call make_venv,$(VENV))
+	$(call make_venv,$(VENV),$(PYTHON310))
 	$(PIP) install scikit-build-core cmake ninja
 
 $(VENV_NUMPY1)/bin/python:
-	$(call make_venv,$(VENV_NUMPY1))
+	$(call make_venv,$(VENV_NUMPY1),$(PYTHON310))
 	$(VENV_NUMPY1)/bin/python -m pip install --quiet -r tests/requirements-numpy1.txt
+
+$(VENV_SANITIZE)/bin/python:
+	$(call make_venv,$(VENV_SANITIZE),$(PYTHON310))
+
+$(VENV_NEWEST)/bin/python:
+	$(call make_venv,$(VENV_NEWEST),$(PYTHON_NEWEST))
 
 # One cp310-abi3 wheel, built incrementally in build/, serves every
 # environment below.
@@ -56,10 +70,8 @@ wheel: $(PY)
 	$(PIP) wheel --no-build-isolation --no-deps -w $(DIST) \
 	  -Ccmake.define.QUILLON_WERROR=$(WERROR) .
 
-# Installs the wheel with its runtime and test dependencies.
 install: wheel
-	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[test]"
-	$(PIP) install --force-reinstall --no-deps $(DIST)/quillon-*.whl
+	$(call install_wheel,$(VENV),$(DIST))
 
 system-deps:
 	@if ! dpkg -s libgtest-dev >/dev/null 2>&1; then \
@@ -75,8 +87,8 @@ cpp-test: $(PY)
 py-test: install
 	$(PY) -m pytest
 
-py-test-numpy1: install $(VENV_NUMPY1)/bin/python
-	$(VENV_NUMPY1)/bin/python -m pip install --quiet --force-reinstall --no-deps $(DIST)/quillon-*.whl
+py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
+	$(call install_wheel,$(VENV_NUMPY1),$(DIST))
 	$(VENV_NUMPY1)/bin/python -m pytest
 
 bench: install
@@ -87,15 +99,12 @@ bench: install
 # memory until exit by design, so leaks are checked by the suite's own
 # memory tests rather than by LeakSanitizer.
 SANITIZER_RUNTIMES = $(shell g++ -print-file-name=libasan.so) $(shell g++ -print-file-name=libubsan.so)
-sanitize: $(PY)
-	@test -x $(VENV_SANITIZE)/bin/python || { $(PYTHON310) -m venv $(VENV_SANITIZE) && \
-	  $(VENV_SANITIZE)/bin/python -m pip install --quiet --upgrade pip; }
+sanitize: $(PY) $(VENV_SANITIZE)/bin/python
 	rm -rf build/dist-sanitize
 	$(PIP) wheel --no-build-isolation --no-deps -w build/dist-sanitize \
 	  -Cbuild-dir=build/sanitize -Ccmake.build-type=RelWithDebInfo \
 	  -Ccmake.define.QUILLON_SANITIZE=ON -Ccmake.define.QUILLON_WERROR=$(WERROR) .
-	$(VENV_SANITIZE)/bin/python -m pip install --quiet "$$(ls build/dist-sanitize/quillon-*.whl)[test]"
-	$(VENV_SANITIZE)/bin/python -m pip install --quiet --force-reinstall --no-deps build/dist-sanitize/quillon-*.whl
+	$(call install_wheel,$(VENV_SANITIZE),build/dist-sanitize)
 	LD_PRELOAD="$(SANITIZER_RUNTIMES)" \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
@@ -103,12 +112,8 @@ sanitize: $(PY)
 
 # The cp310-abi3 wheel, unchanged, under the newest CPython with the newest
 # NumPy and pandas it supports.
-py-test-newest: wheel
-	@test -n "$(PYTHON_NEWEST)" || { echo "no pyenv CPython found" >&2; exit 1; }
-	@test -x $(VENV_NEWEST)/bin/python || { $(PYTHON_NEWEST) -m venv $(VENV_NEWEST) && \
-	  $(VENV_NEWEST)/bin/python -m pip install --quiet --upgrade pip; }
-	$(VENV_NEWEST)/bin/python -m pip install --quiet --upgrade "$$(ls $(DIST)/quillon-*.whl)[test]"
-	$(VENV_NEWEST)/bin/python -m pip install --quiet --force-reinstall --no-deps $(DIST)/quillon-*.whl
+py-test-newest: wheel $(VENV_NEWEST)/bin/python
+	$(call install_wheel,$(VENV_NEWEST),$(DIST))
 	$(VENV_NEWEST)/bin/python -c 'import sys; print("CPython", sys.version.split()[0])'
 	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider
 

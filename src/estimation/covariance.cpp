@@ -1,5 +1,6 @@
 #include "estimation/covariance.hpp"
 
+#include <algorithm>
 #include <cassert>
 #include <optional>
 #include <string_view>
@@ -21,6 +22,21 @@ void add_outer_product(Matrix& m, const double* __restrict u) {
   }
 }
 
+// Calls visit(i, s) for every observation i in order, s pointing at its k
+// scores lambda_i x_i; the observations are taken a range at a time, so that
+// no n x k score matrix is held.
+template <class Visit>
+void for_each_score(const ProbitData& data, const std::vector<double>& beta, Visit&& visit) {
+  constexpr std::size_t kRange = 1024;
+  const std::size_t k = data.nparams();
+  std::vector<double> scores(std::min(kRange, data.nobs()) * k);
+  for (std::size_t first = 0; first < data.nobs(); first += kRange) {
+    const std::size_t count = std::min(kRange, data.nobs() - first);
+    data.rows(first, count).score_rows(beta, scores.data());
+    for (std::size_t i = 0; i < count; ++i) visit(first + i, scores.data() + i * k);
+  }
+}
+
 }  // namespace
 
 Matrix classical_covariance(const Matrix& hessian) {
@@ -38,7 +54,7 @@ Matrix classical_covariance(const Matrix& hessian) {
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
   Matrix m(data.nparams(), data.nparams());
-  data.for_each_score(beta, [&](std::size_t, const double* s) { add_outer_product(m, s); });
+  for_each_score(data, beta, [&](std::size_t, const double* s) { add_outer_product(m, s); });
   return m;
 }
 
@@ -49,7 +65,7 @@ Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& bet
   // Cluster key -> row of `sums`; the keys outlive the map.
   std::unordered_map<std::string_view, std::size_t> row_of;
   std::vector<double> sums;
-  data.for_each_score(beta, [&](std::size_t i, const double* s) {
+  for_each_score(data, beta, [&](std::size_t i, const double* s) {
     const auto [entry, inserted] = row_of.try_emplace(keys[i], row_of.size());
     if (inserted) sums.resize(sums.size() + k, 0.0);
     double* u = sums.data() + entry->second * k;

@@ -11,7 +11,8 @@
 namespace quillon {
 namespace {
 
-using probit_detail::sign_of_outcome;
+// 2 y - 1: +1 for y = 1, -1 for y = 0.
+double sign_of_outcome(double y) { return (y + y) + (-1.0); }
 
 // Observations are taken in blocks of this many rows, so that each element
 // of the Hessian is loaded and stored once per block rather than once per
@@ -20,12 +21,13 @@ using probit_detail::sign_of_outcome;
 constexpr std::size_t kBlock = 8;
 
 // Which sums one sweep forms.
-enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4 };
+enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4, kScoreRows = 8 };
 
 struct SweepOutput {
   double loglike = 0.0;
-  double* score = nullptr;    // k values, zeroed by the caller
-  double* hessian = nullptr;  // k x k row-major
+  double* score = nullptr;       // k values, zeroed by the caller
+  double* hessian = nullptr;     // k x k row-major
+  double* score_rows = nullptr;  // n x k row-major: row i is lambda_i x_i
 };
 
 // Rows are copied into buffers padded with zeros to a whole number of these
@@ -57,7 +59,7 @@ template <std::size_t kRows>
 template <unsigned kWhat>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
                                          SweepOutput& out) {
-  constexpr bool kDerivatives = (kWhat & (kScore | kHessian)) != 0;
+  constexpr bool kDerivatives = (kWhat & (kScore | kHessian | kScoreRows)) != 0;
   const std::size_t n = data.nobs();
   const std::size_t k = data.nparams();
   const std::size_t width = (k + kLanes - 1) / kLanes * kLanes;
@@ -104,6 +106,12 @@ template <unsigned kWhat>
         out.score[j] = g;
       }
     }
+    if constexpr ((kWhat & kScoreRows) != 0) {
+      for (std::size_t b = 0; b < rows; ++b) {
+        double* s = out.score_rows + (start + b) * k;
+        for (std::size_t j = 0; j < k; ++j) s[j] = x[b * width + j] * lambda[b];
+      }
+    }
     if constexpr ((kWhat & kHessian) != 0) {
       if (rows == kBlock) {
         subtract_weighted_outer<kBlock>(h.data(), k, width, x, w);
@@ -136,6 +144,7 @@ QUILLON_SWEEP(sweep_score, kScore)
 QUILLON_SWEEP(sweep_hessian, kHessian)
 QUILLON_SWEEP(sweep_score_hessian, kScore | kHessian)
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
+QUILLON_SWEEP(sweep_score_rows, kScoreRows)
 #undef QUILLON_SWEEP
 
 void require_rows(const ProbitData& data) {
@@ -187,12 +196,16 @@ ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
 }
 
 Matrix ProbitData::score_matrix(const std::vector<double>& beta) const {
-  require_rows(*this);
   Matrix s(nobs(), nparams());
-  for_each_score(beta, [&](std::size_t i, const double* score) {
-    std::copy(score, score + nparams(), s.row(i));
-  });
+  score_rows(beta, s.row(0));
   return s;
+}
+
+void ProbitData::score_rows(const std::vector<double>& beta, double* out) const {
+  require_rows(*this);
+  SweepOutput sweep_out;
+  sweep_out.score_rows = out;
+  sweep_score_rows(*this, beta.data(), sweep_out);
 }
 
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,

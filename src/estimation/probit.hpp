@@ -58,11 +58,15 @@ struct ProbitData {
   ProbitEvaluation evaluate(const std::vector<double>& beta) const;
   // Row i is lambda_i x_i (n x k): the per-observation scores.
   Matrix score_matrix(const std::vector<double>& beta) const;
-  // Calls visit(i, s) for i = 0 .. n-1 in order, s pointing at the k values
-  // of lambda_i x_i; the same numbers as row i of score_matrix(), without
-  // holding n x k of them.
-  template <class Visit>
-  void for_each_score(const std::vector<double>& beta, Visit&& visit) const;
+  // The same rows written to out (n x k, row-major), so that a caller can
+  // take the observations a range at a time into one reused buffer.
+  void score_rows(const std::vector<double>& beta, double* out) const;
+  // The data of observations [first, first + count).
+  ProbitData rows(std::size_t first, std::size_t count) const {
+    const VectorView y{endog.data + static_cast<std::ptrdiff_t>(first) * endog.stride, count,
+                       endog.stride};
+    return {y, exog.row_range(first, count), normal};
+  }
 };
 
 struct ProbitFit {
@@ -83,45 +87,5 @@ struct ProbitFit {
 // pass, and those of the final point the covariance.
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,
                          std::optional<double> tol);
-
-namespace probit_detail {
-
-// x_i . beta, summed over the columns in order from 0.0.
-inline double linear_index(const double* x, const std::vector<double>& beta) {
-  double eta = 0.0;
-  for (std::size_t j = 0; j < beta.size(); ++j) eta = eta + x[j] * beta[j];
-  return eta;
-}
-
-// 2 y - 1: +1 for y = 1, -1 for y = 0.
-inline double sign_of_outcome(double y) { return (y + y) + (-1.0); }
-
-struct Residual {
-  double eta;     // x_i . beta
-  double lambda;  // q phi(q eta) / clip(Phi(q eta)), the generalised residual
-};
-
-inline Residual generalised_residual(const NormalDistribution& normal, double y, const double* x,
-                                     const std::vector<double>& beta) {
-  const double q = sign_of_outcome(y);
-  const double eta = linear_index(x, beta);
-  const double z = q * eta;
-  const double p = clip_probability(normal.cdf(z));
-  return {eta, (q * normal.pdf(z)) / p};
-}
-
-}  // namespace probit_detail
-
-template <class Visit>
-void ProbitData::for_each_score(const std::vector<double>& beta, Visit&& visit) const {
-  RowReader rows(exog);
-  std::vector<double> s(nparams());
-  for (std::size_t i = 0; i < nobs(); ++i) {
-    const double* x = rows(i);
-    const double lambda = probit_detail::generalised_residual(normal, endog[i], x, beta).lambda;
-    for (std::size_t j = 0; j < s.size(); ++j) s[j] = x[j] * lambda;
-    visit(i, static_cast<const double*>(s.data()));
-  }
-}
 
 }  // namespace quillon

@@ -12,7 +12,7 @@
 namespace quillon {
 namespace {
 
-// UTF-8 text of str(obj), or nullopt with the exception cleared.
+// UTF-8 text of str(obj), or "?" (with the exception cleared) when it has none.
 std::string str_of(PyObject* obj) {
   PyRef text(PyObject_Str(obj));
   if (text) {

@@ -7,6 +7,8 @@
 
 #include <Python.h>
 
+#include <new>
+
 #include "numerics/panic.hpp"
 
 namespace quillon {
@@ -15,19 +17,13 @@ namespace quillon {
 // message. Always returns nullptr, for `return raise_panic(...)`.
 PyObject* raise_panic(const Panic& failure);
 
+// PanicException for a C++ exception of no known kind. Returns nullptr.
+PyObject* raise_unexpected_exception();
+
 // Runs an entry point's body, turning C++ exceptions into Python ones:
 // Panic into PanicException, std::bad_alloc into MemoryError.
 template <class Body>
-PyObject* guard_native(Body&& body) noexcept;
-
-PyObject* raise_unexpected_exception();
-
-}  // namespace quillon
-
-#include <new>
-
-template <class Body>
-PyObject* quillon::guard_native(Body&& body) noexcept {
+PyObject* guard_native(Body&& body) noexcept {
   try {
     return body();
   } catch (const Panic& failure) {
@@ -38,3 +34,5 @@ PyObject* quillon::guard_native(Body&& body) noexcept {
     return raise_unexpected_exception();
   }
 }
+
+}  // namespace quillon
