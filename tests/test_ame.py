@@ -184,6 +184,10 @@ ARRAY = "object cannot be converted to 'PyArray<T, D>'"
     ("model.exog_names", ["a", "b", 2, "d"], "'int' object cannot be converted to 'PyString'"),
     ("model.exog", np.zeros((37, 4), np.int64), "'ndarray' " + ARRAY),
     ("model.exog", np.zeros(37), "'ndarray' " + ARRAY),
+    ("params", pd.Series(np.zeros(4, np.float32)), "'Series' " + ARRAY),
+    ("params", pd.DataFrame(np.zeros((4, 1))), "'DataFrame' " + ARRAY),
+    ("cov_params()", pd.DataFrame(np.eye(4)).astype(object), "'DataFrame' " + ARRAY),
+    ("model.exog", pd.Series(np.zeros(37)), "'Series' " + ARRAY),
 ])
 def test_refused_inputs(read, value, message):
     log = []
@@ -208,6 +212,13 @@ def test_arrays_read_in_place_whatever_their_strides():
                     (beta[::-1].copy()[::-1], cov, np.asfortranarray(X)),
                     (beta, cov[::-1].copy()[::-1], X[::-1, ::-1].copy()[::-1, ::-1])]:
         pd.testing.assert_frame_equal(ame(duck(b, c, x, names)), expected, check_exact=True)
+
+
+def test_pandas_inputs_read_through_to_numpy():
+    beta, cov, X, names = seeded()
+    frames = duck(pd.Series(beta, index=names), pd.DataFrame(cov, index=names, columns=names),
+                  pd.DataFrame(X, columns=names), names)
+    pd.testing.assert_frame_equal(ame(frames), ame(duck(beta, cov, X, names)), check_exact=True)
 
 
 # --- which regressors get a row, and of which kind -----------------------------
