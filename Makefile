@@ -25,6 +25,9 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WERROR ?= ON
 CPP_BUILD := build/cpp
 DIST := build/dist
+# Checks of the user guide and the type stub: they do not depend on the
+# interpreter or the NumPy version, so only the main environment runs them.
+DOC_TESTS := tests/docs
 
 .PHONY: py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 
@@ -86,10 +89,11 @@ cpp-test: $(PY)
 
 py-test: install
 	$(PY) -m pytest
+	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 
 py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
 	$(call install_wheel,$(VENV_NUMPY1),$(DIST))
-	$(VENV_NUMPY1)/bin/python -m pytest
+	$(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
 
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
@@ -108,14 +112,14 @@ sanitize: $(PY) $(VENV_SANITIZE)/bin/python
 	LD_PRELOAD="$(SANITIZER_RUNTIMES)" \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  $(VENV_SANITIZE)/bin/python -m pytest -p no:cacheprovider
+	  $(VENV_SANITIZE)/bin/python -m pytest -p no:cacheprovider --ignore=$(DOC_TESTS)
 
 # The cp310-abi3 wheel, unchanged, under the newest CPython with the newest
 # NumPy and pandas it supports.
 py-test-newest: wheel $(VENV_NEWEST)/bin/python
 	$(call install_wheel,$(VENV_NEWEST),$(DIST))
 	$(VENV_NEWEST)/bin/python -c 'import sys; print("CPython", sys.version.split()[0])'
-	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider
+	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider --ignore=$(DOC_TESTS)
 
 format:
 	clang-format -i src/*.cpp src/*/*.cpp src/*/*.hpp tests/cpp/*.cpp
