@@ -31,7 +31,10 @@ DOC_TESTS := tests/docs
 
 .PHONY: py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 
+# The demo also draws its marginal effects, with matplotlib from the "demo"
+# extra; the module itself never needs it.
 demo: install
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[demo]"
 	$(PY) examples/demo.py
 
 test: system-deps cpp-test py-test py-test-numpy1 py-test-newest sanitize
