@@ -184,7 +184,8 @@ int downcast_array(PyObject* obj, int ndim) {
 
 int downcast_array_or_pandas(PyRef& obj, int ndim) {
   const int is_pandas = is_pandas_series_or_frame(obj.get());
-  if (is_pandas <= 0) return is_pandas < 0 ? -1 : downcast_array(obj.get(), ndim);
+  if (is_pandas < 0) return -1;
+  if (is_pandas == 0) return downcast_array(obj.get(), ndim);
   PyRef to_numpy_method(PyObject_GetAttrString(obj.get(), "to_numpy"));
   if (!to_numpy_method) return -1;
   PyRef array(PyObject_CallNoArgs(to_numpy_method.get()));
