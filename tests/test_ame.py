@@ -413,21 +413,24 @@ def test_repeated_calls_leak_neither_memory_nor_references(capfd, resident_bytes
     X = np.column_stack([np.ones(4000), rng.normal(size=(4000, 3)), rng.random(4000) < 0.5])
     beta, cov, names = np.full(5, 0.1), np.eye(5) / 100, ["const", "a", "b", "c", "d"]
     model = duck(beta, cov, X, names)
+    frames = (pd.Series(beta), pd.DataFrame(cov), pd.DataFrame(X))
     broken = [duck(beta, np.eye(3), X, names), duck(beta, cov, X, "abcde"),
-              duck(beta.astype(np.float32), cov, X, names)]
+              duck(beta.astype(np.float32), cov, X, names),
+              duck(pd.Series(beta.astype(np.float32)), cov, X, names)]
 
     def run(times):
         for _ in range(times):
             ame(model, 1000)
+            ame(duck(*frames, names), 1000)
             for bad in broken:
                 with pytest.raises(BaseException):
                     ame(bad)
 
     run(200)
-    counts = [sys.getrefcount(o) for o in (beta, cov, X, names, model)]
+    counts = [sys.getrefcount(o) for o in (beta, cov, X, names, model, *frames)]
     before = resident_bytes() if resident_bytes else 0
     run(2000)
     if resident_bytes:
         assert resident_bytes() - before < 32 * 2**20
-    assert [sys.getrefcount(o) for o in (beta, cov, X, names, model)] == counts
+    assert [sys.getrefcount(o) for o in (beta, cov, X, names, model, *frames)] == counts
     capfd.readouterr()
