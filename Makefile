@@ -30,6 +30,7 @@ DIST := build/dist
 DOC_TESTS := tests/docs
 
 .PHONY: py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
 # The demo also draws its marginal effects, with matplotlib from the "demo"
 # extra; the module itself never needs it.
@@ -37,7 +38,7 @@ demo: install
 	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[demo]"
 	$(PY) examples/demo.py
 
-test: system-deps cpp-test py-test py-test-numpy1 py-test-newest sanitize
+test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize
 
 # $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
 define make_venv
@@ -79,16 +80,47 @@ wheel: $(PY)
 install: wheel
 	$(call install_wheel,$(VENV),$(DIST))
 
+# GoogleTest, clang, the aarch64 cross compiler and qemu-user (either
+# Debian package provides qemu-aarch64).
+SYSTEM_PACKAGES := libgtest-dev clang g++-aarch64-linux-gnu
 system-deps:
-	@if ! dpkg -s libgtest-dev >/dev/null 2>&1; then \
+	@missing=$$(for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if ! command -v qemu-aarch64-static >/dev/null && ! command -v qemu-aarch64 >/dev/null; then \
+	  missing="$$missing qemu-user-static"; fi; \
+	if [ -n "$$(echo $$missing)" ]; then \
 	  $(SUDO) apt-get update && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y libgtest-dev; fi
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; fi
 
 cpp-test: $(PY)
 	$(CMAKE) -S . -B $(CPP_BUILD) -G Ninja -DQUILLON_BUILD_EXTENSION=OFF \
 	  -DQUILLON_BUILD_TESTS=ON -DQUILLON_WERROR=$(WERROR)
 	$(CMAKE) --build $(CPP_BUILD)
 	$(CTEST) --test-dir $(CPP_BUILD) --output-on-failure
+
+# The kernels' results on the test data as exact bits, from the g++ build:
+# the reference the other compilers and architectures must reproduce.
+KERNEL_DIGEST := $(CURDIR)/$(CPP_BUILD)/kernel_digest.txt
+kernel-digest: cpp-test
+	$(CPP_BUILD)/tests/cpp/quillon_kernel_digest $(KERNEL_DIGEST)
+
+# $(call cpp_tests,BUILD_DIR,CMAKE_ARGS): the C++ tests in their own build
+# directory, kept between runs, compared bit for bit with the g++ digest.
+define cpp_tests
+	$(CMAKE) -S . -B $(1) -G Ninja -Wno-deprecated -DQUILLON_BUILD_EXTENSION=OFF \
+	  -DQUILLON_BUILD_TESTS=ON -DQUILLON_WERROR=$(WERROR) \
+	  -DQUILLON_REFERENCE_DIGEST=$(KERNEL_DIGEST) $(2)
+	$(CMAKE) --build $(1)
+	$(CTEST) --test-dir $(1) --output-on-failure
+endef
+
+cpp-test-clang: kernel-digest
+	$(call cpp_tests,build/cpp-clang,-DCMAKE_CXX_COMPILER=clang++)
+
+# Cross-built for aarch64 and run under qemu-user, GoogleTest included: the
+# portable code paths, without multiversioning or x86 vector code.
+cpp-test-aarch64: kernel-digest
+	$(call cpp_tests,build/cpp-aarch64,--toolchain cmake/aarch64-linux-gnu.cmake \
+	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
 
 py-test: install
 	$(PY) -m pytest

@@ -131,13 +131,17 @@ template <unsigned kWhat>
 }
 
 // The sweeps, each compiled for wider vector units as well and chosen at run
-// time. Vector lanes only ever hold different elements of one update, never
-// parts of one sum, and no multiply-add is fused, so every variant gives the
-// same bits.
-#define QUILLON_SWEEP(name, what)                                     \
-  [[gnu::target_clones("avx512f", "avx2", "default")]] void name(     \
-      const ProbitData& data, const double* beta, SweepOutput& out) { \
-    sweep<what>(data, beta, out);                                     \
+// time where the build found function multiversioning. Vector lanes only ever
+// hold different elements of one update, never parts of one sum, and no
+// multiply-add is fused, so every variant gives the same bits.
+#if defined(QUILLON_HAVE_TARGET_CLONES)
+#define QUILLON_VARIANTS [[gnu::target_clones("avx512f", "avx2", "default")]]
+#else
+#define QUILLON_VARIANTS
+#endif
+#define QUILLON_SWEEP(name, what)                                                            \
+  QUILLON_VARIANTS void name(const ProbitData& data, const double* beta, SweepOutput& out) { \
+    sweep<what>(data, beta, out);                                                            \
   }
 QUILLON_SWEEP(sweep_loglike, kLogLikelihood)
 QUILLON_SWEEP(sweep_score, kScore)
@@ -146,6 +150,7 @@ QUILLON_SWEEP(sweep_score_hessian, kScore | kHessian)
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)
 #undef QUILLON_SWEEP
+#undef QUILLON_VARIANTS
 
 void require_rows(const ProbitData& data) {
   assert(data.exog.rows >= data.endog.size);

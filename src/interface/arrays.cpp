@@ -295,7 +295,7 @@ PyObject* to_numpy(OwnedArray array) {
   if (!owner) {
     delete buffer;
     PyErr_Clear();
-    return raise_panic(Panic{"Failed to create slice container", std::source_location::current()});
+    return raise_panic(Panic{"Failed to create slice container", SourceLocation::current()});
   }
   Py_ssize_t dims[2];
   Py_ssize_t byte_strides[2];

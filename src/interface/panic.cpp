@@ -40,7 +40,7 @@ PyObject* raise_panic(const Panic& failure) {
 }
 
 PyObject* raise_unexpected_exception() {
-  return raise_panic(Panic{"unexpected native exception", std::source_location::current()});
+  return raise_panic(Panic{"unexpected native exception", SourceLocation::current()});
 }
 
 }  // namespace quillon
