@@ -21,6 +21,14 @@ X = np.column_stack([np.ones(50), rng.normal(size=50)])
 y = (X @ [0.2, 0.8] + rng.normal(size=50) > 0).astype(float)
 if case == "newton passes":
     call = lambda: fit_probit(y, X, max_iter=2**64 - 1, tol=0.0)
+else:  # 2**40 rows that share one row of memory: a loop without end in practice
+    exog = np.lib.stride_tricks.as_strided(np.array([0.5, -0.5]), (2**40, 2), (0, 8))
+    fitted = SimpleNamespace(params=np.array([0.1, 0.2]), cov_params=lambda: np.eye(2),
+                             model=SimpleNamespace(exog=exog, exog_names=["a", "b"]))
+    call = lambda: ame(fitted)
+if case == "ame, the handler frees exog":
+    empty = np.empty(0).__reduce__()[2]
+    signal.signal(signal.SIGINT, lambda *_: exog.__setstate__(empty))
 print("calling", flush=True)
 try:
     call()
@@ -30,7 +38,9 @@ except BaseException as e:
 """
 
 
-@pytest.mark.parametrize("case, raised", [("newton passes", "KeyboardInterrupt")])
+@pytest.mark.parametrize("case, raised", [("newton passes", "KeyboardInterrupt"),
+                                          ("ame rows", "KeyboardInterrupt"),
+                                          ("ame, the handler frees exog", "RuntimeError")])
 def test_sigint_ends_a_long_call_within_a_second(case, raised):
     child = subprocess.Popen([sys.executable, "-c", CHILD, case], stdout=subprocess.PIPE,
                              stderr=subprocess.PIPE, text=True)

@@ -58,8 +58,9 @@ int check_rows(const OwnedArray& endog, const OwnedArray& exog) {
 // cluster_vars is not a 2-D float64 array with a row per observation.
 std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<double>& beta,
                                      PyObject* cluster_vars) {
-  if (downcast_array(cluster_vars, 2) < 0) return std::nullopt;
-  const OwnedArray clusters = copy_matrix(read_array(cluster_vars).view);
+  ArrayRead read;
+  if (capture_array(cluster_vars, 2, read) < 0) return std::nullopt;
+  const OwnedArray clusters = copy_matrix(read.view);
   if (clusters.extents[0] != data.nobs()) {
     PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
                  clusters.extents[0], data.nobs());
@@ -72,7 +73,14 @@ std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<d
 PyObject* fit(const FitArguments& arguments) {
   OwnedArray endog;
   if (read_endog(arguments.endog_py, endog) < 0) return nullptr;
-  OwnedArray exog = copy_matrix(read_array(arguments.exog_py).view);
+  // Converting the other arguments and reading the outcome ran Python code,
+  // which may have changed exog_py since its check.
+  ArrayRead exog_read;
+  if (capture_array_argument(arguments.exog_py, 2, exog_read) < 0) {
+    prefix_argument_error("exog_py");
+    return nullptr;
+  }
+  OwnedArray exog = copy_matrix(exog_read.view);
   if (check_rows(endog, exog) < 0) return nullptr;
 
   // The fit reads the owned copies in place; they become the model's arrays

@@ -19,9 +19,13 @@ inline constexpr std::size_t kRowsPerPoll = std::size_t{1} << 20;
 class InterruptPoll {
  public:
   using Check = bool (*)();
+  // A check that needs state of its caller's, handed back as `context`.
+  using ContextCheck = bool (*)(const void* context);
 
   InterruptPoll() = default;
   explicit InterruptPoll(Check check) : check_(check) {}
+  InterruptPoll(ContextCheck check, const void* context)
+      : context_check_(check), context_(context) {}
 
   // Throws Interrupted when the check says stop.
   void operator()() const {
@@ -29,10 +33,15 @@ class InterruptPoll {
   }
   // The same question without the throw, for code that must not throw (the
   // caller throws Interrupted once it is out of that code).
-  bool stop_requested() const { return check_ != nullptr && check_(); }
+  bool stop_requested() const {
+    if (context_check_ != nullptr) return context_check_(context_);
+    return check_ != nullptr && check_();
+  }
 
  private:
   Check check_ = nullptr;
+  ContextCheck context_check_ = nullptr;
+  const void* context_ = nullptr;
 };
 
 }  // namespace quillon
