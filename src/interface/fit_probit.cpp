@@ -43,13 +43,12 @@ int convert_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   return 0;
 }
 
-// Every row of X beyond the outcome's length is ignored, but X must have a row
-// for every observation.
+// X needs a row for every observation, and no more: the model keeps all of
+// X, so rows the fit never saw would enter the marginal effects.
 int check_rows(const OwnedArray& endog, const OwnedArray& exog) {
-  if (exog.extents[0] >= endog.extents[0]) return 0;
+  if (exog.extents[0] == endog.extents[0]) return 0;
   PyErr_Format(PyExc_ValueError,
-               "exog has %zu rows but endog has %zu elements; exog needs a row for every "
-               "observation",
+               "exog has %zu rows but endog has %zu elements; exog needs one row per observation",
                exog.extents[0], endog.extents[0]);
   return -1;
 }
