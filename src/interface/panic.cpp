@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "estimation/diagnostics.hpp"
+#include "interface/py_ref.hpp"
 
 namespace quillon {
 namespace {
@@ -12,13 +13,15 @@ namespace {
 PyObject* panic_type = nullptr;
 
 PyObject* panic_exception_type() {
-  if (panic_type == nullptr) {
-    panic_type = PyErr_NewExceptionWithDoc(
-        "quillon.PanicException",
-        "Raised when quillon detects a broken internal invariant. It derives from "
-        "BaseException, not Exception, so that it is not silently caught.",
-        PyExc_BaseException, nullptr);
-  }
+  if (panic_type != nullptr) return panic_type;
+  PyRef created(PyErr_NewExceptionWithDoc(
+      "quillon.PanicException",
+      "Raised when quillon detects a broken internal invariant. It derives from "
+      "BaseException, not Exception, so that it is not silently caught.",
+      PyExc_BaseException, nullptr));
+  // Another thread may have got in while the type was made (see ensure_type
+  // in result_types.cpp): the type stored first is the one.
+  if (created && panic_type == nullptr) panic_type = created.release();
   return panic_type;
 }
 
