@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -41,17 +42,29 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
 
 }  // namespace
 
-Matrix classical_covariance(const Matrix& hessian) {
+ClassicalCovariance classical_covariance(const Matrix& hessian) {
   const std::optional<Matrix> h_inv = invert_matrix(hessian.view());
   if (!h_inv) {
     write_diagnostic("Hessian singular => using identity for Cov\n");
-    return Matrix::identity(hessian.rows());
+    return {Matrix::identity(hessian.rows()), false};
   }
   Matrix a = *h_inv;
   for (std::size_t r = 0; r < a.rows(); ++r) {
     for (std::size_t c = 0; c < a.cols(); ++c) a(r, c) = -a(r, c);
   }
-  return a;
+  return {std::move(a), true};
+}
+
+bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance& a) {
+  if (!a.inverted) return false;
+  for (const double p : params) {
+    if (!std::isfinite(p)) return false;
+  }
+  for (std::size_t j = 0; j < a.matrix.rows(); ++j) {
+    const double variance = a.matrix(j, j);
+    if (!(variance > 0.0 && std::isfinite(variance))) return false;
+  }
+  return true;
 }
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {

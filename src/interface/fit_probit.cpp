@@ -89,7 +89,9 @@ PyObject* fit(const FitArguments& arguments) {
   ProbitFit fit = newton_raphson(data, arguments.max_iter, arguments.tol);
 
   // The iteration's last sweep formed the Hessian at the estimates.
-  Matrix covariance = classical_covariance(fit.hessian);
+  ClassicalCovariance classical = classical_covariance(fit.hessian);
+  const bool converged = fit.converged && usable_maximum(fit.params, classical);
+  Matrix covariance = std::move(classical.matrix);
   if (arguments.robust.value_or(false)) {
     std::optional<Matrix> middle;
     if (arguments.cluster_vars == nullptr) {
@@ -115,7 +117,7 @@ PyObject* fit(const FitArguments& arguments) {
   for (std::size_t j = 0; j < k; ++j) record.model.exog_names.push_back("x" + std::to_string(j));
   record.loglike = fit.loglike;
   record.iterations = fit.iterations;
-  record.converged = fit.converged;
+  record.converged = converged;
   return new_results_object(std::move(record));
 }
 
