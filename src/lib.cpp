@@ -2,6 +2,7 @@
 #include <Python.h>
 
 #include <atomic>
+#include <cstdint>
 
 #include "interface/entries.hpp"
 #include "interface/py_ref.hpp"
@@ -9,11 +10,16 @@
 namespace quillon {
 namespace {
 
-// Set by the first initialisation attempt and never cleared: the module keeps
-// process-wide state (the NumPy interface table, its types), so a second
-// initialisation, in a sub-interpreter or after removal from sys.modules,
-// is refused.
+// Set by an initialisation in the main interpreter, and cleared only when the
+// module object it made is destroyed: the module keeps process-wide state
+// (the NumPy interface table, its types), so a second module while one lives
+// (an import after removal from sys.modules) is refused. A module that never
+// reached its importer, because the initialisation failed or CPython 3.13
+// made it in the main interpreter for a sub-interpreter that then refused
+// it, does not use up the process's module.
 std::atomic<bool> initialised{false};
+
+void release_module(void*) { initialised.store(false); }
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
@@ -24,7 +30,7 @@ PyModuleDef module_definition = {
     nullptr,
     nullptr,
     nullptr,
-    nullptr,
+    release_module,
 };
 
 // The module-level functions, in registration order; each definition lives
@@ -64,12 +70,28 @@ int add_function(PyObject* module, PyMethodDef* definition) {
   return PyObject_SetAttr(module, name.get(), function.get());
 }
 
+// The main interpreter's ID.
+constexpr std::int64_t kMainInterpreter = 0;
+
 PyObject* create_module() {
-  PyRef module(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
-  if (!module) return nullptr;
+  // Another interpreter is refused before it can take the process's module:
+  // CPython 3.12 and later refuse this module in an isolated sub-interpreter
+  // themselves, but only after this function has run.
+  if (PyInterpreterState_GetID(PyInterpreterState_Get()) != kMainInterpreter) {
+    PyErr_SetString(PyExc_ImportError,
+                    "quillon: the module can only be imported in the main interpreter");
+    return nullptr;
+  }
   if (initialised.exchange(true)) {
     PyErr_SetString(PyExc_ImportError,
                     "quillon: the modules may only be initialized once per interpreter process");
+    return nullptr;
+  }
+  // From here the flag belongs to the module made next: destroying it, also
+  // when a step below fails, clears the flag (release_module).
+  PyRef module(PyModule_Create2(&module_definition, PYTHON_API_VERSION));
+  if (!module) {
+    initialised.store(false);
     return nullptr;
   }
   for (PyMethodDef* def = module_functions; def->ml_name != nullptr; ++def) {

@@ -54,11 +54,30 @@ def test_nan_in_a_used_row(design, capfd):
     X = X.copy()
     X[3, 1] = np.nan
     r = fit_probit(y, X)
-    assert (r.iterations, r.converged) == (1, True)
+    assert (r.iterations, r.converged) == (1, False)  # the log-likelihood settled on NaN estimates
     assert np.isnan(r.params).all()
     assert np.isnan(r.cov_params()).all()
     assert r.loglike == running_sum(math.log(1e-15), len(y))
     assert capfd.readouterr().err == ""
+
+
+@pytest.mark.parametrize("case", ["nan", "inf", "dummies and a constant", "well posed"])
+def test_converged_means_a_usable_maximum(design, admissions, case):
+    """The log-likelihood settles in every case; only a fit with finite
+    estimates and positive, finite variances is reported converged."""
+    y, X = design
+    X = X.copy()
+    if case in ("nan", "inf"):
+        X[7, 2] = float(case)
+    elif case == "dummies and a constant":  # collinear, yet the Hessian inverts
+        y = admissions["admit"].to_numpy(float)
+        X = np.column_stack([np.ones(len(y)), admissions[["gre", "gpa"]]]
+                            + [admissions["rank"] == rank for rank in (1, 2, 3, 4)]).astype(float)
+    r = fit_probit(y, X)
+    assert r.iterations < 34
+    variances = np.diag(r.cov_params())
+    usable = np.isfinite(r.params).all() and np.isfinite(variances).all() and (variances > 0).all()
+    assert r.converged == usable == (case == "well posed")
 
 
 @pytest.mark.parametrize("k", [1, 3])

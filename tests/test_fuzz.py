@@ -283,7 +283,7 @@ def ame_calls(draw):
 @st.composite
 def fit_then_ame_calls(draw):
     n, k = pick(draw, ROWS), pick(draw, COLS)
-    y, X = array(draw, (n,), BINARY), array(draw, (n + pick(draw, [0, 0, 2]), k))
+    y, X = array(draw, (n,), BINARY), array(draw, (n, k))
     clusters = array(draw, (n, pick(draw, COLS))) if draw(st.booleans()) else None
     fit = dict(max_iter=pick(draw, [0, 1, 2, 4]), robust=draw(st.booleans()), cluster_vars=clusters)
     damage = (pick(draw, range(k)), pick(draw, SPECIAL)) if k and draw(st.booleans()) else None

@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import quillon
+from conftest import run_child
 from quillon import fit_probit
 
 
@@ -113,3 +114,44 @@ def test_exog_names_follow_the_column_index(k):
     assert r.params.shape == (k,) and r.cov_params().shape == (k, k)
     if k == 0:  # nothing to move: the first pass leaves the log-likelihood unchanged
         assert (r.iterations, r.converged) == (0, True)
+
+
+IMMUTABLE = r"""
+import ctypes, sys
+import numpy as np
+import quillon
+
+r = quillon.fit_probit(np.array([0.0, 1.0, 1.0]), np.ones((3, 1)))
+T = type(r) if sys.argv[1] == "results" else type(r.model)
+read = ([lambda o: o.params, lambda o: o.cov_params(), lambda o: o.model, lambda o: o.loglike]
+        if T is type(r) else [lambda o: o.exog, lambda o: o.endog, lambda o: o.exog_names])
+
+def outcome(change):
+    try:
+        change()
+        return "changed"
+    except Exception as e:
+        return f"{type(e).__name__}: {e}"
+
+for change in (lambda: setattr(T, "__new__", lambda cls: object.__new__(cls)),
+               lambda: setattr(T, "extra", 1), lambda: delattr(T, "__init__"),
+               lambda: object.__new__(T)):
+    print(outcome(change).split(":")[0])
+# Past the immutability, as C code could go: an instance whose record was never filled.
+flags = next(ctypes.c_ulong.from_address(id(T) + at) for at in range(0, 512, 8)
+             if ctypes.c_ulong.from_address(id(T) + at).value == T.__flags__)
+flags.value &= ~(1 << 8)
+T.__new__ = lambda cls: object.__new__(cls)
+empty = T()
+print(*sorted({outcome(lambda: get(empty)) for get in read}), sep="\n")
+del empty
+"""
+
+
+@pytest.mark.parametrize("which", ["results", "model"])
+def test_classes_are_immutable_and_empty_records_refused(which):
+    child = run_child(IMMUTABLE, which)
+    assert child.returncode == 0, child.stderr
+    name = f"CorvidProbit{which.capitalize()}"
+    assert child.stdout.splitlines() == ["TypeError"] * 4 + [
+        f"TypeError: empty '{name}' object: it was not created by quillon"]

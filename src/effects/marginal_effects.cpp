@@ -60,14 +60,17 @@ Shifted shifted_index(const NormalDistribution& normal, double q, double xj, dou
 
 // One visit of the chunk's rows, forming every sum that the effects of the
 // chunk need. Sums that do not depend on the regressor being differentiated
-// are formed once and shared by all of them.
-ChunkSums sum_chunk(const MatrixView& rows, const std::vector<double>& beta,
-                    const std::vector<std::size_t>& binary) {
+// are formed once and shared by all of them. `first` is the position of the
+// chunk's first row in X: polls fall every kRowsPerPoll rows of X, whatever
+// the chunk size.
+ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector<double>& beta,
+                    const std::vector<std::size_t>& binary, const InterruptPoll& interrupt) {
   const NormalDistribution normal{0.0, 1.0};
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
   RowReader read(rows);
   for (std::size_t i = 0; i < rows.rows; ++i) {
+    if ((first + i) % kRowsPerPoll == 0 && first + i != 0) interrupt();
     const double* x = read(i);
     double q = 0.0;
     for (std::size_t j = 0; j < k; ++j) q = q + x[j] * beta[j];
@@ -200,7 +203,8 @@ std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<s
 MarginalEffects average_marginal_effects(const VectorView& beta_view, const MatrixView& cov,
                                          const MatrixView& exog,
                                          const std::vector<std::string>& names,
-                                         std::optional<std::uint64_t> chunk_size) {
+                                         std::optional<std::uint64_t> chunk_size,
+                                         const InterruptPoll& interrupt) {
   const std::size_t n = exog.rows;
   const std::size_t k = exog.cols;
   MarginalEffects result;
@@ -225,8 +229,8 @@ MarginalEffects average_marginal_effects(const VectorView& beta_view, const Matr
             std::to_string(k) + " columns");
     }
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(step, n - start));
-    add_chunk(total, sum_chunk(exog.row_range(start, count), beta, binary), beta, binary,
-              continuous);
+    add_chunk(total, sum_chunk(exog.row_range(start, count), start, beta, binary, interrupt), beta,
+              binary, continuous);
     start += count;
   }
 

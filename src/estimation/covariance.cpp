@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -28,9 +29,11 @@ void add_outer_product(Matrix& m, const double* __restrict u) {
 template <class Visit>
 void for_each_score(const ProbitData& data, const std::vector<double>& beta, Visit&& visit) {
   constexpr std::size_t kRange = 1024;
+  static_assert(kRowsPerPoll % kRange == 0);
   const std::size_t k = data.nparams();
   std::vector<double> scores(std::min(kRange, data.nobs()) * k);
   for (std::size_t first = 0; first < data.nobs(); first += kRange) {
+    if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
     const std::size_t count = std::min(kRange, data.nobs() - first);
     data.rows(first, count).score_rows(beta, scores.data());
     for (std::size_t i = 0; i < count; ++i) visit(first + i, scores.data() + i * k);
@@ -39,17 +42,29 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
 
 }  // namespace
 
-Matrix classical_covariance(const Matrix& hessian) {
+ClassicalCovariance classical_covariance(const Matrix& hessian) {
   const std::optional<Matrix> h_inv = invert_matrix(hessian.view());
   if (!h_inv) {
     write_diagnostic("Hessian singular => using identity for Cov\n");
-    return Matrix::identity(hessian.rows());
+    return {Matrix::identity(hessian.rows()), false};
   }
   Matrix a = *h_inv;
   for (std::size_t r = 0; r < a.rows(); ++r) {
     for (std::size_t c = 0; c < a.cols(); ++c) a(r, c) = -a(r, c);
   }
-  return a;
+  return {std::move(a), true};
+}
+
+bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance& a) {
+  if (!a.inverted) return false;
+  for (const double p : params) {
+    if (!std::isfinite(p)) return false;
+  }
+  for (std::size_t j = 0; j < a.matrix.rows(); ++j) {
+    const double variance = a.matrix(j, j);
+    if (!(variance > 0.0 && std::isfinite(variance))) return false;
+  }
+  return true;
 }
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {

@@ -13,7 +13,17 @@ namespace quillon {
 // A = -H^-1 for the Hessian H at the estimates: the inverse of the observed
 // information. When H has no inverse, a diagnostic goes to standard error
 // and A is the identity.
-Matrix classical_covariance(const Matrix& hessian);
+struct ClassicalCovariance {
+  Matrix matrix;
+  bool inverted = false;  // false when the identity stands in for -H^-1
+};
+ClassicalCovariance classical_covariance(const Matrix& hessian);
+
+// Whether the estimates are a maximum that can be used: every estimate is
+// finite and A = -H^-1 (not the identity) has every variance positive and
+// finite. A fit whose log-likelihood settled can still fail this, with NaN
+// estimates from NaN data, or with negative variances from a collinear design.
+bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance& a);
 
 // M = sum_i s_i s_i' over the per-observation scores s_i = lambda_i x_i.
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta);

@@ -19,6 +19,8 @@ double sign_of_outcome(double y) { return (y + y) + (-1.0); }
 // observation. Within the block the element is still updated observation by
 // observation, in index order: the results do not depend on the blocking.
 constexpr std::size_t kBlock = 8;
+// Polls fall on block boundaries.
+static_assert(kRowsPerPoll % kBlock == 0);
 
 // Which sums one sweep forms.
 enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4, kScoreRows = 8 };
@@ -28,6 +30,7 @@ struct SweepOutput {
   double* score = nullptr;       // k values, zeroed by the caller
   double* hessian = nullptr;     // k x k row-major
   double* score_rows = nullptr;  // n x k row-major: row i is lambda_i x_i
+  bool interrupted = false;      // the sweep stopped early on request
 };
 
 // Rows are copied into buffers padded with zeros to a whole number of these
@@ -72,6 +75,10 @@ template <unsigned kWhat>
   double loglike = 0.0;
 
   for (std::size_t start = 0; start < n; start += kBlock) {
+    if (start % kRowsPerPoll == 0 && start != 0 && data.interrupt.stop_requested()) {
+      out.interrupted = true;
+      return;
+    }
     const std::size_t rows = std::min(kBlock, n - start);
     double eta[kBlock];
     for (std::size_t b = 0; b < rows; ++b) {
@@ -133,7 +140,10 @@ template <unsigned kWhat>
 // The sweeps, each compiled for wider vector units as well and chosen at run
 // time where the build found function multiversioning. Vector lanes only ever
 // hold different elements of one update, never parts of one sum, and no
-// multiply-add is fused, so every variant gives the same bits.
+// multiply-add is fused, so every variant gives the same bits. No exception
+// may leave them (GCC takes a call through the run time choice to be
+// nothrow): a stop is reported in the output and thrown by
+// throw_if_interrupted once the sweep has returned.
 #if defined(QUILLON_HAVE_TARGET_CLONES)
 #define QUILLON_VARIANTS [[gnu::target_clones("avx512f", "avx2", "default")]]
 #else
@@ -152,6 +162,10 @@ QUILLON_SWEEP(sweep_score_rows, kScoreRows)
 #undef QUILLON_SWEEP
 #undef QUILLON_VARIANTS
 
+void throw_if_interrupted(const SweepOutput& out) {
+  if (out.interrupted) throw Interrupted{};
+}
+
 void require_rows(const ProbitData& data) {
   assert(data.exog.rows >= data.endog.size);
   (void)data;
@@ -163,6 +177,7 @@ double ProbitData::log_likelihood(const std::vector<double>& beta) const {
   require_rows(*this);
   SweepOutput out;
   sweep_loglike(*this, beta.data(), out);
+  throw_if_interrupted(out);
   return out.loglike;
 }
 
@@ -171,6 +186,7 @@ std::vector<double> ProbitData::score(const std::vector<double>& beta) const {
   std::vector<double> g(nparams(), 0.0);
   SweepOutput out{0.0, g.data(), nullptr};
   sweep_score(*this, beta.data(), out);
+  throw_if_interrupted(out);
   return g;
 }
 
@@ -179,6 +195,7 @@ Matrix ProbitData::hessian(const std::vector<double>& beta) const {
   Matrix h(nparams(), nparams());
   SweepOutput out{0.0, nullptr, h.row(0)};
   sweep_hessian(*this, beta.data(), out);
+  throw_if_interrupted(out);
   return h;
 }
 
@@ -189,6 +206,7 @@ void ProbitData::score_and_hessian(const std::vector<double>& beta, std::vector<
   h = Matrix(nparams(), nparams());
   SweepOutput out{0.0, g.data(), h.row(0)};
   sweep_score_hessian(*this, beta.data(), out);
+  throw_if_interrupted(out);
 }
 
 ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
@@ -196,6 +214,7 @@ ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
   ProbitEvaluation e{0.0, std::vector<double>(nparams(), 0.0), Matrix(nparams(), nparams())};
   SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
   sweep_all(*this, beta.data(), out);
+  throw_if_interrupted(out);
   e.loglike = out.loglike;
   return e;
 }
@@ -211,6 +230,7 @@ void ProbitData::score_rows(const std::vector<double>& beta, double* out) const 
   SweepOutput sweep_out;
   sweep_out.score_rows = out;
   sweep_score_rows(*this, beta.data(), sweep_out);
+  throw_if_interrupted(sweep_out);
 }
 
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,
@@ -226,6 +246,7 @@ ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> ma
 
   std::vector<double> next(k);
   for (std::uint64_t t = 0; t < passes; ++t) {
+    data.interrupt();
     fit.iterations = t;
     const std::optional<Matrix> h_inv = invert_matrix(current.hessian.view());
     if (!h_inv) {

@@ -66,14 +66,54 @@ int read_model(PyObject* probit_model, FittedModel& fitted) {
   return 0;
 }
 
+// The model's arrays as ame reads them, in place.
+struct ArraysRead {
+  const FittedModel* fitted = nullptr;
+  ArrayRead params;
+  ArrayRead cov;
+  ArrayRead exog;
+};
+
+// The reads in read_model ran Python code after the arrays were checked
+// (cov_params(), the names, model), so each array is checked again as it is
+// read, with the same error.
+int capture_arrays(const FittedModel& fitted, ArraysRead& arrays) {
+  arrays.fitted = &fitted;
+  if (capture_array(fitted.params.get(), 1, arrays.params) < 0) return -1;
+  if (capture_array(fitted.cov_params.get(), 2, arrays.cov) < 0) return -1;
+  return capture_array(fitted.exog.get(), 2, arrays.exog);
+}
+
+// The first array that is not as it was read, or nullptr.
+const char* changed_array(const ArraysRead& arrays) {
+  const FittedModel& fitted = *arrays.fitted;
+  if (!unchanged_since_read(fitted.params.get(), arrays.params)) return "params";
+  if (!unchanged_since_read(fitted.cov_params.get(), arrays.cov)) return "cov_params()";
+  if (!unchanged_since_read(fitted.exog.get(), arrays.exog)) return "model.exog";
+  return nullptr;
+}
+
+// The poll of the row loop. A signal handler runs Python code, which can
+// change an array being read and even free its memory (ndarray.__setstate__
+// does, whoever else holds the array): reading stops with RuntimeError when
+// an array is no longer as it was read. Stops as well when a handler raised
+// (KeyboardInterrupt).
+bool stop_reading(const void* context) {
+  if (signal_handler_raised()) return true;
+  const char* changed = changed_array(*static_cast<const ArraysRead*>(context));
+  if (changed == nullptr) return false;
+  PyErr_Format(PyExc_RuntimeError, "%s changed while ame was reading it", changed);
+  return true;
+}
+
 PyObject* marginal_effects_table(PyObject* probit_model, std::optional<std::uint64_t> chunk_size) {
   FittedModel fitted;
   if (read_model(probit_model, fitted) < 0) return nullptr;
-  const ArrayRead params = read_array(fitted.params.get());
-  const ArrayRead cov = read_array(fitted.cov_params.get());
-  const ArrayRead exog = read_array(fitted.exog.get());
-  const MarginalEffects effects = average_marginal_effects(
-      params.view.column(0), cov.view, exog.view, fitted.exog_names, chunk_size);
+  ArraysRead arrays;
+  if (capture_arrays(fitted, arrays) < 0) return nullptr;
+  const MarginalEffects effects =
+      average_marginal_effects(arrays.params.view.column(0), arrays.cov.view, arrays.exog.view,
+                               fitted.exog_names, chunk_size, InterruptPoll(stop_reading, &arrays));
   return to_data_frame(build_table(effects, fitted.exog_names));
 }
 

@@ -87,6 +87,18 @@ std::ptrdiff_t element_stride(Py_ssize_t byte_stride) {
   return static_cast<std::ptrdiff_t>(byte_stride / static_cast<Py_ssize_t>(sizeof(double)));
 }
 
+// The array's elements in place; it must be aligned_for_doubles.
+MatrixView in_place_view(PyObject* array) {
+  const numpy::ArrayFields* a = numpy::fields(array);
+  const auto* data = reinterpret_cast<const double*>(a->data);
+  const auto rows = static_cast<std::size_t>(a->dimensions[0]);
+  if (a->nd == 2) {
+    return {data, rows, static_cast<std::size_t>(a->dimensions[1]), element_stride(a->strides[0]),
+            element_stride(a->strides[1])};
+  }
+  return {data, rows, 1, element_stride(a->strides[0]), 1};
+}
+
 void release_buffer(PyObject* capsule) {
   delete static_cast<std::vector<double>*>(PyCapsule_GetPointer(capsule, "quillon.buffer"));
 }
@@ -198,23 +210,39 @@ int downcast_array_or_pandas(PyRef& obj, int ndim) {
 }
 
 ArrayRead read_array(PyObject* array) {
-  const numpy::ArrayFields* a = numpy::fields(array);
   ArrayRead read;
+  read.ndim = numpy::fields(array)->nd;
   if (!aligned_for_doubles(array)) {
     read.fallback = copy_unaligned(array);
     read.view = read.fallback.matrix();
+    read.copied = true;
     return read;
   }
-  const auto* data = reinterpret_cast<const double*>(a->data);
-  if (a->nd == 2) {
-    read.view = {data, static_cast<std::size_t>(a->dimensions[0]),
-                 static_cast<std::size_t>(a->dimensions[1]), element_stride(a->strides[0]),
-                 element_stride(a->strides[1])};
-  } else {
-    read.view = {data, static_cast<std::size_t>(a->dimensions[0]), 1, element_stride(a->strides[0]),
-                 1};
-  }
+  read.view = in_place_view(array);
   return read;
+}
+
+int capture_array(PyObject* obj, int ndim, ArrayRead& read) {
+  if (downcast_array(obj, ndim) < 0) return -1;
+  read = read_array(obj);
+  return 0;
+}
+
+int capture_array_argument(PyObject* obj, int ndim, ArrayRead& read) {
+  if (check_array_argument(obj, ndim) < 0) return -1;
+  read = read_array(obj);
+  return 0;
+}
+
+bool unchanged_since_read(PyObject* array, const ArrayRead& read) {
+  if (read.copied) return true;
+  const int mismatch = array_mismatch(array, read.ndim);
+  if (mismatch < 0) PyErr_Clear();  // cannot happen once an array was read
+  if (mismatch != 0 || !aligned_for_doubles(array)) return false;
+  const MatrixView now = in_place_view(array);
+  const MatrixView& then = read.view;
+  return now.data == then.data && now.rows == then.rows && now.cols == then.cols &&
+         now.row_stride == then.row_stride && now.col_stride == then.col_stride;
 }
 
 OwnedArray OwnedArray::from_vector(std::vector<double> values) {
@@ -330,15 +358,14 @@ int read_endog(PyObject* endog_py, OwnedArray& endog) {
   unsigned long long m = 1;
   if (second != Py_None && parse_extent(second, m) < 0) return -1;
 
+  ArrayRead read;
   if (second == Py_None) {
-    if (downcast_array(endog_py, 1) < 0) return -1;
-    const ArrayRead read = read_array(endog_py);
+    if (capture_array(endog_py, 1, read) < 0) return -1;
     endog = copy_vector(read.view.column(0));
     return 0;
   }
   if (m != 1) return raise_endog_shape(nobs, m);
-  if (downcast_array(endog_py, 2) < 0) return -1;
-  const ArrayRead read = read_array(endog_py);
+  if (capture_array(endog_py, 2, read) < 0) return -1;
   // The shape attribute only selects the case; the array itself must still
   // have a column 0 to read.
   if (read.view.cols == 0) return raise_endog_shape(read.view.rows, 0);

@@ -62,13 +62,30 @@ struct OwnedArray {
 struct ArrayRead {
   MatrixView view;
   OwnedArray fallback;
+  int ndim = 1;
+  bool copied = false;  // view reads `fallback`, not the array
 
   ArrayRead() = default;
   ArrayRead(ArrayRead&&) = default;
+  ArrayRead& operator=(ArrayRead&&) = default;
   ArrayRead(const ArrayRead&) = delete;
   ArrayRead& operator=(const ArrayRead&) = delete;
 };
 ArrayRead read_array(PyObject* array);
+
+// Python code (an attribute read, a conversion, a signal handler) can change
+// an array's shape, strides, element type or memory after it was checked, so
+// an array is checked again where it is read: the check of downcast_array
+// (capture_array) or of check_array_argument (capture_array_argument), and
+// the read, with no Python code in between. Returns 0, or -1 with the
+// check's TypeError set.
+int capture_array(PyObject* obj, int ndim, ArrayRead& read);
+int capture_array_argument(PyObject* obj, int ndim, ArrayRead& read);
+
+// True while reading through `read` still reads what the array holds: the
+// array has the data, layout and element type it had when read (or `read`
+// holds a copy). Runs no Python code.
+bool unchanged_since_read(PyObject* array, const ArrayRead& read);
 
 // Copies keeping the source's memory order when its elements form one
 // contiguous block (any axis order, reversed or not), else in row-major

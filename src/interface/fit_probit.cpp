@@ -43,13 +43,12 @@ int convert_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   return 0;
 }
 
-// Every row of X beyond the outcome's length is ignored, but X must have a row
-// for every observation.
+// X needs a row for every observation, and no more: the model keeps all of
+// X, so rows the fit never saw would enter the marginal effects.
 int check_rows(const OwnedArray& endog, const OwnedArray& exog) {
-  if (exog.extents[0] >= endog.extents[0]) return 0;
+  if (exog.extents[0] == endog.extents[0]) return 0;
   PyErr_Format(PyExc_ValueError,
-               "exog has %zu rows but endog has %zu elements; exog needs a row for every "
-               "observation",
+               "exog has %zu rows but endog has %zu elements; exog needs one row per observation",
                exog.extents[0], endog.extents[0]);
   return -1;
 }
@@ -58,8 +57,9 @@ int check_rows(const OwnedArray& endog, const OwnedArray& exog) {
 // cluster_vars is not a 2-D float64 array with a row per observation.
 std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<double>& beta,
                                      PyObject* cluster_vars) {
-  if (downcast_array(cluster_vars, 2) < 0) return std::nullopt;
-  const OwnedArray clusters = copy_matrix(read_array(cluster_vars).view);
+  ArrayRead read;
+  if (capture_array(cluster_vars, 2, read) < 0) return std::nullopt;
+  const OwnedArray clusters = copy_matrix(read.view);
   if (clusters.extents[0] != data.nobs()) {
     PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
                  clusters.extents[0], data.nobs());
@@ -72,16 +72,26 @@ std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<d
 PyObject* fit(const FitArguments& arguments) {
   OwnedArray endog;
   if (read_endog(arguments.endog_py, endog) < 0) return nullptr;
-  OwnedArray exog = copy_matrix(read_array(arguments.exog_py).view);
+  // Converting the other arguments and reading the outcome ran Python code,
+  // which may have changed exog_py since its check.
+  ArrayRead exog_read;
+  if (capture_array_argument(arguments.exog_py, 2, exog_read) < 0) {
+    prefix_argument_error("exog_py");
+    return nullptr;
+  }
+  OwnedArray exog = copy_matrix(exog_read.view);
   if (check_rows(endog, exog) < 0) return nullptr;
 
   // The fit reads the owned copies in place; they become the model's arrays
   // at the end.
-  const ProbitData data{endog.vector(), exog.matrix()};
+  const ProbitData data{endog.vector(), exog.matrix(), NormalDistribution{0.0, 1.0},
+                        InterruptPoll(signal_handler_raised)};
   ProbitFit fit = newton_raphson(data, arguments.max_iter, arguments.tol);
 
   // The iteration's last sweep formed the Hessian at the estimates.
-  Matrix covariance = classical_covariance(fit.hessian);
+  ClassicalCovariance classical = classical_covariance(fit.hessian);
+  const bool converged = fit.converged && usable_maximum(fit.params, classical);
+  Matrix covariance = std::move(classical.matrix);
   if (arguments.robust.value_or(false)) {
     std::optional<Matrix> middle;
     if (arguments.cluster_vars == nullptr) {
@@ -107,7 +117,7 @@ PyObject* fit(const FitArguments& arguments) {
   for (std::size_t j = 0; j < k; ++j) record.model.exog_names.push_back("x" + std::to_string(j));
   record.loglike = fit.loglike;
   record.iterations = fit.iterations;
-  record.converged = fit.converged;
+  record.converged = converged;
   return new_results_object(std::move(record));
 }
 

@@ -41,6 +41,8 @@ int ensure_api() {
     PyErr_Clear();
     return fail("NumPy API capsule holds no interface table");
   }
+  // Another thread may have stored the (same) table while this one imported.
+  if (api != nullptr) return 0;
   api = static_cast<void**>(table);
   // The table lives inside NumPy's extension module: keep both alive for
   // good.

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "estimation/diagnostics.hpp"
+#include "interface/py_ref.hpp"
 
 namespace quillon {
 namespace {
@@ -12,13 +13,15 @@ namespace {
 PyObject* panic_type = nullptr;
 
 PyObject* panic_exception_type() {
-  if (panic_type == nullptr) {
-    panic_type = PyErr_NewExceptionWithDoc(
-        "quillon.PanicException",
-        "Raised when quillon detects a broken internal invariant. It derives from "
-        "BaseException, not Exception, so that it is not silently caught.",
-        PyExc_BaseException, nullptr);
-  }
+  if (panic_type != nullptr) return panic_type;
+  PyRef created(PyErr_NewExceptionWithDoc(
+      "quillon.PanicException",
+      "Raised when quillon detects a broken internal invariant. It derives from "
+      "BaseException, not Exception, so that it is not silently caught.",
+      PyExc_BaseException, nullptr));
+  // Another thread may have got in while the type was made (see ensure_type
+  // in result_types.cpp): the type stored first is the one.
+  if (created && panic_type == nullptr) panic_type = created.release();
   return panic_type;
 }
 
@@ -38,6 +41,8 @@ PyObject* raise_panic(const Panic& failure) {
   if (type != nullptr) PyErr_SetString(type, failure.message.c_str());
   return nullptr;
 }
+
+bool signal_handler_raised() { return PyErr_CheckSignals() < 0; }
 
 PyObject* raise_unexpected_exception() {
   return raise_panic(Panic{"unexpected native exception", SourceLocation::current()});

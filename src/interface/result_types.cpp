@@ -40,25 +40,46 @@ void dealloc(PyObject* self) {
   Py_DECREF(type);
 }
 
+// The allocator of both types: every instance holds a record from the start,
+// empty until allocate() fills it, so that an instance made some other way
+// (object.__new__) is still safe to read and to destroy.
+template <class Object>
+PyObject* alloc_with_record(PyTypeObject* type, Py_ssize_t items) {
+  PyObject* self = PyType_GenericAlloc(type, items);
+  if (self != nullptr) new (&reinterpret_cast<Object*>(self)->record) decltype(Object::record)();
+  return self;
+}
+
 // Allocates an instance of `type` and moves the record into it.
 template <class Object, class Record>
 PyObject* allocate(PyTypeObject* type, Record&& record) {
   auto alloc_slot = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
   PyObject* self = alloc_slot(type, 0);
   if (self == nullptr) return nullptr;
-  new (&reinterpret_cast<Object*>(self)->record) Record(std::forward<Record>(record));
+  reinterpret_cast<Object*>(self)->record = std::forward<Record>(record);
   return self;
 }
 
+bool filled(const ModelRecord& record) { return record.exog && record.endog; }
+bool filled(const ResultsRecord& record) {
+  return record.params && record.cov_params && filled(record.model);
+}
+
 // The record of `self`, or nullptr with a TypeError when self is not an
-// instance of the class (the descriptors normally refuse such calls first).
+// instance of the class (the descriptors normally refuse such calls first)
+// or holds an empty record.
 template <class Object>
 Object* instance(PyObject* self, PyTypeObject* type, const char* class_name) {
   if (type == nullptr || !PyObject_TypeCheck(self, type)) {
     raise_conversion_failure(self, class_name);
     return nullptr;
   }
-  return reinterpret_cast<Object*>(self);
+  auto* object = reinterpret_cast<Object*>(self);
+  if (!filled(object->record)) {
+    PyErr_Format(PyExc_TypeError, "empty '%s' object: it was not created by quillon", class_name);
+    return nullptr;
+  }
+  return object;
 }
 
 PyObject* new_reference(const PyRef& ref) { return PyRef::borrow(ref.get()).release(); }
@@ -94,13 +115,19 @@ PyGetSetDef model_getset[] = {
 PyType_Slot model_slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_alloc, reinterpret_cast<void*>(alloc_with_record<ModelObject>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ModelObject>)},
     {Py_tp_getset, model_getset},
     {0, nullptr},
 };
 
+// Immutable, so that Python code cannot replace __new__ or the attributes.
 PyType_Spec model_spec = {
-    "builtins.CorvidProbitModel", sizeof(ModelObject), 0, Py_TPFLAGS_DEFAULT, model_slots,
+    "builtins.CorvidProbitModel",
+    sizeof(ModelObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    model_slots,
 };
 
 // CorvidProbitResults
@@ -136,12 +163,18 @@ PyObject* results_converged(PyObject* self, void*) {
 
 int ensure_type(PyTypeObject*& type, PyType_Spec& spec, const char* class_name) {
   if (type != nullptr) return 0;
-  type = reinterpret_cast<PyTypeObject*>(PyType_FromSpec(&spec));
-  if (type != nullptr) return 0;
-  PyErr_Print();
-  raise_panic(Panic{std::string("failed to create type object for ") + class_name,
-                    SourceLocation::current()});
-  return -1;
+  PyRef created(PyType_FromSpec(&spec));
+  if (!created) {
+    PyErr_Print();
+    raise_panic(Panic{std::string("failed to create type object for ") + class_name,
+                      SourceLocation::current()});
+    return -1;
+  }
+  // Creating a type can run Python code (a garbage collection callback, a
+  // __del__) that lets another thread in, which may have stored a type of its
+  // own by now: keep that one, so that there is only ever one type.
+  if (type == nullptr) type = reinterpret_cast<PyTypeObject*>(created.release());
+  return 0;
 }
 
 PyObject* results_model(PyObject* self, void*) {
@@ -172,6 +205,7 @@ PyMethodDef results_methods[] = {
 PyType_Slot results_slots[] = {
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_new, reinterpret_cast<void*>(refuse_construction)},
+    {Py_tp_alloc, reinterpret_cast<void*>(alloc_with_record<ResultsObject>)},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc<ResultsObject>)},
     {Py_tp_getset, results_getset},
     {Py_tp_methods, results_methods},
@@ -179,7 +213,11 @@ PyType_Slot results_slots[] = {
 };
 
 PyType_Spec results_spec = {
-    "builtins.CorvidProbitResults", sizeof(ResultsObject), 0, Py_TPFLAGS_DEFAULT, results_slots,
+    "builtins.CorvidProbitResults",
+    sizeof(ResultsObject),
+    0,
+    Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
+    results_slots,
 };
 
 }  // namespace
