@@ -137,7 +137,7 @@ void probit_fit(Digest& d) {
 
   // The covariances, the inversion of the Hessian included; clusters by the
   // binary regressor.
-  const Matrix classical = classical_covariance(fit.hessian);
+  const Matrix classical = classical_covariance(fit.hessian).matrix;
   d.add_rows("classical covariance", classical);
   d.add_rows("robust covariance", sandwich(classical, score_cross_product(data, fit.params)));
   const std::vector<std::string> keys = build_cluster_keys(data.exog.row_range(0, design.n));
