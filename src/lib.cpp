@@ -33,13 +33,17 @@ PyModuleDef module_definition = {
     release_module,
 };
 
-// The module-level functions, in registration order; each definition lives
-// for the life of the process.
+// A fast-call entry point as the PyCFunction that a method table stores;
+// METH_FASTCALL | METH_KEYWORDS tells the interpreter its real signature.
+// The detour through void (*)() keeps the compiler from warning about a cast
+// between incompatible function types.
 template <class Function>
 PyCFunction as_cfunction(Function function) {
   return reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(function));
 }
 
+// The module-level functions, in registration order; each definition lives
+// for the life of the process.
 PyMethodDef module_functions[] = {
     {"ame", as_cfunction(ame), METH_FASTCALL | METH_KEYWORDS, kAmeDoc},
     {"fit_probit", as_cfunction(fit_probit), METH_FASTCALL | METH_KEYWORDS, kFitProbitDoc},

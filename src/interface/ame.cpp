@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "effects/data_frame.hpp"
 #include "effects/marginal_effects.hpp"
 #include "effects/result_table.hpp"
 #include "interface/arguments.hpp"
 #include "interface/arrays.hpp"
+#include "interface/data_frame.hpp"
 #include "interface/entries.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"

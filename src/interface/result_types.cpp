@@ -10,20 +10,21 @@
 namespace quillon {
 namespace {
 
+// The instances: the object header, then the record. Each class's type
+// object is created on first use and kept for the life of the process.
 struct ModelObject {
+  static constexpr const char* kClassName = "CorvidProbitModel";
+  static inline PyTypeObject* type = nullptr;
   PyObject ob_base;
   ModelRecord record;
 };
 
 struct ResultsObject {
+  static constexpr const char* kClassName = "CorvidProbitResults";
+  static inline PyTypeObject* type = nullptr;
   PyObject ob_base;
   ResultsRecord record;
 };
-
-// The two type objects, created on first use and kept for the life of the
-// process.
-PyTypeObject* model_type = nullptr;
-PyTypeObject* results_type = nullptr;
 
 PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
   PyErr_SetString(PyExc_TypeError, "No constructor defined");
@@ -50,11 +51,11 @@ PyObject* alloc_with_record(PyTypeObject* type, Py_ssize_t items) {
   return self;
 }
 
-// Allocates an instance of `type` and moves the record into it.
+// Allocates an instance of the class and moves the record into it.
 template <class Object, class Record>
-PyObject* allocate(PyTypeObject* type, Record&& record) {
-  auto alloc_slot = reinterpret_cast<allocfunc>(PyType_GetSlot(type, Py_tp_alloc));
-  PyObject* self = alloc_slot(type, 0);
+PyObject* allocate(Record&& record) {
+  auto alloc_slot = reinterpret_cast<allocfunc>(PyType_GetSlot(Object::type, Py_tp_alloc));
+  PyObject* self = alloc_slot(Object::type, 0);
   if (self == nullptr) return nullptr;
   reinterpret_cast<Object*>(self)->record = std::forward<Record>(record);
   return self;
@@ -69,46 +70,43 @@ bool filled(const ResultsRecord& record) {
 // instance of the class (the descriptors normally refuse such calls first)
 // or holds an empty record.
 template <class Object>
-Object* instance(PyObject* self, PyTypeObject* type, const char* class_name) {
-  if (type == nullptr || !PyObject_TypeCheck(self, type)) {
-    raise_conversion_failure(self, class_name);
+Object* instance(PyObject* self) {
+  if (Object::type == nullptr || !PyObject_TypeCheck(self, Object::type)) {
+    raise_conversion_failure(self, Object::kClassName);
     return nullptr;
   }
   auto* object = reinterpret_cast<Object*>(self);
   if (!filled(object->record)) {
-    PyErr_Format(PyExc_TypeError, "empty '%s' object: it was not created by quillon", class_name);
+    PyErr_Format(PyExc_TypeError, "empty '%s' object: it was not created by quillon",
+                 Object::kClassName);
     return nullptr;
   }
   return object;
 }
 
-PyObject* new_reference(const PyRef& ref) { return PyRef::borrow(ref.get()).release(); }
+// What a getter hands out for each kind of record field: the stored array
+// itself, or a new Python value.
+PyObject* to_python(const PyRef& array) { return PyRef::borrow(array.get()).release(); }
+PyObject* to_python(double value) { return PyFloat_FromDouble(value); }
+PyObject* to_python(std::uint64_t value) { return PyLong_FromUnsignedLongLong(value); }
+PyObject* to_python(bool value) { return PyBool_FromLong(value); }
+PyObject* to_python(const std::vector<std::string>& names) {
+  return guard_native([&] { return names_to_python(names); });
+}
+
+// The getter of one field of the record of an Object.
+template <class Object, auto Field>
+PyObject* get(PyObject* self, void*) {
+  Object* object = instance<Object>(self);
+  return object ? to_python(object->record.*Field) : nullptr;
+}
 
 // CorvidProbitModel
 
-ModelObject* model_of(PyObject* self) {
-  return instance<ModelObject>(self, model_type, "CorvidProbitModel");
-}
-
-PyObject* model_exog(PyObject* self, void*) {
-  ModelObject* m = model_of(self);
-  return m ? new_reference(m->record.exog) : nullptr;
-}
-
-PyObject* model_endog(PyObject* self, void*) {
-  ModelObject* m = model_of(self);
-  return m ? new_reference(m->record.endog) : nullptr;
-}
-
-PyObject* model_exog_names(PyObject* self, void*) {
-  ModelObject* m = model_of(self);
-  return m ? guard_native([&] { return names_to_python(m->record.exog_names); }) : nullptr;
-}
-
 PyGetSetDef model_getset[] = {
-    {"exog", model_exog, nullptr, nullptr, nullptr},
-    {"endog", model_endog, nullptr, nullptr, nullptr},
-    {"exog_names", model_exog_names, nullptr, nullptr, nullptr},
+    {"exog", get<ModelObject, &ModelRecord::exog>, nullptr, nullptr, nullptr},
+    {"endog", get<ModelObject, &ModelRecord::endog>, nullptr, nullptr, nullptr},
+    {"exog_names", get<ModelObject, &ModelRecord::exog_names>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -132,68 +130,44 @@ PyType_Spec model_spec = {
 
 // CorvidProbitResults
 
-ResultsObject* results_of(PyObject* self) {
-  return instance<ResultsObject>(self, results_type, "CorvidProbitResults");
-}
-
-PyObject* results_params(PyObject* self, void*) {
-  ResultsObject* r = results_of(self);
-  return r ? new_reference(r->record.params) : nullptr;
-}
-
 PyObject* results_cov_params(PyObject* self, PyObject*) {
-  ResultsObject* r = results_of(self);
-  return r ? new_reference(r->record.cov_params) : nullptr;
+  return get<ResultsObject, &ResultsRecord::cov_params>(self, nullptr);
 }
 
-PyObject* results_loglike(PyObject* self, void*) {
-  ResultsObject* r = results_of(self);
-  return r ? PyFloat_FromDouble(r->record.loglike) : nullptr;
-}
-
-PyObject* results_iterations(PyObject* self, void*) {
-  ResultsObject* r = results_of(self);
-  return r ? PyLong_FromUnsignedLongLong(r->record.iterations) : nullptr;
-}
-
-PyObject* results_converged(PyObject* self, void*) {
-  ResultsObject* r = results_of(self);
-  return r ? PyBool_FromLong(r->record.converged) : nullptr;
-}
-
-int ensure_type(PyTypeObject*& type, PyType_Spec& spec, const char* class_name) {
-  if (type != nullptr) return 0;
+template <class Object>
+int ensure_type(PyType_Spec& spec) {
+  if (Object::type != nullptr) return 0;
   PyRef created(PyType_FromSpec(&spec));
   if (!created) {
     PyErr_Print();
-    raise_panic(Panic{std::string("failed to create type object for ") + class_name,
+    raise_panic(Panic{std::string("failed to create type object for ") + Object::kClassName,
                       SourceLocation::current()});
     return -1;
   }
   // Creating a type can run Python code (a garbage collection callback, a
   // __del__) that lets another thread in, which may have stored a type of its
   // own by now: keep that one, so that there is only ever one type.
-  if (type == nullptr) type = reinterpret_cast<PyTypeObject*>(created.release());
+  if (Object::type == nullptr) Object::type = reinterpret_cast<PyTypeObject*>(created.release());
   return 0;
 }
 
 PyObject* results_model(PyObject* self, void*) {
-  ResultsObject* r = results_of(self);
+  ResultsObject* r = instance<ResultsObject>(self);
   if (r == nullptr) return nullptr;
   return guard_native([&]() -> PyObject* {
     ModelRecord copy{PyRef::borrow(r->record.model.exog.get()),
                      PyRef::borrow(r->record.model.endog.get()), r->record.model.exog_names};
-    if (ensure_type(model_type, model_spec, "CorvidProbitModel") < 0) return nullptr;
-    return allocate<ModelObject>(model_type, std::move(copy));
+    if (ensure_type<ModelObject>(model_spec) < 0) return nullptr;
+    return allocate<ModelObject>(std::move(copy));
   });
 }
 
 PyGetSetDef results_getset[] = {
-    {"params", results_params, nullptr, nullptr, nullptr},
+    {"params", get<ResultsObject, &ResultsRecord::params>, nullptr, nullptr, nullptr},
     {"model", results_model, nullptr, nullptr, nullptr},
-    {"loglike", results_loglike, nullptr, nullptr, nullptr},
-    {"iterations", results_iterations, nullptr, nullptr, nullptr},
-    {"converged", results_converged, nullptr, nullptr, nullptr},
+    {"loglike", get<ResultsObject, &ResultsRecord::loglike>, nullptr, nullptr, nullptr},
+    {"iterations", get<ResultsObject, &ResultsRecord::iterations>, nullptr, nullptr, nullptr},
+    {"converged", get<ResultsObject, &ResultsRecord::converged>, nullptr, nullptr, nullptr},
     {nullptr, nullptr, nullptr, nullptr, nullptr},
 };
 
@@ -223,8 +197,8 @@ PyType_Spec results_spec = {
 }  // namespace
 
 PyObject* new_results_object(ResultsRecord record) {
-  if (ensure_type(results_type, results_spec, "CorvidProbitResults") < 0) return nullptr;
-  return allocate<ResultsObject>(results_type, std::move(record));
+  if (ensure_type<ResultsObject>(results_spec) < 0) return nullptr;
+  return allocate<ResultsObject>(std::move(record));
 }
 
 }  // namespace quillon

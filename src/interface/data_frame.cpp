@@ -1,4 +1,4 @@
-#include "effects/data_frame.hpp"
+#include "interface/data_frame.hpp"
 
 #include <array>
 #include <utility>
