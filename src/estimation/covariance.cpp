@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cassert>
 #include <optional>
-#include <string_view>
-#include <unordered_map>
 
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
@@ -12,13 +10,21 @@
 namespace quillon {
 namespace {
 
-// m[r][c] = u[r] u[c] + m[r][c] for every r, c.
-void add_outer_product(Matrix& m, const double* __restrict u) {
+// m[r][c] = u[r] u[c] + m[r][c] for c >= r. The sums are symmetric bit for
+// bit (u[r] u[c] == u[c] u[r], added in the same order), so the lower
+// triangle is left for mirror_upper().
+void add_outer_product_upper(Matrix& m, const double* __restrict u) {
   const std::size_t k = m.cols();
   for (std::size_t r = 0; r < k; ++r) {
     const double ur = u[r];
     double* __restrict row = m.row(r);
-    for (std::size_t c = 0; c < k; ++c) row[c] = ur * u[c] + row[c];
+    for (std::size_t c = r; c < k; ++c) row[c] = ur * u[c] + row[c];
+  }
+}
+
+void mirror_upper(Matrix& m) {
+  for (std::size_t r = 1; r < m.rows(); ++r) {
+    for (std::size_t c = 0; c < r; ++c) m(r, c) = m(c, r);
   }
 }
 
@@ -54,31 +60,27 @@ Matrix classical_covariance(const Matrix& hessian) {
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
   Matrix m(data.nparams(), data.nparams());
-  for_each_score(data, beta, [&](std::size_t, const double* s) { add_outer_product(m, s); });
+  for_each_score(data, beta, [&](std::size_t, const double* s) { add_outer_product_upper(m, s); });
+  mirror_upper(m);
   return m;
 }
 
 Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
-                          const std::vector<std::string>& keys) {
-  assert(keys.size() == data.nobs());
+                          const ClusterIds& clusters) {
+  assert(clusters.of_row.size() == data.nobs());
   const std::size_t k = data.nparams();
-  // Cluster key -> row of `sums`; the keys outlive the map.
-  std::unordered_map<std::string_view, std::size_t> row_of;
-  std::vector<double> sums;
+  Matrix sums(clusters.count, k);
   for_each_score(data, beta, [&](std::size_t i, const double* s) {
-    const auto [entry, inserted] = row_of.try_emplace(keys[i], row_of.size());
-    if (inserted) sums.resize(sums.size() + k, 0.0);
-    double* u = sums.data() + entry->second * k;
+    double* u = sums.row(clusters.of_row[i]);
     for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
   });
-  Matrix result(row_of.size(), k);
-  std::copy(sums.begin(), sums.end(), result.row(0));
-  return result;
+  return sums;
 }
 
 Matrix cluster_cross_product(const Matrix& sums) {
   Matrix m(sums.cols(), sums.cols());
-  for (std::size_t g = 0; g < sums.rows(); ++g) add_outer_product(m, sums.row(g));
+  for (std::size_t g = 0; g < sums.rows(); ++g) add_outer_product_upper(m, sums.row(g));
+  mirror_upper(m);
   return m;
 }
 
