@@ -26,7 +26,7 @@ WERROR ?= ON
 CPP_BUILD := build/cpp
 DIST := build/dist
 
-.PHONY: py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 
 demo: install
 	$(PY) examples/demo.py
@@ -83,6 +83,13 @@ cpp-test: $(PY)
 	  -DQUILLON_BUILD_TESTS=ON -DQUILLON_WERROR=$(WERROR)
 	$(CMAKE) --build $(CPP_BUILD)
 	$(CTEST) --test-dir $(CPP_BUILD) --output-on-failure
+
+# The four-lane kernels against the scalar ones and the live libm on 10^9
+# random inputs per function (about ten minutes); not part of `make test`.
+SOAK_SAMPLES ?= 1000000000
+soak: cpp-test
+	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \
+	  --gtest_filter='VectorKernels.*'
 
 py-test: install
 	$(PY) -m pytest
