@@ -2,6 +2,7 @@
 small seeded probit design."""
 
 import os
+import subprocess
 import sys
 from pathlib import Path
 
@@ -65,3 +66,11 @@ def resident_bytes():
     if not sys.platform.startswith("linux") or "libasan" in os.environ.get("LD_PRELOAD", ""):
         return None
     return _resident_bytes
+
+
+def run_child(source, *args, timeout=120):
+    """Runs `source` in a fresh interpreter (`args` as sys.argv[1:]), so that a
+    crash or a once-per-process step is the child's alone; returns the
+    completed process, whose stdout and stderr are text."""
+    return subprocess.run([sys.executable, "-c", source, *map(str, args)], capture_output=True,
+                          text=True, timeout=timeout)

@@ -121,17 +121,22 @@ void add_batch(ChunkSums& sums, const Batch& batch, const std::vector<double>& b
 
 // One visit of the chunk's rows, forming every sum that the effects of the
 // chunk need. Sums that do not depend on the regressor being differentiated
-// are formed once and shared by all of them.
-ChunkSums sum_chunk(const MatrixView& rows, const std::vector<double>& beta,
-                    const std::vector<std::size_t>& binary) {
+// are formed once and shared by all of them. `first` is the position of the
+// chunk's first row in X: polls fall every kRowsPerPoll rows of X, whatever
+// the chunk size.
+ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector<double>& beta,
+                    const std::vector<std::size_t>& binary, const InterruptPoll& interrupt) {
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
   RowReader read(rows);
   Batch batch;
   batch.x.resize(std::min(kBatch, rows.rows) * k);
   for (std::size_t start = 0; start < rows.rows; start += kBatch) {
-    // QUILLON-POLL: a coarse point for an interrupt check.
     batch.count = std::min(kBatch, rows.rows - start);
+    // A poll for every multiple of kRowsPerPoll (but 0) among the batch's rows.
+    const std::size_t at = first + start;
+    const std::size_t boundary = (at + kRowsPerPoll - 1) / kRowsPerPoll * kRowsPerPoll;
+    if (boundary != 0 && boundary < at + batch.count) interrupt();
     for (std::size_t i = 0; i < batch.count; ++i) {
       const double* x = read(start + i);
       std::copy(x, x + k, batch.x.data() + i * k);
@@ -256,7 +261,8 @@ std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<s
 MarginalEffects average_marginal_effects(const VectorView& beta_view, const MatrixView& cov,
                                          const MatrixView& exog,
                                          const std::vector<std::string>& names,
-                                         std::optional<std::uint64_t> chunk_size) {
+                                         std::optional<std::uint64_t> chunk_size,
+                                         const InterruptPoll& interrupt) {
   const std::size_t n = exog.rows;
   const std::size_t k = exog.cols;
   MarginalEffects result;
@@ -281,8 +287,8 @@ MarginalEffects average_marginal_effects(const VectorView& beta_view, const Matr
             std::to_string(k) + " columns");
     }
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(step, n - start));
-    add_chunk(total, sum_chunk(exog.row_range(start, count), beta, binary), beta, binary,
-              continuous);
+    add_chunk(total, sum_chunk(exog.row_range(start, count), start, beta, binary, interrupt), beta,
+              binary, continuous);
     start += count;
   }
 

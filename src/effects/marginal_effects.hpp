@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "numerics/interrupt.hpp"
 #include "numerics/matrix.hpp"
 
 namespace quillon {
@@ -33,11 +34,13 @@ struct MarginalEffects {
 // Effects of every regressor of X (n x K) for coefficients beta (K) with
 // covariance cov (K x K): the average derivative of the response probability
 // for continuous regressors, the average change from 0 to 1 for binary ones.
-// Rows are taken chunk_size at a time (all at once when absent; at least 1).
+// Rows are taken chunk_size at a time (all at once when absent; at least 1),
+// and `interrupt` is asked every kRowsPerPoll rows whether to stop.
 // Inconsistent sizes panic.
 MarginalEffects average_marginal_effects(const VectorView& beta, const MatrixView& cov,
                                          const MatrixView& exog,
                                          const std::vector<std::string>& names,
-                                         std::optional<std::uint64_t> chunk_size);
+                                         std::optional<std::uint64_t> chunk_size,
+                                         const InterruptPoll& interrupt = {});
 
 }  // namespace quillon

@@ -34,9 +34,11 @@ void mirror_upper(Matrix& m) {
 template <class Visit>
 void for_each_score(const ProbitData& data, const std::vector<double>& beta, Visit&& visit) {
   constexpr std::size_t kRange = 1024;
+  static_assert(kRowsPerPoll % kRange == 0);
   const std::size_t k = data.nparams();
   std::vector<double> scores(std::min(kRange, data.nobs()) * k);
   for (std::size_t first = 0; first < data.nobs(); first += kRange) {
+    if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
     const std::size_t count = std::min(kRange, data.nobs() - first);
     data.rows(first, count).score_rows(beta, scores.data());
     for (std::size_t i = 0; i < count; ++i) visit(first + i, scores.data() + i * k);

@@ -29,6 +29,7 @@ struct SweepOutput {
   double* score = nullptr;       // k values, zeroed by the caller
   double* hessian = nullptr;     // k x k row-major
   double* score_rows = nullptr;  // n x k row-major: row i is lambda_i x_i
+  bool interrupted = false;      // the sweep stopped early on request
 };
 
 // Rows are copied into buffers padded with zeros to a whole number of these
@@ -62,6 +63,8 @@ template <std::size_t kRows>
 // the cache between the passes over them.
 constexpr std::size_t kBatch = 128;
 static_assert(kBatch % kBlock == 0);
+// Polls fall on batch boundaries.
+static_assert(kRowsPerPoll % kBatch == 0);
 
 // Phi and phi at +-0, the value of every index at beta = 0 (the first point
 // of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0).
@@ -97,7 +100,10 @@ template <unsigned kWhat>
   double loglike = 0.0;
 
   for (std::size_t start = 0; start < n; start += kBatch) {
-    // QUILLON-POLL: a coarse point for an interrupt check.
+    if (start % kRowsPerPoll == 0 && start != 0 && data.interrupt.stop_requested()) {
+      out.interrupted = true;
+      return;
+    }
     const std::size_t rows = std::min(kBatch, n - start);
     double eta[kBatch];
     for (std::size_t b = 0; b < rows; ++b) {
@@ -169,7 +175,9 @@ template <unsigned kWhat>
 // The sweeps, each compiled for wider vector units as well and chosen at run
 // time. Vector lanes only ever hold different elements of one update, never
 // parts of one sum, and no multiply-add is fused, so every variant gives the
-// same bits.
+// same bits. No exception may leave them (GCC takes a call through the run
+// time choice to be nothrow): a stop is reported in the output and thrown
+// by throw_if_interrupted once the sweep has returned.
 #define QUILLON_SWEEP(name, what)                                     \
   [[gnu::target_clones("avx512f", "avx2", "default")]] void name(     \
       const ProbitData& data, const double* beta, SweepOutput& out) { \
@@ -183,6 +191,10 @@ QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)
 #undef QUILLON_SWEEP
 
+void throw_if_interrupted(const SweepOutput& out) {
+  if (out.interrupted) throw Interrupted{};
+}
+
 void require_rows(const ProbitData& data) {
   assert(data.exog.rows >= data.endog.size);
   (void)data;
@@ -194,6 +206,7 @@ double ProbitData::log_likelihood(const std::vector<double>& beta) const {
   require_rows(*this);
   SweepOutput out;
   sweep_loglike(*this, beta.data(), out);
+  throw_if_interrupted(out);
   return out.loglike;
 }
 
@@ -202,6 +215,7 @@ std::vector<double> ProbitData::score(const std::vector<double>& beta) const {
   std::vector<double> g(nparams(), 0.0);
   SweepOutput out{0.0, g.data(), nullptr};
   sweep_score(*this, beta.data(), out);
+  throw_if_interrupted(out);
   return g;
 }
 
@@ -210,6 +224,7 @@ Matrix ProbitData::hessian(const std::vector<double>& beta) const {
   Matrix h(nparams(), nparams());
   SweepOutput out{0.0, nullptr, h.row(0)};
   sweep_hessian(*this, beta.data(), out);
+  throw_if_interrupted(out);
   return h;
 }
 
@@ -220,6 +235,7 @@ void ProbitData::score_and_hessian(const std::vector<double>& beta, std::vector<
   h = Matrix(nparams(), nparams());
   SweepOutput out{0.0, g.data(), h.row(0)};
   sweep_score_hessian(*this, beta.data(), out);
+  throw_if_interrupted(out);
 }
 
 ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
@@ -227,6 +243,7 @@ ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
   ProbitEvaluation e{0.0, std::vector<double>(nparams(), 0.0), Matrix(nparams(), nparams())};
   SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
   sweep_all(*this, beta.data(), out);
+  throw_if_interrupted(out);
   e.loglike = out.loglike;
   return e;
 }
@@ -242,6 +259,7 @@ void ProbitData::score_rows(const std::vector<double>& beta, double* out) const 
   SweepOutput sweep_out;
   sweep_out.score_rows = out;
   sweep_score_rows(*this, beta.data(), sweep_out);
+  throw_if_interrupted(sweep_out);
 }
 
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,
@@ -257,6 +275,7 @@ ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> ma
 
   std::vector<double> next(k);
   for (std::uint64_t t = 0; t < passes; ++t) {
+    data.interrupt();
     fit.iterations = t;
     const std::optional<Matrix> h_inv = invert_matrix(current.hessian.view());
     if (!h_inv) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "numerics/interrupt.hpp"
 #include "numerics/matrix.hpp"
 #include "numerics/normal.hpp"
 
@@ -36,10 +37,12 @@ struct ProbitEvaluation {
 // The read-only data of one fit: the outcome y (n values) and the regressors
 // X (at least n rows, k columns). Rows of X beyond n take no part in the fit.
 // The views do not own their memory: the caller keeps y and X alive.
+// Long sweeps ask `interrupt` every kRowsPerPoll rows whether to stop.
 struct ProbitData {
   VectorView endog;
   MatrixView exog;
   NormalDistribution normal{0.0, 1.0};
+  InterruptPoll interrupt{};
 
   std::size_t nobs() const { return endog.size; }
   std::size_t nparams() const { return exog.cols; }
@@ -65,7 +68,7 @@ struct ProbitData {
   ProbitData rows(std::size_t first, std::size_t count) const {
     const VectorView y{endog.data + static_cast<std::ptrdiff_t>(first) * endog.stride, count,
                        endog.stride};
-    return {y, exog.row_range(first, count), normal};
+    return {y, exog.row_range(first, count), normal, interrupt};
   }
 };
 
@@ -80,7 +83,8 @@ struct ProbitFit {
 // Newton-Raphson from beta = 0 with full steps; absent options take the
 // defaults (35 passes, tolerance 1e-06). Stops when tol > |change of the
 // log-likelihood|, when the passes run out, or when the Hessian cannot be
-// inverted (reported on standard error).
+// inverted (reported on standard error). Polls data.interrupt before each
+// pass, so that even a limit of 2^64 - 1 passes can be stopped.
 //
 // Each point is evaluated by one sweep that forms the log-likelihood, score
 // and Hessian together: the score and Hessian of a new point serve the next

@@ -76,7 +76,8 @@ PyObject* fit(const FitArguments& arguments) {
 
   // The fit reads the owned copies in place; they become the model's arrays
   // at the end.
-  const ProbitData data{endog.vector(), exog.matrix()};
+  const ProbitData data{endog.vector(), exog.matrix(), NormalDistribution{0.0, 1.0},
+                        InterruptPoll(signal_handler_raised)};
   ProbitFit fit = newton_raphson(data, arguments.max_iter, arguments.tol);
 
   // The iteration's last sweep formed the Hessian at the estimates.

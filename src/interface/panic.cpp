@@ -39,6 +39,8 @@ PyObject* raise_panic(const Panic& failure) {
   return nullptr;
 }
 
+bool signal_handler_raised() { return PyErr_CheckSignals() < 0; }
+
 PyObject* raise_unexpected_exception() {
   return raise_panic(Panic{"unexpected native exception", std::source_location::current()});
 }

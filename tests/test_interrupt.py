@@ -1,0 +1,47 @@
+"""Ctrl-C during a long call: the call ends with the signal handler's exception
+within a second, wherever it is in its loops. Each case runs in a child
+interpreter, which the test signals one second into the call."""
+
+import signal
+import subprocess
+import sys
+import time
+
+import pytest
+
+CHILD = r"""
+import signal, sys, time
+from types import SimpleNamespace
+import numpy as np
+from quillon import ame, fit_probit
+
+case = sys.argv[1]
+rng = np.random.default_rng(0)
+X = np.column_stack([np.ones(50), rng.normal(size=50)])
+y = (X @ [0.2, 0.8] + rng.normal(size=50) > 0).astype(float)
+if case == "newton passes":
+    call = lambda: fit_probit(y, X, max_iter=2**64 - 1, tol=0.0)
+print("calling", flush=True)
+try:
+    call()
+    print("returned")
+except BaseException as e:
+    print(type(e).__name__, repr(time.time()))
+"""
+
+
+@pytest.mark.parametrize("case, raised", [("newton passes", "KeyboardInterrupt")])
+def test_sigint_ends_a_long_call_within_a_second(case, raised):
+    child = subprocess.Popen([sys.executable, "-c", CHILD, case], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    try:
+        assert child.stdout.readline() == "calling\n", child.stderr.read()
+        time.sleep(1.0)
+        sent = time.time()
+        child.send_signal(signal.SIGINT)
+        out, err = child.communicate(timeout=60)
+    finally:
+        child.kill()
+    name, when = out.split()
+    assert name == raised, err
+    assert float(when) - sent < 1.0
