@@ -142,10 +142,12 @@ template <unsigned kWhat>
     }
 
     if constexpr ((kWhat & kScore) != 0) {
-      for (std::size_t j = 0; j < k; ++j) {
-        double g = out.score[j];
-        for (std::size_t b = 0; b < rows; ++b) g = x[b * width + j] * lambda[b] + g;
-        out.score[j] = g;
+      // Observation by observation, all k sums side by side: k independent
+      // chains rather than one long chain per sum.
+      double* __restrict g = out.score;
+      for (std::size_t b = 0; b < rows; ++b) {
+        const double* xb = x + b * width;
+        for (std::size_t j = 0; j < k; ++j) g[j] = xb[j] * lambda[b] + g[j];
       }
     }
     if constexpr ((kWhat & kScoreRows) != 0) {
