@@ -56,23 +56,31 @@ struct Shifted {
   double cdf1[kBatch], cdf0[kBatch], pdf1[kBatch], pdf0[kBatch];
 };
 
-void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b, Shifted& s) {
+// Compiled for wider vector units as well (lanes hold different rows): the
+// choices between the two shifts become blends rather than branches, which
+// random 0/1 values would mispredict.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void shift_index(const Batch& batch,
+                                                                      std::size_t k, std::size_t j,
+                                                                      double b, Shifted& s) {
   const std::size_t n = batch.count;
+  double xj[kBatch];
+  for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[i * k + j];
   if (std::isfinite(b)) {
     // x_j is 0 or 1, and the shift to its own value is (+-0) b = +-0, which
     // leaves q unchanged (up to the sign of a zero q, where Phi and phi
     // agree): only the other shift needs new values.
     double other[kBatch];
     for (std::size_t i = 0; i < n; ++i) {
-      const double xj = batch.x[i * k + j];
-      other[i] = xj == 1.0 ? batch.q[i] + (-xj) * b : batch.q[i] + (1.0 - xj) * b;
+      const double down = batch.q[i] + (-xj[i]) * b;
+      const double up = batch.q[i] + (1.0 - xj[i]) * b;
+      other[i] = xj[i] == 1.0 ? down : up;
     }
     double other_cdf[kBatch];
     double other_pdf[kBatch];
     cdf_values(other, other_cdf, n);
     pdf_values(other, other_pdf, n);
     for (std::size_t i = 0; i < n; ++i) {
-      const bool at_one = batch.x[i * k + j] == 1.0;
+      const bool at_one = xj[i] == 1.0;
       s.cdf1[i] = at_one ? batch.cdf[i] : other_cdf[i];
       s.pdf1[i] = at_one ? batch.pdf[i] : other_pdf[i];
       s.cdf0[i] = at_one ? other_cdf[i] : batch.cdf[i];
@@ -83,9 +91,8 @@ void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b, Shi
   double q1[kBatch];
   double q0[kBatch];
   for (std::size_t i = 0; i < n; ++i) {
-    const double xj = batch.x[i * k + j];
-    q1[i] = batch.q[i] + (1.0 - xj) * b;
-    q0[i] = batch.q[i] + (-xj) * b;
+    q1[i] = batch.q[i] + (1.0 - xj[i]) * b;
+    q0[i] = batch.q[i] + (-xj[i]) * b;
   }
   cdf_values(q1, s.cdf1, n);
   cdf_values(q0, s.cdf0, n);
@@ -93,9 +100,12 @@ void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b, Shi
   pdf_values(q0, s.pdf0, n);
 }
 
-// Adds the batch's rows, in order, to the chunk's sums.
-void add_batch(ChunkSums& sums, const Batch& batch, const std::vector<double>& beta,
-               const std::vector<std::size_t>& binary) {
+// Adds the batch's rows, in order, to the chunk's sums. Compiled for wider
+// vector units as well, chosen at run time: lanes hold different sums, so
+// every variant gives the same bits.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void add_batch(
+    ChunkSums& sums, const Batch& batch, const std::vector<double>& beta,
+    const std::vector<std::size_t>& binary) {
   const std::size_t k = beta.size();
   for (std::size_t i = 0; i < batch.count; ++i) {
     const double* x = batch.x.data() + i * k;

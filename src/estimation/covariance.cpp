@@ -10,15 +10,33 @@
 namespace quillon {
 namespace {
 
-// m[r][c] = u[r] u[c] + m[r][c] for c >= r. The sums are symmetric bit for
-// bit (u[r] u[c] == u[c] u[r], added in the same order), so the lower
-// triangle is left for mirror_upper().
-void add_outer_product_upper(Matrix& m, const double* __restrict u) {
-  const std::size_t k = m.cols();
-  for (std::size_t r = 0; r < k; ++r) {
-    const double ur = u[r];
-    double* __restrict row = m.row(r);
-    for (std::size_t c = r; c < k; ++c) row[c] = ur * u[c] + row[c];
+// m[r][c] = u[r] u[c] + m[r][c] for c >= r, for the count rows u of `rows`
+// (k values each) in order. The sums are symmetric bit for bit (u[r] u[c] ==
+// u[c] u[r], added in the same order), so the lower triangle is left for
+// mirror_upper(). Compiled for wider vector units as well, chosen at run
+// time: lanes hold different elements of m, so every variant gives the same
+// bits.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void add_outer_products_upper(
+    double* __restrict m, std::size_t k, const double* __restrict rows, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double* u = rows + i * k;
+    for (std::size_t r = 0; r < k; ++r) {
+      const double ur = u[r];
+      double* __restrict row = m + r * k;
+      for (std::size_t c = r; c < k; ++c) row[c] = ur * u[c] + row[c];
+    }
+  }
+}
+
+// sums[g] = s_i + sums[g] for the count score rows s_i of `rows`, in order,
+// g the cluster of observation first + i.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void add_to_clusters(
+    double* __restrict sums, std::size_t k, const double* __restrict rows, std::size_t count,
+    const std::size_t* cluster_of) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double* s = rows + i * k;
+    double* __restrict u = sums + cluster_of[i] * k;
+    for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
   }
 }
 
@@ -28,9 +46,10 @@ void mirror_upper(Matrix& m) {
   }
 }
 
-// Calls visit(i, s) for every observation i in order, s pointing at its k
-// scores lambda_i x_i; the observations are taken a range at a time, so that
-// no n x k score matrix is held.
+// Calls visit(first, count, s) for consecutive ranges of observations in
+// order, s pointing at their count x k scores lambda_i x_i, row-major; the
+// observations are taken a range at a time, so that no n x k score matrix is
+// held.
 template <class Visit>
 void for_each_score(const ProbitData& data, const std::vector<double>& beta, Visit&& visit) {
   constexpr std::size_t kRange = 1024;
@@ -41,7 +60,7 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
     if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
     const std::size_t count = std::min(kRange, data.nobs() - first);
     data.rows(first, count).score_rows(beta, scores.data());
-    for (std::size_t i = 0; i < count; ++i) visit(first + i, scores.data() + i * k);
+    visit(first, count, scores.data());
   }
 }
 
@@ -62,7 +81,9 @@ Matrix classical_covariance(const Matrix& hessian) {
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
   Matrix m(data.nparams(), data.nparams());
-  for_each_score(data, beta, [&](std::size_t, const double* s) { add_outer_product_upper(m, s); });
+  for_each_score(data, beta, [&](std::size_t, std::size_t count, const double* s) {
+    add_outer_products_upper(m.row(0), m.cols(), s, count);
+  });
   mirror_upper(m);
   return m;
 }
@@ -72,16 +93,15 @@ Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& bet
   assert(clusters.of_row.size() == data.nobs());
   const std::size_t k = data.nparams();
   Matrix sums(clusters.count, k);
-  for_each_score(data, beta, [&](std::size_t i, const double* s) {
-    double* u = sums.row(clusters.of_row[i]);
-    for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
+  for_each_score(data, beta, [&](std::size_t first, std::size_t count, const double* s) {
+    add_to_clusters(sums.row(0), k, s, count, clusters.of_row.data() + first);
   });
   return sums;
 }
 
 Matrix cluster_cross_product(const Matrix& sums) {
   Matrix m(sums.cols(), sums.cols());
-  for (std::size_t g = 0; g < sums.rows(); ++g) add_outer_product_upper(m, sums.row(g));
+  add_outer_products_upper(m.row(0), m.cols(), sums.row(0), sums.rows());
   mirror_upper(m);
   return m;
 }
