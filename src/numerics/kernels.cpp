@@ -20,6 +20,12 @@
 namespace quillon {
 namespace {
 
+// The reference: one value at a time, the C library's exp and log.
+double scalar_cdf(double x) { return kStandardNormal.cdf(x); }
+double scalar_pdf(double x) { return kStandardNormal.pdf(x); }
+double scalar_log(double x) { return std::log(x); }
+double scalar_exp(double x) { return std::exp(x); }
+
 #if defined(__x86_64__) && defined(__GLIBC__)
 
 // C library versions whose exp and log were read instruction by instruction
@@ -105,9 +111,6 @@ bool same_as_scalar(const std::vector<double>& x,
   return true;
 }
 
-double libm_exp(double x) { return std::exp(x); }
-double libm_log(double x) { return std::log(x); }
-
 Kernels choose_kernels() {
   // For tests only: both kernels give the same results, and this switch lets
   // the test suite show that on the same machine.
@@ -134,8 +137,8 @@ bool vector_kernels_supported() {
 
 bool vector_kernels_agree_with_libm() {
 #if defined(__x86_64__) && defined(__GLIBC__)
-  return vector_kernels_supported() && same_as_scalar(exp_check_inputs(), avx2::exp, libm_exp) &&
-         same_as_scalar(log_check_inputs(), avx2::log, libm_log);
+  return vector_kernels_supported() && same_as_scalar(exp_check_inputs(), avx2::exp, scalar_exp) &&
+         same_as_scalar(log_check_inputs(), avx2::log, scalar_log);
 #else
   return false;
 #endif
@@ -146,36 +149,44 @@ Kernels active_kernels() {
   return chosen;
 }
 
-void cdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {
+namespace {
+
+using VectorForm = void (*)(const double*, double*, std::size_t);
+
 #if defined(__x86_64__)
-  if (kernels == Kernels::kVector) return avx2::cdf(x, out, n);
+constexpr VectorForm kVectorCdf = avx2::cdf;
+constexpr VectorForm kVectorPdf = avx2::pdf;
+constexpr VectorForm kVectorLog = avx2::log;
+constexpr VectorForm kVectorExp = avx2::exp;
+#else
+constexpr VectorForm kVectorCdf = nullptr;
+constexpr VectorForm kVectorPdf = nullptr;
+constexpr VectorForm kVectorLog = nullptr;
+constexpr VectorForm kVectorExp = nullptr;
 #endif
-  (void)kernels;
-  for (std::size_t i = 0; i < n; ++i) out[i] = kStandardNormal.cdf(x[i]);
+
+template <double (*scalar)(double)>
+void apply(const double* x, double* out, std::size_t n, Kernels kernels, VectorForm vector) {
+  if (kernels == Kernels::kVector && vector != nullptr) return vector(x, out, n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = scalar(x[i]);
+}
+
+}  // namespace
+
+void cdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {
+  apply<scalar_cdf>(x, out, n, kernels, kVectorCdf);
 }
 
 void pdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-#if defined(__x86_64__)
-  if (kernels == Kernels::kVector) return avx2::pdf(x, out, n);
-#endif
-  (void)kernels;
-  for (std::size_t i = 0; i < n; ++i) out[i] = kStandardNormal.pdf(x[i]);
+  apply<scalar_pdf>(x, out, n, kernels, kVectorPdf);
 }
 
 void log_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-#if defined(__x86_64__)
-  if (kernels == Kernels::kVector) return avx2::log(x, out, n);
-#endif
-  (void)kernels;
-  for (std::size_t i = 0; i < n; ++i) out[i] = std::log(x[i]);
+  apply<scalar_log>(x, out, n, kernels, kVectorLog);
 }
 
 void exp_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-#if defined(__x86_64__)
-  if (kernels == Kernels::kVector) return avx2::exp(x, out, n);
-#endif
-  (void)kernels;
-  for (std::size_t i = 0; i < n; ++i) out[i] = std::exp(x[i]);
+  apply<scalar_exp>(x, out, n, kernels, kVectorExp);
 }
 
 }  // namespace quillon
