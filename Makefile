@@ -25,13 +25,20 @@ SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WERROR ?= ON
 CPP_BUILD := build/cpp
 DIST := build/dist
+# Checks of the user guide and the type stub: they do not depend on the
+# interpreter or the NumPy version, so only the main environment runs them.
+DOC_TESTS := tests/docs
 
 .PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
+# The demo also draws its marginal effects, with matplotlib from the "demo"
+# extra; the module itself never needs it.
 demo: install
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[demo]"
 	$(PY) examples/demo.py
 
-test: system-deps cpp-test py-test py-test-numpy1 py-test-newest sanitize
+test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize
 
 # $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
 define make_venv
@@ -73,16 +80,47 @@ wheel: $(PY)
 install: wheel
 	$(call install_wheel,$(VENV),$(DIST))
 
+# GoogleTest, clang, the aarch64 cross compiler and qemu-user (either
+# Debian package provides qemu-aarch64).
+SYSTEM_PACKAGES := libgtest-dev clang g++-aarch64-linux-gnu
 system-deps:
-	@if ! dpkg -s libgtest-dev >/dev/null 2>&1; then \
+	@missing=$$(for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
+	if ! command -v qemu-aarch64-static >/dev/null && ! command -v qemu-aarch64 >/dev/null; then \
+	  missing="$$missing qemu-user-static"; fi; \
+	if [ -n "$$(echo $$missing)" ]; then \
 	  $(SUDO) apt-get update && \
-	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y libgtest-dev; fi
+	  DEBIAN_FRONTEND=noninteractive $(SUDO) apt-get install -y --no-install-recommends $$missing; fi
 
 cpp-test: $(PY)
 	$(CMAKE) -S . -B $(CPP_BUILD) -G Ninja -DQUILLON_BUILD_EXTENSION=OFF \
 	  -DQUILLON_BUILD_TESTS=ON -DQUILLON_WERROR=$(WERROR)
 	$(CMAKE) --build $(CPP_BUILD)
 	$(CTEST) --test-dir $(CPP_BUILD) --output-on-failure
+
+# The kernels' results on the test data as exact bits, from the g++ build:
+# the reference the other compilers and architectures must reproduce.
+KERNEL_DIGEST := $(CURDIR)/$(CPP_BUILD)/kernel_digest.txt
+kernel-digest: cpp-test
+	$(CPP_BUILD)/tests/cpp/quillon_kernel_digest $(KERNEL_DIGEST)
+
+# $(call cpp_tests,BUILD_DIR,CMAKE_ARGS): the C++ tests in their own build
+# directory, kept between runs, compared bit for bit with the g++ digest.
+define cpp_tests
+	$(CMAKE) -S . -B $(1) -G Ninja -Wno-deprecated -DQUILLON_BUILD_EXTENSION=OFF \
+	  -DQUILLON_BUILD_TESTS=ON -DQUILLON_WERROR=$(WERROR) \
+	  -DQUILLON_REFERENCE_DIGEST=$(KERNEL_DIGEST) $(2)
+	$(CMAKE) --build $(1)
+	$(CTEST) --test-dir $(1) --output-on-failure
+endef
+
+cpp-test-clang: kernel-digest
+	$(call cpp_tests,build/cpp-clang,-DCMAKE_CXX_COMPILER=clang++)
+
+# Cross-built for aarch64 and run under qemu-user, GoogleTest included: the
+# portable code paths, without multiversioning or x86 vector code.
+cpp-test-aarch64: kernel-digest
+	$(call cpp_tests,build/cpp-aarch64,--toolchain cmake/aarch64-linux-gnu.cmake \
+	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
 
 # The four-lane kernels against the scalar ones and the live libm on 10^9
 # random inputs per function (about ten minutes); not part of `make test`.
@@ -93,13 +131,14 @@ soak: cpp-test
 
 py-test: install
 	$(PY) -m pytest
+	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 
 # This environment runs the suite on the scalar kernels, which the module
 # otherwise keeps for machines without AVX2 and FMA: with the corpus test,
 # both paths are held to the same recorded bits.
 py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
 	$(call install_wheel,$(VENV_NUMPY1),$(DIST))
-	QUILLON_TEST_SCALAR_KERNELS=1 $(VENV_NUMPY1)/bin/python -m pytest
+	QUILLON_TEST_SCALAR_KERNELS=1 $(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
 
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
@@ -118,14 +157,14 @@ sanitize: $(PY) $(VENV_SANITIZE)/bin/python
 	LD_PRELOAD="$(SANITIZER_RUNTIMES)" \
 	  ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:strict_string_checks=1 \
 	  UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-	  $(VENV_SANITIZE)/bin/python -m pytest -p no:cacheprovider
+	  $(VENV_SANITIZE)/bin/python -m pytest -p no:cacheprovider --ignore=$(DOC_TESTS)
 
 # The cp310-abi3 wheel, unchanged, under the newest CPython with the newest
 # NumPy and pandas it supports.
 py-test-newest: wheel $(VENV_NEWEST)/bin/python
 	$(call install_wheel,$(VENV_NEWEST),$(DIST))
 	$(VENV_NEWEST)/bin/python -c 'import sys; print("CPython", sys.version.split()[0])'
-	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider
+	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider --ignore=$(DOC_TESTS)
 
 format:
 	clang-format -i src/*.cpp src/*/*.cpp src/*/*.hpp tests/cpp/*.cpp

@@ -81,4 +81,5 @@ PyObject* create_module() {
 }  // namespace
 }  // namespace quillon
 
-extern "C" PyMODINIT_FUNC PyInit_quillon(void) { return quillon::create_module(); }
+// PyMODINIT_FUNC already declares the entry point extern "C" and exported.
+PyMODINIT_FUNC PyInit_quillon(void) { return quillon::create_module(); }

@@ -184,6 +184,10 @@ ARRAY = "object cannot be converted to 'PyArray<T, D>'"
     ("model.exog_names", ["a", "b", 2, "d"], "'int' object cannot be converted to 'PyString'"),
     ("model.exog", np.zeros((37, 4), np.int64), "'ndarray' " + ARRAY),
     ("model.exog", np.zeros(37), "'ndarray' " + ARRAY),
+    ("params", pd.Series(np.zeros(4, np.float32)), "'Series' " + ARRAY),
+    ("params", pd.DataFrame(np.zeros((4, 1))), "'DataFrame' " + ARRAY),
+    ("cov_params()", pd.DataFrame(np.eye(4)).astype(object), "'DataFrame' " + ARRAY),
+    ("model.exog", pd.Series(np.zeros(37)), "'Series' " + ARRAY),
 ])
 def test_refused_inputs(read, value, message):
     log = []
@@ -208,6 +212,13 @@ def test_arrays_read_in_place_whatever_their_strides():
                     (beta[::-1].copy()[::-1], cov, np.asfortranarray(X)),
                     (beta, cov[::-1].copy()[::-1], X[::-1, ::-1].copy()[::-1, ::-1])]:
         pd.testing.assert_frame_equal(ame(duck(b, c, x, names)), expected, check_exact=True)
+
+
+def test_pandas_inputs_read_through_to_numpy():
+    beta, cov, X, names = seeded()
+    frames = duck(pd.Series(beta, index=names), pd.DataFrame(cov, index=names, columns=names),
+                  pd.DataFrame(X, columns=names), names)
+    pd.testing.assert_frame_equal(ame(frames), ame(duck(beta, cov, X, names)), check_exact=True)
 
 
 # --- which regressors get a row, and of which kind -----------------------------
@@ -402,21 +413,24 @@ def test_repeated_calls_leak_neither_memory_nor_references(capfd, resident_bytes
     X = np.column_stack([np.ones(4000), rng.normal(size=(4000, 3)), rng.random(4000) < 0.5])
     beta, cov, names = np.full(5, 0.1), np.eye(5) / 100, ["const", "a", "b", "c", "d"]
     model = duck(beta, cov, X, names)
+    frames = (pd.Series(beta), pd.DataFrame(cov), pd.DataFrame(X))
     broken = [duck(beta, np.eye(3), X, names), duck(beta, cov, X, "abcde"),
-              duck(beta.astype(np.float32), cov, X, names)]
+              duck(beta.astype(np.float32), cov, X, names),
+              duck(pd.Series(beta.astype(np.float32)), cov, X, names)]
 
     def run(times):
         for _ in range(times):
             ame(model, 1000)
+            ame(duck(*frames, names), 1000)
             for bad in broken:
                 with pytest.raises(BaseException):
                     ame(bad)
 
     run(200)
-    counts = [sys.getrefcount(o) for o in (beta, cov, X, names, model)]
+    counts = [sys.getrefcount(o) for o in (beta, cov, X, names, model, *frames)]
     before = resident_bytes() if resident_bytes else 0
     run(2000)
     if resident_bytes:
         assert resident_bytes() - before < 32 * 2**20
-    assert [sys.getrefcount(o) for o in (beta, cov, X, names, model)] == counts
+    assert [sys.getrefcount(o) for o in (beta, cov, X, names, model, *frames)] == counts
     capfd.readouterr()

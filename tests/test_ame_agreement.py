@@ -1,5 +1,6 @@
 """ame against statsmodels' average marginal effects (dy/dx over all
-observations, discrete change for 0/1 regressors) on seeded and real data.
+observations, discrete change for 0/1 regressors) on seeded and real data,
+for results fitted on arrays, on pandas objects and through a formula.
 
 Effects agree to 1e-10 relative; standard errors only to 1e-6, because
 statsmodels differentiates the effects numerically."""
@@ -72,3 +73,18 @@ def test_mroz_participation(mroz):
     assert list(table.index) == regressors
     assert_agrees(table, result)
 
+
+@pytest.mark.parametrize("how", ["dummies", "formula"])
+def test_admissions_fitted_on_pandas(admissions, how):
+    if how == "formula":
+        smf = pytest.importorskip("statsmodels.formula.api")
+        result = smf.probit("admit ~ gre + gpa + C(rank)", data=admissions).fit(disp=0)
+    else:
+        X = pd.get_dummies(admissions[["gre", "gpa", "rank"]], columns=["rank"],
+                           drop_first=True, dtype=float)
+        result = sm.Probit(admissions["admit"], sm.add_constant(X)).fit(disp=0)
+    table = ame(result)  # params a Series, cov_params() a DataFrame
+    mfx = result.get_margeff(at="overall", method="dydx", dummy=True)
+    assert list(table.index) == list(mfx.summary_frame().index)
+    np.testing.assert_allclose(table["dy/dx"], mfx.margeff, rtol=1e-10)
+    np.testing.assert_allclose(table["Std. Err"], mfx.margeff_se, rtol=1e-10)

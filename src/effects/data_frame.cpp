@@ -43,8 +43,9 @@ PyObject* to_data_frame(const std::vector<TableRow>& rows) {
       {"Pr(>|z|)", &TableRow::p_value},
   }};
   for (const auto& [title, field] : numeric) {
-    PyObject* values =
-        column(rows, [field](const TableRow& row) { return PyFloat_FromDouble(row.*field); });
+    // Copied by name: clang before 16 cannot capture a structured binding.
+    PyObject* values = column(
+        rows, [member = field](const TableRow& row) { return PyFloat_FromDouble(row.*member); });
     if (set_item(data.get(), title, values) < 0) return nullptr;
   }
   PyObject* stars =

@@ -6,6 +6,7 @@
 
 #include "numerics/kernels.hpp"
 #include "numerics/panic.hpp"
+#include "numerics/variants.hpp"
 
 namespace quillon {
 namespace {
@@ -59,9 +60,8 @@ struct Shifted {
 // Compiled for wider vector units as well (lanes hold different rows): the
 // choices between the two shifts become blends rather than branches, which
 // random 0/1 values would mispredict.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void shift_index(const Batch& batch,
-                                                                      std::size_t k, std::size_t j,
-                                                                      double b, Shifted& s) {
+QUILLON_VARIANTS void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b,
+                                  Shifted& s) {
   const std::size_t n = batch.count;
   double xj[kBatch];
   for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[i * k + j];
@@ -103,9 +103,9 @@ struct Shifted {
 // Adds the batch's rows, in order, to the chunk's sums. Compiled for wider
 // vector units as well, chosen at run time: lanes hold different sums, so
 // every variant gives the same bits.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void add_batch(
-    ChunkSums& sums, const Batch& batch, const std::vector<double>& beta,
-    const std::vector<std::size_t>& binary) {
+QUILLON_VARIANTS void add_batch(ChunkSums& sums, const Batch& batch,
+                                const std::vector<double>& beta,
+                                const std::vector<std::size_t>& binary) {
   const std::size_t k = beta.size();
   for (std::size_t i = 0; i < batch.count; ++i) {
     const double* x = batch.x.data() + i * k;

@@ -6,6 +6,7 @@
 
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
+#include "numerics/variants.hpp"
 
 namespace quillon {
 namespace {
@@ -16,8 +17,8 @@ namespace {
 // mirror_upper(). Compiled for wider vector units as well, chosen at run
 // time: lanes hold different elements of m, so every variant gives the same
 // bits.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void add_outer_products_upper(
-    double* __restrict m, std::size_t k, const double* __restrict rows, std::size_t count) {
+QUILLON_VARIANTS void add_outer_products_upper(double* __restrict m, std::size_t k,
+                                               const double* __restrict rows, std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const double* u = rows + i * k;
     for (std::size_t r = 0; r < k; ++r) {
@@ -30,9 +31,9 @@ namespace {
 
 // sums[g] = s_i + sums[g] for the count score rows s_i of `rows`, in order,
 // g the cluster of observation first + i.
-[[gnu::target_clones("avx512f", "avx2", "default")]] void add_to_clusters(
-    double* __restrict sums, std::size_t k, const double* __restrict rows, std::size_t count,
-    const std::size_t* cluster_of) {
+QUILLON_VARIANTS void add_to_clusters(double* __restrict sums, std::size_t k,
+                                      const double* __restrict rows, std::size_t count,
+                                      const std::size_t* cluster_of) {
   for (std::size_t i = 0; i < count; ++i) {
     const double* s = rows + i * k;
     double* __restrict u = sums + cluster_of[i] * k;

@@ -8,6 +8,7 @@
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
 #include "numerics/kernels.hpp"
+#include "numerics/variants.hpp"
 
 namespace quillon {
 namespace {
@@ -175,15 +176,15 @@ template <unsigned kWhat>
 }
 
 // The sweeps, each compiled for wider vector units as well and chosen at run
-// time. Vector lanes only ever hold different elements of one update, never
-// parts of one sum, and no multiply-add is fused, so every variant gives the
-// same bits. No exception may leave them (GCC takes a call through the run
-// time choice to be nothrow): a stop is reported in the output and thrown
-// by throw_if_interrupted once the sweep has returned.
-#define QUILLON_SWEEP(name, what)                                     \
-  [[gnu::target_clones("avx512f", "avx2", "default")]] void name(     \
-      const ProbitData& data, const double* beta, SweepOutput& out) { \
-    sweep<what>(data, beta, out);                                     \
+// time where the build found function multiversioning. Vector lanes only ever
+// hold different elements of one update, never parts of one sum, and no
+// multiply-add is fused, so every variant gives the same bits. No exception
+// may leave them (GCC takes a call through the run time choice to be
+// nothrow): a stop is reported in the output and thrown by
+// throw_if_interrupted once the sweep has returned.
+#define QUILLON_SWEEP(name, what)                                                            \
+  QUILLON_VARIANTS void name(const ProbitData& data, const double* beta, SweepOutput& out) { \
+    sweep<what>(data, beta, out);                                                            \
   }
 QUILLON_SWEEP(sweep_loglike, kLogLikelihood)
 QUILLON_SWEEP(sweep_score, kScore)

@@ -29,8 +29,9 @@ int convert_chunk_size(PyObject* obj, std::optional<std::uint64_t>& chunk_size) 
   return 0;
 }
 
-// The arrays and names of the fitted model, as read from Python; the arrays
-// are referenced for the length of the call and read in place.
+// The arrays and names of the fitted model, as read from Python (pandas
+// objects through their to_numpy()); the arrays are referenced for the length
+// of the call and read in place.
 struct FittedModel {
   PyRef params;
   PyRef cov_params;
@@ -46,12 +47,12 @@ PyRef attribute(const PyRef& owner, const char* name) {
 int read_model(PyObject* probit_model, FittedModel& fitted) {
   const PyRef results = PyRef::borrow(probit_model);
   fitted.params = attribute(results, "params");
-  if (!fitted.params || downcast_array(fitted.params.get(), 1) < 0) return -1;
+  if (!fitted.params || downcast_array_or_pandas(fitted.params, 1) < 0) return -1;
 
   const PyRef cov_method = attribute(results, "cov_params");
   if (!cov_method) return -1;
   fitted.cov_params = PyRef(PyObject_CallNoArgs(cov_method.get()));
-  if (!fitted.cov_params || downcast_array(fitted.cov_params.get(), 2) < 0) return -1;
+  if (!fitted.cov_params || downcast_array_or_pandas(fitted.cov_params, 2) < 0) return -1;
 
   const PyRef model_for_names = attribute(results, "model");
   if (!model_for_names) return -1;
@@ -61,7 +62,7 @@ int read_model(PyObject* probit_model, FittedModel& fitted) {
   const PyRef model_for_exog = attribute(results, "model");
   if (!model_for_exog) return -1;
   fitted.exog = attribute(model_for_exog, "exog");
-  if (!fitted.exog || downcast_array(fitted.exog.get(), 2) < 0) return -1;
+  if (!fitted.exog || downcast_array_or_pandas(fitted.exog, 2) < 0) return -1;
   return 0;
 }
 

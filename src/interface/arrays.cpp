@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 #include <string>
+#include <utility>
 
 #include "interface/numpy_api.hpp"
 #include "interface/panic.hpp"
@@ -101,6 +103,30 @@ int parse_extent(PyObject* item, unsigned long long& value) {
   return 0;
 }
 
+// 1 when obj is a pandas Series or DataFrame, 0 when not, -1 with an
+// exception set. No pandas object can exist before pandas is imported, so the
+// test only looks for it among the imported modules and never imports it.
+// Whatever stands in sys.modules under that name without those two classes
+// (None, a stand-in) means that there is no pandas to recognise.
+int is_pandas_series_or_frame(PyObject* obj) {
+  PyRef name(PyUnicode_FromString("pandas"));
+  if (!name) return -1;
+  PyRef pandas(PyImport_GetModule(name.get()));
+  if (!pandas) return PyErr_Occurred() ? -1 : 0;
+  for (const char* type : {"Series", "DataFrame"}) {
+    PyRef cls(PyObject_GetAttrString(pandas.get(), type));
+    if (!cls) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
+      PyErr_Clear();
+      return 0;
+    }
+    if (!PyType_Check(cls.get())) return 0;
+    const int is_instance = PyObject_IsInstance(obj, cls.get());
+    if (is_instance != 0) return is_instance;
+  }
+  return 0;
+}
+
 int raise_endog_shape(unsigned long long nobs, unsigned long long m) {
   PyErr_Format(PyExc_ValueError, "endog must be shape (nobs,) or (nobs,1). Got shape=(%llu,%llu)",
                nobs, m);
@@ -154,6 +180,21 @@ int downcast_array(PyObject* obj, int ndim) {
   const int mismatch = array_mismatch(obj, ndim);
   if (mismatch > 0) return raise_conversion_failure(obj, kArrayTarget);
   return mismatch;
+}
+
+int downcast_array_or_pandas(PyRef& obj, int ndim) {
+  const int is_pandas = is_pandas_series_or_frame(obj.get());
+  if (is_pandas < 0) return -1;
+  if (is_pandas == 0) return downcast_array(obj.get(), ndim);
+  PyRef to_numpy_method(PyObject_GetAttrString(obj.get(), "to_numpy"));
+  if (!to_numpy_method) return -1;
+  PyRef array(PyObject_CallNoArgs(to_numpy_method.get()));
+  if (!array) return -1;
+  const int mismatch = array_mismatch(array.get(), ndim);
+  if (mismatch > 0) return raise_conversion_failure(obj.get(), kArrayTarget);
+  if (mismatch < 0) return -1;
+  obj = std::move(array);
+  return 0;
 }
 
 ArrayRead read_array(PyObject* array) {
@@ -255,7 +296,7 @@ PyObject* to_numpy(OwnedArray array) {
   if (!owner) {
     delete buffer;
     PyErr_Clear();
-    return raise_panic(Panic{"Failed to create slice container", std::source_location::current()});
+    return raise_panic(Panic{"Failed to create slice container", SourceLocation::current()});
   }
   Py_ssize_t dims[2];
   Py_ssize_t byte_strides[2];

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "interface/py_ref.hpp"
 #include "numerics/bulk_buffer.hpp"
 #include "numerics/matrix.hpp"
 
@@ -30,6 +31,13 @@ int check_array_argument(PyObject* obj, int ndim);
 // The lenient test for arrays met inside a function: the same conditions,
 // every failure reported as the one conversion failure. Returns 0 or -1.
 int downcast_array(PyObject* obj, int ndim);
+
+// The downcast for the arrays of a fitted model read by `ame`: a pandas
+// Series or DataFrame (what statsmodels keeps for a model fitted on pandas
+// data) is replaced by the array of its to_numpy(), which then meets the same
+// conditions; a refusal still names the type of the original object. Other
+// objects are downcast as they are. Returns 0, or -1 with an exception set.
+int downcast_array_or_pandas(PyRef& obj, int ndim);
 
 // A dense array of doubles owned by the module: one or two extents with
 // signed element strides, the logical first element at `offset` in `values`.

@@ -18,7 +18,7 @@ constexpr int kEquivTypesEntry = 182;
 constexpr int kSetBaseObjectEntry = 282;
 
 int fail(const char* message) {
-  raise_panic(Panic{message, std::source_location::current()});
+  raise_panic(Panic{message, SourceLocation::current()});
   return -1;
 }
 

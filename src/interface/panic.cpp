@@ -42,7 +42,7 @@ PyObject* raise_panic(const Panic& failure) {
 bool signal_handler_raised() { return PyErr_CheckSignals() < 0; }
 
 PyObject* raise_unexpected_exception() {
-  return raise_panic(Panic{"unexpected native exception", std::source_location::current()});
+  return raise_panic(Panic{"unexpected native exception", SourceLocation::current()});
 }
 
 }  // namespace quillon

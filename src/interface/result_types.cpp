@@ -140,7 +140,7 @@ int ensure_type(PyTypeObject*& type, PyType_Spec& spec, const char* class_name) 
   if (type != nullptr) return 0;
   PyErr_Print();
   raise_panic(Panic{std::string("failed to create type object for ") + class_name,
-                    std::source_location::current()});
+                    SourceLocation::current()});
   return -1;
 }
 
