@@ -29,7 +29,7 @@ DIST := build/dist
 # interpreter or the NumPy version, so only the main environment runs them.
 DOC_TESTS := tests/docs
 
-.PHONY: py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
 # The demo also draws its marginal effects, with matplotlib from the "demo"
@@ -122,13 +122,23 @@ cpp-test-aarch64: kernel-digest
 	$(call cpp_tests,build/cpp-aarch64,--toolchain cmake/aarch64-linux-gnu.cmake \
 	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
 
+# The four-lane kernels against the scalar ones and the live libm on 10^9
+# random inputs per function (about ten minutes); not part of `make test`.
+SOAK_SAMPLES ?= 1000000000
+soak: cpp-test
+	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \
+	  --gtest_filter='VectorKernels.*'
+
 py-test: install
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 
+# This environment runs the suite on the scalar kernels, which the module
+# otherwise keeps for machines without AVX2 and FMA: with the corpus test,
+# both paths are held to the same recorded bits.
 py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
 	$(call install_wheel,$(VENV_NUMPY1),$(DIST))
-	$(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
+	QUILLON_TEST_SCALAR_KERNELS=1 $(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
 
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)

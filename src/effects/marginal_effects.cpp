@@ -4,8 +4,9 @@
 #include <cassert>
 #include <cmath>
 
-#include "numerics/normal.hpp"
+#include "numerics/kernels.hpp"
 #include "numerics/panic.hpp"
+#include "numerics/variants.hpp"
 
 namespace quillon {
 namespace {
@@ -38,24 +39,94 @@ struct ChunkSums {
         pdf_diff_x(binaries * k, 0.0) {}
 };
 
-// Phi and phi at the index with a binary regressor set to 1 and to 0:
-// q1 = q + (1 - x_j) b and q0 = q + (-x_j) b.
-struct Shifted {
-  double cdf1, cdf0, pdf1, pdf0;
+// Rows are taken this many at a time, so that the normal kernels see the
+// indices of many observations at once.
+constexpr std::size_t kBatch = 128;
+
+// The index q of every row of a batch, with Phi(q) and phi(q); the rows are
+// copied into `x` (count x K).
+struct Batch {
+  std::size_t count = 0;
+  std::vector<double> x;
+  double q[kBatch], cdf[kBatch], pdf[kBatch];
 };
 
-Shifted shifted_index(const NormalDistribution& normal, double q, double xj, double b,
-                      double pdf_here, double cdf_here) {
-  const double q1 = q + (1.0 - xj) * b;
-  const double q0 = q + (-xj) * b;
+// Phi and phi at the index with binary regressor j set to 1 (q1 = q + (1 -
+// x_j) b) and to 0 (q0 = q + (-x_j) b), for every row of the batch.
+struct Shifted {
+  double cdf1[kBatch], cdf0[kBatch], pdf1[kBatch], pdf0[kBatch];
+};
+
+// Compiled for wider vector units as well (lanes hold different rows): the
+// choices between the two shifts become blends rather than branches, which
+// random 0/1 values would mispredict.
+QUILLON_VARIANTS void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b,
+                                  Shifted& s) {
+  const std::size_t n = batch.count;
+  double xj[kBatch];
+  for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[i * k + j];
   if (std::isfinite(b)) {
-    // One of the two shifts is (+-0) * b = +-0, which leaves q unchanged
-    // (up to the sign of a zero q, where Phi and phi agree), so its values
-    // are the row's own.
-    if (xj == 1.0) return {cdf_here, normal.cdf(q0), pdf_here, normal.pdf(q0)};
-    if (xj == 0.0) return {normal.cdf(q1), cdf_here, normal.pdf(q1), pdf_here};
+    // x_j is 0 or 1, and the shift to its own value is (+-0) b = +-0, which
+    // leaves q unchanged (up to the sign of a zero q, where Phi and phi
+    // agree): only the other shift needs new values.
+    double other[kBatch];
+    for (std::size_t i = 0; i < n; ++i) {
+      const double down = batch.q[i] + (-xj[i]) * b;
+      const double up = batch.q[i] + (1.0 - xj[i]) * b;
+      other[i] = xj[i] == 1.0 ? down : up;
+    }
+    double other_cdf[kBatch];
+    double other_pdf[kBatch];
+    cdf_values(other, other_cdf, n);
+    pdf_values(other, other_pdf, n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const bool at_one = xj[i] == 1.0;
+      s.cdf1[i] = at_one ? batch.cdf[i] : other_cdf[i];
+      s.pdf1[i] = at_one ? batch.pdf[i] : other_pdf[i];
+      s.cdf0[i] = at_one ? other_cdf[i] : batch.cdf[i];
+      s.pdf0[i] = at_one ? other_pdf[i] : batch.pdf[i];
+    }
+    return;
   }
-  return {normal.cdf(q1), normal.cdf(q0), normal.pdf(q1), normal.pdf(q0)};
+  double q1[kBatch];
+  double q0[kBatch];
+  for (std::size_t i = 0; i < n; ++i) {
+    q1[i] = batch.q[i] + (1.0 - xj[i]) * b;
+    q0[i] = batch.q[i] + (-xj[i]) * b;
+  }
+  cdf_values(q1, s.cdf1, n);
+  cdf_values(q0, s.cdf0, n);
+  pdf_values(q1, s.pdf1, n);
+  pdf_values(q0, s.pdf0, n);
+}
+
+// Adds the batch's rows, in order, to the chunk's sums. Compiled for wider
+// vector units as well, chosen at run time: lanes hold different sums, so
+// every variant gives the same bits.
+QUILLON_VARIANTS void add_batch(ChunkSums& sums, const Batch& batch,
+                                const std::vector<double>& beta,
+                                const std::vector<std::size_t>& binary) {
+  const std::size_t k = beta.size();
+  for (std::size_t i = 0; i < batch.count; ++i) {
+    const double* x = batch.x.data() + i * k;
+    const double q = batch.q[i];
+    const double phi = batch.pdf[i];
+    sums.density = sums.density + phi;
+    for (std::size_t l = 0; l < k; ++l) sums.index_xphi[l] = sums.index_xphi[l] + (q * x[l]) * phi;
+  }
+  Shifted s;
+  for (std::size_t b = 0; b < binary.size(); ++b) {
+    shift_index(batch, k, binary[b], beta[binary[b]], s);
+    double* diff = sums.pdf_diff_x.data() + b * k;
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      const double* x = batch.x.data() + i * k;
+      sums.cdf1[b] = sums.cdf1[b] + s.cdf1[i];
+      sums.cdf0[b] = sums.cdf0[b] + s.cdf0[i];
+      sums.pdf1[b] = sums.pdf1[b] + s.pdf1[i];
+      const double d = s.pdf1[i] - s.pdf0[i];
+      for (std::size_t l = 0; l < k; ++l) diff[l] = diff[l] + d * x[l];
+    }
+  }
 }
 
 // One visit of the chunk's rows, forming every sum that the effects of the
@@ -65,32 +136,29 @@ Shifted shifted_index(const NormalDistribution& normal, double q, double xj, dou
 // the chunk size.
 ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector<double>& beta,
                     const std::vector<std::size_t>& binary, const InterruptPoll& interrupt) {
-  const NormalDistribution normal{0.0, 1.0};
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
   RowReader read(rows);
-  for (std::size_t i = 0; i < rows.rows; ++i) {
-    if ((first + i) % kRowsPerPoll == 0 && first + i != 0) interrupt();
-    const double* x = read(i);
-    double q = 0.0;
-    for (std::size_t j = 0; j < k; ++j) q = q + x[j] * beta[j];
-    const double phi = normal.pdf(q);
-    sums.density = sums.density + phi;
-    for (std::size_t l = 0; l < k; ++l) sums.index_xphi[l] = sums.index_xphi[l] + (q * x[l]) * phi;
-
+  Batch batch;
+  batch.x.resize(std::min(kBatch, rows.rows) * k);
+  for (std::size_t start = 0; start < rows.rows; start += kBatch) {
+    batch.count = std::min(kBatch, rows.rows - start);
+    // A poll for every multiple of kRowsPerPoll (but 0) among the batch's rows.
+    const std::size_t at = first + start;
+    const std::size_t boundary = (at + kRowsPerPoll - 1) / kRowsPerPoll * kRowsPerPoll;
+    if (boundary != 0 && boundary < at + batch.count) interrupt();
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      const double* x = read(start + i);
+      std::copy(x, x + k, batch.x.data() + i * k);
+      double q = 0.0;
+      for (std::size_t j = 0; j < k; ++j) q = q + x[j] * beta[j];
+      batch.q[i] = q;
+    }
+    pdf_values(batch.q, batch.pdf, batch.count);
     // Phi(q) once per row: with the regressor at its own value (0 or 1) the
     // shifted index is q itself, bit for bit, whenever beta_j is finite.
-    const double cdf_here = binary.empty() ? 0.0 : normal.cdf(q);
-    for (std::size_t b = 0; b < binary.size(); ++b) {
-      const std::size_t j = binary[b];
-      const Shifted s = shifted_index(normal, q, x[j], beta[j], phi, cdf_here);
-      sums.cdf1[b] = sums.cdf1[b] + s.cdf1;
-      sums.cdf0[b] = sums.cdf0[b] + s.cdf0;
-      sums.pdf1[b] = sums.pdf1[b] + s.pdf1;
-      double* diff = sums.pdf_diff_x.data() + b * k;
-      const double d = s.pdf1 - s.pdf0;
-      for (std::size_t l = 0; l < k; ++l) diff[l] = diff[l] + d * x[l];
-    }
+    if (!binary.empty()) cdf_values(batch.q, batch.cdf, batch.count);
+    add_batch(sums, batch, beta, binary);
   }
   return sums;
 }

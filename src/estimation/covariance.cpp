@@ -4,28 +4,54 @@
 #include <cassert>
 #include <cmath>
 #include <optional>
-#include <string_view>
-#include <unordered_map>
 
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
+#include "numerics/variants.hpp"
 
 namespace quillon {
 namespace {
 
-// m[r][c] = u[r] u[c] + m[r][c] for every r, c.
-void add_outer_product(Matrix& m, const double* __restrict u) {
-  const std::size_t k = m.cols();
-  for (std::size_t r = 0; r < k; ++r) {
-    const double ur = u[r];
-    double* __restrict row = m.row(r);
-    for (std::size_t c = 0; c < k; ++c) row[c] = ur * u[c] + row[c];
+// m[r][c] = u[r] u[c] + m[r][c] for c >= r, for the count rows u of `rows`
+// (k values each) in order. The sums are symmetric bit for bit (u[r] u[c] ==
+// u[c] u[r], added in the same order), so the lower triangle is left for
+// mirror_upper(). Compiled for wider vector units as well, chosen at run
+// time: lanes hold different elements of m, so every variant gives the same
+// bits.
+QUILLON_VARIANTS void add_outer_products_upper(double* __restrict m, std::size_t k,
+                                               const double* __restrict rows, std::size_t count) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double* u = rows + i * k;
+    for (std::size_t r = 0; r < k; ++r) {
+      const double ur = u[r];
+      double* __restrict row = m + r * k;
+      for (std::size_t c = r; c < k; ++c) row[c] = ur * u[c] + row[c];
+    }
   }
 }
 
-// Calls visit(i, s) for every observation i in order, s pointing at its k
-// scores lambda_i x_i; the observations are taken a range at a time, so that
-// no n x k score matrix is held.
+// sums[g] = s_i + sums[g] for the count score rows s_i of `rows`, in order,
+// g the cluster of observation first + i.
+QUILLON_VARIANTS void add_to_clusters(double* __restrict sums, std::size_t k,
+                                      const double* __restrict rows, std::size_t count,
+                                      const std::size_t* cluster_of) {
+  for (std::size_t i = 0; i < count; ++i) {
+    const double* s = rows + i * k;
+    double* __restrict u = sums + cluster_of[i] * k;
+    for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
+  }
+}
+
+void mirror_upper(Matrix& m) {
+  for (std::size_t r = 1; r < m.rows(); ++r) {
+    for (std::size_t c = 0; c < r; ++c) m(r, c) = m(c, r);
+  }
+}
+
+// Calls visit(first, count, s) for consecutive ranges of observations in
+// order, s pointing at their count x k scores lambda_i x_i, row-major; the
+// observations are taken a range at a time, so that no n x k score matrix is
+// held.
 template <class Visit>
 void for_each_score(const ProbitData& data, const std::vector<double>& beta, Visit&& visit) {
   constexpr std::size_t kRange = 1024;
@@ -36,7 +62,7 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
     if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
     const std::size_t count = std::min(kRange, data.nobs() - first);
     data.rows(first, count).score_rows(beta, scores.data());
-    for (std::size_t i = 0; i < count; ++i) visit(first + i, scores.data() + i * k);
+    visit(first, count, scores.data());
   }
 }
 
@@ -69,31 +95,28 @@ bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
   Matrix m(data.nparams(), data.nparams());
-  for_each_score(data, beta, [&](std::size_t, const double* s) { add_outer_product(m, s); });
+  for_each_score(data, beta, [&](std::size_t, std::size_t count, const double* s) {
+    add_outer_products_upper(m.row(0), m.cols(), s, count);
+  });
+  mirror_upper(m);
   return m;
 }
 
 Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
-                          const std::vector<std::string>& keys) {
-  assert(keys.size() == data.nobs());
+                          const ClusterIds& clusters) {
+  assert(clusters.of_row.size() == data.nobs());
   const std::size_t k = data.nparams();
-  // Cluster key -> row of `sums`; the keys outlive the map.
-  std::unordered_map<std::string_view, std::size_t> row_of;
-  std::vector<double> sums;
-  for_each_score(data, beta, [&](std::size_t i, const double* s) {
-    const auto [entry, inserted] = row_of.try_emplace(keys[i], row_of.size());
-    if (inserted) sums.resize(sums.size() + k, 0.0);
-    double* u = sums.data() + entry->second * k;
-    for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
+  Matrix sums(clusters.count, k);
+  for_each_score(data, beta, [&](std::size_t first, std::size_t count, const double* s) {
+    add_to_clusters(sums.row(0), k, s, count, clusters.of_row.data() + first);
   });
-  Matrix result(row_of.size(), k);
-  std::copy(sums.begin(), sums.end(), result.row(0));
-  return result;
+  return sums;
 }
 
 Matrix cluster_cross_product(const Matrix& sums) {
   Matrix m(sums.cols(), sums.cols());
-  for (std::size_t g = 0; g < sums.rows(); ++g) add_outer_product(m, sums.row(g));
+  add_outer_products_upper(m.row(0), m.cols(), sums.row(0), sums.rows());
+  mirror_upper(m);
   return m;
 }
 

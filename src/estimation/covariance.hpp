@@ -2,10 +2,10 @@
 // and cluster-robust sandwiches, without small-sample factors.
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "estimation/probit.hpp"
+#include "numerics/cluster_ids.hpp"
 #include "numerics/matrix.hpp"
 
 namespace quillon {
@@ -32,7 +32,7 @@ Matrix score_cross_product(const ProbitData& data, const std::vector<double>& be
 // g, each summed in observation order from 0.0; one row per cluster, in the
 // order in which the clusters are first seen, so results are reproducible.
 Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
-                          const std::vector<std::string>& keys);
+                          const ClusterIds& clusters);
 
 // M = sum_g u_g u_g' over the rows of the cluster sums, in row order.
 Matrix cluster_cross_product(const Matrix& sums);

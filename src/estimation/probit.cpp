@@ -7,6 +7,8 @@
 
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
+#include "numerics/kernels.hpp"
+#include "numerics/variants.hpp"
 
 namespace quillon {
 namespace {
@@ -14,13 +16,11 @@ namespace {
 // 2 y - 1: +1 for y = 1, -1 for y = 0.
 double sign_of_outcome(double y) { return (y + y) + (-1.0); }
 
-// Observations are taken in blocks of this many rows, so that each element
-// of the Hessian is loaded and stored once per block rather than once per
-// observation. Within the block the element is still updated observation by
+// The Hessian is updated for blocks of this many rows at a time, so that
+// each of its elements is loaded and stored once per block rather than once
+// per observation. Within the block the element is still updated observation by
 // observation, in index order: the results do not depend on the blocking.
 constexpr std::size_t kBlock = 8;
-// Polls fall on block boundaries.
-static_assert(kRowsPerPoll % kBlock == 0);
 
 // Which sums one sweep forms.
 enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4, kScoreRows = 8 };
@@ -59,6 +59,32 @@ template <std::size_t kRows>
   }
 }
 
+// The cdf and pdf of a batch of observations at once, so that the kernels
+// can take them four at a time; the batch's rows stay in the first levels of
+// the cache between the passes over them.
+constexpr std::size_t kBatch = 128;
+static_assert(kBatch % kBlock == 0);
+// Polls fall on batch boundaries.
+static_assert(kRowsPerPoll % kBatch == 0);
+
+// Phi and phi at +-0, the value of every index at beta = 0 (the first point
+// of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0).
+const double kPdfAtZero = kStandardNormal.pdf(0.0);
+
+// p_b = clip(Phi(z_b)) and, when wanted, phi_b = phi(z_b) for b < rows.
+void normal_values(const double* z, std::size_t rows, double* p, double* phi) {
+  bool all_zero = true;
+  for (std::size_t b = 0; b < rows; ++b) all_zero = all_zero && z[b] == 0.0;
+  if (all_zero) {
+    std::fill(p, p + rows, 0.5);
+    if (phi != nullptr) std::fill(phi, phi + rows, kPdfAtZero);
+    return;
+  }
+  cdf_values(z, p, rows);
+  for (std::size_t b = 0; b < rows; ++b) p[b] = clip_probability(p[b]);
+  if (phi != nullptr) pdf_values(z, phi, rows);
+}
+
 template <unsigned kWhat>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
                                          SweepOutput& out) {
@@ -67,20 +93,20 @@ template <unsigned kWhat>
   const std::size_t k = data.nparams();
   const std::size_t width = (k + kLanes - 1) / kLanes * kLanes;
   const MatrixView& x_all = data.exog;
-  // The block's rows, each padded with zeros to `width`.
-  std::vector<double> rows_buffer(kBlock * width, 0.0);
+  // The batch's rows, each padded with zeros to `width`.
+  std::vector<double> rows_buffer(kBatch * width, 0.0);
   // The Hessian with rows padded likewise.
   std::vector<double> h((kWhat & kHessian) != 0 ? k * width : 0, 0.0);
   double* __restrict x = rows_buffer.data();
   double loglike = 0.0;
 
-  for (std::size_t start = 0; start < n; start += kBlock) {
+  for (std::size_t start = 0; start < n; start += kBatch) {
     if (start % kRowsPerPoll == 0 && start != 0 && data.interrupt.stop_requested()) {
       out.interrupted = true;
       return;
     }
-    const std::size_t rows = std::min(kBlock, n - start);
-    double eta[kBlock];
+    const std::size_t rows = std::min(kBatch, n - start);
+    double eta[kBatch];
     for (std::size_t b = 0; b < rows; ++b) {
       const double* src = x_all.row_start(start + b);
       double* dst = x + b * width;
@@ -88,29 +114,41 @@ template <unsigned kWhat>
         dst[j] = src[static_cast<std::ptrdiff_t>(j) * x_all.col_stride];
       eta[b] = 0.0;
     }
-    // x_i . beta for the block's rows side by side: independent chains.
+    // x_i . beta for the batch's rows side by side: independent chains.
     for (std::size_t j = 0; j < k; ++j) {
       for (std::size_t b = 0; b < rows; ++b) eta[b] = eta[b] + x[b * width + j] * beta[j];
     }
 
-    double lambda[kBlock];
-    double w[kBlock];
+    double q[kBatch];
+    double z[kBatch];
     for (std::size_t b = 0; b < rows; ++b) {
-      const double q = sign_of_outcome(data.endog[start + b]);
-      const double z = q * eta[b];
-      const double p = clip_probability(data.normal.cdf(z));
-      if constexpr ((kWhat & kLogLikelihood) != 0) loglike = loglike + std::log(p);
-      if constexpr (kDerivatives) {
-        lambda[b] = (q * data.normal.pdf(z)) / p;
+      q[b] = sign_of_outcome(data.endog[start + b]);
+      z[b] = q[b] * eta[b];
+    }
+    double p[kBatch];
+    double phi[kBatch];
+    normal_values(z, rows, p, kDerivatives ? phi : nullptr);
+    if constexpr ((kWhat & kLogLikelihood) != 0) {
+      double log_p[kBatch];
+      log_values(p, log_p, rows);
+      for (std::size_t b = 0; b < rows; ++b) loglike = loglike + log_p[b];
+    }
+    double lambda[kBatch];
+    double w[kBatch];
+    if constexpr (kDerivatives) {
+      for (std::size_t b = 0; b < rows; ++b) {
+        lambda[b] = (q[b] * phi[b]) / p[b];
         w[b] = (eta[b] + lambda[b]) * lambda[b];
       }
     }
 
     if constexpr ((kWhat & kScore) != 0) {
-      for (std::size_t j = 0; j < k; ++j) {
-        double g = out.score[j];
-        for (std::size_t b = 0; b < rows; ++b) g = x[b * width + j] * lambda[b] + g;
-        out.score[j] = g;
+      // Observation by observation, all k sums side by side: k independent
+      // chains rather than one long chain per sum.
+      double* __restrict g = out.score;
+      for (std::size_t b = 0; b < rows; ++b) {
+        const double* xb = x + b * width;
+        for (std::size_t j = 0; j < k; ++j) g[j] = xb[j] * lambda[b] + g[j];
       }
     }
     if constexpr ((kWhat & kScoreRows) != 0) {
@@ -120,12 +158,12 @@ template <unsigned kWhat>
       }
     }
     if constexpr ((kWhat & kHessian) != 0) {
-      if (rows == kBlock) {
-        subtract_weighted_outer<kBlock>(h.data(), k, width, x, w);
-      } else {
-        for (std::size_t b = 0; b < rows; ++b) {
-          subtract_weighted_outer<1>(h.data(), k, width, x + b * width, w + b);
-        }
+      std::size_t b = 0;
+      for (; b + kBlock <= rows; b += kBlock) {
+        subtract_weighted_outer<kBlock>(h.data(), k, width, x + b * width, w + b);
+      }
+      for (; b < rows; ++b) {
+        subtract_weighted_outer<1>(h.data(), k, width, x + b * width, w + b);
       }
     }
   }
@@ -144,11 +182,6 @@ template <unsigned kWhat>
 // may leave them (GCC takes a call through the run time choice to be
 // nothrow): a stop is reported in the output and thrown by
 // throw_if_interrupted once the sweep has returned.
-#if defined(QUILLON_HAVE_TARGET_CLONES)
-#define QUILLON_VARIANTS [[gnu::target_clones("avx512f", "avx2", "default")]]
-#else
-#define QUILLON_VARIANTS
-#endif
 #define QUILLON_SWEEP(name, what)                                                            \
   QUILLON_VARIANTS void name(const ProbitData& data, const double* beta, SweepOutput& out) { \
     sweep<what>(data, beta, out);                                                            \
@@ -160,7 +193,6 @@ QUILLON_SWEEP(sweep_score_hessian, kScore | kHessian)
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)
 #undef QUILLON_SWEEP
-#undef QUILLON_VARIANTS
 
 void throw_if_interrupted(const SweepOutput& out) {
   if (out.interrupted) throw Interrupted{};

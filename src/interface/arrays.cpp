@@ -100,7 +100,7 @@ MatrixView in_place_view(PyObject* array) {
 }
 
 void release_buffer(PyObject* capsule) {
-  delete static_cast<std::vector<double>*>(PyCapsule_GetPointer(capsule, "quillon.buffer"));
+  delete static_cast<BulkBuffer*>(PyCapsule_GetPointer(capsule, "quillon.buffer"));
 }
 
 // Points the array's data at zero elements: never read or written, but not
@@ -249,7 +249,7 @@ OwnedArray OwnedArray::from_vector(std::vector<double> values) {
   OwnedArray array;
   array.ndim = 1;
   array.extents[0] = values.size();
-  array.values = std::move(values);
+  array.values.assign(values.begin(), values.end());
   return array;
 }
 
@@ -260,7 +260,8 @@ OwnedArray OwnedArray::from_matrix(Matrix matrix) {
   array.extents[1] = matrix.cols();
   array.strides[0] = static_cast<std::ptrdiff_t>(matrix.cols());
   array.strides[1] = 1;
-  array.values = std::move(matrix).release();
+  const std::vector<double> values = std::move(matrix).release();
+  array.values.assign(values.begin(), values.end());
   return array;
 }
 
@@ -318,7 +319,7 @@ OwnedArray copy_matrix(const MatrixView& source) {
 
 PyObject* to_numpy(OwnedArray array) {
   if (numpy::ensure_api() < 0) return nullptr;
-  auto* buffer = new std::vector<double>(std::move(array.values));
+  auto* buffer = new BulkBuffer(std::move(array.values));
   PyRef owner(PyCapsule_New(buffer, "quillon.buffer", release_buffer));
   if (!owner) {
     delete buffer;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "interface/py_ref.hpp"
+#include "numerics/bulk_buffer.hpp"
 #include "numerics/matrix.hpp"
 
 namespace quillon {
@@ -40,8 +41,10 @@ int downcast_array_or_pandas(PyRef& obj, int ndim);
 
 // A dense array of doubles owned by the module: one or two extents with
 // signed element strides, the logical first element at `offset` in `values`.
+// The values are uninitialised until written: every element is written by
+// the routine that makes the array.
 struct OwnedArray {
-  std::vector<double> values;
+  BulkBuffer values;
   std::ptrdiff_t offset = 0;
   int ndim = 1;
   std::size_t extents[2] = {0, 1};

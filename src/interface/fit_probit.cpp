@@ -11,7 +11,7 @@
 #include "interface/entries.hpp"
 #include "interface/panic.hpp"
 #include "interface/result_types.hpp"
-#include "numerics/cluster_keys.hpp"
+#include "numerics/cluster_ids.hpp"
 
 namespace quillon {
 namespace {
@@ -65,8 +65,7 @@ std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<d
                  clusters.extents[0], data.nobs());
     return std::nullopt;
   }
-  const std::vector<std::string> keys = build_cluster_keys(clusters.matrix());
-  return cluster_cross_product(cluster_score_sums(data, beta, keys));
+  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters.matrix())));
 }
 
 PyObject* fit(const FitArguments& arguments) {

@@ -19,6 +19,7 @@
 #include "effects/marginal_effects.hpp"
 #include "estimation/covariance.hpp"
 #include "estimation/probit.hpp"
+#include "numerics/cluster_ids.hpp"
 #include "numerics/cluster_keys.hpp"
 #include "numerics/normal.hpp"
 
@@ -143,7 +144,7 @@ void probit_fit(Digest& d) {
   const std::vector<std::string> keys = build_cluster_keys(data.exog.row_range(0, design.n));
   for (std::size_t i = 0; i < keys.size(); ++i) d.add_text("key " + std::to_string(i), keys[i]);
   const MatrixView binary{design.x.data() + 2, design.n, 1, data.exog.row_stride, 1};
-  const Matrix sums = cluster_score_sums(data, fit.params, build_cluster_keys(binary));
+  const Matrix sums = cluster_score_sums(data, fit.params, number_clusters(binary));
   d.add_rows("cluster covariance", sandwich(classical, cluster_cross_product(sums)));
 
   const MarginalEffects ame =

@@ -1,0 +1,48 @@
+// The per-observation functions of the fit and of the marginal effects over
+// arrays of values: the standard normal cdf and pdf and the logarithm.
+//
+// Two implementations give the same bits: the scalar one (NormalDistribution
+// and the C library's log, one value at a time: the reference) and a
+// four-lane one (vector_normal.hpp). Which one runs is decided once per
+// process, on first use: the four-lane one only on an x86-64 CPU with AVX2
+// and FMA, under a C library whose exp and log were checked to be the ones
+// it replicates, and after a start-up comparison with them has passed.
+#pragma once
+
+#include <cstddef>
+
+namespace quillon {
+
+enum class Kernels { kScalar, kVector };
+
+// The process's choice.
+Kernels active_kernels();
+
+// Whether the four-lane kernels may run here: an x86-64 build, a CPU with AVX2
+// and FMA, and a C library on the audited list. The choice also needs the
+// start-up comparison to pass.
+bool vector_kernels_supported();
+
+// The start-up comparison of the four-lane exp and log with the process's
+// own, on inputs that reach every table entry and branch of them. False when
+// the four-lane kernels are not supported.
+bool vector_kernels_agree_with_libm();
+
+// out[i] = f(x[i]) for i < n, with the given kernels; out may be x.
+void cdf_values(const double* x, double* out, std::size_t n, Kernels kernels);
+void pdf_values(const double* x, double* out, std::size_t n, Kernels kernels);
+void log_values(const double* x, double* out, std::size_t n, Kernels kernels);
+void exp_values(const double* x, double* out, std::size_t n, Kernels kernels);
+
+// The same with the process's choice.
+inline void cdf_values(const double* x, double* out, std::size_t n) {
+  cdf_values(x, out, n, active_kernels());
+}
+inline void pdf_values(const double* x, double* out, std::size_t n) {
+  pdf_values(x, out, n, active_kernels());
+}
+inline void log_values(const double* x, double* out, std::size_t n) {
+  log_values(x, out, n, active_kernels());
+}
+
+}  // namespace quillon
