@@ -22,28 +22,14 @@
 #include "numerics/cluster_ids.hpp"
 #include "numerics/cluster_keys.hpp"
 #include "numerics/normal.hpp"
+#include "test_data.hpp"
 
 namespace quillon {
 namespace {
 
-// Numeric CSV rows, header skipped.
-std::vector<std::vector<double>> read_csv(const std::string& name) {
-  std::ifstream in(std::string(QUILLON_TEST_DATA_DIR) + "/" + name);
-  if (!in) throw std::runtime_error("cannot read " + name);
-  std::vector<std::vector<double>> rows;
-  std::string line, cell;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream cells(line);
-    auto& row = rows.emplace_back();
-    while (std::getline(cells, cell, ',')) {
-      double v = NAN;
-      std::from_chars(cell.data(), cell.data() + cell.size(), v);
-      row.push_back(v);
-    }
-  }
-  return rows;
-}
+using test_data::Design;
+using test_data::read_csv;
+using test_data::seeded_design;
 
 // Hexadecimal floating point: exact, and free of any locale.
 std::string bits(double v) {
@@ -87,25 +73,6 @@ void normal_distribution(Digest& d) {
           {normal.pdf(x), normal.cdf(x)});
     libm_exp(d, (-0.5 * z) * z);
   }
-}
-
-struct Design {
-  std::size_t n = 0, k = 0;
-  std::vector<double> y, x;
-  ProbitData data() const {
-    return {{y.data(), n, 1}, {x.data(), n, k, static_cast<std::ptrdiff_t>(k), 1}};
-  }
-};
-
-Design seeded_design() {
-  Design d;
-  for (const auto& r : read_csv("probit_design.csv")) {
-    d.k = r.size() - 1;
-    d.y.push_back(r[0]);
-    d.x.insert(d.x.end(), r.begin() + 1, r.end());
-    ++d.n;
-  }
-  return d;
 }
 
 // The log of every clipped response probability and the density of every

@@ -1,4 +1,5 @@
 #include "numerics/normal.hpp"
+#include "test_data.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,24 +17,7 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
-// Rows of a numeric CSV file in the test data directory, header skipped.
-std::vector<std::vector<double>> read_csv(const std::string& name) {
-  std::ifstream in(std::string(QUILLON_TEST_DATA_DIR) + "/" + name);
-  EXPECT_TRUE(in) << name;
-  std::vector<std::vector<double>> rows;
-  std::string line, cell;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::istringstream cells(line);
-    auto& row = rows.emplace_back();
-    while (std::getline(cells, cell, ',')) {
-      double v = 0.0;
-      std::from_chars(cell.data(), cell.data() + cell.size(), v);
-      row.push_back(v);
-    }
-  }
-  return rows;
-}
+using test_data::read_csv;
 
 // |actual - expected| within rel * |expected|, plus a few subnormal steps for
 // results that have underflowed into the subnormal range.

@@ -1,4 +1,5 @@
 #include "estimation/probit.hpp"
+#include "test_data.hpp"
 
 #include <gtest/gtest.h>
 
@@ -43,25 +44,8 @@ double number(const std::string& s) {
   return v;
 }
 
-// Outcomes and a row-major regressor matrix that own the memory the views use.
-struct Design {
-  std::size_t n = 0, k = 0;
-  std::vector<double> y, x;
-  ProbitData data() const {
-    return {{y.data(), n, 1}, {x.data(), n, k, static_cast<std::ptrdiff_t>(k), 1}};
-  }
-};
-
-Design seeded_design() {
-  Design d;
-  const auto rows = read_cells("probit_design.csv");
-  d.k = rows.at(0).size() - 1;
-  for (std::size_t i = 1; i < rows.size(); ++i, ++d.n) {
-    d.y.push_back(number(rows[i][0]));
-    for (std::size_t j = 1; j <= d.k; ++j) d.x.push_back(number(rows[i][j]));
-  }
-  return d;
-}
+using test_data::Design;
+using test_data::seeded_design;
 
 // Reference fits, derivatives and pass counts, keyed by each line's first cell.
 std::map<std::string, std::vector<double>> reference() {
