@@ -62,6 +62,10 @@ struct OwnedArray {
 // in place, or, when its memory cannot be addressed as doubles (unaligned
 // data, strides that are not whole multiples of 8 bytes), through a
 // row-major copy held alongside. A 1-dimensional array is one column.
+// When `view` reads `fallback`, it stays valid across a move only because
+// moving the buffer hands over its storage rather than copying it (its
+// allocators always compare equal); a copy would leave the view behind,
+// which is why copying is deleted.
 struct ArrayRead {
   MatrixView view;
   OwnedArray fallback;
