@@ -11,6 +11,7 @@
 #include "interface/arrays.hpp"
 #include "interface/data_frame.hpp"
 #include "interface/entries.hpp"
+#include "interface/lists.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
 

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "interface/arrays.hpp"
 #include "interface/py_ref.hpp"
+#include "interface/text.hpp"
 
 namespace quillon {
 namespace {
@@ -40,16 +40,6 @@ int raise_missing(const Signature& signature, std::span<PyObject*> bound) {
                           quoted_list(missing));
 }
 
-std::string utf8_of(PyObject* text) {
-  Py_ssize_t size = 0;
-  const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-  if (utf8 == nullptr) {
-    PyErr_Clear();
-    return "?";
-  }
-  return std::string(utf8, static_cast<std::size_t>(size));
-}
-
 }  // namespace
 
 int bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
@@ -70,11 +60,11 @@ int bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t
     while (p < total && PyUnicode_CompareWithASCIIString(key, signature.parameters[p]) != 0) ++p;
     if (p == total) {
       return raise_type_error(std::string(signature.function) +
-                              "() got an unexpected keyword argument '" + utf8_of(key) + "'");
+                              "() got an unexpected keyword argument '" + utf8_or(key, "?") + "'");
     }
     if (bound[p] != nullptr) {
       return raise_type_error(std::string(signature.function) +
-                              "() got multiple values for argument '" + utf8_of(key) + "'");
+                              "() got multiple values for argument '" + utf8_or(key, "?") + "'");
     }
     bound[p] = args[nargs + i];
   }

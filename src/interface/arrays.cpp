@@ -1,6 +1,5 @@
 #include "interface/arrays.hpp"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
@@ -10,21 +9,10 @@
 #include "interface/numpy_api.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
+#include "interface/text.hpp"
 
 namespace quillon {
 namespace {
-
-// UTF-8 text of str(obj), or "?" (with the exception cleared) when it has none.
-std::string str_of(PyObject* obj) {
-  PyRef text(PyObject_Str(obj));
-  if (text) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.get(), &size);
-    if (utf8 != nullptr) return std::string(utf8, static_cast<std::size_t>(size));
-  }
-  PyErr_Clear();
-  return "?";
-}
 
 // 0 when obj is a NumPy array with `ndim` dimensions and a float64-equivalent
 // element type; otherwise 1, 2 or 3 for the first test that fails, or -1
@@ -107,14 +95,6 @@ void release_buffer(PyObject* capsule) {
 // null, since NumPy would allocate memory of its own for a null pointer.
 double empty_storage = 0.0;
 
-int parse_extent(PyObject* item, unsigned long long& value) {
-  PyRef index(PyNumber_Index(item));
-  if (!index) return -1;
-  value = PyLong_AsUnsignedLongLong(index.get());
-  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return -1;
-  return 0;
-}
-
 // 1 when obj is a pandas Series or DataFrame, 0 when not, -1 with an
 // exception set. No pandas object can exist before pandas is imported, so the
 // test only looks for it among the imported modules and never imports it.
@@ -139,31 +119,7 @@ int is_pandas_series_or_frame(PyObject* obj) {
   return 0;
 }
 
-int raise_endog_shape(unsigned long long nobs, unsigned long long m) {
-  PyErr_Format(PyExc_ValueError, "endog must be shape (nobs,) or (nobs,1). Got shape=(%llu,%llu)",
-               nobs, m);
-  return -1;
-}
-
 }  // namespace
-
-std::string type_name(PyObject* obj) {
-  PyRef name(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__qualname__"));
-  if (name && PyUnicode_Check(name.get())) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(name.get(), &size);
-    if (utf8 != nullptr) return std::string(utf8, static_cast<std::size_t>(size));
-  }
-  PyErr_Clear();
-  return "<failed to extract type name>";
-}
-
-int raise_conversion_failure(PyObject* obj, const char* target) {
-  const std::string message =
-      "'" + type_name(obj) + "' object cannot be converted to '" + target + "'";
-  PyErr_SetString(PyExc_TypeError, message.c_str());
-  return -1;
-}
 
 int check_array_argument(PyObject* obj, int ndim) {
   switch (array_mismatch(obj, ndim)) {
@@ -245,78 +201,6 @@ bool unchanged_since_read(PyObject* array, const ArrayRead& read) {
          now.row_stride == then.row_stride && now.col_stride == then.col_stride;
 }
 
-OwnedArray OwnedArray::from_vector(std::vector<double> values) {
-  OwnedArray array;
-  array.ndim = 1;
-  array.extents[0] = values.size();
-  array.values.assign(values.begin(), values.end());
-  return array;
-}
-
-OwnedArray OwnedArray::from_matrix(Matrix matrix) {
-  OwnedArray array;
-  array.ndim = 2;
-  array.extents[0] = matrix.rows();
-  array.extents[1] = matrix.cols();
-  array.strides[0] = static_cast<std::ptrdiff_t>(matrix.cols());
-  array.strides[1] = 1;
-  const std::vector<double> values = std::move(matrix).release();
-  array.values.assign(values.begin(), values.end());
-  return array;
-}
-
-OwnedArray copy_vector(const VectorView& source) {
-  OwnedArray copy;
-  copy.ndim = 1;
-  copy.extents[0] = source.size;
-  copy.values.resize(source.size);
-  if (source.size > 0 && (source.stride == 1 || source.stride == -1)) {
-    // One block: copy it as it lies in memory and keep the direction.
-    const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(source.size) - 1;
-    const double* lowest = source.stride == 1 ? source.data : source.data - last;
-    std::copy(lowest, lowest + source.size, copy.values.begin());
-    copy.offset = source.stride == 1 ? 0 : last;
-    copy.strides[0] = source.stride;
-    return copy;
-  }
-  for (std::size_t i = 0; i < source.size; ++i) copy.values[i] = source[i];
-  return copy;
-}
-
-OwnedArray copy_matrix(const MatrixView& source) {
-  const std::size_t rows = source.rows;
-  const std::size_t cols = source.cols;
-  const std::ptrdiff_t rs = source.row_stride;
-  const std::ptrdiff_t cs = source.col_stride;
-  OwnedArray copy;
-  copy.ndim = 2;
-  copy.extents[0] = rows;
-  copy.extents[1] = cols;
-  copy.values.resize(rows * cols);
-  const auto srows = static_cast<std::ptrdiff_t>(rows);
-  const auto scols = static_cast<std::ptrdiff_t>(cols);
-  // An axis of extent 1 never moves, so its stride does not matter.
-  const bool row_major_block =
-      (cols == 1 || cs == 1 || cs == -1) && (rows == 1 || rs == scols || rs == -scols);
-  const bool col_major_block =
-      (rows == 1 || rs == 1 || rs == -1) && (cols == 1 || cs == srows || cs == -srows);
-  if (rows > 0 && cols > 0 && (row_major_block || col_major_block)) {
-    const std::ptrdiff_t low = std::min<std::ptrdiff_t>(0, (srows - 1) * rs) +
-                               std::min<std::ptrdiff_t>(0, (scols - 1) * cs);
-    std::copy(source.data + low, source.data + low + srows * scols, copy.values.begin());
-    copy.offset = -low;
-    copy.strides[0] = rs;
-    copy.strides[1] = cs;
-    return copy;
-  }
-  copy.strides[0] = scols;
-  copy.strides[1] = 1;
-  for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t j = 0; j < cols; ++j) copy.values[i * cols + j] = source(i, j);
-  }
-  return copy;
-}
-
 PyObject* to_numpy(OwnedArray array) {
   if (numpy::ensure_api() < 0) return nullptr;
   auto* buffer = new BulkBuffer(std::move(array.values));
@@ -341,77 +225,6 @@ PyObject* to_numpy(OwnedArray array) {
   if (!result) return nullptr;
   if (numpy::set_base_object(result.get(), owner.release()) < 0) return nullptr;
   return result.release();
-}
-
-int read_endog(PyObject* endog_py, OwnedArray& endog) {
-  PyRef shape(PyObject_GetAttrString(endog_py, "shape"));
-  if (!shape) return -1;
-  if (!PyTuple_Check(shape.get())) return raise_conversion_failure(shape.get(), "PyTuple");
-  const Py_ssize_t length = PyTuple_Size(shape.get());
-  if (length != 1 && length != 2) {
-    PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd",
-                 length);
-    return -1;
-  }
-  unsigned long long nobs = 0;
-  if (parse_extent(PyTuple_GetItem(shape.get(), 0), nobs) < 0) return -1;
-  PyObject* second = length == 2 ? PyTuple_GetItem(shape.get(), 1) : Py_None;
-  unsigned long long m = 1;
-  if (second != Py_None && parse_extent(second, m) < 0) return -1;
-
-  ArrayRead read;
-  if (second == Py_None) {
-    if (capture_array(endog_py, 1, read) < 0) return -1;
-    endog = copy_vector(read.view.column(0));
-    return 0;
-  }
-  if (m != 1) return raise_endog_shape(nobs, m);
-  if (capture_array(endog_py, 2, read) < 0) return -1;
-  // The shape attribute only selects the case; the array itself must still
-  // have a column 0 to read.
-  if (read.view.cols == 0) return raise_endog_shape(read.view.rows, 0);
-  endog = copy_vector(read.view.column(0));
-  return 0;
-}
-
-int names_from_python(PyObject* obj, std::vector<std::string>& names) {
-  const int is_str = PyObject_IsInstance(obj, reinterpret_cast<PyObject*>(&PyUnicode_Type));
-  if (is_str < 0) return -1;
-  if (is_str) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
-    return -1;
-  }
-  if (!PySequence_Check(obj)) return raise_conversion_failure(obj, "Sequence");
-  Py_ssize_t hint = PySequence_Size(obj);
-  if (hint < 0) {
-    PyErr_Clear();
-    hint = 0;
-  }
-  // The size is only a hint; a sequence may report more than it yields.
-  names.clear();
-  names.reserve(static_cast<std::size_t>(std::min<Py_ssize_t>(hint, 1 << 16)));
-  PyRef iterator(PyObject_GetIter(obj));
-  if (!iterator) return -1;
-  while (PyRef item{PyIter_Next(iterator.get())}) {
-    if (!PyUnicode_Check(item.get())) return raise_conversion_failure(item.get(), "PyString");
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
-    if (utf8 == nullptr) return -1;
-    names.emplace_back(utf8, static_cast<std::size_t>(size));
-  }
-  return PyErr_Occurred() ? -1 : 0;
-}
-
-PyObject* names_to_python(const std::vector<std::string>& names) {
-  PyRef list(PyList_New(static_cast<Py_ssize_t>(names.size())));
-  if (!list) return nullptr;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    PyObject* name =
-        PyUnicode_FromStringAndSize(names[i].data(), static_cast<Py_ssize_t>(names[i].size()));
-    if (name == nullptr) return nullptr;
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), name);  // steals name
-  }
-  return list.release();
 }
 
 }  // namespace quillon

@@ -1,25 +1,15 @@
 // The NumPy border: accepting float64 arrays, reading them in place through
-// strided views, copying them into owned arrays, handing owned arrays back to
-// Python as NumPy arrays that own their memory, and lists of names.
+// strided views, and handing owned arrays back to Python as NumPy arrays that
+// own their memory.
 #pragma once
 
 #include <Python.h>
 
-#include <cstddef>
-#include <string>
-#include <vector>
-
 #include "interface/py_ref.hpp"
-#include "numerics/bulk_buffer.hpp"
 #include "numerics/matrix.hpp"
+#include "numerics/owned_array.hpp"
 
 namespace quillon {
-
-// The __qualname__ of the object's type, or "<failed to extract type name>".
-std::string type_name(PyObject* obj);
-
-// TypeError "'{type}' object cannot be converted to '{target}'". Returns -1.
-int raise_conversion_failure(PyObject* obj, const char* target);
 
 inline constexpr const char* kArrayTarget = "PyArray<T, D>";
 
@@ -38,25 +28,6 @@ int downcast_array(PyObject* obj, int ndim);
 // conditions; a refusal still names the type of the original object. Other
 // objects are downcast as they are. Returns 0, or -1 with an exception set.
 int downcast_array_or_pandas(PyRef& obj, int ndim);
-
-// A dense array of doubles owned by the module: one or two extents with
-// signed element strides, the logical first element at `offset` in `values`.
-// The values are uninitialised until written: every element is written by
-// the routine that makes the array.
-struct OwnedArray {
-  BulkBuffer values;
-  std::ptrdiff_t offset = 0;
-  int ndim = 1;
-  std::size_t extents[2] = {0, 1};
-  std::ptrdiff_t strides[2] = {1, 1};
-
-  VectorView vector() const { return {values.data() + offset, extents[0], strides[0]}; }
-  MatrixView matrix() const {
-    return {values.data() + offset, extents[0], extents[1], strides[0], strides[1]};
-  }
-  static OwnedArray from_vector(std::vector<double> values);
-  static OwnedArray from_matrix(Matrix matrix);
-};
 
 // An accepted array (after a check or downcast succeeded) seen as doubles:
 // in place, or, when its memory cannot be addressed as doubles (unaligned
@@ -94,23 +65,8 @@ int capture_array_argument(PyObject* obj, int ndim, ArrayRead& read);
 // holds a copy). Runs no Python code.
 bool unchanged_since_read(PyObject* array, const ArrayRead& read);
 
-// Copies keeping the source's memory order when its elements form one
-// contiguous block (any axis order, reversed or not), else in row-major
-// order. The values are bit-for-bit those of the source.
-OwnedArray copy_vector(const VectorView& source);
-OwnedArray copy_matrix(const MatrixView& source);
-
 // A new float64 NumPy array that takes over the owned buffer through a
 // private owner object set as its base. Returns nullptr with an exception set.
 PyObject* to_numpy(OwnedArray array);
-
-// The outcome of a fit, read through the `shape` of the object: an (n,) or
-// (n, 1) float64 array, copied. Returns -1 with an exception set.
-int read_endog(PyObject* endog_py, OwnedArray& endog);
-
-// Any sequence of str (not a str itself) to UTF-8 names. Returns 0 or -1.
-int names_from_python(PyObject* obj, std::vector<std::string>& names);
-// A new list of new str objects.
-PyObject* names_to_python(const std::vector<std::string>& names);
 
 }  // namespace quillon

@@ -10,8 +10,11 @@
 #include "interface/arrays.hpp"
 #include "interface/entries.hpp"
 #include "interface/panic.hpp"
+#include "interface/py_ref.hpp"
 #include "interface/result_types.hpp"
+#include "interface/text.hpp"
 #include "numerics/cluster_ids.hpp"
+#include "numerics/owned_array.hpp"
 
 namespace quillon {
 namespace {
@@ -40,6 +43,53 @@ int convert_arguments(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames
   if (convert_real(bound[3], "tol", out.tol) < 0) return -1;
   if (convert_flag(bound[4], "robust", out.robust) < 0) return -1;
   out.cluster_vars = bound[5] == Py_None ? nullptr : bound[5];
+  return 0;
+}
+
+int parse_extent(PyObject* item, unsigned long long& value) {
+  PyRef index(PyNumber_Index(item));
+  if (!index) return -1;
+  value = PyLong_AsUnsignedLongLong(index.get());
+  if (value == static_cast<unsigned long long>(-1) && PyErr_Occurred()) return -1;
+  return 0;
+}
+
+int raise_endog_shape(unsigned long long nobs, unsigned long long m) {
+  PyErr_Format(PyExc_ValueError, "endog must be shape (nobs,) or (nobs,1). Got shape=(%llu,%llu)",
+               nobs, m);
+  return -1;
+}
+
+// The outcome, read through the `shape` of the object: an (n,) or (n, 1)
+// float64 array, copied. Returns -1 with an exception set.
+int read_endog(PyObject* endog_py, OwnedArray& endog) {
+  PyRef shape(PyObject_GetAttrString(endog_py, "shape"));
+  if (!shape) return -1;
+  if (!PyTuple_Check(shape.get())) return raise_conversion_failure(shape.get(), "PyTuple");
+  const Py_ssize_t length = PyTuple_Size(shape.get());
+  if (length != 1 && length != 2) {
+    PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd",
+                 length);
+    return -1;
+  }
+  unsigned long long nobs = 0;
+  if (parse_extent(PyTuple_GetItem(shape.get(), 0), nobs) < 0) return -1;
+  PyObject* second = length == 2 ? PyTuple_GetItem(shape.get(), 1) : Py_None;
+  unsigned long long m = 1;
+  if (second != Py_None && parse_extent(second, m) < 0) return -1;
+
+  ArrayRead read;
+  if (second == Py_None) {
+    if (capture_array(endog_py, 1, read) < 0) return -1;
+    endog = copy_vector(read.view.column(0));
+    return 0;
+  }
+  if (m != 1) return raise_endog_shape(nobs, m);
+  if (capture_array(endog_py, 2, read) < 0) return -1;
+  // The shape attribute only selects the case; the array itself must still
+  // have a column 0 to read.
+  if (read.view.cols == 0) return raise_endog_shape(read.view.rows, 0);
+  endog = copy_vector(read.view.column(0));
   return 0;
 }
 

@@ -4,8 +4,9 @@
 #include <new>
 #include <utility>
 
-#include "interface/arrays.hpp"
+#include "interface/lists.hpp"
 #include "interface/panic.hpp"
+#include "interface/text.hpp"
 
 namespace quillon {
 namespace {
