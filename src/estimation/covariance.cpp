@@ -120,6 +120,11 @@ Matrix cluster_cross_product(const Matrix& sums) {
   return m;
 }
 
+Matrix cluster_robust_middle(const ProbitData& data, const std::vector<double>& beta,
+                             const MatrixView& clusters) {
+  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters)));
+}
+
 Matrix sandwich(const Matrix& a, const Matrix& m) { return multiply(multiply(a, m), a); }
 
 }  // namespace quillon

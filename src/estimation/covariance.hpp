@@ -37,6 +37,12 @@ Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& bet
 // M = sum_g u_g u_g' over the rows of the cluster sums, in row order.
 Matrix cluster_cross_product(const Matrix& sums);
 
+// The cluster-robust middle factor M = sum_g u_g u_g': the rows of
+// `clusters` (one per observation) numbered into clusters, then the
+// per-cluster score sums and their cross product, as above.
+Matrix cluster_robust_middle(const ProbitData& data, const std::vector<double>& beta,
+                             const MatrixView& clusters);
+
 // (A M) A.
 Matrix sandwich(const Matrix& a, const Matrix& m);
 

@@ -13,7 +13,6 @@
 #include "interface/py_ref.hpp"
 #include "interface/result_types.hpp"
 #include "interface/text.hpp"
-#include "numerics/cluster_ids.hpp"
 #include "numerics/owned_array.hpp"
 
 namespace quillon {
@@ -115,7 +114,7 @@ std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<d
                  clusters.extents[0], data.nobs());
     return std::nullopt;
   }
-  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters.matrix())));
+  return cluster_robust_middle(data, beta, clusters.matrix());
 }
 
 PyObject* fit(const FitArguments& arguments) {
