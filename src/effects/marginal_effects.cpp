@@ -1,7 +1,6 @@
 #include "effects/marginal_effects.hpp"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 
 #include "numerics/kernels.hpp"

@@ -1,12 +1,13 @@
 #include "estimation/covariance.hpp"
 
 #include <algorithm>
-#include <cassert>
 #include <cmath>
 #include <optional>
+#include <string>
 
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
+#include "numerics/panic.hpp"
 #include "numerics/variants.hpp"
 
 namespace quillon {
@@ -104,7 +105,10 @@ Matrix score_cross_product(const ProbitData& data, const std::vector<double>& be
 
 Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
                           const ClusterIds& clusters) {
-  assert(clusters.of_row.size() == data.nobs());
+  if (clusters.of_row.size() != data.nobs()) {
+    panic("clusters given for " + std::to_string(clusters.of_row.size()) + " rows, but there are " +
+          std::to_string(data.nobs()) + " observations");
+  }
   const std::size_t k = data.nparams();
   Matrix sums(clusters.count, k);
   for_each_score(data, beta, [&](std::size_t first, std::size_t count, const double* s) {

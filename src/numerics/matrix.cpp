@@ -1,11 +1,16 @@
 #include "numerics/matrix.hpp"
 
-#include <cassert>
+#include <string>
+
+#include "numerics/panic.hpp"
 
 namespace quillon {
 
 Matrix multiply(const Matrix& a, const Matrix& b) {
-  assert(a.cols() == b.rows());
+  if (a.cols() != b.rows()) {
+    panic("cannot multiply a " + std::to_string(a.rows()) + " x " + std::to_string(a.cols()) +
+          " matrix by a " + std::to_string(b.rows()) + " x " + std::to_string(b.cols()) + " one");
+  }
   Matrix product(a.rows(), b.cols());
   for (std::size_t r = 0; r < a.rows(); ++r) {
     for (std::size_t c = 0; c < b.cols(); ++c) {

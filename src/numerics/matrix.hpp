@@ -104,7 +104,7 @@ class Matrix {
 };
 
 // Dense product a * b, each element summed over the inner index in order
-// from 0.0. The caller guarantees a.cols() == b.rows().
+// from 0.0. Panics unless a.cols() == b.rows().
 Matrix multiply(const Matrix& a, const Matrix& b);
 
 }  // namespace quillon
