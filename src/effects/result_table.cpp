@@ -18,7 +18,6 @@ const char* significance_stars(double p_value) {
 
 std::vector<TableRow> build_table(const MarginalEffects& effects,
                                   const std::vector<std::string>& names) {
-  const NormalDistribution normal{0.0, 1.0};
   const std::vector<std::size_t>& intercepts = effects.intercept_indices;
   std::vector<TableRow> rows;
   for (std::size_t k = 0; k < effects.effects.size(); ++k) {
@@ -30,7 +29,7 @@ std::vector<TableRow> build_table(const MarginalEffects& effects,
     const double effect = effects.effects[k];
     const double se = effects.std_errors[k];
     const double z = se > 0.0 ? effect / se : std::numeric_limits<double>::quiet_NaN();
-    const double c = normal.cdf(std::fabs(z));
+    const double c = kStandardNormal.cdf(std::fabs(z));
     const double p = (1.0 - c) + (1.0 - c);
     rows.push_back({names[k], effect, se, z, p, significance_stars(p)});
   }

@@ -34,7 +34,6 @@ struct MatrixView {
   const double* row_start(std::size_t i) const {
     return data + static_cast<std::ptrdiff_t>(i) * row_stride;
   }
-  VectorView row(std::size_t i) const { return {row_start(i), cols, col_stride}; }
   VectorView column(std::size_t j) const {
     return {data + static_cast<std::ptrdiff_t>(j) * col_stride, rows, row_stride};
   }
