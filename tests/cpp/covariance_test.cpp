@@ -132,7 +132,10 @@ TEST(UsableMaximum, FiniteEstimatesAndPositiveFiniteVariances) {
     for (std::size_t j = 0; j < c.variances.size(); ++j) {
       a.matrix(j, j) = c.variances[j];
       // Off the diagonal anything goes: covariances may be negative or NaN.
-      if (j > 0) a.matrix(j - 1, j) = j % 2 == 1 ? -5.0 : kNaN;
+      if (j > 0) {
+        a.matrix(j - 1, j) = -5.0;
+        a.matrix(j, j - 1) = kNaN;
+      }
     }
     EXPECT_EQ(usable_maximum(c.params, a), c.usable);
   }
@@ -229,12 +232,12 @@ TEST(Sandwich, MiddleTimesOuterThenOuter) {
       a(r, c) = uniform(rng);
       m(r, c) = uniform(rng);
     }
-  auto product = [k](const Matrix& x, const Matrix& y) {
-    Matrix p(k, k);
-    for (std::size_t r = 0; r < k; ++r)
-      for (std::size_t c = 0; c < k; ++c) {
+  auto product = [](const Matrix& x, const Matrix& y) {
+    Matrix p(x.rows(), y.cols());
+    for (std::size_t r = 0; r < x.rows(); ++r)
+      for (std::size_t c = 0; c < y.cols(); ++c) {
         double sum = 0.0;
-        for (std::size_t l = 0; l < k; ++l) sum = sum + x(r, l) * y(l, c);
+        for (std::size_t l = 0; l < x.cols(); ++l) sum = sum + x(r, l) * y(l, c);
         p(r, c) = sum;
       }
     return p;
