@@ -45,6 +45,7 @@ double number(const std::string& s) {
 }
 
 using test_data::Design;
+using test_data::flat;
 using test_data::seeded_design;
 
 // Reference fits, derivatives and pass counts, keyed by each line's first cell.
@@ -83,12 +84,6 @@ void expect_rel(const std::vector<double>& actual, const std::vector<double>& ex
   for (std::size_t i = 0; i < actual.size(); ++i)
     EXPECT_NEAR(actual[i], expected[i], rel * std::max(std::fabs(expected[i]), scale) + 1e-12)
         << "entry " << i;
-}
-
-std::vector<double> flat(const Matrix& m) {
-  std::vector<double> v;
-  for (std::size_t i = 0; i < m.rows(); ++i) v.insert(v.end(), m.row(i), m.row(i) + m.cols());
-  return v;
 }
 
 TEST(NewtonRaphson, SeededDesignMatchesStatsmodels) {
