@@ -47,22 +47,13 @@ struct ProbitData {
   std::size_t nobs() const { return endog.size; }
   std::size_t nparams() const { return exog.cols; }
 
-  // sum_i ln P_i
-  double log_likelihood(const std::vector<double>& beta) const;
-  // g = sum_i lambda_i x_i
-  std::vector<double> score(const std::vector<double>& beta) const;
-  // H = -sum_i w_i x_i x_i'
-  Matrix hessian(const std::vector<double>& beta) const;
-  // score() and hessian() from a single sweep over the observations.
-  void score_and_hessian(const std::vector<double>& beta, std::vector<double>& score,
-                         Matrix& hessian) const;
-  // All three from a single sweep. Every sum is formed exactly as by the
-  // separate operations, so the results agree with them bit for bit.
+  // The log-likelihood sum_i ln P_i, the score g = sum_i lambda_i x_i and
+  // the Hessian H = -sum_i w_i x_i x_i' at beta, from a single sweep over
+  // the observations.
   ProbitEvaluation evaluate(const std::vector<double>& beta) const;
-  // Row i is lambda_i x_i (n x k): the per-observation scores.
-  Matrix score_matrix(const std::vector<double>& beta) const;
-  // The same rows written to out (n x k, row-major), so that a caller can
-  // take the observations a range at a time into one reused buffer.
+  // Row i of out (n x k, row-major) is the score of observation i,
+  // lambda_i x_i; a caller takes the observations a range at a time (rows())
+  // into one reused buffer.
   void score_rows(const std::vector<double>& beta, double* out) const;
   // The data of observations [first, first + count).
   ProbitData rows(std::size_t first, std::size_t count) const {

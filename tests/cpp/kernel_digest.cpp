@@ -29,6 +29,7 @@ namespace {
 
 using test_data::Design;
 using test_data::read_csv;
+using test_data::score_matrix;
 using test_data::seeded_design;
 
 // Hexadecimal floating point: exact, and free of any locale.
@@ -91,10 +92,11 @@ void probit_fit(Digest& d) {
   const Design design = seeded_design();
   const ProbitData data = design.data();
   const std::vector<double> probe{0.1, -0.2, 0.3};
-  d.add("loglike at probe", {data.log_likelihood(probe)});
-  d.add("score at probe", data.score(probe));
-  d.add_rows("hessian at probe", data.hessian(probe));
-  d.add_rows("scores at probe", data.score_matrix(probe));
+  const ProbitEvaluation at_probe = data.evaluate(probe);
+  d.add("loglike at probe", {at_probe.loglike});
+  d.add("score at probe", at_probe.score);
+  d.add_rows("hessian at probe", at_probe.hessian);
+  d.add_rows("scores at probe", score_matrix(data, probe));
   libm_at_indices(d, design, probe);
 
   const ProbitFit fit = newton_raphson(data, std::nullopt, std::nullopt);

@@ -46,6 +46,7 @@ double number(const std::string& s) {
 
 using test_data::Design;
 using test_data::flat;
+using test_data::score_matrix;
 using test_data::seeded_design;
 
 // Reference fits, derivatives and pass counts, keyed by each line's first cell.
@@ -111,32 +112,19 @@ TEST(ProbitData, DerivativesMatchStatsmodels) {
   auto ref = reference();
   const std::vector<double>& beta = ref["probe_beta"];
   const ProbitData data = d.data();
-  expect_rel({data.log_likelihood(beta)}, ref["probe_loglike"], 1e-10);
-  expect_rel(data.score(beta), ref["probe_score"], 1e-9);
+  const ProbitEvaluation e = data.evaluate(beta);
+  expect_rel({e.loglike}, ref["probe_loglike"], 1e-10);
+  expect_rel(e.score, ref["probe_score"], 1e-9);
   double scale = 0.0;
   for (double v : ref["probe_hessian"]) scale = std::max(scale, std::fabs(v));
-  expect_rel(flat(data.hessian(beta)), ref["probe_hessian"], 1e-9, scale);
+  expect_rel(flat(e.hessian), ref["probe_hessian"], 1e-9, scale);
   std::vector<double> score_obs;
   const auto rows = read_cells("probit_score_obs.csv");
   for (std::size_t i = 1; i < rows.size(); ++i)
     for (const auto& cell : rows[i]) score_obs.push_back(number(cell));
-  const Matrix s = data.score_matrix(beta);
+  const Matrix s = score_matrix(data, beta);
   EXPECT_EQ(s.rows(), d.n);
   expect_rel(flat(s), score_obs, 1e-9);
-}
-
-TEST(ProbitData, CombinedSweepEqualsSeparateCalls) {
-  const Design d = seeded_design();
-  const ProbitData data = d.data();
-  for (const std::vector<double>& beta :
-       {std::vector<double>{0, 0, 0}, {0.1, -0.2, 0.3}, {-3, 4, 1e3}, {kNaN, 0, 0}}) {
-    std::vector<double> g{9, 9, 9, 9};  // stale contents must be replaced
-    Matrix h = Matrix::identity(2);
-    data.score_and_hessian(beta, g, h);
-    EXPECT_TRUE(same_bits(g, data.score(beta)));
-    EXPECT_EQ(h.rows(), 3u);
-    EXPECT_TRUE(same_bits(flat(h), flat(data.hessian(beta))));
-  }
 }
 
 // y = (1, 0) on x = (1, -1) has no maximum: the log-likelihood creeps up to 0
@@ -176,7 +164,7 @@ TEST_P(NewtonOptions, StopsWhereExpected) {
   EXPECT_EQ(f.iterations, c.iterations);
   EXPECT_EQ(err, "");
   ASSERT_EQ(f.params.size(), 3u);
-  EXPECT_TRUE(same_bits({f.loglike}, {d.data().log_likelihood(f.params)}));
+  EXPECT_TRUE(same_bits({f.loglike}, {d.data().evaluate(f.params).loglike}));
   if (c.max_iter == 0u) {
     EXPECT_EQ(f.params, (std::vector<double>{0, 0, 0}));
     EXPECT_NEAR(f.loglike, d.n * std::log(0.5), 1e-12);
@@ -257,8 +245,8 @@ TEST(NewtonRaphson, NaNRegressorConvergesToNaN) {
 // ln 0.5 and no score or curvature.
 TEST(ProbitData, ProbabilitiesAreClippedAndHalfOutcomesAreNeutral) {
   const Design one{1, 2, {1}, {1, 2}};
-  EXPECT_DOUBLE_EQ(one.data().log_likelihood({kNaN, 0}), -34.538776394910684);
-  EXPECT_NEAR(one.data().log_likelihood({0, 20}), -1e-15, 1e-16);
+  EXPECT_DOUBLE_EQ(one.data().evaluate({kNaN, 0}).loglike, -34.538776394910684);
+  EXPECT_NEAR(one.data().evaluate({0, 20}).loglike, -1e-15, 1e-16);
 
   const Design d = seeded_design();
   Design half = d;
@@ -267,10 +255,11 @@ TEST(ProbitData, ProbabilitiesAreClippedAndHalfOutcomesAreNeutral) {
   ++half.n;
   const std::vector<double> beta{0.1, -0.2, 0.3};
   const ProbitData data = d.data(), half_data = half.data();
-  EXPECT_EQ(half_data.log_likelihood(beta), data.log_likelihood(beta) + std::log(0.5));
-  EXPECT_EQ(half_data.score(beta), data.score(beta));
-  EXPECT_EQ(flat(half_data.hessian(beta)), flat(data.hessian(beta)));
-  const Matrix s = half_data.score_matrix(beta);
+  const ProbitEvaluation e = data.evaluate(beta), half_e = half_data.evaluate(beta);
+  EXPECT_EQ(half_e.loglike, e.loglike + std::log(0.5));
+  EXPECT_EQ(half_e.score, e.score);
+  EXPECT_EQ(flat(half_e.hessian), flat(e.hessian));
+  const Matrix s = score_matrix(half_data, beta);
   EXPECT_EQ(std::vector<double>(s.row(d.n), s.row(d.n) + 3), (std::vector<double>{0, 0, 0}));
 }
 
@@ -286,7 +275,7 @@ TEST(NewtonRaphson, LayoutAndUnusedRowsDoNotMatter) {
   ProbitData padded_data = padded.data();
   padded_data.exog.rows += 2;
   expect_identical(fit(padded_data, err), base);
-  EXPECT_EQ(padded_data.score_matrix({0.1, 0.2, 0.3}).rows(), d.n);
+  EXPECT_EQ(score_matrix(padded_data, {0.1, 0.2, 0.3}).rows(), d.n);
 
   // Column-major X read through reversed axes, and y at stride -2.
   std::vector<double> x_rev(d.x.size()), y_rev(2 * d.n, kNaN);

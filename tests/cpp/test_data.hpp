@@ -80,6 +80,13 @@ inline Design random_design(std::size_t n, std::size_t k, std::uint64_t seed) {
 }
 
 // The values of a matrix, row after row.
+// Row i is the score of observation i.
+inline Matrix score_matrix(const ProbitData& data, const std::vector<double>& beta) {
+  Matrix s(data.nobs(), data.nparams());
+  data.score_rows(beta, s.row(0));
+  return s;
+}
+
 inline std::vector<double> flat(const Matrix& m) {
   std::vector<double> v;
   for (std::size_t i = 0; i < m.rows(); ++i) v.insert(v.end(), m.row(i), m.row(i) + m.cols());
