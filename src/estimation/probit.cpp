@@ -7,6 +7,7 @@
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
 #include "numerics/kernels.hpp"
+#include "numerics/normal.hpp"
 #include "numerics/panic.hpp"
 #include "numerics/variants.hpp"
 

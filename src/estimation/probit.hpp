@@ -8,7 +8,6 @@
 
 #include "numerics/interrupt.hpp"
 #include "numerics/matrix.hpp"
-#include "numerics/normal.hpp"
 
 namespace quillon {
 
@@ -41,7 +40,6 @@ struct ProbitEvaluation {
 struct ProbitData {
   VectorView endog;
   MatrixView exog;
-  NormalDistribution normal{0.0, 1.0};
   InterruptPoll interrupt{};
 
   std::size_t nobs() const { return endog.size; }
@@ -59,7 +57,7 @@ struct ProbitData {
   ProbitData rows(std::size_t first, std::size_t count) const {
     const VectorView y{endog.data + static_cast<std::ptrdiff_t>(first) * endog.stride, count,
                        endog.stride};
-    return {y, exog.row_range(first, count), normal, interrupt};
+    return {y, exog.row_range(first, count), interrupt};
   }
 };
 

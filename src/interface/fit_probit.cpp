@@ -13,7 +13,6 @@
 #include "interface/py_ref.hpp"
 #include "interface/result_types.hpp"
 #include "interface/text.hpp"
-#include "numerics/normal.hpp"
 #include "numerics/owned_array.hpp"
 
 namespace quillon {
@@ -133,8 +132,7 @@ PyObject* fit(const FitArguments& arguments) {
 
   // The fit reads the owned copies in place; they become the model's arrays
   // at the end.
-  const ProbitData data{endog.vector(), exog.matrix(), kStandardNormal,
-                        InterruptPoll(signal_handler_raised)};
+  const ProbitData data{endog.vector(), exog.matrix(), InterruptPoll(signal_handler_raised)};
   ProbitFit fit = newton_raphson(data, arguments.max_iter, arguments.tol);
 
   // The iteration's last sweep formed the Hessian at the estimates.

@@ -39,7 +39,7 @@ TEST(InterruptTest, RowLoopsPollEveryKRowsPerPollRows) {
   for (const std::size_t n : {kRowsPerPoll, kRowsPerPoll + 1}) {
     SCOPED_TRACE(n);
     const std::vector<double> y(n, 1.0), x(n, 0.5), beta{0.25}, cov{1.0};
-    const ProbitData data{{y.data(), n, 1}, {x.data(), n, 1, 1, 1}, {0.0, 1.0}, stop};
+    const ProbitData data{{y.data(), n, 1}, {x.data(), n, 1, 1, 1}, stop};
     const std::vector<std::string> names{"x0"};
     const bool long_loop = n > kRowsPerPoll;
     EXPECT_EQ(stopped([&] { data.evaluate(beta); }), long_loop);
@@ -56,8 +56,7 @@ TEST(InterruptTest, RowLoopsPollEveryKRowsPerPollRows) {
 
 TEST(InterruptTest, NewtonRaphsonPollsBeforeEveryPass) {
   const std::vector<double> y{0.0, 1.0, 1.0}, x{1.0, 1.0, 1.0};
-  const ProbitData data{
-      {y.data(), 3, 1}, {x.data(), 3, 1, 1, 1}, {0.0, 1.0}, InterruptPoll(count_and_stop)};
+  const ProbitData data{{y.data(), 3, 1}, {x.data(), 3, 1, 1, 1}, InterruptPoll(count_and_stop)};
   EXPECT_FALSE(stopped([&] { newton_raphson(data, 0, 0.0); }));
   EXPECT_TRUE(stopped([&] { newton_raphson(data, 1, 0.0); }));
 }
