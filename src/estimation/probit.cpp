@@ -282,6 +282,11 @@ template <unsigned kWhat, std::size_t kLanes>
 // output and thrown by throw_if_interrupted once the sweep has returned.
 constexpr std::size_t kWideFromColumns = 24;
 
+bool wide_sweeps_allowed() {
+  static const bool allowed = wide_vectors_available() && !plainest_forms_forced();
+  return allowed;
+}
+
 #define QUILLON_SWEEP(name, what)                                                        \
   QUILLON_NARROW_VARIANTS void name##_narrow(const ProbitData& data, const double* beta, \
                                              SweepOutput& out) {                         \
@@ -292,7 +297,7 @@ constexpr std::size_t kWideFromColumns = 24;
     sweep<what, 8>(data, beta, out);                                                     \
   }                                                                                      \
   void name(const ProbitData& data, const double* beta, SweepOutput& out) {              \
-    if (data.nparams() >= kWideFromColumns && wide_vectors_available()) {                \
+    if (data.nparams() >= kWideFromColumns && wide_sweeps_allowed()) {                   \
       name##_wide(data, beta, out);                                                      \
     } else {                                                                             \
       name##_narrow(data, beta, out);                                                    \

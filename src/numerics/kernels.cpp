@@ -112,9 +112,7 @@ bool same_as_scalar(const std::vector<double>& x,
 }
 
 Kernels choose_kernels() {
-  // For tests only: both kernels give the same results, and this switch lets
-  // the test suite show that on the same machine.
-  if (std::getenv("QUILLON_TEST_SCALAR_KERNELS") != nullptr) return Kernels::kScalar;
+  if (plainest_forms_forced()) return Kernels::kScalar;
   if (!vector_kernels_supported()) return Kernels::kScalar;
   return vector_kernels_agree_with_libm() ? Kernels::kVector : Kernels::kScalar;
 }
@@ -142,6 +140,11 @@ bool vector_kernels_agree_with_libm() {
 #else
   return false;
 #endif
+}
+
+bool plainest_forms_forced() {
+  static const bool forced = std::getenv("QUILLON_TEST_SCALAR_KERNELS") != nullptr;
+  return forced;
 }
 
 Kernels active_kernels() {
