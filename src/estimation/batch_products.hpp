@@ -13,31 +13,32 @@
 namespace quillon::batch {
 
 // kLanes doubles side by side: a vector register of the target where it has
-// one (GCC and clang split wider vectors), and the same type for reading and
-// writing any double in memory.
+// one (GCC and clang split wider vectors).
 template <std::size_t kLanes>
-struct VectorTypes;
+struct VectorType;
 template <>
-struct VectorTypes<4> {
+struct VectorType<4> {
   typedef double Lanes __attribute__((vector_size(32)));
-  typedef double Unaligned __attribute__((vector_size(32), aligned(8), may_alias));
 };
 template <>
-struct VectorTypes<8> {
+struct VectorType<8> {
   typedef double Lanes __attribute__((vector_size(64)));
-  typedef double Unaligned __attribute__((vector_size(64), aligned(8), may_alias));
 };
 template <std::size_t kLanes>
-using Lanes = typename VectorTypes<kLanes>::Lanes;
+using Lanes = typename VectorType<kLanes>::Lanes;
+
+// Copies between vectors and doubles anywhere in memory (aligned to 8 bytes
+// only). Through references, so that no vector crosses a call by value.
 template <std::size_t kLanes>
-using UnalignedLanes = typename VectorTypes<kLanes>::Unaligned;
-template <std::size_t kLanes>
-const UnalignedLanes<kLanes>& lanes_at(const double* p) {
-  return *reinterpret_cast<const UnalignedLanes<kLanes>*>(p);
+[[gnu::always_inline]] inline void load(Lanes<kLanes>& v, const double* p) {
+  Lanes<kLanes> t;  // v itself may sit in registers: its address is not taken
+  __builtin_memcpy(&t, p, sizeof t);
+  v = t;
 }
 template <std::size_t kLanes>
-UnalignedLanes<kLanes>& lanes_at(double* p) {
-  return *reinterpret_cast<UnalignedLanes<kLanes>*>(p);
+[[gnu::always_inline]] inline void store(double* p, const Lanes<kLanes>& v) {
+  const Lanes<kLanes> t = v;
+  __builtin_memcpy(p, &t, sizeof t);
 }
 
 // H[j][l] = H[j][l] - (x_bj w_b) x_bl for the batch's rows b in order, for
@@ -55,12 +56,12 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup>
   Lanes<kLanes> acc[kGroup][kChunks];
   for (std::size_t g = 0; g < kGroup; ++g) {
     for (std::size_t c = 0; c < kChunks; ++c)
-      acc[g][c] = lanes_at<kLanes>(h + (j0 + g) * width + l0 + c * kLanes);
+      load<kLanes>(acc[g][c], h + (j0 + g) * width + l0 + c * kLanes);
   }
   for (std::size_t b = 0; b < rows; ++b) {
     const double* xb = x + b * width;
     Lanes<kLanes> xl[kChunks];
-    for (std::size_t c = 0; c < kChunks; ++c) xl[c] = lanes_at<kLanes>(xb + l0 + c * kLanes);
+    for (std::size_t c = 0; c < kChunks; ++c) load<kLanes>(xl[c], xb + l0 + c * kLanes);
     for (std::size_t g = 0; g < kGroup; ++g) {
       const double a = xb[j0 + g] * w[b];
       for (std::size_t c = 0; c < kChunks; ++c) acc[g][c] = acc[g][c] - a * xl[c];
@@ -68,7 +69,7 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup>
   }
   for (std::size_t g = 0; g < kGroup; ++g) {
     for (std::size_t c = 0; c < kChunks; ++c)
-      lanes_at<kLanes>(h + (j0 + g) * width + l0 + c * kLanes) = acc[g][c];
+      store<kLanes>(h + (j0 + g) * width + l0 + c * kLanes, acc[g][c]);
   }
 }
 
@@ -120,10 +121,14 @@ template <std::size_t kLanes>
     const double* r = x + b * width;
     Lanes<4> sum = {0.0, 0.0, 0.0, 0.0};
     for (std::size_t j0 = 0; j0 < k; j0 += 4) {
-      const Lanes<4> r0 = lanes_at<4>(r + j0);
-      const Lanes<4> r1 = lanes_at<4>(r + width + j0);
-      const Lanes<4> r2 = lanes_at<4>(r + 2 * width + j0);
-      const Lanes<4> r3 = lanes_at<4>(r + 3 * width + j0);
+      Lanes<4> r0;
+      load<4>(r0, r + j0);
+      Lanes<4> r1;
+      load<4>(r1, r + width + j0);
+      Lanes<4> r2;
+      load<4>(r2, r + 2 * width + j0);
+      Lanes<4> r3;
+      load<4>(r3, r + 3 * width + j0);
       const Lanes<4> t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
       const Lanes<4> t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
       const Lanes<4> t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
@@ -137,7 +142,7 @@ template <std::size_t kLanes>
         sum = sum + columns[t] * c;
       }
     }
-    lanes_at<4>(eta + b) = sum;
+    store<4>(eta + b, sum);
   }
   for (; b < rows; ++b) {
     const double* r = x + b * width;
