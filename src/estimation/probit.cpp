@@ -141,15 +141,15 @@ template <unsigned kWhat, std::size_t kLanes>
 
 // The two sweeps the estimation needs, in two widths of vector: four lanes
 // (compiled for AVX2 as well where the build found function
-// multiversioning) and eight (AVX-512). Measured at a million observations,
-// the eight-lane form was faster from 24 regressors up (k = 24, 30: 5 and 18
-// % less time), the four-lane one below (k = 10: 10 % less), where the rest
-// of the sweep gains nothing from 512-bit instructions and they slow the
-// core's other work down. Vector lanes only ever hold different elements of one
-// update, never parts of one sum, and no multiply-add is fused, so every
-// form gives the same bits. No exception may leave them (GCC takes a call
-// through the run time choice to be nothrow): a stop is reported in the
-// output and thrown by throw_if_interrupted once the sweep has returned.
+// multiversioning) and eight (AVX-512). Fits of a million observations took
+// 5 and 18 % less time in the eight-lane form at k = 24 and 30 (2 % more at
+// k = 26, where a row pads to 32 columns), and 1 to 11 % more below 24 (k =
+// 10, 17, 20), where the rest of the sweep gains nothing from 512-bit
+// instructions and they slow the core's other work down. Vector lanes only
+// ever hold different elements of one update, never parts of one sum, and no
+// multiply-add is fused, so every form gives the same bits. No exception may leave them (GCC takes
+// a call through the run time choice to be nothrow): a stop is reported in the output and thrown by
+// throw_if_interrupted once the sweep has returned.
 constexpr std::size_t kWideFromColumns = 24;
 
 bool wide_sweeps_allowed() {
