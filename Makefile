@@ -39,7 +39,7 @@ QUICK_TESTS := --ignore=tests/test_fuzz.py
 DOC_TESTS := tests/docs
 
 .PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
-.PHONY: dist sdist sdist-test
+.PHONY: dist sdist sdist-test wheel-aarch64 wheel-test-aarch64
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
 # The demo also draws its marginal effects, with matplotlib from the "demo"
@@ -107,10 +107,72 @@ sdist: $(DIST_TOOLS)
 	$(PY) -m build --sdist --no-isolation --outdir $(SDIST) .
 
 # The release artefacts: the sdist, checked against what git tracks, and the
-# repaired wheel.
-dist: wheel sdist
-	$(PY) tools/check_dist.py --strict $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl
-	@ls -1 $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl
+# repaired wheels for x86-64 and aarch64 (the latter run under qemu-user).
+dist: wheel sdist wheel-test-aarch64
+	$(PY) tools/check_dist.py --strict $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl \
+	  $(DIST_AARCH64)/quillon-*.whl
+	@ls -1 $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl $(DIST_AARCH64)/quillon-*.whl
+
+# The aarch64 wheel, cross-built with g++-aarch64-linux-gnu against Debian's
+# arm64 Python headers, by Debian's own interpreter of the same version (the
+# build's CMake requires the two to agree): the headers of CPython 3.11 with
+# the limited API of 3.10 make the same cp310-abi3 module.
+DEBIAN_PYTHON := $(notdir $(realpath /usr/bin/python3))
+VENV_CROSS ?= .venv-cross
+DIST_AARCH64 := build/dist-aarch64
+# Debian's arm64 packages, unpacked without installing them: the Python
+# headers for the build, and an interpreter with the C library for qemu-user.
+AARCH64_ROOT := build/aarch64-root
+AARCH64_DEBS := lib$(DEBIAN_PYTHON)-dev $(DEBIAN_PYTHON)-minimal lib$(DEBIAN_PYTHON)-minimal \
+  lib$(DEBIAN_PYTHON)-stdlib libc6 libgcc-s1 libstdc++6 zlib1g libexpat1 libffi8 libbz2-1.0 \
+  liblzma5 libuuid1 libssl3 libsqlite3-0
+# PyPI's aarch64 NumPy, pandas and pytest for that interpreter.
+AARCH64_SITE := build/aarch64-site
+
+$(VENV_CROSS)/bin/python:
+	$(call make_venv,$(VENV_CROSS),/usr/bin/$(DEBIAN_PYTHON))
+	$(VENV_CROSS)/bin/python -m pip install --quiet scikit-build-core cmake ninja
+
+# Debian's pyconfig.h only includes the one of each architecture: the copy
+# makes one include directory for aarch64.
+$(AARCH64_ROOT)/.unpacked:
+	dpkg --print-foreign-architectures | grep -qx arm64 || \
+	  { $(SUDO) dpkg --add-architecture arm64 && $(SUDO) apt-get update; }
+	rm -rf $(AARCH64_ROOT) build/aarch64-debs
+	mkdir -p build/aarch64-debs
+	cd build/aarch64-debs && apt-get download $(addsuffix :arm64,$(AARCH64_DEBS))
+	for deb in build/aarch64-debs/*.deb; do dpkg-deb -x "$$deb" $(AARCH64_ROOT); done
+	cp $(AARCH64_ROOT)/usr/include/aarch64-linux-gnu/$(DEBIAN_PYTHON)/pyconfig.h \
+	  $(AARCH64_ROOT)/usr/include/$(DEBIAN_PYTHON)/pyconfig.h
+	touch $@
+
+wheel-aarch64: $(DIST_TOOLS) $(VENV_CROSS)/bin/python $(AARCH64_ROOT)/.unpacked
+	rm -rf build/wheel-raw-aarch64 $(DIST_AARCH64)
+	_PYTHON_HOST_PLATFORM=linux-aarch64 $(VENV_CROSS)/bin/python -m pip wheel --quiet \
+	  --no-build-isolation --no-deps -w build/wheel-raw-aarch64 -Cbuild-dir=build/aarch64 \
+	  -Ccmake.define.CMAKE_TOOLCHAIN_FILE=cmake/aarch64-linux-gnu.cmake \
+	  -Ccmake.define.Python_INCLUDE_DIR=$(CURDIR)/$(AARCH64_ROOT)/usr/include/$(DEBIAN_PYTHON) \
+	  -Ccmake.define.QUILLON_WERROR=$(WERROR) .
+	$(call repair_wheels,build/wheel-raw-aarch64,$(DIST_AARCH64))
+
+# The aarch64 wheel installed as for any manylinux_2_29 aarch64 system, and the
+# corpus test under qemu-user: every recorded result, bit for bit.
+AARCH64_TESTS := tests/test_corpus.py tests/test_fit_arrays.py
+$(AARCH64_SITE)/.installed: $(PY)
+	rm -rf $(AARCH64_SITE)
+	$(PIP) install --target $(AARCH64_SITE) --only-binary=:all: \
+	  --platform manylinux_2_28_aarch64 --platform manylinux2014_aarch64 --implementation cp \
+	  --python-version $(DEBIAN_PYTHON:python%=%) numpy pandas pytest
+	touch $@
+
+wheel-test-aarch64: wheel-aarch64 $(AARCH64_SITE)/.installed
+	rm -rf build/aarch64-quillon
+	$(PIP) install --target build/aarch64-quillon --no-deps --only-binary=:all: \
+	  --platform manylinux_2_29_aarch64 --implementation cp --python-version 3.10 \
+	  $(DIST_AARCH64)/quillon-*.whl
+	PYTHONPATH=$(CURDIR)/build/aarch64-quillon:$(CURDIR)/$(AARCH64_SITE) \
+	  $$(command -v qemu-aarch64-static || command -v qemu-aarch64) -L $(AARCH64_ROOT) \
+	  $(AARCH64_ROOT)/usr/bin/$(DEBIAN_PYTHON) -m pytest -p no:cacheprovider $(AARCH64_TESTS)
 
 # The sdist as a user gets it: built by pip in isolation (only the build
 # requirements, from the package index) in a new environment, its wheel
@@ -223,4 +285,4 @@ format:
 	clang-format -i src/*.cpp src/*/*.cpp src/*/*.hpp tests/cpp/*.cpp
 
 clean:
-	rm -rf build $(VENV) $(VENV_NUMPY1) $(VENV_SANITIZE) $(VENV_NEWEST)
+	rm -rf build $(VENV) $(VENV_NUMPY1) $(VENV_SANITIZE) $(VENV_NEWEST) $(VENV_CROSS)
