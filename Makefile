@@ -146,7 +146,7 @@ $(AARCH64_ROOT)/.unpacked:
 	  $(AARCH64_ROOT)/usr/include/$(DEBIAN_PYTHON)/pyconfig.h
 	touch $@
 
-wheel-aarch64: $(DIST_TOOLS) $(VENV_CROSS)/bin/python $(AARCH64_ROOT)/.unpacked
+wheel-aarch64: system-deps $(DIST_TOOLS) $(VENV_CROSS)/bin/python $(AARCH64_ROOT)/.unpacked
 	rm -rf build/wheel-raw-aarch64 $(DIST_AARCH64)
 	_PYTHON_HOST_PLATFORM=linux-aarch64 $(VENV_CROSS)/bin/python -m pip wheel --quiet \
 	  --no-build-isolation --no-deps -w build/wheel-raw-aarch64 -Cbuild-dir=build/aarch64 \
