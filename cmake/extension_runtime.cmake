@@ -21,9 +21,32 @@ check_cxx_source_compiles([=[
   #endif
   int main() { return 0; }
 ]=] QUILLON_GLIBC_X86_64_OR_AARCH64)
+# The symbols that the build's glibc has in a newer version than its first,
+# by the version that brought it (as src/runtime/glibc_symbols.cpp has them).
+function(quillon_glibc_at_least version result)
+  string(REPLACE "." ", " major_minor ${version})
+  check_cxx_source_compiles("
+    #include <features.h>
+    #if !__GLIBC_PREREQ(${major_minor})
+    #error \"older glibc\"
+    #endif
+    int main() { return 0; }
+  " ${result})
+endfunction()
 if(QUILLON_GLIBC_X86_64_OR_AARCH64 AND NOT QUILLON_SANITIZE)
-  set(quillon_wrapped_glibc_symbols
-    __libc_single_threaded pthread_once __pthread_key_create _dl_find_object)
+  set(quillon_wrapped_glibc_symbols "")
+  quillon_glibc_at_least(2.32 QUILLON_GLIBC_2_32)
+  if(QUILLON_GLIBC_2_32)
+    list(APPEND quillon_wrapped_glibc_symbols __libc_single_threaded)
+  endif()
+  quillon_glibc_at_least(2.34 QUILLON_GLIBC_2_34)
+  if(QUILLON_GLIBC_2_34)
+    list(APPEND quillon_wrapped_glibc_symbols pthread_once __pthread_key_create)
+  endif()
+  quillon_glibc_at_least(2.35 QUILLON_GLIBC_2_35)
+  if(QUILLON_GLIBC_2_35)
+    list(APPEND quillon_wrapped_glibc_symbols _dl_find_object)
+  endif()
   list(TRANSFORM quillon_wrapped_glibc_symbols PREPEND "-Wl,--wrap=")
   target_link_options(quillon_extension_runtime INTERFACE
     -static-libstdc++ -static-libgcc -Wl,--exclude-libs,ALL -Wl,--gc-sections

@@ -81,11 +81,15 @@ def glibc_needs(module, arch):
 
 
 def check_linked_runtime(module, arch):
-    """Fails unless module loads only the C library, libm and the loader."""
+    """Fails unless module loads only the C library, libm and the loader, and
+    every symbol that the linker was told to wrap has its wrapper."""
     libraries = re.findall(r"^\s*NEEDED\s+(\S+)", run(OBJDUMP[arch], "-p", str(module)), re.M)
     foreign = [lib for lib in libraries if not ALLOWED_NEEDED.fullmatch(lib)]
     if foreign:
         fail(f"{module.name} needs {', '.join(foreign)} at run time")
+    unwrapped = re.findall(r"\*UND\*.*\s(__wrap_\w+)$", run(OBJDUMP[arch], "-T", str(module)), re.M)
+    if unwrapped:
+        fail(f"{module.name} lacks the wrappers {', '.join(unwrapped)}")
 
 
 def promised_glibc(readme, arch):

@@ -13,6 +13,9 @@
 // - _dl_find_object (glibc 2.35): the unwinder's lookup of the loaded object
 //   that holds a code address, formed from dl_iterate_phdr as the unwinder
 //   did before glibc had it.
+//
+// Each is wrapped only when the build's glibc is new enough to have the
+// newer version (cmake/extension_runtime.cmake checks the same versions).
 #include <link.h>
 #include <pthread.h>
 
@@ -27,6 +30,7 @@
 #error "first glibc symbol version unknown for this architecture"
 #endif
 
+#if __GLIBC_PREREQ(2, 34)
 extern "C" {
 
 // Weak, as the runtime's own references are: a process without threads
@@ -36,10 +40,11 @@ extern "C" {
 }
 __asm__(".symver quillon_first_pthread_once, pthread_once@" QUILLON_GLIBC_FIRST_VERSION);
 __asm__(".symver quillon_first_pthread_key_create, __pthread_key_create@" QUILLON_GLIBC_FIRST_VERSION);
+#endif
 
 namespace {
 
-#ifdef DLFO_STRUCT_HAS_EH_DBASE
+#if __GLIBC_PREREQ(2, 35)
 struct ObjectSearch {
   std::uintptr_t address;
   dl_find_object* found;
@@ -76,8 +81,11 @@ int match_object(dl_phdr_info* info, std::size_t, void* data) {
 
 extern "C" {
 
+#if __GLIBC_PREREQ(2, 32)
 [[gnu::visibility("hidden")]] char __wrap___libc_single_threaded = 0;
+#endif
 
+#if __GLIBC_PREREQ(2, 34)
 [[gnu::visibility("hidden")]] int __wrap_pthread_once(pthread_once_t* control,
                                                        void (*routine)()) {
   if (quillon_first_pthread_once == nullptr) return -1;
@@ -89,8 +97,9 @@ extern "C" {
   if (quillon_first_pthread_key_create == nullptr) return -1;
   return quillon_first_pthread_key_create(key, destructor);
 }
+#endif
 
-#ifdef DLFO_STRUCT_HAS_EH_DBASE
+#if __GLIBC_PREREQ(2, 35)
 // Only a glibc that has _dl_find_object (2.35 on) declares it, and only a
 // runtime built against one calls it. The link map stays null: the unwinder
 // reads the mapping and the frame table only.
