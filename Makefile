@@ -156,7 +156,7 @@ wheel-aarch64: system-deps $(DIST_TOOLS) $(VENV_CROSS)/bin/python $(AARCH64_ROOT
 	$(call repair_wheels,build/wheel-raw-aarch64,$(DIST_AARCH64))
 
 # The aarch64 wheel installed as for any manylinux_2_29 aarch64 system, and the
-# corpus test under qemu-user: every recorded result, bit for bit.
+# corpus and array tests under qemu-user: every recorded result, bit for bit.
 AARCH64_TESTS := tests/test_corpus.py tests/test_fit_arrays.py
 $(AARCH64_SITE)/.installed: $(PY)
 	rm -rf $(AARCH64_SITE)

@@ -39,7 +39,8 @@ extern "C" {
 [[gnu::weak]] int quillon_first_pthread_key_create(pthread_key_t* key, void (*destructor)(void*));
 }
 __asm__(".symver quillon_first_pthread_once, pthread_once@" QUILLON_GLIBC_FIRST_VERSION);
-__asm__(".symver quillon_first_pthread_key_create, __pthread_key_create@" QUILLON_GLIBC_FIRST_VERSION);
+__asm__(".symver quillon_first_pthread_key_create, __pthread_key_create@"
+        QUILLON_GLIBC_FIRST_VERSION);
 #endif
 
 namespace {
