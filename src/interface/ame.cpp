@@ -12,6 +12,7 @@
 #include "interface/data_frame.hpp"
 #include "interface/entries.hpp"
 #include "interface/lists.hpp"
+#include "interface/model_family.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
 
@@ -126,6 +127,7 @@ PyObject* ame(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     if (bind_arguments(kSignature, args, nargs, kwnames, bound) < 0) return nullptr;
     std::optional<std::uint64_t> chunk_size;
     if (convert_chunk_size(bound[1], chunk_size) < 0) return nullptr;
+    if (check_probit_family(bound[0]) < 0) return nullptr;
     return marginal_effects_table(bound[0], chunk_size);
   });
 }
