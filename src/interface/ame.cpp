@@ -57,7 +57,7 @@ int read_model(PyObject* probit_model, FittedModel& fitted) {
   if (!fitted.cov_params || downcast_array_or_pandas(fitted.cov_params, 2) < 0) return -1;
 
   const PyRef model_for_names = attribute(results, "model");
-  if (!model_for_names) return -1;
+  if (!model_for_names || check_probit_family(model_for_names.get()) < 0) return -1;
   const PyRef names = attribute(model_for_names, "exog_names");
   if (!names || names_from_python(names.get(), fitted.exog_names) < 0) return -1;
 
@@ -127,7 +127,6 @@ PyObject* ame(PyObject*, PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
     if (bind_arguments(kSignature, args, nargs, kwnames, bound) < 0) return nullptr;
     std::optional<std::uint64_t> chunk_size;
     if (convert_chunk_size(bound[1], chunk_size) < 0) return nullptr;
-    if (check_probit_family(bound[0]) < 0) return nullptr;
     return marginal_effects_table(bound[0], chunk_size);
   });
 }

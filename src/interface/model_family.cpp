@@ -27,15 +27,9 @@ bool from_statsmodels(std::string_view module) {
 
 }  // namespace
 
-int check_probit_family(PyObject* probit_model) {
-  const PyRef model(PyObject_GetAttrString(probit_model, "model"));
-  if (!model) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return -1;
-    PyErr_Clear();
-    return 0;
-  }
-  const std::string module = type_attribute(model.get(), "__module__");
-  const std::string name = type_attribute(model.get(), "__name__");
+int check_probit_family(PyObject* model) {
+  const std::string module = type_attribute(model, "__module__");
+  const std::string name = type_attribute(model, "__name__");
   if (!from_statsmodels(module) || name == "Probit") return 0;
   PyErr_Format(PyExc_TypeError,
                "ame computes probit marginal effects: the results of a statsmodels %s model "
