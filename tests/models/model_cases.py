@@ -50,8 +50,9 @@ def statsmodels_fit(formula, data, **fit_options):
 
 def canonical(name):
     """A column name with the factors of an interaction in one order, so that
-    formulaic's and patsy's names compare."""
-    return ":".join(sorted(str(name).replace(" ", "").split(":")))
+    formulaic's and patsy's names compare (formulaic before 1.1 writes T. for
+    full-rank codings too)."""
+    return ":".join(sorted(str(name).replace(" ", "").replace("[T.", "[").split(":")))
 
 
 def by_name(ours, theirs):

@@ -90,5 +90,4 @@ def test_formulas_with_transforms_interactions_and_no_intercept(admissions):
     result = qm.probit("admit ~ 0 + np.log(gre) + I(gpa**2) + gpa:C(rank)", admissions).fit()
     theirs = statsmodels_fit("admit ~ 0 + np.log(gre) + I(gpa**2) + gpa:C(rank)", admissions)
     np.testing.assert_allclose(result.params, by_name(result.params, theirs.params), rtol=1e-6)
-    assert result.k_constant == 0 and "gpa:C(rank)[1]" in result.params.index.str.replace(
-        ".0", "")
+    assert result.k_constant == 0 and len(result.params) == 6
