@@ -78,13 +78,11 @@ def outcome_name(lhs: pd.DataFrame, frame: pd.DataFrame) -> str:
     columns (text or categories) is refused with the values it holds."""
     if lhs.shape[1] == 1:
         return str(lhs.columns[0])
-    variables = [c for c in lhs.columns if c in frame.columns]
+    sources = {str(c).split("[", 1)[0] for c in lhs.columns}
+    if len(sources) == 1 and (source := sources.pop()) in frame.columns:
+        column = frame[source]
+        raise ValueError(outcome_message(source, column.dtype, pd.unique(column.dropna())))
     shown = ", ".join(map(str, lhs.columns[:8]))
-    if len(variables) == 0:
-        source = [str(c).split("[", 1)[0] for c in lhs.columns]
-        if len(set(source)) == 1 and source[0] in frame.columns:
-            values = pd.unique(frame[source[0]].dropna())
-            raise ValueError(outcome_message(source[0], frame[source[0]].dtype, values))
     raise ValueError(f"the outcome must be one 0/1 column; the left-hand side gave "
                      f"{lhs.shape[1]} columns: {shown}")
 
