@@ -66,7 +66,8 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop") -> Desig
     endog_name = outcome_name(lhs, frame)
     positions = np.asarray(rhs.index, dtype=np.intp)
     endog = lhs.iloc[:, 0].to_numpy(dtype=np.float64)
-    exog = np.asarray(rhs.to_numpy(dtype=np.float64))
+    # Row-major: the engine sweeps the rows, and reads them faster in this order.
+    exog = np.ascontiguousarray(rhs.to_numpy(dtype=np.float64))
     names = [str(c) for c in rhs.columns]
     design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame))
     return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
