@@ -1,0 +1,33 @@
+"""Probit models from formulas and DataFrames, fitted by quillon, with named
+and complete results in statsmodels' vocabulary.
+
+    import quillon_models as qm
+    res = qm.probit("admit ~ gre + gpa + C(rank)", df).fit()
+    print(res.summary())
+    res.ame()
+"""
+
+from .covariance import cluster_factor, hc1_factor, parse_cov_options
+from .exceptions import (
+    ConvergenceWarning,
+    HessianInversionWarning,
+    ModelWarning,
+    PerfectSeparationWarning,
+)
+from .groups import encode_groups
+from .model import Probit, probit
+from .results import ProbitResults
+
+__all__ = [
+    "ConvergenceWarning",
+    "HessianInversionWarning",
+    "ModelWarning",
+    "PerfectSeparationWarning",
+    "Probit",
+    "ProbitResults",
+    "cluster_factor",
+    "encode_groups",
+    "hc1_factor",
+    "parse_cov_options",
+    "probit",
+]

@@ -1,0 +1,63 @@
+"""Covariance options (statsmodels' cov_type and cov_kwds) and the
+small-sample factors applied to the engine's covariances."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any, Mapping
+
+COV_TYPES = ("nonrobust", "HC0", "HC1", "cluster")
+
+DESCRIPTIONS = {
+    "nonrobust": "Standard Errors assume that the covariance matrix of the errors is "
+                 "correctly specified.",
+    "HC0": "Standard Errors are heteroscedasticity robust (HC0)",
+    "HC1": "Standard Errors are heteroscedasticity robust (HC1)",
+    "cluster": "Standard Errors are robust to cluster correlation (cluster)",
+}
+
+
+@dataclass(frozen=True)
+class CovarianceChoice:
+    cov_type: str
+    groups: Any = None  # as given: array, Series, DataFrame, column name(s)
+    use_correction: bool = True
+
+    @property
+    def robust(self) -> bool:
+        return self.cov_type != "nonrobust"
+
+
+def parse_cov_options(cov_type: str, cov_kwds: Mapping[str, Any] | None) -> CovarianceChoice:
+    """Checks cov_type and cov_kwds; what the engine cannot form is refused."""
+    kwds = dict(cov_kwds or {})
+    canonical = {c.lower(): c for c in COV_TYPES}.get(str(cov_type).lower())
+    if canonical is None:
+        raise NotImplementedError(f"cov_type={cov_type!r} is not available; choose one of "
+                                  f"{', '.join(map(repr, COV_TYPES))}")
+    if canonical != "cluster":
+        if kwds:
+            raise ValueError(f"cov_type={canonical!r} takes no cov_kwds, got {sorted(kwds)}")
+        return CovarianceChoice(canonical)
+    if "groups" not in kwds:
+        raise ValueError("cov_type='cluster' needs cov_kwds={'groups': ...}")
+    unknown = sorted(set(kwds) - {"groups", "use_correction"})
+    if unknown:
+        raise NotImplementedError(f"cov_kwds {unknown} are not available for cov_type='cluster'; "
+                                  "only 'groups' and 'use_correction' are")
+    use_correction = kwds.get("use_correction", True)
+    if not isinstance(use_correction, bool):
+        raise TypeError(f"use_correction must be True or False, got {use_correction!r}")
+    return CovarianceChoice("cluster", kwds["groups"], use_correction)
+
+
+def hc1_factor(nobs: int, k_params: int) -> float:
+    """HC1's factor n / (n - k) on the HC0 covariance."""
+    return nobs / (nobs - k_params)
+
+
+def cluster_factor(n_groups: int, nobs: int, k_params: int) -> float:
+    """statsmodels' cluster correction G / (G - 1) * (n - 1) / (n - k)."""
+    if n_groups < 2:
+        raise ValueError(f"cluster-robust covariance needs at least two groups, got {n_groups}")
+    return n_groups / (n_groups - 1.0) * ((nobs - 1.0) / (nobs - k_params))

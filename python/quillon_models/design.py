@@ -1,0 +1,229 @@
+"""From what the user has (a formula and a DataFrame, or arrays, Series and
+DataFrames) to what the engine fits: a 0/1 float64 outcome, a float64 design
+matrix, the names of both and the rows that were kept."""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any
+
+import numpy as np
+import pandas as pd
+
+MISSING_OPTIONS = ("none", "drop", "raise")
+
+
+@dataclass(frozen=True)
+class Design:
+    """The data of one model, ready for the engine."""
+
+    endog: np.ndarray  # (n,) float64, every value 0.0 or 1.0
+    exog: np.ndarray  # (n, k) float64, every value finite
+    endog_name: str
+    exog_names: list[str]
+    # Labels of the kept rows in the caller's data (a pandas Index), or None
+    # for plain arrays.
+    row_labels: pd.Index | None
+    # Positions of the kept rows among the caller's rows, or None when every
+    # row was kept.
+    kept_rows: np.ndarray | None
+    nobs_dropped: int
+    model_spec: Any = None  # formulaic's ModelSpec of the right-hand side
+    formula: str | None = None
+
+
+def check_missing_option(missing: str) -> str:
+    if missing not in MISSING_OPTIONS:
+        raise ValueError(f"missing must be one of {', '.join(map(repr, MISSING_OPTIONS))}, "
+                         f"got {missing!r}")
+    return missing
+
+
+def import_formulaic() -> Any:
+    try:
+        import formulaic
+    except ImportError as error:
+        raise ImportError("formulas need formulaic: pip install 'quillon[models]'") from error
+    return formulaic
+
+
+def design_from_formula(formula: str, data: Any, missing: str = "drop") -> Design:
+    """The design of `formula` (formulaic's syntax) on the columns of `data`."""
+    check_missing_option(missing)
+    if not isinstance(formula, str) or "~" not in formula:
+        raise ValueError(f"formula must be a string 'outcome ~ regressors', got {formula!r}")
+    formulaic = import_formulaic()
+    frame = data if isinstance(data, pd.DataFrame) else pd.DataFrame(data)
+    labels = frame.index
+    # Rows are tracked by position: formulaic keeps the index of the rows it
+    # does not drop.
+    frame = frame.copy(deep=False)
+    frame.index = pd.RangeIndex(len(frame))
+    na_action = {"drop": "drop", "raise": "raise", "none": "ignore"}[missing]
+    matrices = formulaic.model_matrix(formula, frame, na_action=na_action)
+    lhs, rhs = matrices.lhs, matrices.rhs
+    endog_name = outcome_name(lhs, frame)
+    positions = np.asarray(rhs.index, dtype=np.intp)
+    endog = lhs.iloc[:, 0].to_numpy(dtype=np.float64)
+    exog = np.asarray(rhs.to_numpy(dtype=np.float64))
+    names = [str(c) for c in rhs.columns]
+    design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame))
+    return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
+                     "formula": formula})
+
+
+def outcome_name(lhs: pd.DataFrame, frame: pd.DataFrame) -> str:
+    """The outcome's name; a left-hand side that formulaic turned into several
+    columns (text or categories) is refused with the values it holds."""
+    if lhs.shape[1] == 1:
+        return str(lhs.columns[0])
+    variables = [c for c in lhs.columns if c in frame.columns]
+    shown = ", ".join(map(str, lhs.columns[:8]))
+    if len(variables) == 0:
+        source = [str(c).split("[", 1)[0] for c in lhs.columns]
+        if len(set(source)) == 1 and source[0] in frame.columns:
+            values = pd.unique(frame[source[0]].dropna())
+            raise ValueError(outcome_message(source[0], frame[source[0]].dtype, values))
+    raise ValueError(f"the outcome must be one 0/1 column; the left-hand side gave "
+                     f"{lhs.shape[1]} columns: {shown}")
+
+
+def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
+    """The design of an outcome and regressors given as arrays, Series or
+    DataFrames; names come from the Series and columns."""
+    check_missing_option(missing)
+    endog_name, endog_values, labels = outcome_values(endog)
+    names, exog_values, exog_labels = regressor_values(exog)
+    if labels is None:
+        labels = exog_labels
+    if len(endog_values) != exog_values.shape[0]:
+        raise ValueError(f"endog has {len(endog_values)} rows and exog {exog_values.shape[0]}")
+    return finish(endog_values, exog_values, endog_name, names, missing, labels, None,
+                  len(endog_values))
+
+
+def outcome_values(endog: Any) -> tuple[str, np.ndarray, pd.Index | None]:
+    if isinstance(endog, pd.DataFrame):
+        if endog.shape[1] != 1:
+            raise ValueError(f"endog must be one column, got {endog.shape[1]}")
+        endog = endog.iloc[:, 0]
+    if isinstance(endog, pd.Series):
+        name = "y" if endog.name is None else str(endog.name)
+        return name, outcome_array(endog, name), endog.index
+    values = np.asarray(endog)
+    if values.ndim == 2 and values.shape[1] == 1:
+        values = values[:, 0]
+    if values.ndim != 1:
+        raise ValueError(f"endog must be one-dimensional (or one column), got shape {values.shape}")
+    return "y", outcome_array(values, "y"), None
+
+
+def outcome_array(values: Any, name: str) -> np.ndarray:
+    """The outcome as float64; bool, integer and float are accepted."""
+    dtype = values.dtype
+    if dtype == np.bool_ or (isinstance(dtype, np.dtype) and dtype.kind in "iuf"):
+        return np.asarray(values, dtype=np.float64)
+    if pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_numeric_dtype(dtype):
+        if isinstance(dtype, pd.CategoricalDtype):
+            raise ValueError(outcome_message(name, dtype, pd.unique(np.asarray(values))))
+        # pandas' nullable types: missing values become NaN
+        return pd.Series(values).astype("float64").to_numpy()
+    raise ValueError(outcome_message(name, dtype, pd.unique(pd.Series(values).dropna())))
+
+
+def outcome_message(name: str, dtype: Any, values: Any) -> str:
+    shown = ", ".join(repr(v) for v in list(values)[:8])
+    more = f" (and {len(values) - 8} more)" if len(values) > 8 else ""
+    return (f"the outcome {name!r} must hold 0/1 values (bool, integer or float); "
+            f"it has dtype {dtype} with values {shown}{more}")
+
+
+def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]:
+    if isinstance(exog, pd.Series):
+        exog = exog.to_frame(name="x1" if exog.name is None else exog.name)
+    if isinstance(exog, pd.DataFrame):
+        names = [str(c) for c in exog.columns]
+        for column, dtype in exog.dtypes.items():
+            if isinstance(dtype, pd.CategoricalDtype) or not (
+                    pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype)):
+                raise ValueError(f"exog column {str(column)!r} has dtype {dtype}: regressors must be "
+                                 "numbers (use a formula with C() for categories)")
+        return names, exog.to_numpy(dtype=np.float64, na_value=np.nan), exog.index
+    values = np.asarray(exog)
+    if values.ndim == 1:
+        values = values[:, None]
+    if values.ndim != 2:
+        raise ValueError(f"exog must be two-dimensional, got shape {values.shape}")
+    if not (values.dtype == np.bool_ or values.dtype.kind in "iuf"):
+        raise ValueError(f"exog has dtype {values.dtype}: regressors must be numbers")
+    values = values.astype(np.float64, copy=False)
+    return array_names(values), values, None
+
+
+def array_names(exog: np.ndarray) -> list[str]:
+    """statsmodels' names for unnamed columns: x1, x2, ..., with a constant
+    column called const."""
+    names = [f"x{j + 1}" for j in range(exog.shape[1])]
+    for j in constant_columns(exog):
+        names[j] = "const"
+    return names
+
+
+def constant_columns(exog: np.ndarray) -> list[int]:
+    """Columns holding one nonzero value throughout; the first rows screen the
+    candidates, so only near-constant columns are read in full."""
+    if exog.shape[0] == 0:
+        return []
+    head = exog[:64]
+    candidates = np.flatnonzero((head == head[0]).all(axis=0) & (head[0] != 0))
+    return [int(j) for j in candidates if (exog[:, j] == exog[0, j]).all()]
+
+
+def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
+           missing: str, labels: pd.Index | None, positions: np.ndarray | None,
+           nrows: int) -> Design:
+    """Drops or refuses rows with NaN or inf, then checks the outcome."""
+    finite = finite_rows(endog, exog, endog_name, names, missing)
+    if finite is not None:
+        endog, exog = endog[finite], exog[finite]
+        positions = np.flatnonzero(finite) if positions is None else positions[finite]
+    if positions is not None and len(positions) == nrows:
+        positions = None
+    if len(endog) == 0:
+        raise ValueError("no observations left: every row has a missing value")
+    check_outcome(endog, endog_name)
+    if labels is not None and positions is not None:
+        labels = labels[positions]
+    return Design(endog=endog, exog=exog, endog_name=endog_name, exog_names=names,
+                  row_labels=labels, kept_rows=positions,
+                  nobs_dropped=nrows - len(endog))
+
+
+def finite_rows(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
+                missing: str) -> np.ndarray | None:
+    """None when every value is finite; otherwise the mask of complete rows
+    (missing="drop") or a ValueError naming the columns."""
+    # One pass of column sums screens the common case: they are finite when
+    # every value is (unless huge values overflow, which the full check sorts out).
+    if np.isfinite(endog.sum()) and np.isfinite(exog.sum(axis=0)).all():
+        return None
+    bad_endog = ~np.isfinite(endog)
+    bad_exog = ~np.isfinite(exog)
+    if not bad_endog.any() and not bad_exog.any():
+        return None
+    if missing == "drop":
+        return ~(bad_endog | bad_exog.any(axis=1))
+    counts = [(endog_name, int(bad_endog.sum()))] + list(zip(names, bad_exog.sum(axis=0).tolist()))
+    listed = "; ".join(f"column {name!r}: {count}" for name, count in counts if count)
+    raise ValueError(f"missing or infinite values (NaN, inf) in {listed}; "
+                     "pass missing='drop' to drop those rows")
+
+
+def check_outcome(endog: np.ndarray, name: str) -> None:
+    outside = (endog != 0.0) & (endog != 1.0)
+    if outside.any():
+        values = np.sort(pd.unique(endog[outside]))
+        shown = ", ".join(repr(float(v)) for v in values[:8])
+        more = f" (and {len(values) - 8} more)" if len(values) > 8 else ""
+        raise ValueError(f"the outcome {name!r} must hold 0/1 values; {int(outside.sum())} rows "
+                         f"hold other values: {shown}{more}")

@@ -1,0 +1,54 @@
+"""Warnings about a fit, read from what the engine returned."""
+
+from __future__ import annotations
+
+import math
+import warnings
+
+import numpy as np
+
+from .exceptions import ConvergenceWarning, HessianInversionWarning, PerfectSeparationWarning
+
+# The engine clips fitted probabilities to [1e-15, 1 - 1e-15]; beyond this
+# linear index (about 7.94) a row's probability sits at the clip.
+def _clip_index() -> float:
+    low, high = 0.0, 40.0
+    for _ in range(200):
+        mid = 0.5 * (low + high)
+        if 0.5 * math.erfc(mid / math.sqrt(2.0)) > 1e-15:
+            low = mid
+        else:
+            high = mid
+    return high
+
+
+CLIP_INDEX = _clip_index()
+
+
+def warn_about_fit(converged: bool, iterations: int, maxiter: int, exog: np.ndarray,
+                   params: np.ndarray) -> None:
+    if not converged:
+        if maxiter == 0 or iterations >= maxiter - 1:
+            warnings.warn(f"the fit did not converge in {maxiter} Newton passes; raise maxiter "
+                          "or look at the data", ConvergenceWarning, stacklevel=3)
+        else:
+            # The iteration only stops early without converging when a
+            # Hessian cannot be inverted, or when the maximum it found has no
+            # usable covariance.
+            warnings.warn("the Hessian is singular or not negative definite at the estimates "
+                          "(a regressor constant, all zero or collinear with others?): the "
+                          "fit did not converge and its standard errors are not usable",
+                          HessianInversionWarning, stacklevel=3)
+    if np.isfinite(params).all():
+        at_clip = rows_at_clip(exog, params)
+        if at_clip:
+            nobs = exog.shape[0]
+            warnings.warn(f"{at_clip} of {nobs} observations ({at_clip / nobs:.2%}) have fitted "
+                          "probabilities of 0 or 1: perfect or quasi-perfect separation, some "
+                          "parameters may not be identified", PerfectSeparationWarning,
+                          stacklevel=3)
+
+
+def rows_at_clip(exog: np.ndarray, params: np.ndarray) -> int:
+    """Rows whose fitted probability lies at the engine's clip."""
+    return int(np.count_nonzero(np.abs(exog @ params) >= CLIP_INDEX))

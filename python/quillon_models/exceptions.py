@@ -1,0 +1,20 @@
+"""Warnings of the model layer, named as statsmodels names its own, so that
+filters written for one read naturally for the other."""
+
+
+class ModelWarning(UserWarning):
+    """Base class of the warnings that a fit raises."""
+
+
+class ConvergenceWarning(ModelWarning):
+    """The Newton iteration ran out of passes before the log-likelihood settled."""
+
+
+class HessianInversionWarning(ModelWarning):
+    """The Hessian could not be inverted, or its inverse is not a covariance: a
+    regressor is constant, empty or collinear with others."""
+
+
+class PerfectSeparationWarning(ModelWarning):
+    """Fitted probabilities at 0 or 1 for some observations: the outcome is
+    perfectly or quasi-perfectly separated and some estimates are not identified."""

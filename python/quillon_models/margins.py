@@ -1,0 +1,115 @@
+"""Average marginal effects: quillon's table with names and intervals, and
+statsmodels' get_margeff form for code being ported."""
+
+from __future__ import annotations
+
+from types import SimpleNamespace
+from typing import TYPE_CHECKING, Any
+
+import numpy as np
+import pandas as pd
+
+import quillon
+
+from .distributions import normal_quantile
+from .summary import Summary, estimate_rows, interval_columns
+
+if TYPE_CHECKING:
+    from .results import ProbitResults
+
+# The engine leaves out regressors by these names only.
+_CONSTANT_NAMES = ("const", "intercept")
+
+
+def engine_view(results: ProbitResults) -> SimpleNamespace:
+    """The fit as quillon.ame reads it: arrays and names, with every constant
+    column named so that the engine leaves it out."""
+    model = results._fitted_model()
+    names = list(results.exog_names)
+    for j in model.const_idx:
+        if names[j].lower() not in _CONSTANT_NAMES:
+            names[j] = "const"
+    cov = results.cov_params().to_numpy()
+    return SimpleNamespace(params=results.params.to_numpy(), cov_params=lambda: cov,
+                           model=SimpleNamespace(exog=model.exog, exog_names=names))
+
+
+def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
+    """quillon's table ("dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance")
+    with the bounds of the 1 - alpha interval."""
+    quantile = normal_quantile(alpha)
+    table = quillon.ame(engine_view(results))
+    low, high = interval_columns(alpha)
+    table[low] = table["dy/dx"] - quantile * table["Std. Err"]
+    table[high] = table["dy/dx"] + quantile * table["Std. Err"]
+    return table
+
+
+class DiscreteMargins:
+    """Average marginal effects with statsmodels' attributes and tables."""
+
+    def __init__(self, results: ProbitResults, table: pd.DataFrame,
+                 options: dict[str, Any]) -> None:
+        self.results = results
+        self.margeff_options = options
+        self._table = table
+        self.names = [str(n) for n in table.index]
+        self.margeff = table["dy/dx"].to_numpy(dtype=np.float64)
+        self.margeff_se = table["Std. Err"].to_numpy(dtype=np.float64)
+        self.tvalues = table["z"].to_numpy(dtype=np.float64)
+        self.pvalues = table["Pr(>|z|)"].to_numpy(dtype=np.float64)
+
+    def conf_int(self, alpha: float = 0.05) -> np.ndarray:
+        half = normal_quantile(alpha) * self.margeff_se
+        return np.column_stack([self.margeff - half, self.margeff + half])
+
+    def summary_frame(self, alpha: float = 0.05) -> pd.DataFrame:
+        """statsmodels' columns, its spelling included."""
+        interval = self.conf_int(alpha)
+        return pd.DataFrame({"dy/dx": self.margeff, "Std. Err.": self.margeff_se,
+                             "z": self.tvalues, "Pr(>|z|)": self.pvalues,
+                             "Conf. Int. Low": interval[:, 0], "Cont. Int. Hi.": interval[:, 1]},
+                            index=self.names)
+
+    def summary(self, alpha: float = 0.05) -> Summary:
+        header = [("Dep. Variable:", self.results.endog_name),
+                  ("Method:", self.margeff_options["method"]),
+                  ("At:", self.margeff_options["at"])]
+        rows = estimate_rows(self.names, self.margeff, self.margeff_se, self.tvalues,
+                             self.pvalues, alpha)
+        notes = []
+        if self.results.cov_type != "nonrobust":
+            notes.append(f"Standard errors from the {self.results.cov_type} covariance.")
+        return Summary("Probit Marginal Effects", header,
+                       ["dy/dx", "std err", "z", "P>|z|"] + interval_columns(alpha), rows,
+                       notes, two_columns=False)
+
+    def __repr__(self) -> str:
+        return f"<DiscreteMargins: {len(self.names)} average marginal effects (dy/dx)>"
+
+
+def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx",
+                atexog: Any = None, dummy: bool = True, count: bool = False) -> DiscreteMargins:
+    if at != "overall":
+        raise NotImplementedError(f"at={at!r}: quillon averages the effects over the "
+                                  "observations only (at='overall')")
+    if method != "dydx":
+        raise NotImplementedError(f"method={method!r}: quillon computes dy/dx only")
+    if atexog is not None:
+        raise NotImplementedError("atexog: quillon averages over the fitted rows only")
+    if count:
+        raise NotImplementedError("count=True: quillon has no discrete change for count "
+                                  "regressors")
+    if not dummy and has_binary_regressor(results):
+        raise NotImplementedError("dummy=False: quillon's effect of a 0/1 regressor is the "
+                                  "change from 0 to 1 (dummy=True)")
+    table = quillon.ame(engine_view(results))
+    return DiscreteMargins(results, table, {"at": at, "method": method, "dummy": dummy,
+                                            "count": count})
+
+
+def has_binary_regressor(results: ProbitResults) -> bool:
+    model = results._fitted_model()
+    shown = [j for j in range(model.exog.shape[1]) if j not in model.const_idx]
+    exog = model.exog
+    return any(bool(((exog[:, j] == 0.0) | (exog[:, j] == 1.0)).all()) for j in shown)

@@ -1,0 +1,152 @@
+"""Summaries laid out like statsmodels': a header of fit statistics, a table
+of estimates with intervals, and notes; as text and as HTML."""
+
+from __future__ import annotations
+
+import html
+import time
+from dataclasses import dataclass, field
+from typing import TYPE_CHECKING, Sequence
+
+import numpy as np
+
+from .distributions import normal_quantile
+
+if TYPE_CHECKING:
+    from .results import ProbitResults
+
+WIDTH = 78
+
+
+@dataclass
+class Summary:
+    """A summary table: str() or as_text() for text, as_html() for HTML."""
+
+    title: str
+    # (label, value) pairs, shown in two columns (or one, for a short header)
+    header: list[tuple[str, str]]
+    columns: list[str]
+    rows: list[tuple[str, list[str]]]
+    notes: list[str] = field(default_factory=list)
+    two_columns: bool = True
+
+    def as_text(self) -> str:
+        name_width = max([len(name) for name, _ in self.rows] + [12]) + 1
+        width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1))
+        lines = [self.title.center(width if self.two_columns else 37).rstrip()]
+        lines.append("=" * (width if self.two_columns else 37))
+        lines += self._header_lines()
+        lines.append("=" * width)
+        cells = [f"{self.columns[0]:>10}"] + [f"{c:>11}" for c in self.columns[1:]]
+        lines.append(" " * name_width + "".join(cells))
+        lines.append("-" * width)
+        for name, values in self.rows:
+            cells = [f"{values[0]:>10}"] + [f"{v:>11}" for v in values[1:]]
+            lines.append(f"{name:<{name_width}}" + "".join(cells))
+        lines.append("=" * width)
+        if self.notes:
+            lines.append("")
+            lines.append("Notes:")
+            lines += [f"[{i}] {note}" for i, note in enumerate(self.notes, 1)]
+        return "\n".join(lines)
+
+    def _header_lines(self) -> list[str]:
+        def cell(label: str, value: str, width: int) -> str:
+            return f"{label:<{width - len(value)}}{value}" if label else " " * width
+
+        if not self.two_columns:
+            return [cell(label, value, 37) for label, value in self.header]
+        half = (len(self.header) + 1) // 2
+        left, right = self.header[:half], self.header[half:]
+        right += [("", "")] * (len(left) - len(right))
+        return [cell(*a, 37) + "   " + cell(*b, 38) for a, b in zip(left, right)]
+
+    def as_html(self) -> str:
+        def row(cells: Sequence[str], tag: str = "td") -> str:
+            return "<tr>" + "".join(f"<{tag}>{html.escape(c)}</{tag}>" for c in cells) + "</tr>"
+
+        header = "".join(row([f"{label}", value]) for label, value in self.header)
+        table = row([""] + self.columns, "th") + "".join(
+            row([name] + [v.strip() for v in values]) for name, values in self.rows)
+        notes = "".join(f"<br/>[{i}] {html.escape(n)}" for i, n in enumerate(self.notes, 1))
+        return (f'<table class="simpletable"><caption>{html.escape(self.title)}</caption>'
+                f"{header}</table>\n<table class=\"simpletable\">{table}</table>\n"
+                + (f"Notes:{notes}" if notes else ""))
+
+    def __str__(self) -> str:
+        return self.as_text()
+
+    def __repr__(self) -> str:
+        return self.as_text()
+
+    def _repr_html_(self) -> str:
+        return self.as_html()
+
+
+def forg(x: float, prec: int = 3) -> str:
+    """statsmodels' number format: fixed, or general for very large and very
+    small magnitudes."""
+    if not np.isfinite(x):
+        return str(x)
+    if abs(x) >= 1e4 or abs(x) < 1e-4:
+        return f"{x:.{prec}g}"
+    return f"{x:.{prec}f}"
+
+
+def interval_columns(alpha: float) -> list[str]:
+    return [f"[{alpha / 2:g}", f"{1 - alpha / 2:g}]"]
+
+
+def estimate_rows(names: Sequence[str], estimates: np.ndarray, std_errors: np.ndarray,
+                  z: np.ndarray, pvalues: np.ndarray,
+                  alpha: float) -> list[tuple[str, list[str]]]:
+    half = normal_quantile(alpha) * std_errors
+    return [(name, [forg(b, 4), forg(s), forg(t), f"{p:#6.3f}", forg(b - h), forg(b + h)])
+            for name, b, s, t, p, h in zip(names, estimates, std_errors, z, pvalues, half)]
+
+
+def results_summary(results: ProbitResults, alpha: float = 0.05,
+                    title: str | None = None) -> Summary:
+    now = time.localtime()
+    passes = results.iterations + 1
+    header = [
+        ("Dep. Variable:", results.endog_name),
+        ("Model:", "Probit"),
+        ("Method:", "MLE"),
+        ("Date:", time.strftime("%a, %d %b %Y", now)),
+        ("Time:", time.strftime("%H:%M:%S", now)),
+        ("converged:", str(results.converged)),
+        ("Covariance Type:", results.cov_type),
+        ("Rows dropped:", str(results.nobs_dropped)),
+        ("No. Observations:", str(results.nobs)),
+        ("Df Residuals:", f"{results.df_resid:g}"),
+        ("Df Model:", f"{results.df_model:g}"),
+        ("Pseudo R-squ.:", f"{results.prsquared:#8.4g}".strip()),
+        ("Log-Likelihood:", f"{results.llf:#8.5g}".strip()),
+        ("LL-Null:", f"{results.llnull:#8.5g}".strip()),
+        ("LLR p-value:", f"{results.llr_pvalue:#6.4g}".strip()),
+        ("Newton passes:", str(passes)),
+    ]
+    rows = estimate_rows(results.exog_names, results.params.to_numpy(), results.bse.to_numpy(),
+                         results.tvalues.to_numpy(), results.pvalues.to_numpy(), alpha)
+    return Summary(title or "Probit Regression Results", header,
+                   ["coef", "std err", "z", "P>|z|"] + interval_columns(alpha), rows,
+                   covariance_notes(results))
+
+
+def covariance_notes(results: ProbitResults) -> list[str]:
+    notes = []
+    if results.cov_type != "nonrobust":
+        notes.append(results.cov_kwds["description"])
+    if results.cov_type == "HC1":
+        notes.append(f"HC1 is HC0 times n/(n-k) = {results.nobs}/{results.df_resid:g}.")
+    if results.cov_type == "cluster":
+        groups = results.cov_kwds.get("n_groups") or ()
+        counted = " and ".join(str(g) for g in groups)
+        way = "Two-way clusters" if len(groups) == 2 else "Clusters"
+        corrected = ("with the correction G/(G-1)*(n-1)/(n-k)"
+                     if results.cov_kwds.get("use_correction", True) else "without correction")
+        notes.append(f"{way}: {counted} groups, {corrected}.")
+    if results.nobs_dropped:
+        notes.append(f"{results.nobs_dropped} rows with missing values were dropped.")
+    return notes
