@@ -14,18 +14,20 @@ Dask is imported here only, when a fit is given Dask collections.
 
 from __future__ import annotations
 
-from dataclasses import dataclass, field
+import re
+
+from dataclasses import dataclass
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
 
 from quillon_models import _partition as kernels
+from quillon_models.covariance import CovarianceChoice, cluster_factor, hc1_factor
+from quillon_models.design import check_outcome, finite_rows, import_formulaic
 
 import dask
 import dask.array as da
 import dask.dataframe as dd
-
-COV_TYPES = ("nonrobust", "HC0", "HC1", "cluster")
 
 
 # --- One partition ---------------------------------------------------------
@@ -37,60 +39,67 @@ class Part:
 
     endog: np.ndarray  # (n,) float64
     exog: np.ndarray  # (n, k) float64
-    groups: Optional[np.ndarray] = None  # (n, c) float64 cluster values
-    labels: Optional[np.ndarray] = None  # group label of each code, when coded
+    groups: Optional[np.ndarray] = None  # (n, 1) float64 cluster codes or values
+    labels: Optional[np.ndarray] = None  # the group label of each code, when coded
     dropped: int = 0
 
 
-def _float_rows(values: Any) -> np.ndarray:
-    return np.ascontiguousarray(np.asarray(values, dtype=np.float64))
+def _contiguous(values: Any) -> np.ndarray:
+    return np.ascontiguousarray(values, dtype=np.float64)
 
 
-def _coded_groups(groups: Any) -> tuple[np.ndarray, np.ndarray]:
-    """Group labels as codes in order of first appearance, and the labels."""
+def coded_groups(values: Any) -> tuple[np.ndarray, np.ndarray]:
+    """Group labels as codes in order of first appearance, and the labels;
+    a missing label is refused, as in memory."""
     import pandas as pd
 
-    codes, labels = pd.factorize(pd.Series(groups), sort=False)
+    codes, labels = pd.factorize(pd.Series(values), sort=False)
+    missing = int((codes < 0).sum())
+    if missing:
+        raise ValueError(f"groups column 0 has {missing} missing values")
     return codes.astype(np.float64)[:, None], np.asarray(labels, dtype=object)
 
 
-def _check_outcome(endog: np.ndarray) -> None:
-    if not np.all((endog == 0.0) | (endog == 1.0)):
-        raise ValueError("endog must hold only 0 and 1 (after dropping missing rows)")
-
-
-def part_from_arrays(endog: np.ndarray, exog: np.ndarray, groups: Optional[np.ndarray]) -> Part:
-    """A partition of Dask arrays: rows with a NaN in the outcome, a regressor
-    or a cluster value are dropped."""
+def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
+                     names: list) -> Part:
+    """A partition of Dask arrays: rows with NaN or inf in the outcome or a
+    regressor dropped (missing="drop") or refused, as in memory."""
     y = np.asarray(endog, dtype=np.float64).reshape(len(endog))
     X = np.asarray(exog, dtype=np.float64)
-    g = None if groups is None else np.asarray(groups, dtype=np.float64).reshape(len(y), -1)
-    keep = ~np.isnan(y) & ~np.isnan(X).any(axis=1)
-    if g is not None:
-        keep &= ~np.isnan(g).any(axis=1)
-    dropped = int(len(y) - keep.sum())
-    if dropped:
-        y, X = y[keep], X[keep]
-        g = None if g is None else g[keep]
-    _check_outcome(y)
-    return Part(_float_rows(y), _float_rows(X), None if g is None else _float_rows(g), None,
-                dropped)
-
-
-def part_from_frame(frame: Any, spec: Any, groups: Optional[str]) -> Part:
-    """A partition of a Dask DataFrame: its design from the one model spec,
-    rows with a missing value in a used column or in the groups dropped."""
-    rows = len(frame)
-    if groups is not None:
-        frame = frame[frame[groups].notna()]
-    design = spec.get_model_matrix(frame)
-    y = _float_rows(design.lhs.to_numpy()[:, 0])
-    X = _float_rows(design.rhs.to_numpy())
+    complete = finite_rows(y, X, endog_name, names, missing)
+    dropped = 0
+    if complete is not None:
+        dropped = int(len(y) - complete.sum())
+        y, X = y[complete], X[complete]
+        groups = None if groups is None else np.asarray(groups)[complete]
+    check_outcome(y, endog_name)
     g = labels = None
     if groups is not None:
-        g, labels = _coded_groups(frame[groups].loc[design.rhs.index].to_numpy())
-    _check_outcome(y)
-    return Part(y, X, g, labels, rows - len(y))
+        g, labels = coded_groups(np.asarray(groups).reshape(len(y)))
+    return Part(_contiguous(y), _contiguous(X), g, labels, dropped)
+
+
+def part_from_frame(frame: Any, spec: Any, groups: Optional[str], missing: str) -> Part:
+    """A partition of a Dask DataFrame: its design from the one model spec,
+    rows with a missing value in a used column dropped (missing="drop")."""
+    design = spec.get_model_matrix(frame)
+    y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
+    X = design.rhs.to_numpy(dtype=np.float64)
+    name = str(design.lhs.columns[0])
+    complete = finite_rows(y, X, name, list(design.rhs.columns), missing)
+    kept = design.rhs.index
+    if complete is not None:
+        y, X, kept = y[complete], X[complete], kept[complete]
+    check_outcome(y, name)
+    g = labels = None
+    if groups is not None:
+        g, labels = coded_groups(frame[groups].loc[kept].to_numpy())
+    return Part(_contiguous(y), _contiguous(X), g, labels, len(frame) - len(y))
+
+
+def constant_part(part: Part) -> Part:
+    """The intercept-only model on the same rows."""
+    return Part(part.endog, np.ones((len(part.endog), 1)), None, None, part.dropped)
 
 
 # --- The sums of one pass over the partitions --------------------------------
@@ -103,16 +112,29 @@ class Evaluation:
     hessian: np.ndarray
     nobs: int
     dropped: int
+    # The first row, and which columns repeat it on every row; None for a
+    # part without rows.
+    first_row: Optional[np.ndarray] = None
+    constant: Optional[np.ndarray] = None
 
 
 def evaluate_part(part: Part, beta: np.ndarray) -> Evaluation:
     loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta)
-    return Evaluation(loglike, score, hessian, len(part.endog), part.dropped)
+    first = constant = None
+    if len(part.endog):
+        first = part.exog[0]
+        constant = (part.exog == first).all(axis=0)
+    return Evaluation(loglike, score, hessian, len(part.endog), part.dropped, first, constant)
 
 
 def add_evaluations(a: Evaluation, b: Evaluation) -> Evaluation:
+    first, constant = a.first_row, a.constant
+    if first is None:
+        first, constant = b.first_row, b.constant
+    elif b.first_row is not None:
+        constant = a.constant & b.constant & (a.first_row == b.first_row)
     return Evaluation(a.loglike + b.loglike, a.score + b.score, a.hessian + b.hessian,
-                      a.nobs + b.nobs, a.dropped + b.dropped)
+                      a.nobs + b.nobs, a.dropped + b.dropped, first, constant)
 
 
 def score_product_part(part: Part, beta: np.ndarray) -> np.ndarray:
@@ -182,34 +204,23 @@ def fixed_tree(items: list, combine: Callable) -> Any:
 # --- The fit -------------------------------------------------------------------
 
 
-@dataclass
-class DaskFit:
-    """What a fit on Dask collections gives: plain numbers, names and the
-    means to run the marginal-effects passes."""
-
+@dataclass(frozen=True)
+class DaskEngineFit:
     params: np.ndarray
     cov_params: np.ndarray
     llf: float
-    iterations: int
     converged: bool
+    iterations: int
     nobs: int
     dropped: int
-    names: list
-    cov_type: str
-    n_groups: Optional[int] = None
-    llnull: Optional[float] = None
-    parts: list = field(default_factory=list, repr=False)
-    compute_kwargs: dict = field(default_factory=dict, repr=False)
-
-    def ame(self, cov: Optional[np.ndarray] = None) -> Any:
-        """The marginal-effects table: a pass for the 0/1 columns, then one
-        for the effect sums; cov defaults to the fit's covariance."""
-        return ame_table(self.parts, self.params, self.cov_params if cov is None else cov,
-                         self.names, self.nobs, **self.compute_kwargs)
+    const_idx: list
+    n_groups: Optional[tuple] = None
 
 
 class Passes:
-    """Runs one pass over the partitions and brings its summed result back."""
+    """Runs one pass over the partitions and brings its summed result back:
+    on the current Dask client, else on Dask's default scheduler, unless
+    compute options (scheduler=...) say otherwise."""
 
     def __init__(self, parts: list, compute_kwargs: dict):
         self.parts = parts
@@ -221,58 +232,56 @@ class Passes:
         return total
 
 
-def _newton(passes: Passes, k: int, max_iter: Optional[int], tol: Optional[float]) -> tuple:
-    seen: list = []
+def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float]) -> tuple:
+    """The engine's iteration, one pass over the data per point; also the
+    sums of the first pass (counts and constant columns)."""
+    first: list = []
 
     def evaluate(beta: np.ndarray) -> tuple:
         total = passes.run(evaluate_part, add_evaluations, beta)
-        seen.append(total)
+        if not first:
+            first.append(total)
+            if total.nobs == 0:
+                raise ValueError("no observations left: every row has a missing value")
         return total.loglike, total.score, total.hessian
 
-    params, llf, iterations, converged, hessian = kernels.newton(evaluate, k, max_iter, tol)
-    return params, llf, iterations, converged, hessian, seen[0]
+    params, llf, iterations, converged, hessian = kernels.newton(evaluate, k, maxiter, tol)
+    return params, llf, int(iterations), bool(converged), hessian, first[0]
 
 
-def _corrected(cov: np.ndarray, cov_type: str, nobs: int, k: int,
-               n_groups: Optional[int], use_correction: bool) -> np.ndarray:
-    if cov_type == "HC1":
-        return cov * (nobs / (nobs - k))
-    if cov_type == "cluster" and use_correction:
-        return cov * ((n_groups / (n_groups - 1)) * ((nobs - 1) / (nobs - k)))
-    return cov
-
-
-def fit_parts(parts: list, names: list, *, cov_type: str = "nonrobust",
-              use_correction: bool = True, max_iter: Optional[int] = None,
-              tol: Optional[float] = None, null_parts: Optional[list] = None,
-              **compute_kwargs: Any) -> DaskFit:
-    if cov_type not in COV_TYPES:
-        raise ValueError(f"cov_type must be one of {', '.join(COV_TYPES)}, got {cov_type!r}")
+def fit_parts(parts: list, k: int, choice: CovarianceChoice, maxiter: Optional[int],
+              tol: Optional[float], compute_kwargs: dict) -> DaskEngineFit:
     passes = Passes(parts, compute_kwargs)
-    k = len(names)
-    params, llf, iterations, converged, hessian, first = _newton(passes, k, max_iter, tol)
-    if first.nobs == 0:
-        raise ValueError("no observations left after dropping rows with missing values")
+    params, llf, iterations, converged, hessian, first = newton(passes, k, maxiter, tol)
     middle = None
     n_groups = None
-    if cov_type in ("HC0", "HC1"):
+    if choice.cov_type in ("HC0", "HC1"):
         middle = passes.run(score_product_part, add_arrays, params)
-    elif cov_type == "cluster":
+    elif choice.cov_type == "cluster":
         clusters = passes.run(cluster_part, merge_clusters, params)
-        n_groups = len(clusters.keys)
+        n_groups = (len(clusters.keys),)
         middle = kernels.cluster_cross_product(clusters.sums)
     cov, usable = kernels.covariance(hessian, params, middle)
-    cov = _corrected(cov, cov_type, first.nobs, k, n_groups, use_correction)
-    llnull = None
-    if null_parts is not None:
-        llnull = _newton(Passes(null_parts, compute_kwargs), 1, max_iter, tol)[1]
-    return DaskFit(params, cov, llf, int(iterations), bool(converged and usable), first.nobs,
-                   first.dropped, list(names), cov_type, n_groups, llnull, parts,
-                   compute_kwargs)
+    if choice.cov_type == "HC1":
+        cov = cov * hc1_factor(first.nobs, k)
+    elif choice.cov_type == "cluster" and choice.use_correction:
+        cov = cov * cluster_factor(n_groups[0], first.nobs, k)
+    const_idx = [] if first.constant is None else [
+        int(j) for j in np.flatnonzero(first.constant & (first.first_row != 0))]
+    return DaskEngineFit(params, cov, llf, converged and usable, iterations, first.nobs,
+                         first.dropped, const_idx, n_groups)
+
+
+def null_loglike(parts: list, compute_kwargs: dict) -> float:
+    """The log-likelihood of the intercept-only model on the same rows."""
+    null_parts = [dask.delayed(constant_part, pure=True)(p) for p in parts]
+    return float(newton(Passes(null_parts, compute_kwargs), 1, None, None)[1])
 
 
 def ame_table(parts: list, params: np.ndarray, cov: np.ndarray, names: list, nobs: int,
-              **compute_kwargs: Any) -> Any:
+              compute_kwargs: dict) -> Any:
+    """The engine's marginal-effects table: a pass for the 0/1 columns, then
+    one for the effect sums."""
     passes = Passes(parts, compute_kwargs)
     binary = passes.run(binary_part, both_binary)
     effects, jacobian = passes.run(effects_part, add_effects, params, list(names), binary)
@@ -282,97 +291,92 @@ def ame_table(parts: list, params: np.ndarray, cov: np.ndarray, names: list, nob
 # --- Parts from Dask collections ---------------------------------------------------
 
 
-def _null_part(part: Part) -> Part:
-    return Part(part.endog, np.ones((len(part.endog), 1)), None, None, part.dropped)
+def row_blocks(values: Any, rows: tuple) -> list:
+    """The delayed row blocks of a Dask array (or Series), in the row chunks
+    `rows`, each a NumPy array."""
+    array = values.to_dask_array(lengths=True) if hasattr(values, "to_dask_array") else (
+        da.asarray(values))
+    if array.shape[0] != sum(rows):
+        raise ValueError(f"endog has {array.shape[0]} rows and exog {sum(rows)}")
+    if array.ndim == 2:
+        return list(array.rechunk((rows, -1)).to_delayed()[:, 0])
+    return list(array.rechunk((rows,)).to_delayed())
 
 
-def parts_from_arrays(endog: Any, exog: Any, groups: Any = None) -> list:
+def exog_array(exog: Any) -> tuple:
+    """exog as a Dask array with one column block, and its column names."""
+    if isinstance(exog, dd.DataFrame):
+        names = [str(c) for c in exog.columns]
+        exog = exog.to_dask_array(lengths=True)
+    else:
+        exog = da.asarray(exog)
+        names = None
+    if exog.ndim == 1:
+        exog = exog[:, None]
+    if exog.ndim != 2:
+        raise ValueError(f"exog must be two-dimensional, got shape {exog.shape}")
+    return exog.rechunk({1: -1}), names
+
+
+def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
+                      names: list) -> list:
     """One delayed Part per row block of exog; endog and groups follow its
     row blocks."""
-    exog = da.asarray(exog)
-    if exog.ndim != 2:
-        raise ValueError(f"exog must be two-dimensional, got {exog.ndim} dimensions")
-    exog = exog.rechunk({1: -1})
-    endog = da.asarray(endog)
-    if endog.ndim == 2 and endog.shape[1] == 1:
-        endog = endog[:, 0]
-    if endog.ndim != 1:
-        raise ValueError("endog must be shape (nobs,) or (nobs,1)")
-    if endog.shape[0] != exog.shape[0]:
-        raise ValueError(f"exog has {exog.shape[0]} rows but endog has {endog.shape[0]} "
-                         "elements; exog needs one row per observation")
-    endog = endog.rechunk((exog.chunks[0],))
-    x_blocks = exog.to_delayed()[:, 0]
-    y_blocks = endog.to_delayed()
-    if groups is None:
-        g_blocks = [None] * len(x_blocks)
-    else:
-        groups = da.asarray(groups)
-        if groups.ndim == 1:
-            groups = groups[:, None]
-        if groups.shape[0] != exog.shape[0]:
-            raise ValueError(f"cluster shape mismatch. got {groups.shape[0]} rows, "
-                             f"nobs={exog.shape[0]}")
-        g_blocks = groups.rechunk((exog.chunks[0], -1)).to_delayed()[:, 0]
-    return [dask.delayed(part_from_arrays, pure=True)(y, x, g)
-            for y, x, g in zip(y_blocks, x_blocks, g_blocks)]
+    rows = exog.chunks[0]
+    y_blocks = row_blocks(endog, rows)
+    g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows)
+    return [dask.delayed(part_from_arrays, pure=True)(y, x, g, missing, endog_name, names)
+            for y, x, g in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks)]
 
 
-def _categorical_levels(frame: Any, columns: Sequence[str], **compute_kwargs: Any) -> dict:
-    """The distinct values of the non-numeric columns, over all partitions."""
+def categorical_columns(formula: str, frame: Any, used: Sequence[str]) -> list:
+    """The columns that the formula encodes as categories (text, category or
+    bool columns, and numbers inside C()), told from a model built on Dask's
+    two-row stand-in of the data."""
+    formulaic = import_formulaic()
+    probe = formulaic.model_matrix(formula, frame._meta_nonempty, na_action="ignore")
+    factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
+               for name, (kind, _) in spec.encoder_state.items()
+               if getattr(kind, "value", kind) == "categorical"]
+    return [c for c in used
+            if any(re.search(rf"(?<![\w.]){re.escape(c)}(?!\w)", f) for f in factors)]
+
+
+def category_levels(frame: Any, columns: Sequence[str], compute_kwargs: dict) -> dict:
+    """The distinct values of the columns over all partitions (a first pass)."""
     import pandas as pd
 
-    wanted = [c for c in columns if not pd.api.types.is_numeric_dtype(frame.dtypes[c])
-              or pd.api.types.is_bool_dtype(frame.dtypes[c])]
-    if not wanted:
+    if not columns:
         return {}
-    uniques = dask.compute(*[frame[c].dropna().unique() for c in wanted], **compute_kwargs)
-    return {c: list(pd.unique(np.asarray(u, dtype=object))) for c, u in zip(wanted, uniques)}
+    uniques = dask.compute(*[frame[c].dropna().unique() for c in columns], **compute_kwargs)
+    return {c: pd.unique(np.asarray(u)) for c, u in zip(columns, uniques)}
 
 
-def model_spec(formula: str, frame: Any, **compute_kwargs: Any) -> Any:
-    """One formulaic model spec for every partition: built on a small frame
-    that holds every level of every non-numeric column the formula uses."""
+def model_spec(formula: str, frame: Any, missing: str, compute_kwargs: dict) -> Any:
+    """One formulaic model spec for every partition, built on a small frame
+    that holds every level of every column the formula encodes as
+    categories, found by a first pass over the data."""
     import pandas as pd
-    from formulaic import Formula, model_matrix
 
-    used = [c for c in Formula(formula).required_variables if c in frame.columns]
-    levels = _categorical_levels(frame, used, **compute_kwargs)
+    formulaic = import_formulaic()
+    used = [c for c in formulaic.Formula(formula).required_variables if c in frame.columns]
+    levels = category_levels(frame, categorical_columns(formula, frame, used), compute_kwargs)
     rows = max([len(v) for v in levels.values()] + [2])
     prototype = {}
     for c in used:
+        dtype = frame.dtypes[c]
         if c in levels:
-            values = levels[c] or [None]
-            prototype[c] = [values[i % len(values)] for i in range(rows)]
+            values = list(levels[c]) or [None]
+            prototype[c] = pd.Series([values[i % len(values)] for i in range(rows)])
+            if isinstance(dtype, pd.CategoricalDtype) or pd.api.types.is_numeric_dtype(dtype):
+                prototype[c] = prototype[c].astype(dtype)
         else:
-            prototype[c] = np.zeros(rows, dtype=frame.dtypes[c])
-            prototype[c][1::2] = 1
-    return model_matrix(formula, pd.DataFrame(prototype)).model_spec
+            prototype[c] = pd.Series(np.arange(rows) % 2).astype(dtype)
+    na_action = {"drop": "drop", "raise": "raise", "none": "ignore"}[missing]
+    return formulaic.model_matrix(formula, pd.DataFrame(prototype),
+                                  na_action=na_action).model_spec
 
 
-def parts_from_frame(formula: str, frame: Any, groups: Optional[str] = None,
-                     **compute_kwargs: Any) -> tuple:
-    if groups is not None and groups not in frame.columns:
-        raise KeyError(groups)
-    spec = model_spec(formula, frame, **compute_kwargs)
-    names = list(spec.rhs.column_names)
-    parts = [dask.delayed(part_from_frame, pure=True)(p, spec, groups)
-             for p in frame.to_delayed()]
-    return names, parts
-
-
-def fit_arrays(endog: Any, exog: Any, *, groups: Any = None, names: Optional[list] = None,
-               **options: Any) -> DaskFit:
-    parts = parts_from_arrays(endog, exog, groups)
-    k = da.asarray(exog).shape[1]
-    names = list(names) if names is not None else [f"x{j}" for j in range(k)]
-    null_parts = [dask.delayed(_null_part, pure=True)(p) for p in parts]
-    return fit_parts(parts, names, null_parts=null_parts, **options)
-
-
-def fit_formula(formula: str, frame: Any, *, groups: Optional[str] = None,
-                **options: Any) -> DaskFit:
-    compute_kwargs = {k: v for k, v in options.items() if k == "scheduler"}
-    names, parts = parts_from_frame(formula, frame, groups, **compute_kwargs)
-    null_parts = [dask.delayed(_null_part, pure=True)(p) for p in parts]
-    return fit_parts(parts, names, null_parts=null_parts, **options)
+def parts_from_frame(spec: Any, frame: Any, groups: Optional[str], missing: str) -> list:
+    return [dask.delayed(part_from_frame, pure=True)(p, spec, groups, missing)
+            for p in frame.to_delayed()]
