@@ -129,7 +129,14 @@ soak: cpp-test
 	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \
 	  --gtest_filter='VectorKernels.*'
 
+# The Dask tests run where the newest Dask installs: the main environment
+# and the newest CPython's (the oldest-versions one skips them).
+define install_dask
+	$(1)/bin/python -m pip install --quiet "$$(ls $(2)/quillon-*.whl)[dask]"
+endef
+
 py-test: install
+	$(call install_dask,$(VENV),$(DIST))
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 
@@ -163,6 +170,7 @@ sanitize: $(PY) $(VENV_SANITIZE)/bin/python
 # NumPy and pandas it supports.
 py-test-newest: wheel $(VENV_NEWEST)/bin/python
 	$(call install_wheel,$(VENV_NEWEST),$(DIST))
+	$(call install_dask,$(VENV_NEWEST),$(DIST))
 	$(VENV_NEWEST)/bin/python -c 'import sys; print("CPython", sys.version.split()[0])'
 	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider --ignore=$(DOC_TESTS)
 
