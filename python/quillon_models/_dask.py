@@ -118,10 +118,11 @@ class Evaluation:
     constant: Optional[np.ndarray] = None
 
 
-def evaluate_part(part: Part, beta: np.ndarray) -> Evaluation:
+def evaluate_part(part: Part, beta: np.ndarray, describe: bool = False) -> Evaluation:
+    """The part's sums at beta; with `describe`, also its constant columns."""
     loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta)
     first = constant = None
-    if len(part.endog):
+    if describe and len(part.endog):
         first = part.exog[0]
         constant = (part.exog == first).all(axis=0)
     return Evaluation(loglike, score, hessian, len(part.endog), part.dropped, first, constant)
@@ -238,7 +239,7 @@ def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float])
     first: list = []
 
     def evaluate(beta: np.ndarray) -> tuple:
-        total = passes.run(evaluate_part, add_evaluations, beta)
+        total = passes.run(evaluate_part, add_evaluations, beta, not first)
         if not first:
             first.append(total)
             if total.nobs == 0:
