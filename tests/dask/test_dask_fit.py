@@ -182,3 +182,24 @@ def test_bad_inputs_get_the_errors_of_memory(frame, change, options, error):
         qm.probit(FORMULA, data).fit(**options)
     with dask.config.set(scheduler="sync"), pytest.raises(in_memory.type, match=error):
         qm.probit(FORMULA, dd.from_pandas(data, npartitions=2)).fit(**options)
+
+
+def slow_part(i, frame):
+    import time
+
+    time.sleep(0.3)
+    return frame.iloc[i * 1500:(i + 1) * 1500]
+
+
+def test_ctrl_c_stops_the_fit_with_keyboard_interrupt(frame):
+    import signal
+    import threading
+
+    data = dd.from_map(slow_part, range(4), frame=frame, enforce_metadata=False)
+    timer = threading.Timer(1.0, os.kill, (os.getpid(), signal.SIGINT))
+    with dask.config.set(scheduler="threads"), pytest.raises(KeyboardInterrupt):
+        timer.start()
+        try:
+            fit(FORMULA, data, "nonrobust", None)
+        finally:
+            timer.cancel()
