@@ -32,8 +32,9 @@ DOC_TESTS := tests/docs
 .PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
-# The demo also draws its marginal effects, with matplotlib from the "demo"
-# extra; the module itself never needs it.
+# The demo fits through quillon_models and draws its marginal effects, with
+# formulaic and matplotlib from the "demo" extra; the module itself never
+# needs them.
 demo: install
 	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[demo]"
 	$(PY) examples/demo.py
@@ -139,6 +140,7 @@ py-test: install
 	$(call install_dask,$(VENV),$(DIST))
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
+	$(PY) -m mypy --config-file pyproject.toml python/quillon_models
 
 # This environment runs the suite on the scalar kernels, which the module
 # otherwise keeps for machines without AVX2 and FMA: with the corpus test,
@@ -149,6 +151,7 @@ py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
 
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
+	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
 
 # The whole Python suite against a sanitizer build; the sanitizer runtimes are
 # preloaded because the interpreter itself is not instrumented. CPython keeps

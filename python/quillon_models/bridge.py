@@ -35,5 +35,6 @@ def to_statsmodels(results: ProbitResults) -> Any:
     # The covariance is the one given, whatever its kind: say which it is.
     converted.cov_type = results.cov_type
     converted.cov_kwds = dict(results.cov_kwds)
+    converted._cache["llf"] = results.llf
     converted._cache["llnull"] = results.llnull
     return BinaryResultsWrapper(converted)

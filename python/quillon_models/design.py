@@ -28,6 +28,7 @@ class Design:
     # row was kept.
     kept_rows: np.ndarray | None
     nobs_dropped: int
+    const_idx: list[int] | None = None  # constant columns, when already known
     model_spec: Any = None  # formulaic's ModelSpec of the right-hand side
     formula: str | None = None
 
@@ -77,13 +78,11 @@ def outcome_name(lhs: pd.DataFrame, frame: pd.DataFrame) -> str:
     columns (text or categories) is refused with the values it holds."""
     if lhs.shape[1] == 1:
         return str(lhs.columns[0])
-    variables = [c for c in lhs.columns if c in frame.columns]
+    sources = {str(c).split("[", 1)[0] for c in lhs.columns}
+    if len(sources) == 1 and (source := sources.pop()) in frame.columns:
+        column = frame[source]
+        raise ValueError(outcome_message(source, column.dtype, pd.unique(column.dropna())))
     shown = ", ".join(map(str, lhs.columns[:8]))
-    if len(variables) == 0:
-        source = [str(c).split("[", 1)[0] for c in lhs.columns]
-        if len(set(source)) == 1 and source[0] in frame.columns:
-            values = pd.unique(frame[source[0]].dropna())
-            raise ValueError(outcome_message(source[0], frame[source[0]].dtype, values))
     raise ValueError(f"the outcome must be one 0/1 column; the left-hand side gave "
                      f"{lhs.shape[1]} columns: {shown}")
 
@@ -98,8 +97,12 @@ def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
         labels = exog_labels
     if len(endog_values) != exog_values.shape[0]:
         raise ValueError(f"endog has {len(endog_values)} rows and exog {exog_values.shape[0]}")
-    return finish(endog_values, exog_values, endog_name, names, missing, labels, None,
-                  len(endog_values))
+    design = finish(endog_values, exog_values, endog_name, names, missing, labels, None,
+                    len(endog_values))
+    const_idx = constant_columns(design.exog)
+    if not isinstance(exog, (pd.DataFrame, pd.Series)):
+        names = array_names(design.exog.shape[1], const_idx)
+    return Design(**{**design.__dict__, "const_idx": const_idx, "exog_names": names})
 
 
 def outcome_values(endog: Any) -> tuple[str, np.ndarray, pd.Index | None]:
@@ -157,16 +160,13 @@ def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]
     if not (values.dtype == np.bool_ or values.dtype.kind in "iuf"):
         raise ValueError(f"exog has dtype {values.dtype}: regressors must be numbers")
     values = values.astype(np.float64, copy=False)
-    return array_names(values), values, None
+    return [f"x{j + 1}" for j in range(values.shape[1])], values, None
 
 
-def array_names(exog: np.ndarray) -> list[str]:
+def array_names(k: int, const_idx: list[int]) -> list[str]:
     """statsmodels' names for unnamed columns: x1, x2, ..., with a constant
     column called const."""
-    names = [f"x{j + 1}" for j in range(exog.shape[1])]
-    for j in constant_columns(exog):
-        names[j] = "const"
-    return names
+    return ["const" if j in const_idx else f"x{j + 1}" for j in range(k)]
 
 
 def constant_columns(exog: np.ndarray) -> list[int]:
@@ -176,7 +176,7 @@ def constant_columns(exog: np.ndarray) -> list[int]:
         return []
     head = exog[:64]
     candidates = np.flatnonzero((head == head[0]).all(axis=0) & (head[0] != 0))
-    return [int(j) for j in candidates if (exog[:, j] == exog[0, j]).all()]
+    return [int(j) for j in candidates if exog[:, j].min() == exog[:, j].max()]
 
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
@@ -203,9 +203,9 @@ def finite_rows(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: lis
                 missing: str) -> np.ndarray | None:
     """None when every value is finite; otherwise the mask of complete rows
     (missing="drop") or a ValueError naming the columns."""
-    # One pass of column sums screens the common case: they are finite when
-    # every value is (unless huge values overflow, which the full check sorts out).
-    if np.isfinite(endog.sum()) and np.isfinite(exog.sum(axis=0)).all():
+    # One sum screens the common case: it is finite when every value is
+    # (unless huge values overflow, which the full check sorts out).
+    if np.isfinite(endog.sum()) and np.isfinite(exog.sum()):
         return None
     bad_endog = ~np.isfinite(endog)
     bad_exog = ~np.isfinite(exog)

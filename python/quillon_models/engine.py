@@ -4,10 +4,14 @@ the covariance with its small-sample factor, and what the engine reports."""
 from __future__ import annotations
 
 from dataclasses import dataclass
+from typing import TYPE_CHECKING
 
 import numpy as np
 
 import quillon
+
+if TYPE_CHECKING:
+    from quillon import CorvidProbitResults
 
 from .covariance import CovarianceChoice, cluster_factor, hc1_factor
 from .groups import intersection_count
@@ -49,7 +53,7 @@ def fit_with_engine(endog: np.ndarray, exog: np.ndarray, choice: CovarianceChoic
 
 
 def clustered(endog: np.ndarray, exog: np.ndarray, codes: np.ndarray, n_groups: int,
-              choice: CovarianceChoice, maxiter: int, tol: float) -> tuple[object, np.ndarray]:
+              choice: CovarianceChoice, maxiter: int, tol: float) -> tuple[CorvidProbitResults, np.ndarray]:
     result = quillon.fit_probit(endog, exog, max_iter=maxiter, tol=tol, robust=True,
                                 cluster_vars=np.ascontiguousarray(codes))
     cov = result.cov_params()
@@ -58,12 +62,10 @@ def clustered(endog: np.ndarray, exog: np.ndarray, codes: np.ndarray, n_groups: 
     return result, cov
 
 
-def from_result(result: object, cov: np.ndarray,
+def from_result(result: CorvidProbitResults, cov: np.ndarray,
                 counts: tuple[int, ...] | None = None) -> EngineFit:
-    return EngineFit(params=result.params, cov_params=cov,  # type: ignore[attr-defined]
-                     llf=float(result.loglike),  # type: ignore[attr-defined]
-                     converged=bool(result.converged),  # type: ignore[attr-defined]
-                     iterations=int(result.iterations),  # type: ignore[attr-defined]
+    return EngineFit(params=result.params, cov_params=cov, llf=float(result.loglike),
+                     converged=bool(result.converged), iterations=int(result.iterations),
                      n_groups=counts)
 
 

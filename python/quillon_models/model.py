@@ -70,7 +70,8 @@ class Probit:
         self._kept_rows = design.kept_rows
         # The caller's data, for groups given by column name.
         self.data = data
-        self.const_idx = constant_columns(self.exog)
+        self.const_idx = (constant_columns(self.exog) if design.const_idx is None
+                          else design.const_idx)
         self.k_constant = 1 if self.const_idx else 0
 
     @property
@@ -157,7 +158,7 @@ class Probit:
         design, index, rows = self._prediction_design(exog, transform)
         linear = design @ np.asarray(params, dtype=np.float64)
         values = linear if which == "linear" else normal_cdf(linear)
-        if rows is not None:
+        if rows is not None and index is not None:
             filled = np.full(len(index), np.nan)
             filled[rows] = values
             values = filled

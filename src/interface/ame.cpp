@@ -12,6 +12,7 @@
 #include "interface/data_frame.hpp"
 #include "interface/entries.hpp"
 #include "interface/lists.hpp"
+#include "interface/model_family.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
 
@@ -56,7 +57,7 @@ int read_model(PyObject* probit_model, FittedModel& fitted) {
   if (!fitted.cov_params || downcast_array_or_pandas(fitted.cov_params, 2) < 0) return -1;
 
   const PyRef model_for_names = attribute(results, "model");
-  if (!model_for_names) return -1;
+  if (!model_for_names || check_probit_family(model_for_names.get()) < 0) return -1;
   const PyRef names = attribute(model_for_names, "exog_names");
   if (!names || names_from_python(names.get(), fitted.exog_names) < 0) return -1;
 

@@ -1,0 +1,93 @@
+"""What the model takes: formulas, arrays, Series and DataFrames; missing
+values dropped and counted or refused; outcomes that are not 0/1 refused."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import quillon_models as qm
+from model_cases import by_name, statsmodels_fit
+
+FORMULA = "admit ~ gre + gpa + C(rank)"
+
+
+@pytest.fixture
+def holes(admissions):
+    data = admissions.copy()
+    data.loc[[3, 10], "gre"] = np.nan
+    data.loc[20, "admit"] = np.nan
+    data.index = data.index * 10  # labels that are not positions
+    return data
+
+
+def test_formula_drops_and_counts_missing_rows(holes):
+    result = qm.probit(FORMULA, holes).fit()
+    theirs = statsmodels_fit(FORMULA, holes)
+    assert (result.nobs, result.nobs_dropped) == (397, 3)
+    np.testing.assert_allclose(result.params, by_name(result.params, theirs.params), rtol=1e-6)
+    assert "3 rows with missing values were dropped" in str(result.summary())
+    assert list(result.fittedvalues.index) == list(theirs.fittedvalues.index)
+    # groups given for every row of the data lose the dropped rows
+    by_column = qm.probit(FORMULA, holes).fit(cov_type="cluster", cov_kwds={"groups": "rank"})
+    by_array = qm.probit(FORMULA, holes).fit(cov_type="cluster",
+                                             cov_kwds={"groups": holes["rank"].to_numpy()})
+    np.testing.assert_array_equal(by_column.cov_params(), by_array.cov_params())
+
+
+@pytest.mark.parametrize("missing", ["none", "raise"])
+def test_missing_values_refused_with_columns_and_counts(holes, missing):
+    with pytest.raises(ValueError, match=r"'admit': 1; column 'gre': 2.*missing='drop'"):
+        qm.Probit(holes["admit"], holes[["gre", "gpa"]], missing=missing)
+    with pytest.raises(ValueError):
+        qm.probit(FORMULA, holes, missing=missing)
+
+
+def test_infinite_values_dropped_or_refused(admissions):
+    data = admissions.assign(gpa=admissions["gpa"].replace(4.0, np.inf))
+    n_inf = int(np.isinf(data["gpa"]).sum())
+    assert qm.probit("admit ~ gpa", data).fit().nobs_dropped == n_inf > 0
+    with pytest.raises(ValueError, match=f"column 'gpa': {n_inf}"):
+        qm.Probit(data["admit"], data[["gpa"]])
+    assert qm.Probit(data["admit"], data[["gpa"]], missing="drop").nobs == 400 - n_inf
+
+
+@pytest.mark.parametrize("outcome, shown", [
+    (lambda y: y.map({0: "no", 1: "yes"}), "'no', 'yes'"),
+    (lambda y: y + (y.index % 7 == 0), "2.0"),
+    (lambda y: y.astype("category"), "dtype category"),
+    (lambda y: y - 0.5, "-0.5, 0.5"),
+])
+def test_outcomes_other_than_0_1_refused_with_values(admissions, outcome, shown):
+    data = admissions.assign(admit=outcome(admissions["admit"]))
+    with pytest.raises(ValueError, match="must hold 0/1 values") as array_error:
+        qm.Probit(data["admit"], data[["gre"]].assign(const=1.0))
+    assert shown in str(array_error.value)
+    with pytest.raises(ValueError, match="0/1"):
+        qm.probit("admit ~ gre", data)
+
+
+@pytest.mark.parametrize("cast", [bool, int, float, "Int64", "boolean"])
+def test_outcome_types_accepted(admissions, cast):
+    y = admissions["admit"].astype(cast)
+    X = admissions[["gre", "gpa"]].assign(const=1)[["const", "gre", "gpa"]]
+    result = qm.Probit(y, X).fit()
+    reference = qm.probit("admit ~ gre + gpa", admissions).fit()
+    np.testing.assert_array_equal(result.params[["gre", "gpa"]], reference.params[["gre", "gpa"]])
+
+
+def test_names_from_arrays_series_and_frames(admissions):
+    X = np.column_stack([np.ones(400), admissions[["gre", "gpa"]].to_numpy()])
+    assert qm.Probit(admissions["admit"].to_numpy(), X).exog_names == ["const", "x2", "x3"]
+    model = qm.Probit(admissions["admit"], admissions[["gre", "gpa"]].assign(ones=1.0))
+    assert model.endog_names == "admit" and model.exog_names == ["gre", "gpa", "ones"]
+    # a constant under another name is still left out of the effects
+    assert list(model.fit().ame().index) == ["gre", "gpa"]
+    with pytest.raises(ValueError, match="exog column 'rank' has dtype category"):
+        qm.Probit(admissions["admit"], admissions[["rank"]].astype("category"))
+
+
+def test_formulas_with_transforms_interactions_and_no_intercept(admissions):
+    result = qm.probit("admit ~ 0 + np.log(gre) + I(gpa**2) + gpa:C(rank)", admissions).fit()
+    theirs = statsmodels_fit("admit ~ 0 + np.log(gre) + I(gpa**2) + gpa:C(rank)", admissions)
+    np.testing.assert_allclose(result.params, by_name(result.params, theirs.params), rtol=1e-6)
+    assert result.k_constant == 0 and len(result.params) == 6

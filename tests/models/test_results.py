@@ -1,0 +1,89 @@
+"""Results: predictions through the formula, pickling, summaries, and
+results built from plain numbers."""
+
+import pickle
+from inspect import signature
+
+import numpy as np
+import pandas as pd
+import pytest
+
+import quillon_models as qm
+from model_cases import statsmodels_fit
+
+FORMULA = "admit ~ gre + gpa + C(rank) + gpa:C(rank)"
+
+
+@pytest.fixture(scope="module")
+def fitted(admissions):
+    return qm.probit(FORMULA, admissions).fit(cov_type="cluster", cov_kwds={"groups": "rank"})
+
+
+@pytest.mark.parametrize("which", ["mean", "linear"])
+def test_predictions_match_statsmodels(admissions, fitted, which):
+    new = admissions.sample(25, random_state=1).assign(rank=lambda d: d["rank"])
+    new.loc[new.index[3], "gpa"] = np.nan
+    reference = statsmodels_fit(FORMULA, admissions)
+    # statsmodels before 0.14 spells which="linear" as linear=True
+    options = {"which": which} if "which" in signature(reference.model.predict).parameters else {
+        "linear": which == "linear"}
+    ours = fitted.predict(new, which=which)
+    assert list(ours.index) == list(new.index) and np.isnan(ours.iloc[3])
+    complete = new.drop(index=new.index[3])
+    np.testing.assert_allclose(ours.drop(index=new.index[3]),
+                               reference.predict(complete, **options), rtol=1e-6)
+    np.testing.assert_allclose(fitted.predict(which=which), reference.predict(**options), rtol=1e-6)
+
+
+def test_predictions_on_arrays(admissions):
+    X = np.column_stack([np.ones(400), admissions[["gre", "gpa"]].to_numpy()])
+    result = qm.Probit(admissions["admit"].to_numpy(), X).fit()
+    eta = X[:5] @ result.params.to_numpy()
+    np.testing.assert_allclose(result.predict(X[:5], which="linear"), eta, rtol=1e-15)
+    assert result.predict(X[0]).shape == (1,)
+    with pytest.raises(ValueError, match="3 columns"):
+        result.predict(X[:, :2])
+    with pytest.raises(ValueError, match="which"):
+        result.predict(X, which="var")
+
+
+def test_pickle_round_trip(admissions, fitted):
+    again = pickle.loads(pickle.dumps(fitted))
+    pd.testing.assert_series_equal(again.params, fitted.params)
+    pd.testing.assert_frame_equal(again.cov_params(), fitted.cov_params())
+    assert again.llnull == fitted.llnull and again.cov_kwds == fitted.cov_kwds
+    pd.testing.assert_series_equal(again.predict(admissions.head()), fitted.predict(admissions.head()))
+    pd.testing.assert_frame_equal(again.ame(), fitted.ame())
+
+
+def test_summary_repr_and_html(fitted):
+    text = str(fitted.summary(alpha=0.1))
+    for expected in ("Probit Regression Results", "Dep. Variable:", "admit", "Covariance Type:",
+                     "cluster", "[0.05", "0.95]", "gpa:C(rank)[T.3]", "4 groups"):
+        assert expected in text
+    lines = text.splitlines()
+    rule = max(len(line) for line in lines if set(line) == {"="})
+    assert max(map(len, lines[:-3])) == rule  # every row within the rules
+    assert "<table" in fitted._repr_html_() and "gpa:C(rank)[T.3]" in fitted._repr_html_()
+    assert "400 observations" in repr(fitted) and FORMULA in repr(fitted)
+    margins = str(fitted.get_margeff().summary())
+    assert "Probit Marginal Effects" in margins and "dy/dx" in margins
+
+
+def test_results_from_numbers_match_scipy():
+    stats = pytest.importorskip("scipy.stats")
+    params = pd.Series([0.5, -1.2, 3e-5], index=["const", "a", "b"])
+    cov = np.diag([0.04, 0.09, 1e-10])
+    result = qm.ProbitResults(params, cov, llf=-120.0, nobs=300, llnull=-140.5)
+    assert result.exog_names == ["const", "a", "b"] and result.df_model == 2
+    z = params.to_numpy() / np.sqrt(np.diag(cov))
+    np.testing.assert_allclose(result.pvalues, 2 * stats.norm.sf(np.abs(z)), rtol=1e-12)
+    np.testing.assert_allclose(result.conf_int(0.01)[1],
+                               params + stats.norm.ppf(0.995) * np.sqrt(np.diag(cov)), rtol=1e-12)
+    for llr, df in [(41.0, 2), (0.3, 5), (900.0, 30), (2.0, 1)]:
+        assert qm.results.chi2_sf(llr, df) == pytest.approx(stats.chi2.sf(llr, df), rel=1e-12)
+    assert result.llr_pvalue == pytest.approx(stats.chi2.sf(41.0, 2), rel=1e-12)
+    with pytest.raises(ValueError, match="no model"):
+        result.ame()
+    with pytest.raises(ValueError, match="do not fit together"):
+        qm.ProbitResults(params, cov[:2, :2], llf=-1.0, nobs=3)
