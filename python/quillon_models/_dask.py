@@ -132,8 +132,8 @@ def add_evaluations(a: Evaluation, b: Evaluation) -> Evaluation:
     first, constant = a.first_row, a.constant
     if first is None:
         first, constant = b.first_row, b.constant
-    elif b.first_row is not None:
-        constant = a.constant & b.constant & (a.first_row == b.first_row)
+    elif b.first_row is not None and b.constant is not None and constant is not None:
+        constant = constant & b.constant & (first == b.first_row)
     return Evaluation(a.loglike + b.loglike, a.score + b.score, a.hessian + b.hessian,
                       a.nobs + b.nobs, a.dropped + b.dropped, first, constant)
 
@@ -153,10 +153,11 @@ class ClusterSums:
 
 
 def cluster_part(part: Part, beta: np.ndarray) -> ClusterSums:
+    """The part's per-cluster sums, keyed by group label: the kernel numbers
+    the codes in first-seen order, which is the order of the labels."""
+    assert part.groups is not None and part.labels is not None
     keys, sums = kernels.cluster_sums(part.endog, part.exog, beta, part.groups)
-    if part.labels is not None:
-        keys = [part.labels[int(float(key))] for key in keys]
-    return ClusterSums(list(keys), sums)
+    return ClusterSums([part.labels[int(float(key))] for key in keys], sums)
 
 
 def merge_clusters(a: ClusterSums, b: ClusterSums) -> ClusterSums:
@@ -255,22 +256,22 @@ def fit_parts(parts: list, k: int, choice: CovarianceChoice, maxiter: Optional[i
     passes = Passes(parts, compute_kwargs)
     params, llf, iterations, converged, hessian, first = newton(passes, k, maxiter, tol)
     middle = None
-    n_groups = None
+    groups = 0
     if choice.cov_type in ("HC0", "HC1"):
         middle = passes.run(score_product_part, add_arrays, params)
     elif choice.cov_type == "cluster":
         clusters = passes.run(cluster_part, merge_clusters, params)
-        n_groups = (len(clusters.keys),)
+        groups = len(clusters.keys)
         middle = kernels.cluster_cross_product(clusters.sums)
     cov, usable = kernels.covariance(hessian, params, middle)
     if choice.cov_type == "HC1":
         cov = cov * hc1_factor(first.nobs, k)
     elif choice.cov_type == "cluster" and choice.use_correction:
-        cov = cov * cluster_factor(n_groups[0], first.nobs, k)
+        cov = cov * cluster_factor(groups, first.nobs, k)
     const_idx = [] if first.constant is None else [
         int(j) for j in np.flatnonzero(first.constant & (first.first_row != 0))]
     return DaskEngineFit(params, cov, llf, converged and usable, iterations, first.nobs,
-                         first.dropped, const_idx, n_groups)
+                         first.dropped, const_idx, (groups,) if choice.cov_type == "cluster" else None)
 
 
 def null_loglike(parts: list, compute_kwargs: dict) -> float:

@@ -34,6 +34,8 @@ class DaskProbit:
     scheduler (`dask.config.set(scheduler=...)` chooses another).
     """
 
+    _spec: Any = None  # formulaic's model spec of both sides, for a formula
+
     def __init__(self, endog: Any, exog: Any, missing: str = "none") -> None:
         self.missing = check_missing_option(missing)
         self._exog, names = _dask.exog_array(exog)
@@ -157,6 +159,7 @@ class DaskProbit:
         beta = np.asarray(params, dtype=np.float64)
         if self.formula is not None and (exog is None or transform):
             frame = self.data if exog is None else exog
+            assert frame is not None
             spec = self.model_spec
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
