@@ -331,6 +331,18 @@ def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_na
             for y, x, g in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks)]
 
 
+def mentions(text: str, name: str) -> bool:
+    """Whether `name` appears in `text` as a whole identifier."""
+    return re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", text) is not None
+
+
+def used_columns(formula: str, frame: Any) -> list:
+    """The columns of the data that the formula names (formulaic's own list
+    leaves out the arguments of some transforms)."""
+    named = import_formulaic().Formula(formula).required_variables
+    return [str(c) for c in frame.columns if c in named or mentions(formula, str(c))]
+
+
 def categorical_columns(formula: str, frame: Any, used: Sequence[str]) -> list:
     """The columns that the formula encodes as categories (text, category or
     bool columns, and numbers inside C()), told from a model built on Dask's
@@ -340,8 +352,7 @@ def categorical_columns(formula: str, frame: Any, used: Sequence[str]) -> list:
     factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
                for name, (kind, _) in spec.encoder_state.items()
                if getattr(kind, "value", kind) == "categorical"]
-    return [c for c in used
-            if any(re.search(rf"(?<![\w.]){re.escape(c)}(?!\w)", f) for f in factors)]
+    return [c for c in used if any(mentions(f, c) for f in factors)]
 
 
 def category_levels(frame: Any, columns: Sequence[str], compute_kwargs: dict) -> dict:
@@ -361,7 +372,7 @@ def model_spec(formula: str, frame: Any, missing: str, compute_kwargs: dict) -> 
     import pandas as pd
 
     formulaic = import_formulaic()
-    used = [c for c in formulaic.Formula(formula).required_variables if c in frame.columns]
+    used = used_columns(formula, frame)
     levels = category_levels(frame, categorical_columns(formula, frame, used), compute_kwargs)
     rows = max([len(v) for v in levels.values()] + [2])
     prototype = {}
@@ -375,8 +386,14 @@ def model_spec(formula: str, frame: Any, missing: str, compute_kwargs: dict) -> 
         else:
             prototype[c] = pd.Series(np.arange(rows) % 2).astype(dtype)
     na_action = {"drop": "drop", "raise": "raise", "none": "ignore"}[missing]
-    return formulaic.model_matrix(formula, pd.DataFrame(prototype),
-                                  na_action=na_action).model_spec
+    specs = formulaic.model_matrix(formula, pd.DataFrame(prototype),
+                                   na_action=na_action).model_spec
+    learned = sorted(specs.lhs.transform_state) + sorted(specs.rhs.transform_state)
+    if learned:
+        raise NotImplementedError(f"{', '.join(learned)}: transforms that learn from the data "
+                                  "(center, scale, ...) are not available on Dask data; "
+                                  "compute the column first")
+    return specs
 
 
 def parts_from_frame(spec: Any, frame: Any, groups: Optional[str], missing: str) -> list:

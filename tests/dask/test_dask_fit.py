@@ -175,6 +175,7 @@ def test_an_unreadable_partition_raises_its_own_error(frame):
     (lambda f: f, {"cov_type": "HC3"}, "not available"),
     (lambda f: f, {"cov_type": "cluster"}, "needs cov_kwds"),
     (lambda f: f, {"maxiter": -1}, "at least 0"),
+    (lambda f: f.assign(x1=np.inf), {}, "no observations left"),
 ])
 def test_bad_inputs_get_the_errors_of_memory(frame, change, options, error):
     data = change(frame)
@@ -182,6 +183,11 @@ def test_bad_inputs_get_the_errors_of_memory(frame, change, options, error):
         qm.probit(FORMULA, data).fit(**options)
     with dask.config.set(scheduler="sync"), pytest.raises(in_memory.type, match=error):
         qm.probit(FORMULA, dd.from_pandas(data, npartitions=2)).fit(**options)
+
+
+def test_transforms_that_learn_from_the_data_are_refused(frame):
+    with pytest.raises(NotImplementedError, match="center"):
+        qm.probit("y ~ center(x1)", dd.from_pandas(frame, npartitions=2))
 
 
 def slow_part(i, frame):
