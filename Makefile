@@ -130,6 +130,8 @@ soak: cpp-test
 	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \
 	  --gtest_filter='VectorKernels.*'
 
+# DASK_BENCH_ARGS=--out-of-core adds the fit of 5*10^7 rows from 50 Parquet
+# files (minutes, 4 GB in the temporary folder) to make bench.
 # The Dask tests run where the newest Dask installs: the main environment
 # and the newest CPython's (the oldest-versions one skips them).
 define install_dask
@@ -152,6 +154,8 @@ py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
+	$(call install_dask,$(VENV),$(DIST))
+	$(PY) benchmarks/dask_scaling.py $(BENCH_ARGS) $(DASK_BENCH_ARGS)
 
 # The whole Python suite against a sanitizer build; the sanitizer runtimes are
 # preloaded because the interpreter itself is not instrumented. CPython keeps

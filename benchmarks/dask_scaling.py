@@ -214,13 +214,15 @@ def main() -> None:
     parser.add_argument("--rows", type=int, default=None)
     parser.add_argument("--out-of-core", action="store_true",
                         help="also (b): 5*10^7 rows in 50 Parquet files (minutes, 4 GB of disk)")
+    parser.add_argument("--only-out-of-core", action="store_true", help="(b) alone")
     args = parser.parse_args()
     rows = args.rows or (10**6 if args.quick else 10**7)
     report: dict = {"load_before": load()}
-    report["a_cores"] = cores(rows, repeats=3)
-    report["c_driver"] = driver(parts=200, rows_per_part=64)
-    report["c_projection_100_workers"] = projection(report["a_cores"], report["c_driver"])
-    if args.out_of_core:
+    if not args.only_out_of_core:
+        report["a_cores"] = cores(rows, repeats=3)
+        report["c_driver"] = driver(parts=200, rows_per_part=64)
+        report["c_projection_100_workers"] = projection(report["a_cores"], report["c_driver"])
+    if args.out_of_core or args.only_out_of_core:
         with tempfile.TemporaryDirectory(dir=os.environ.get("QUILLON_BENCH_TMP")) as folder:
             report["b_out_of_core"] = out_of_core(5 * 10**7, 50, Path(folder))
     report["load_after"] = load()
