@@ -183,7 +183,12 @@ def driver(parts: int, rows_per_part: int) -> dict:
                 lambda: passes.run(_dask.evaluate_part, _dask.add_evaluations, beta), 5)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1",
                                   dashboard_address=None) as cluster, \
-            distributed.Client(cluster), dask.config.set(scheduler=None):
+            distributed.Client(cluster) as client, dask.config.set(scheduler=None):
+        # The arrays persisted on the workers, as a cluster's data would be:
+        # a pass then ships tasks, not data.
+        py, pX = client.persist([dy, dX])
+        part_list = _dask.parts_from_arrays(py, pX, None, "none", "y",
+                                            [f"x{j}" for j in range(K)])
         passes = _dask.Passes(part_list, {})
         passes.run(_dask.evaluate_part, _dask.add_evaluations, beta)
         out["distributed_pass_s"] = median_seconds(

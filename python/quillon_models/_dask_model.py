@@ -168,6 +168,8 @@ class DaskProbit:
                 values = linear if which == "linear" else normal_cdf(linear)
                 return pd.Series(values, index=design.index, dtype=np.float64)
 
+            if isinstance(frame, pd.DataFrame):
+                return on_frame(frame)
             return frame.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
         x = self._exog if exog is None else _dask.exog_array(exog)[0]
 
