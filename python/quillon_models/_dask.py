@@ -124,7 +124,9 @@ def evaluate_part(part: Part, beta: np.ndarray, describe: bool = False) -> Evalu
     first = constant = None
     if describe and len(part.endog):
         first = part.exog[0]
-        constant = (part.exog == first).all(axis=0)
+        constant = np.ones(part.exog.shape[1], dtype=bool)
+        for start in range(0, len(part.endog), 1 << 14):  # small temporaries
+            constant &= (part.exog[start:start + (1 << 14)] == first).all(axis=0)
     return Evaluation(loglike, score, hessian, len(part.endog), part.dropped, first, constant)
 
 
