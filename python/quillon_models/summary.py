@@ -50,22 +50,29 @@ class Summary:
             lines += [f"[{i}] {note}" for i, note in enumerate(self.notes, 1)]
         return "\n".join(lines)
 
+    def _header_pairs(self) -> list[list[tuple[str, str]]]:
+        """The header's rows: one (label, value) pair each, or two side by side."""
+        if not self.two_columns:
+            return [[pair] for pair in self.header]
+        half = (len(self.header) + 1) // 2
+        left, right = self.header[:half], self.header[half:]
+        right += [("", "")] * (len(left) - len(right))
+        return [[a, b] for a, b in zip(left, right)]
+
     def _header_lines(self) -> list[str]:
         def cell(label: str, value: str, width: int) -> str:
             return f"{label:<{width - len(value)}}{value}" if label else " " * width
 
         if not self.two_columns:
             return [cell(label, value, 37) for label, value in self.header]
-        half = (len(self.header) + 1) // 2
-        left, right = self.header[:half], self.header[half:]
-        right += [("", "")] * (len(left) - len(right))
-        return [cell(*a, 37) + "   " + cell(*b, 38) for a, b in zip(left, right)]
+        return [cell(*a, 37) + "   " + cell(*b, 38) for a, b in self._header_pairs()]
 
     def as_html(self) -> str:
         def row(cells: Sequence[str], tag: str = "td") -> str:
             return "<tr>" + "".join(f"<{tag}>{html.escape(c)}</{tag}>" for c in cells) + "</tr>"
 
-        header = "".join(row([f"{label}", value]) for label, value in self.header)
+        header = "".join(row([cell for pair in pairs for cell in pair])
+                         for pairs in self._header_pairs())
         table = row([""] + self.columns, "th") + "".join(
             row([name] + [v.strip() for v in values]) for name, values in self.rows)
         notes = "".join(f"<br/>[{i}] {html.escape(n)}" for i, n in enumerate(self.notes, 1))
