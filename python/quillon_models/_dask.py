@@ -39,8 +39,8 @@ class Part:
 
     endog: np.ndarray  # (n,) float64
     exog: np.ndarray  # (n, k) float64
-    groups: Optional[np.ndarray] = None  # (n, 1) float64 cluster codes or values
-    labels: Optional[np.ndarray] = None  # the group label of each code, when coded
+    groups: Optional[np.ndarray] = None  # (n, m) float64 group codes, one column per way
+    labels: Optional[list] = None  # per way, the group label of each code
     dropped: int = 0
 
 
@@ -48,16 +48,22 @@ def _contiguous(values: Any) -> np.ndarray:
     return np.ascontiguousarray(values, dtype=np.float64)
 
 
-def coded_groups(values: Any) -> tuple[np.ndarray, np.ndarray]:
-    """Group labels as codes in order of first appearance, and the labels;
-    a missing label is refused, as in memory."""
+def coded_groups(columns: list) -> tuple[np.ndarray, list]:
+    """Each column of group labels as codes in order of first appearance
+    (an n x m float64 array), and each column's labels; a missing label is
+    refused, as in memory."""
     import pandas as pd
 
-    codes, labels = pd.factorize(pd.Series(values), sort=False)
-    missing = int((codes < 0).sum())
-    if missing:
-        raise ValueError(f"groups column 0 has {missing} missing values")
-    return codes.astype(np.float64)[:, None], np.asarray(labels, dtype=object)
+    codes = np.empty((len(columns[0]), len(columns)))
+    labels = []
+    for j, column in enumerate(columns):
+        column_codes, uniques = pd.factorize(pd.Series(column), sort=False)
+        missing = int((column_codes < 0).sum())
+        if missing:
+            raise ValueError(f"groups column {j} has {missing} missing values")
+        codes[:, j] = column_codes
+        labels.append(np.asarray(uniques, dtype=object))
+    return codes, labels
 
 
 def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
@@ -75,11 +81,12 @@ def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_nam
     check_outcome(y, endog_name)
     g = labels = None
     if groups is not None:
-        g, labels = coded_groups(np.asarray(groups).reshape(len(y)))
+        values = np.asarray(groups).reshape(len(y), -1)
+        g, labels = coded_groups([values[:, j] for j in range(values.shape[1])])
     return Part(_contiguous(y), _contiguous(X), g, labels, dropped)
 
 
-def part_from_frame(frame: Any, spec: Any, groups: Optional[str], missing: str) -> Part:
+def part_from_frame(frame: Any, spec: Any, groups: Optional[list], missing: str) -> Part:
     """A partition of a Dask DataFrame: its design from the one model spec,
     rows with a missing value in a used column dropped (missing="drop")."""
     design = spec.get_model_matrix(frame)
@@ -93,7 +100,7 @@ def part_from_frame(frame: Any, spec: Any, groups: Optional[str], missing: str) 
     check_outcome(y, name)
     g = labels = None
     if groups is not None:
-        g, labels = coded_groups(frame[groups].loc[kept].to_numpy())
+        g, labels = coded_groups([frame[c].loc[kept].to_numpy() for c in groups])
     return Part(_contiguous(y), _contiguous(X), g, labels, len(frame) - len(y))
 
 
@@ -154,12 +161,26 @@ class ClusterSums:
     sums: np.ndarray  # one row of score sums per key
 
 
-def cluster_part(part: Part, beta: np.ndarray) -> ClusterSums:
-    """The part's per-cluster sums, keyed by group label: the kernel numbers
-    the codes in first-seen order, which is the order of the labels."""
+def cluster_part(part: Part, beta: np.ndarray) -> list:
+    """The part's per-cluster sums for each way of clustering (and, for two,
+    for their intersection), keyed by group labels: the kernel's keys are the
+    codes' text, "3.0000" or "3.0000|1.0000"."""
     assert part.groups is not None and part.labels is not None
-    keys, sums = kernels.cluster_sums(part.endog, part.exog, beta, part.groups)
-    return ClusterSums([part.labels[int(float(key))] for key in keys], sums)
+    ways = [[j] for j in range(part.groups.shape[1])]
+    if len(ways) == 2:
+        ways.append([0, 1])
+    out = []
+    for way in ways:
+        keys, sums = kernels.cluster_sums(part.endog, part.exog, beta,
+                                          np.ascontiguousarray(part.groups[:, way]))
+        labels = [tuple(part.labels[j][int(float(code))] for j, code in zip(way, key.split("|")))
+                  for key in keys]
+        out.append(ClusterSums(labels, sums))
+    return out
+
+
+def merge_cluster_ways(a: list, b: list) -> list:
+    return [merge_clusters(x, y) for x, y in zip(a, b)]
 
 
 def merge_clusters(a: ClusterSums, b: ClusterSums) -> ClusterSums:
@@ -258,22 +279,31 @@ def fit_parts(parts: list, k: int, choice: CovarianceChoice, maxiter: Optional[i
     passes = Passes(parts, compute_kwargs)
     params, llf, iterations, converged, hessian, first = newton(passes, k, maxiter, tol)
     middle = None
-    groups = 0
     if choice.cov_type in ("HC0", "HC1"):
         middle = passes.run(score_product_part, add_arrays, params)
-    elif choice.cov_type == "cluster":
-        clusters = passes.run(cluster_part, merge_clusters, params)
-        groups = len(clusters.keys)
-        middle = kernels.cluster_cross_product(clusters.sums)
     cov, usable = kernels.covariance(hessian, params, middle)
     if choice.cov_type == "HC1":
         cov = cov * hc1_factor(first.nobs, k)
-    elif choice.cov_type == "cluster" and choice.use_correction:
-        cov = cov * cluster_factor(groups, first.nobs, k)
+    n_groups = None
+    if choice.cov_type == "cluster":
+        ways = passes.run(cluster_part, merge_cluster_ways, params)
+        covs = [clustered_covariance(hessian, params, way.sums, len(way.keys), first.nobs,
+                                     choice.use_correction) for way in ways]
+        # Two ways as statsmodels combines them: each way's covariance plus
+        # the other's, less that of their intersection.
+        cov = covs[0] if len(covs) == 1 else covs[0] + covs[1] - covs[2]
+        n_groups = tuple(len(way.keys) for way in ways[:2])
     const_idx = [] if first.constant is None else [
         int(j) for j in np.flatnonzero(first.constant & (first.first_row != 0))]
     return DaskEngineFit(params, cov, llf, converged and usable, iterations, first.nobs,
-                         first.dropped, const_idx, (groups,) if choice.cov_type == "cluster" else None)
+                         first.dropped, const_idx, n_groups)
+
+
+def clustered_covariance(hessian: np.ndarray, params: np.ndarray, sums: np.ndarray,
+                         n_groups: int, nobs: int, use_correction: bool) -> np.ndarray:
+    """The engine's cluster-robust sandwich, with statsmodels' correction."""
+    cov = kernels.covariance(hessian, params, kernels.cluster_cross_product(sums))[0]
+    return cov * cluster_factor(n_groups, nobs, len(params)) if use_correction else cov
 
 
 def null_loglike(parts: list, compute_kwargs: dict) -> float:
@@ -398,6 +428,6 @@ def model_spec(formula: str, frame: Any, missing: str, compute_kwargs: dict) -> 
     return specs
 
 
-def parts_from_frame(spec: Any, frame: Any, groups: Optional[str], missing: str) -> list:
+def parts_from_frame(spec: Any, frame: Any, groups: Optional[list], missing: str) -> list:
     return [dask.delayed(part_from_frame, pure=True)(p, spec, groups, missing)
             for p in frame.to_delayed()]

@@ -121,23 +121,27 @@ class DaskProbit:
             model=self)  # type: ignore[arg-type]
 
     def _group_source(self, groups: Any) -> Any:
-        """What the parts read the groups from: a column name of the data, or
-        a Dask array or Series of one column."""
-        if isinstance(groups, (list, tuple)) and len(groups) == 1:
-            groups = groups[0]
-        if isinstance(groups, str):
-            if self.data is None or groups not in self.data.columns:
-                raise KeyError(f"groups {[groups]} are not columns of the data")
-            return groups if self.formula is not None else self.data[groups]
-        if isinstance(groups, (list, tuple)) or getattr(groups, "ndim", 1) != 1 and (
-                getattr(groups, "shape", (0, 1))[1] != 1):
-            raise NotImplementedError("two-way clustering is not available on Dask data; "
-                                      "give one group column")
+        """What the parts read the groups from: column names of the data (one
+        or two), or a Dask array or Series with exog's rows (one or two
+        columns)."""
+        names = [groups] if isinstance(groups, str) else groups
+        if isinstance(names, (list, tuple)) and names and all(isinstance(g, str) for g in names):
+            if len(names) > 2:
+                raise ValueError(f"groups must be one or two columns, got {len(names)}")
+            absent = [g for g in names if self.data is None or g not in self.data.columns]
+            if absent:
+                raise KeyError(f"groups {absent} are not columns of the data")
+            if self.formula is not None:
+                return list(names)
+            assert self.data is not None
+            return self.data[list(names)]
         if self.formula is not None:
-            raise ValueError("with a formula, give groups as a column name of the data")
-        if not isinstance(groups, (da.Array, dd.Series)):
-            raise TypeError("groups of a fit on Dask data must be a Dask array or Series, "
-                            f"or a column name; got {type(groups).__name__}")
+            raise ValueError("with a formula, give groups as column names of the data")
+        if not isinstance(groups, (da.Array, dd.Series, dd.DataFrame)):
+            raise TypeError("groups of a fit on Dask data must be a Dask array, Series or "
+                            f"DataFrame, or column names; got {type(groups).__name__}")
+        if groups.ndim == 2 and groups.shape[1] not in (1, 2):
+            raise ValueError(f"groups must be one or two columns, got {groups.shape[1]}")
         return groups
 
     def null_loglike(self) -> float:

@@ -26,7 +26,7 @@ cloudpickle.register_pickle_by_value(sys.modules[__name__])
 
 FORMULA = "y ~ x1 + x2 + C(level) + d"
 COVARIANCES = [("nonrobust", None), ("HC0", None), ("HC1", None),
-               ("cluster", {"groups": "school"})]
+               ("cluster", {"groups": "school"}), ("cluster", {"groups": ["school", "region"]})]
 
 
 def make_frame(n=6000, seed=11):
@@ -37,6 +37,7 @@ def make_frame(n=6000, seed=11):
         "level": rng.choice(["low", "mid", "high"], size=n),
         "d": (rng.random(n) < 0.4).astype(float),
         "school": rng.choice([f"s{j:02d}" for j in range(37)], size=n),
+        "region": rng.integers(0, 5, size=n),
     })
     index = 0.2 + 0.7 * frame.x1 - 0.4 * frame.x2 + 0.5 * frame.d + 0.3 * (frame.level == "mid")
     frame["y"] = (index + rng.normal(size=n) > 0).astype(float)
