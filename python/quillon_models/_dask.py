@@ -44,8 +44,10 @@ class Part:
     dropped: int = 0
 
 
-def _contiguous(values: Any) -> np.ndarray:
-    return np.ascontiguousarray(values, dtype=np.float64)
+def _float64(values: Any) -> np.ndarray:
+    """float64 values in their own layout: the kernels read any strides in
+    place, so only another element type is copied."""
+    return np.asarray(values, dtype=np.float64)
 
 
 def coded_groups(columns: list) -> tuple[np.ndarray, list]:
@@ -83,7 +85,7 @@ def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_nam
     if groups is not None:
         values = np.asarray(groups).reshape(len(y), -1)
         g, labels = coded_groups([values[:, j] for j in range(values.shape[1])])
-    return Part(_contiguous(y), _contiguous(X), g, labels, dropped)
+    return Part(_float64(y), _float64(X), g, labels, dropped)
 
 
 def part_from_frame(frame: Any, spec: Any, groups: Optional[list], missing: str) -> Part:
@@ -101,7 +103,7 @@ def part_from_frame(frame: Any, spec: Any, groups: Optional[list], missing: str)
     g = labels = None
     if groups is not None:
         g, labels = coded_groups([frame[c].loc[kept].to_numpy() for c in groups])
-    return Part(_contiguous(y), _contiguous(X), g, labels, len(frame) - len(y))
+    return Part(_float64(y), _float64(X), g, labels, len(frame) - len(y))
 
 
 def constant_part(part: Part) -> Part:
