@@ -245,7 +245,16 @@ soak: cpp-test
 	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \
 	  --gtest_filter='VectorKernels.*'
 
+# DASK_BENCH_ARGS=--out-of-core adds the fit of 5*10^7 rows from 50 Parquet
+# files (minutes, 4 GB in the temporary folder) to make bench.
+# The Dask tests run where the newest Dask installs: the main environment
+# and the newest CPython's (the oldest-versions one skips them).
+define install_dask
+	$(1)/bin/python -m pip install --quiet "$$(ls $(2)/quillon-*.whl)[dask]"
+endef
+
 py-test: install
+	$(call install_dask,$(VENV),$(DIST))
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 	$(PY) -m mypy --config-file pyproject.toml python/quillon_models
@@ -260,6 +269,8 @@ py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
+	$(call install_dask,$(VENV),$(DIST))
+	$(PY) benchmarks/dask_scaling.py $(BENCH_ARGS) $(DASK_BENCH_ARGS)
 
 # The whole Python suite against a sanitizer build; the sanitizer runtimes are
 # preloaded because the interpreter itself is not instrumented. CPython keeps
@@ -281,6 +292,7 @@ sanitize: $(PY) $(VENV_SANITIZE)/bin/python
 # NumPy and pandas it supports.
 py-test-newest: wheel $(VENV_NEWEST)/bin/python
 	$(call install_wheel,$(VENV_NEWEST),$(DIST))
+	$(call install_dask,$(VENV_NEWEST),$(DIST))
 	$(VENV_NEWEST)/bin/python -c 'import sys; print("CPython", sys.version.split()[0])'
 	$(VENV_NEWEST)/bin/python -m pytest -p no:cacheprovider --ignore=$(DOC_TESTS)
 

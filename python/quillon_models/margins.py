@@ -34,11 +34,21 @@ def engine_view(results: ProbitResults) -> SimpleNamespace:
                            model=SimpleNamespace(exog=model.exog, exog_names=names))
 
 
+def engine_table(results: ProbitResults) -> pd.DataFrame:
+    """quillon's table for the fit: from quillon.ame in memory, or from the
+    model's own passes when its data are elsewhere (Dask)."""
+    view = engine_view(results)
+    own = getattr(results._fitted_model(), "engine_ame", None)
+    if own is not None:
+        return own(view.params, view.cov_params(), view.model.exog_names)
+    return quillon.ame(view)
+
+
 def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
     """quillon's table ("dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance")
     with the bounds of the 1 - alpha interval."""
     quantile = normal_quantile(alpha)
-    table = quillon.ame(engine_view(results))
+    table = engine_table(results)
     low, high = interval_columns(alpha)
     table[low] = table["dy/dx"] - quantile * table["Std. Err"]
     table[high] = table["dy/dx"] + quantile * table["Std. Err"]
@@ -103,7 +113,7 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
     if not dummy and has_binary_regressor(results):
         raise NotImplementedError("dummy=False: quillon's effect of a 0/1 regressor is the "
                                   "change from 0 to 1 (dummy=True)")
-    table = quillon.ame(engine_view(results))
+    table = engine_table(results)
     return DiscreteMargins(results, table, {"at": at, "method": method, "dummy": dummy,
                                             "count": count})
 

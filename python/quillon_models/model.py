@@ -31,6 +31,14 @@ class Probit:
         that names the columns; "drop" drops those rows and counts them.
     """
 
+    def __new__(cls, endog: Any = None, exog: Any = None, *args: Any, **kwargs: Any) -> Any:
+        # Dask collections are fitted where they are, partition by partition.
+        if cls is Probit and on_dask(endog, exog):
+            from ._dask_model import DaskProbit
+
+            return DaskProbit(endog, exog, *args, **kwargs)
+        return super().__new__(cls)
+
     def __init__(self, endog: Any, exog: Any, missing: str = "none") -> None:
         self._set_design(design_from_arrays(endog, exog, missing), missing,
                          exog if isinstance(exog, pd.DataFrame) else None)
@@ -40,6 +48,10 @@ class Probit:
         """The model of a formula ("admit ~ gre + gpa + C(rank)", formulaic's
         syntax) on the columns of `data`; rows with missing values are
         dropped and counted."""
+        if on_dask(data):
+            from ._dask_model import DaskProbit
+
+            return DaskProbit.from_formula(formula, data, missing)  # type: ignore[return-value]
         model = cls.__new__(cls)
         frame = data if isinstance(data, pd.DataFrame) else pd.DataFrame(data)
         model._set_design(design_from_formula(formula, frame, missing), missing, frame)
@@ -181,6 +193,11 @@ class Probit:
     def __repr__(self) -> str:
         what = self.formula or f"{self.endog_names} on {', '.join(self.exog_names)}"
         return f"<Probit: {what}; {self.nobs} observations>"
+
+
+def on_dask(*objects: Any) -> bool:
+    """Whether any object is a Dask collection, told without importing Dask."""
+    return any(type(o).__module__.split(".")[0] in ("dask", "dask_expr") for o in objects)
 
 
 def probit(formula: str, data: Any, missing: str = "drop") -> Probit:

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string>
+#include <utility>
 
 #include "numerics/kernels.hpp"
 #include "numerics/panic.hpp"
@@ -9,16 +11,6 @@
 
 namespace quillon {
 namespace {
-
-// Running sums over the observations, before division by n.
-struct EffectSums {
-  std::size_t k;
-  std::vector<double> ame;       // K
-  std::vector<double> jacobian;  // K x K, row-major: d ame_r / d beta_c
-
-  explicit EffectSums(std::size_t k) : k(k), ame(k, 0.0), jacobian(k * k, 0.0) {}
-  double& jac(std::size_t r, std::size_t c) { return jacobian[r * k + c]; }
-};
 
 // Per-chunk sums, each formed from 0.0 over the chunk's rows in order.
 struct ChunkSums {
@@ -267,26 +259,21 @@ std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<s
   return candidates;
 }
 
-MarginalEffects average_marginal_effects(const VectorView& beta_view, const MatrixView& cov,
-                                         const MatrixView& exog,
-                                         const std::vector<std::string>& names,
-                                         std::optional<std::uint64_t> chunk_size,
-                                         const InterruptPoll& interrupt) {
+RegressorKinds regressor_kinds(std::size_t k, std::vector<std::size_t> intercepts,
+                               std::vector<std::size_t> binary) {
+  RegressorKinds kinds{std::move(intercepts), std::move(binary), std::vector<bool>(k, true)};
+  for (std::size_t i : kinds.intercepts) {
+    if (i < k) kinds.continuous[i] = false;
+  }
+  for (std::size_t i : kinds.binary) kinds.continuous[i] = false;
+  return kinds;
+}
+
+EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                       const RegressorKinds& kinds, std::optional<std::uint64_t> chunk_size,
+                       const InterruptPoll& interrupt) {
   const std::size_t n = exog.rows;
   const std::size_t k = exog.cols;
-  MarginalEffects result;
-  result.intercept_indices = find_intercepts(names);
-  const std::vector<std::size_t> binary = find_binary(exog, names, result.intercept_indices);
-
-  std::vector<bool> continuous(k, true);
-  for (std::size_t i : result.intercept_indices) {
-    if (i < k) continuous[i] = false;
-  }
-  for (std::size_t i : binary) continuous[i] = false;
-
-  std::vector<double> beta(beta_view.size);
-  for (std::size_t j = 0; j < beta.size(); ++j) beta[j] = beta_view[j];
-
   EffectSums total(k);
   const std::uint64_t step = chunk_size.value_or(n);
   if (step == 0 && n > 0) panic("chunk size 0 cannot advance through the observations");
@@ -296,20 +283,42 @@ MarginalEffects average_marginal_effects(const VectorView& beta_view, const Matr
             std::to_string(k) + " columns");
     }
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(step, n - start));
-    add_chunk(total, sum_chunk(exog.row_range(start, count), start, beta, binary, interrupt), beta,
-              binary, continuous);
+    add_chunk(total,
+              sum_chunk(exog.row_range(start, count), start, beta, kinds.binary, interrupt), beta,
+              kinds.binary, kinds.continuous);
     start += count;
   }
+  return total;
+}
 
-  const double nobs = static_cast<double>(n);
+MarginalEffects effects_from_sums(const EffectSums& sums, std::size_t nobs, const MatrixView& cov,
+                                  std::vector<std::size_t> intercepts) {
+  const std::size_t k = sums.k;
+  const double n = static_cast<double>(nobs);
+  MarginalEffects result;
+  result.intercept_indices = std::move(intercepts);
   result.effects.resize(k);
   Matrix jacobian(k, k);
   for (std::size_t r = 0; r < k; ++r) {
-    result.effects[r] = total.ame[r] / nobs;
-    for (std::size_t c = 0; c < k; ++c) jacobian(r, c) = total.jac(r, c) / nobs;
+    result.effects[r] = sums.ame[r] / n;
+    for (std::size_t c = 0; c < k; ++c) jacobian(r, c) = sums.jac(r, c) / n;
   }
   result.std_errors = delta_method_std_errors(jacobian, cov);
   return result;
+}
+
+MarginalEffects average_marginal_effects(const VectorView& beta_view, const MatrixView& cov,
+                                         const MatrixView& exog,
+                                         const std::vector<std::string>& names,
+                                         std::optional<std::uint64_t> chunk_size,
+                                         const InterruptPoll& interrupt) {
+  std::vector<std::size_t> intercepts = find_intercepts(names);
+  std::vector<std::size_t> binary = find_binary(exog, names, intercepts);
+  const RegressorKinds kinds = regressor_kinds(exog.cols, intercepts, std::move(binary));
+  std::vector<double> beta(beta_view.size);
+  for (std::size_t j = 0; j < beta.size(); ++j) beta[j] = beta_view[j];
+  return effects_from_sums(effect_sums(beta, exog, kinds, chunk_size, interrupt), exog.rows, cov,
+                           std::move(intercepts));
 }
 
 }  // namespace quillon

@@ -31,6 +31,39 @@ struct MarginalEffects {
   std::vector<std::size_t> intercept_indices;
 };
 
+// The sums over observations behind the effects, before division by n:
+// the effects (K) and their Jacobian (K x K, row-major: d ame_r / d beta_c).
+struct EffectSums {
+  std::size_t k;
+  std::vector<double> ame;
+  std::vector<double> jacobian;
+
+  explicit EffectSums(std::size_t k) : k(k), ame(k, 0.0), jacobian(k * k, 0.0) {}
+  double& jac(std::size_t r, std::size_t c) { return jacobian[r * k + c]; }
+  double jac(std::size_t r, std::size_t c) const { return jacobian[r * k + c]; }
+};
+
+// The kind of each of the K regressors: intercepts (by name), binary ones
+// (by their values over all observations) and the continuous rest.
+struct RegressorKinds {
+  std::vector<std::size_t> intercepts;
+  std::vector<std::size_t> binary;
+  std::vector<bool> continuous;  // K flags
+};
+RegressorKinds regressor_kinds(std::size_t k, std::vector<std::size_t> intercepts,
+                               std::vector<std::size_t> binary);
+
+// The sums over the rows of X (n x K), chunk_size rows at a time (all at once
+// when absent), each chunk's sums formed from 0.0 and added to the total.
+EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                       const RegressorKinds& kinds, std::optional<std::uint64_t> chunk_size,
+                       const InterruptPoll& interrupt = {});
+
+// Effects and delta-method standard errors from the sums over n
+// observations and the covariance cov (K x K) of the coefficients.
+MarginalEffects effects_from_sums(const EffectSums& sums, std::size_t nobs, const MatrixView& cov,
+                                  std::vector<std::size_t> intercepts);
+
 // Effects of every regressor of X (n x K) for coefficients beta (K) with
 // covariance cov (K x K): the average derivative of the response probability
 // for continuous regressors, the average change from 0 to 1 for binary ones.

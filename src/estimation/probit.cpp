@@ -211,18 +211,24 @@ void ProbitData::score_rows(const std::vector<double>& beta, double* out) const 
 
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,
                          std::optional<double> tol) {
+  return newton_iterate(
+      data.nparams(), [&data](const std::vector<double>& beta) { return data.evaluate(beta); },
+      data.interrupt, max_iter, tol);
+}
+
+ProbitFit newton_iterate(std::size_t k, const Evaluate& evaluate, const InterruptPoll& interrupt,
+                         std::optional<std::uint64_t> max_iter, std::optional<double> tol) {
   const std::uint64_t passes = max_iter.value_or(kDefaultMaxIter);
   const double tolerance = tol.value_or(kDefaultTol);
-  const std::size_t k = data.nparams();
 
   ProbitFit fit;
   fit.params.assign(k, 0.0);
-  ProbitEvaluation current = data.evaluate(fit.params);
+  ProbitEvaluation current = evaluate(fit.params);
   fit.loglike = current.loglike;
 
   std::vector<double> next(k);
   for (std::uint64_t t = 0; t < passes; ++t) {
-    data.interrupt();
+    interrupt();
     fit.iterations = t;
     const std::optional<Matrix> h_inv = invert_matrix(current.hessian.view());
     if (!h_inv) {
@@ -236,7 +242,7 @@ ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> ma
       for (std::size_t c = 0; c < k; ++c) delta = delta + inv_row[c] * current.score[c];
       next[r] = fit.params[r] - delta;
     }
-    ProbitEvaluation at_next = data.evaluate(next);
+    ProbitEvaluation at_next = evaluate(next);
     const double change = std::fabs(at_next.loglike - fit.loglike);
     fit.params.swap(next);
     fit.loglike = at_next.loglike;

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -80,5 +81,14 @@ struct ProbitFit {
 // pass, and those of the final point the covariance.
 ProbitFit newton_raphson(const ProbitData& data, std::optional<std::uint64_t> max_iter,
                          std::optional<double> tol);
+
+// The log-likelihood, score and Hessian at a point, however they are formed.
+using Evaluate = std::function<ProbitEvaluation(const std::vector<double>& beta)>;
+
+// The same iteration over k coefficients with the points evaluated by
+// `evaluate` (for data held elsewhere, summed part by part), `interrupt`
+// polled before each pass.
+ProbitFit newton_iterate(std::size_t k, const Evaluate& evaluate, const InterruptPoll& interrupt,
+                         std::optional<std::uint64_t> max_iter, std::optional<double> tol);
 
 }  // namespace quillon

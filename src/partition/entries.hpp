@@ -1,0 +1,31 @@
+// The functions of quillon_models._partition, in the positional convention
+// (METH_VARARGS). The first group reads one part's arrays in place and
+// computes with the interpreter lock released; the second combines the sums
+// of all parts with the engine's own steps.
+#pragma once
+
+#include <Python.h>
+
+namespace quillon::partition {
+
+// (endog, exog, params) -> (loglike, score, hessian)
+PyObject* evaluate(PyObject* module, PyObject* args);
+// (endog, exog, params) -> sum of the score outer products (k x k)
+PyObject* score_cross_product(PyObject* module, PyObject* args);
+// (endog, exog, params, clusters) -> (keys, per-cluster score sums)
+PyObject* cluster_sums(PyObject* module, PyObject* args);
+// (exog,) -> list of bool: the columns whose values are all 0.0 or 1.0
+PyObject* binary_columns(PyObject* module, PyObject* args);
+// (exog, params, names, binary) -> (effect sums, Jacobian sums)
+PyObject* effect_sums(PyObject* module, PyObject* args);
+
+// (evaluate, k, max_iter, tol) -> (params, loglike, iterations, converged, hessian)
+PyObject* newton(PyObject* module, PyObject* args);
+// (hessian, params, middle or None) -> (covariance, usable maximum)
+PyObject* covariance(PyObject* module, PyObject* args);
+// (cluster sums,) -> sum of their outer products
+PyObject* cluster_cross_product(PyObject* module, PyObject* args);
+// (effect sums, Jacobian sums, nobs, cov, names) -> the marginal-effects DataFrame
+PyObject* ame_table(PyObject* module, PyObject* args);
+
+}  // namespace quillon::partition

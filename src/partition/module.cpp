@@ -1,0 +1,50 @@
+// quillon_models._partition: what one part of a data set split by rows
+// contributes to a probit fit, computed by the engine's own sweeps, and the
+// engine's steps that combine the parts.
+#include <Python.h>
+
+#include "partition/entries.hpp"
+
+namespace quillon::partition {
+namespace {
+
+PyMethodDef functions[] = {
+    {"evaluate", evaluate, METH_VARARGS, "Log-likelihood, score and Hessian sums of one part."},
+    {"score_cross_product", score_cross_product, METH_VARARGS,
+     "Sum of the score outer products of one part."},
+    {"cluster_sums", cluster_sums, METH_VARARGS,
+     "Per-cluster score sums of one part, with their keys in first-seen order."},
+    {"binary_columns", binary_columns, METH_VARARGS,
+     "Which columns of one part hold only 0.0 and 1.0."},
+    {"effect_sums", effect_sums, METH_VARARGS,
+     "Marginal-effect and Jacobian sums of one part."},
+    {"newton", newton, METH_VARARGS,
+     "Newton-Raphson from 0 over points evaluated by a callable."},
+    {"covariance", covariance, METH_VARARGS,
+     "Classical covariance, or the sandwich with a middle factor, and whether the maximum is "
+     "usable."},
+    {"cluster_cross_product", cluster_cross_product, METH_VARARGS,
+     "Sum of the outer products of the rows of the cluster sums."},
+    {"ame_table", ame_table, METH_VARARGS, "The marginal-effects table from summed effects."},
+    {nullptr, nullptr, 0, nullptr},
+};
+
+PyModuleDef definition = {
+    PyModuleDef_HEAD_INIT,
+    "quillon_models._partition",
+    "Partition kernels of quillon: the sums of one part of the rows, and the steps that combine "
+    "them.",
+    0,
+    functions,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace quillon::partition
+
+PyMODINIT_FUNC PyInit__partition(void) {
+  return PyModule_Create2(&quillon::partition::definition, PYTHON_API_VERSION);
+}

@@ -1,0 +1,41 @@
+#include "partition/part_arrays.hpp"
+
+namespace quillon::partition {
+
+int read_vector(PyObject* obj, std::vector<double>& out) {
+  ArrayRead read;
+  if (capture_array(obj, 1, read) < 0) return -1;
+  out.resize(read.view.rows);
+  for (std::size_t i = 0; i < out.size(); ++i) out[i] = read.view(i, 0);
+  return 0;
+}
+
+int read_matrix(PyObject* obj, Matrix& out) {
+  ArrayRead read;
+  if (capture_array(obj, 2, read) < 0) return -1;
+  out = Matrix(read.view.rows, read.view.cols);
+  for (std::size_t i = 0; i < out.rows(); ++i) {
+    for (std::size_t j = 0; j < out.cols(); ++j) out(i, j) = read.view(i, j);
+  }
+  return 0;
+}
+
+int read_part(PyObject* endog, PyObject* exog, PyObject* params, PartArrays& part) {
+  if (read_vector(params, part.params) < 0) return -1;
+  if (capture_array(exog, 2, part.exog) < 0) return -1;
+  if (part.params.size() != part.exog.view.cols) {
+    PyErr_Format(PyExc_ValueError, "params has %zu values but exog has %zu columns",
+                 part.params.size(), part.exog.view.cols);
+    return -1;
+  }
+  if (endog == nullptr) return 0;
+  if (capture_array(endog, 1, part.endog) < 0) return -1;
+  if (part.endog.view.rows != part.exog.view.rows) {
+    PyErr_Format(PyExc_ValueError, "exog has %zu rows but endog has %zu elements",
+                 part.exog.view.rows, part.endog.view.rows);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace quillon::partition

@@ -1,0 +1,34 @@
+// One part's arrays as the partition kernels read them: the outcome, the
+// regressors and the coefficients, checked against each other.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+#include <vector>
+
+#include "estimation/probit.hpp"
+#include "interface/arrays.hpp"
+#include "numerics/matrix.hpp"
+
+namespace quillon::partition {
+
+struct PartArrays {
+  ArrayRead endog;
+  ArrayRead exog;
+  std::vector<double> params;
+
+  ProbitData data() const { return {endog.view.column(0), exog.view}; }
+};
+
+// Reads exog (n x k, float64, in place when its memory allows), params (k)
+// and, unless endog is nullptr, endog (n). Returns 0, or -1 with TypeError
+// or ValueError set.
+int read_part(PyObject* endog, PyObject* exog, PyObject* params, PartArrays& part);
+
+// A float64 vector copied out of a 1-dimensional array. Returns 0 or -1.
+int read_vector(PyObject* obj, std::vector<double>& out);
+// A float64 matrix copied out of a 2-dimensional array. Returns 0 or -1.
+int read_matrix(PyObject* obj, Matrix& out);
+
+}  // namespace quillon::partition

@@ -1,0 +1,130 @@
+// The per-part kernels: arguments read in place, the sums formed with the
+// interpreter lock released, NumPy arrays handed back.
+#include <string>
+#include <vector>
+
+#include "estimation/covariance.hpp"
+#include "interface/arrays.hpp"
+#include "interface/lists.hpp"
+#include "interface/panic.hpp"
+#include "interface/py_ref.hpp"
+#include "partition/entries.hpp"
+#include "partition/part_arrays.hpp"
+#include "partition/partition_sums.hpp"
+#include "partition/released_interpreter.hpp"
+
+namespace quillon::partition {
+namespace {
+
+PyObject* vector_to_numpy(std::vector<double> values) {
+  return to_numpy(OwnedArray::from_vector(std::move(values)));
+}
+
+PyObject* matrix_to_numpy(Matrix values) { return to_numpy(OwnedArray::from_matrix(std::move(values))); }
+
+PyObject* new_bool(bool value) { return PyBool_FromLong(value ? 1 : 0); }
+
+}  // namespace
+
+PyObject* evaluate(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject *endog, *exog, *params;
+    if (!PyArg_ParseTuple(args, "OOO:evaluate", &endog, &exog, &params)) return nullptr;
+    PartArrays part;
+    if (read_part(endog, exog, params, part) < 0) return nullptr;
+    ProbitEvaluation e =
+        without_interpreter_lock([&] { return part.data().evaluate(part.params); });
+    PyRef score(vector_to_numpy(std::move(e.score)));
+    if (!score) return nullptr;
+    PyRef hessian(matrix_to_numpy(std::move(e.hessian)));
+    if (!hessian) return nullptr;
+    return Py_BuildValue("(dOO)", e.loglike, score.get(), hessian.get());
+  });
+}
+
+PyObject* score_cross_product(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject *endog, *exog, *params;
+    if (!PyArg_ParseTuple(args, "OOO:score_cross_product", &endog, &exog, &params)) return nullptr;
+    PartArrays part;
+    if (read_part(endog, exog, params, part) < 0) return nullptr;
+    Matrix m = without_interpreter_lock(
+        [&] { return quillon::score_cross_product(part.data(), part.params); });
+    return matrix_to_numpy(std::move(m));
+  });
+}
+
+PyObject* cluster_sums(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject *endog, *exog, *params, *clusters;
+    if (!PyArg_ParseTuple(args, "OOOO:cluster_sums", &endog, &exog, &params, &clusters)) {
+      return nullptr;
+    }
+    PartArrays part;
+    if (read_part(endog, exog, params, part) < 0) return nullptr;
+    ArrayRead groups;
+    if (capture_array(clusters, 2, groups) < 0) return nullptr;
+    if (groups.view.rows != part.exog.view.rows) {
+      PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
+                   groups.view.rows, part.exog.view.rows);
+      return nullptr;
+    }
+    KeyedClusterSums sums = without_interpreter_lock(
+        [&] { return keyed_cluster_sums(part.data(), part.params, groups.view); });
+    PyRef keys(names_to_python(sums.keys));
+    if (!keys) return nullptr;
+    PyRef values(matrix_to_numpy(std::move(sums.sums)));
+    if (!values) return nullptr;
+    return PyTuple_Pack(2, keys.get(), values.get());
+  });
+}
+
+PyObject* binary_columns(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject* exog;
+    if (!PyArg_ParseTuple(args, "O:binary_columns", &exog)) return nullptr;
+    ArrayRead x;
+    if (capture_array(exog, 2, x) < 0) return nullptr;
+    const std::vector<bool> flags =
+        without_interpreter_lock([&] { return quillon::binary_columns(x.view); });
+    return new_list(flags, new_bool);
+  });
+}
+
+PyObject* effect_sums(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject *exog, *params, *names_py, *binary_py;
+    if (!PyArg_ParseTuple(args, "OOOO:effect_sums", &exog, &params, &names_py, &binary_py)) {
+      return nullptr;
+    }
+    std::vector<std::string> names;
+    if (names_from_python(names_py, names) < 0) return nullptr;
+    PyRef binary_seq(PySequence_List(binary_py));
+    if (!binary_seq) return nullptr;
+    std::vector<bool> binary;
+    for (Py_ssize_t i = 0; i < PyList_Size(binary_seq.get()); ++i) {
+      const int flag = PyObject_IsTrue(PyList_GetItem(binary_seq.get(), i));
+      if (flag < 0) return nullptr;
+      binary.push_back(flag == 1);
+    }
+    PartArrays part;
+    if (read_part(nullptr, exog, params, part) < 0) return nullptr;
+    const std::size_t k = part.exog.view.cols;
+    if (names.size() != k || binary.size() != k) {
+      PyErr_Format(PyExc_ValueError, "%zu names and %zu binary flags for %zu columns",
+                   names.size(), binary.size(), k);
+      return nullptr;
+    }
+    EffectSums sums = without_interpreter_lock(
+        [&] { return partition_effect_sums(part.params, part.exog.view, names, binary); });
+    PyRef ame(vector_to_numpy(std::move(sums.ame)));
+    if (!ame) return nullptr;
+    Matrix jacobian(k, k);
+    std::copy(sums.jacobian.begin(), sums.jacobian.end(), jacobian.row(0));
+    PyRef jac(matrix_to_numpy(std::move(jacobian)));
+    if (!jac) return nullptr;
+    return PyTuple_Pack(2, ame.get(), jac.get());
+  });
+}
+
+}  // namespace quillon::partition

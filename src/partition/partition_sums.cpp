@@ -1,0 +1,65 @@
+#include "partition/partition_sums.hpp"
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "estimation/covariance.hpp"
+#include "numerics/cluster_ids.hpp"
+#include "numerics/cluster_keys.hpp"
+#include "numerics/panic.hpp"
+
+namespace quillon {
+namespace {
+
+// The first row of each cluster, in cluster order.
+std::vector<std::size_t> first_rows(const ClusterIds& ids) {
+  std::vector<std::size_t> first(ids.count);
+  std::size_t seen = 0;
+  for (std::size_t i = 0; i < ids.of_row.size() && seen < ids.count; ++i) {
+    if (ids.of_row[i] == seen) first[seen++] = i;
+  }
+  return first;
+}
+
+}  // namespace
+
+KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
+                                    const MatrixView& clusters) {
+  const ClusterIds ids = number_clusters(clusters);
+  KeyedClusterSums out;
+  out.sums = cluster_score_sums(data, beta, ids);
+  out.keys.reserve(ids.count);
+  for (const std::size_t row : first_rows(ids)) {
+    out.keys.push_back(std::move(build_cluster_keys(clusters.row_range(row, 1)).front()));
+  }
+  return out;
+}
+
+std::vector<bool> binary_columns(const MatrixView& exog) {
+  const std::vector<std::string> unnamed(exog.cols);
+  std::vector<bool> flags(exog.cols, false);
+  for (const std::size_t j : find_binary(exog, unnamed, {})) flags[j] = true;
+  return flags;
+}
+
+EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                                 const std::vector<std::string>& names,
+                                 const std::vector<bool>& binary) {
+  if (binary.size() != exog.cols) {
+    panic(std::to_string(binary.size()) + " binary flags for " + std::to_string(exog.cols) +
+          " columns");
+  }
+  std::vector<std::size_t> intercepts = find_intercepts(names);
+  std::vector<std::size_t> binary_positions;
+  for (std::size_t j = 0; j < binary.size(); ++j) {
+    const bool intercept = std::find(intercepts.begin(), intercepts.end(), j) != intercepts.end();
+    if (binary[j] && !intercept) binary_positions.push_back(j);
+  }
+  const RegressorKinds kinds =
+      regressor_kinds(exog.cols, std::move(intercepts), std::move(binary_positions));
+  return effect_sums(beta, exog, kinds, std::nullopt);
+}
+
+}  // namespace quillon

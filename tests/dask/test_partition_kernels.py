@@ -1,0 +1,110 @@
+"""The partition kernels on one part holding all rows give the bits of the
+in-memory engine, and refuse inconsistent parts with Python exceptions."""
+
+import sys
+import threading
+
+import numpy as np
+import pytest
+
+import quillon
+from conftest import make_design
+
+P = pytest.importorskip("quillon_models._partition")
+
+NAMES = ["const", "x1", "x2", "d"]
+
+
+class _Model:
+    def __init__(self, result, exog):
+        self.params = result.params
+        self._cov = result.cov_params()
+        self.model = type("M", (), {"exog": exog, "exog_names": NAMES})()
+
+    def cov_params(self):
+        return self._cov
+
+
+def assert_same_table(table, expected):
+    """Names, markers and every number of two marginal-effects tables, bit for bit."""
+    assert table.index.tolist() == expected.index.tolist()
+    assert table["Significance"].tolist() == expected["Significance"].tolist()
+    numbers = ["dy/dx", "Std. Err", "z", "Pr(>|z|)"]
+    assert table[numbers].to_numpy().tobytes() == expected[numbers].to_numpy().tobytes()
+
+
+def _fit(y, X):
+    return P.newton(lambda b: P.evaluate(y, X, b), X.shape[1], None, None)
+
+
+@pytest.mark.parametrize("cov", ["nonrobust", "HC0", "cluster"])
+def test_one_part_has_the_bits_of_the_engine(cov):
+    y, X = make_design(n=3000, seed=5)
+    groups = np.floor(np.linspace(0, 40, len(y), endpoint=False))[::-1].copy()[:, None]
+    kwargs = {"nonrobust": {}, "HC0": {"robust": True},
+              "cluster": {"robust": True, "cluster_vars": groups}}[cov]
+    engine = quillon.fit_probit(y, X, **kwargs)
+
+    params, llf, iterations, converged, hessian = _fit(y, X)
+    middle = None
+    if cov == "HC0":
+        middle = P.score_cross_product(y, X, params)
+    elif cov == "cluster":
+        keys, sums = P.cluster_sums(y, X, params, groups)
+        assert keys[:2] == ["39.0000", "38.0000"]  # first seen first
+        middle = P.cluster_cross_product(sums)
+    cov_params, usable = P.covariance(hessian, params, middle)
+
+    assert params.tobytes() == engine.params.tobytes()
+    assert (llf, iterations, converged and usable) == (
+        engine.loglike, engine.iterations, engine.converged)
+    assert cov_params.tobytes() == engine.cov_params().tobytes()
+
+    binary = P.binary_columns(X)
+    assert binary == [True, False, False, True]
+    effects, jacobian = P.effect_sums(X, params, NAMES, binary)
+    table = P.ame_table(effects, jacobian, len(y), cov_params, NAMES)
+    expected = quillon.ame(_Model(engine, X))
+    assert_same_table(table, expected)
+
+
+def test_kernels_release_the_interpreter_lock():
+    # With a switch interval of minutes the lock changes hands only when its
+    # holder lets go of it: the main thread runs before the kernel thread is
+    # done only if a kernel released the lock.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(300.0)
+    try:
+        y, X = make_design(n=200_000, seed=1)
+        beta = np.zeros(X.shape[1])
+        P.evaluate(y[:10], X[:10], beta)  # NumPy's table loaded before the threads
+        started, done = threading.Event(), []
+        def compute():
+            started.set()
+            for _ in range(20):
+                P.evaluate(y, X, beta)
+            done.append(True)
+        worker = threading.Thread(target=compute)
+        worker.start()
+        started.wait()
+        ran_alongside = not done
+        worker.join()
+    finally:
+        sys.setswitchinterval(interval)
+    assert ran_alongside
+
+
+@pytest.mark.parametrize("call, error, message", [
+    (lambda y, X, b: P.evaluate(y[:-1], X, b), ValueError, "rows but endog has"),
+    (lambda y, X, b: P.evaluate(y, X, b[:-1]), ValueError, "params has 3 values"),
+    (lambda y, X, b: P.evaluate(y, X.astype(np.float32), b), TypeError, "cannot be converted"),
+    (lambda y, X, b: P.cluster_sums(y, X, b, np.zeros((3, 1))), ValueError, "cluster shape"),
+    (lambda y, X, b: P.effect_sums(X, b, NAMES[:3], [False] * 4), ValueError, "3 names"),
+    (lambda y, X, b: P.newton(lambda _: (0.0, b[:2], np.eye(2)), 4, None, None), ValueError,
+     "score of 2"),
+    (lambda y, X, b: P.newton(lambda _: 1 / 0, 4, None, None), ZeroDivisionError, "division"),
+])
+def test_inconsistent_parts_raise(call, error, message):
+    y, X = make_design(n=50)
+    with pytest.raises(error, match=message):
+        call(y, X, np.zeros(4))
