@@ -191,7 +191,8 @@ sdist-test: sdist wheel
 	$(PY) tools/check_dist.py $(SDIST)/quillon-*.tar.gz $(DIST)/quillon-*.whl \
 	  $(SDIST_CHECK)/wheel/quillon-*.whl
 	$(call install_wheel,$(SDIST_CHECK)/venv,$(SDIST_CHECK)/wheel)
-	cd $(SDIST_CHECK)/quillon-*/ && ../venv/bin/python -m pytest -p no:cacheprovider $(QUICK_TESTS)
+	cd $(SDIST_CHECK)/quillon-*/ && ../venv/bin/python -m pytest -p no:cacheprovider $(QUICK_TESTS) \
+	  --ignore=$(DOC_TESTS)
 
 install: wheel
 	$(call install_wheel,$(VENV),$(DIST))
