@@ -22,7 +22,8 @@ y = (X @ [0.2, 0.8] + rng.normal(size=50) > 0).astype(float)
 if case == "newton passes":
     call = lambda: fit_probit(y, X, max_iter=2**64 - 1, tol=0.0)
 else:  # 2**40 rows that share one row of memory: a loop without end in practice
-    exog = np.lib.stride_tricks.as_strided(np.array([0.5, -0.5]), (2**40, 2), (0, 8))
+    row = [1.0, 0.0] if case == "ame, 0/1 search" else [0.5, -0.5]
+    exog = np.lib.stride_tricks.as_strided(np.array(row), (2**40, 2), (0, 8))
     fitted = SimpleNamespace(params=np.array([0.1, 0.2]), cov_params=lambda: np.eye(2),
                              model=SimpleNamespace(exog=exog, exog_names=["a", "b"]))
     call = lambda: ame(fitted)
@@ -40,6 +41,7 @@ except BaseException as e:
 
 @pytest.mark.parametrize("case, raised", [("newton passes", "KeyboardInterrupt"),
                                           ("ame rows", "KeyboardInterrupt"),
+                                          ("ame, 0/1 search", "KeyboardInterrupt"),
                                           ("ame, the handler frees exog", "RuntimeError")])
 def test_sigint_ends_a_long_call_within_a_second(case, raised):
     child = subprocess.Popen([sys.executable, "-c", CHILD, case], stdout=subprocess.PIPE,

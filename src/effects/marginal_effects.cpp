@@ -137,7 +137,6 @@ ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector
                     const std::vector<std::size_t>& binary, const InterruptPoll& interrupt) {
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
-  RowReader read(rows);
   Batch batch;
   batch.x.resize(std::min(kBatch, rows.rows) * k);
   for (std::size_t start = 0; start < rows.rows; start += kBatch) {
@@ -147,8 +146,8 @@ ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector
     const std::size_t boundary = (at + kRowsPerPoll - 1) / kRowsPerPoll * kRowsPerPoll;
     if (boundary != 0 && boundary < at + batch.count) interrupt();
     for (std::size_t i = 0; i < batch.count; ++i) {
-      const double* x = read(start + i);
-      std::copy(x, x + k, batch.x.data() + i * k);
+      double* x = batch.x.data() + i * k;
+      rows.copy_row(start + i, x);
       double q = 0.0;
       for (std::size_t j = 0; j < k; ++j) q = q + x[j] * beta[j];
       batch.q[i] = q;
@@ -239,7 +238,8 @@ std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names) 
 }
 
 std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
-                                     const std::vector<std::size_t>& intercepts) {
+                                     const std::vector<std::size_t>& intercepts,
+                                     const InterruptPoll& interrupt) {
   std::vector<std::size_t> candidates;
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (std::binary_search(intercepts.begin(), intercepts.end(), i)) continue;
@@ -253,10 +253,10 @@ std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<s
   // column at its first value other than 0.0 and 1.0.
   constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
   for (std::size_t r = 0; r < exog.rows && !candidates.empty(); ++r) {
-    const double* row = exog.row_start(r);
+    interrupt.at_row(r);
     bool dropped = false;
     for (std::size_t& i : candidates) {
-      const double v = row[static_cast<std::ptrdiff_t>(i) * exog.col_stride];
+      const double v = exog(r, i);
       if (!(v == 0.0 || v == 1.0)) {
         i = kDropped;
         dropped = true;
@@ -276,7 +276,7 @@ MarginalEffects average_marginal_effects(const VectorView& beta_view, const Matr
   const std::size_t k = exog.cols;
   MarginalEffects result;
   result.intercept_indices = find_intercepts(names);
-  const std::vector<std::size_t> binary = find_binary(exog, names, result.intercept_indices);
+  const std::vector<std::size_t> binary = find_binary(exog, names, result.intercept_indices, interrupt);
 
   std::vector<bool> continuous(k, true);
   for (std::size_t i : result.intercept_indices) {

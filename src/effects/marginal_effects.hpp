@@ -21,9 +21,11 @@ bool is_intercept_name(std::string_view name);
 std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names);
 
 // Positions (not intercepts) whose n values in X are all exactly 0.0 or 1.0.
-// Panics when a name has no column in X.
+// Panics when a name has no column in X. Asks `interrupt` every
+// kRowsPerPoll rows whether to stop.
 std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
-                                     const std::vector<std::size_t>& intercepts);
+                                     const std::vector<std::size_t>& intercepts,
+                                     const InterruptPoll& interrupt = {});
 
 struct MarginalEffects {
   std::vector<double> effects;     // K values; intercept positions hold 0 (NaN when n = 0)

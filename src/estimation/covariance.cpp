@@ -126,7 +126,7 @@ Matrix cluster_cross_product(const Matrix& sums) {
 
 Matrix cluster_robust_middle(const ProbitData& data, const std::vector<double>& beta,
                              const MatrixView& clusters) {
-  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters)));
+  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters, data.interrupt)));
 }
 
 Matrix sandwich(const Matrix& a, const Matrix& m) { return multiply(multiply(a, m), a); }

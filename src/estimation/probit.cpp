@@ -82,10 +82,7 @@ template <unsigned kWhat, std::size_t kLanes>
     const std::size_t rows = std::min(kBatch, n - start);
     double eta[kBatch];
     for (std::size_t b = 0; b < rows; ++b) {
-      const double* src = x_all.row_start(start + b);
-      double* dst = x + b * width;
-      for (std::size_t j = 0; j < k; ++j)
-        dst[j] = src[static_cast<std::ptrdiff_t>(j) * x_all.col_stride];
+      x_all.copy_row(start + b, x + b * width);
     }
     linear_indices(x, width, k, beta, rows, eta);
 
