@@ -46,6 +46,8 @@ void release_buffer(PyObject* capsule) {
 // null, since NumPy would allocate memory of its own for a null pointer.
 double empty_storage = 0.0;
 
+}  // namespace
+
 // 1 when obj is a pandas Series or DataFrame, 0 when not, -1 with an
 // exception set. No pandas object can exist before pandas is imported, so the
 // test only looks for it among the imported modules and never imports it.
@@ -69,8 +71,6 @@ int is_pandas_series_or_frame(PyObject* obj) {
   }
   return 0;
 }
-
-}  // namespace
 
 int check_array_argument(PyObject* obj, int ndim) {
   switch (array_mismatch(obj, ndim)) {

@@ -22,6 +22,10 @@ int check_array_argument(PyObject* obj, int ndim);
 // every failure reported as the one conversion failure. Returns 0 or -1.
 int downcast_array(PyObject* obj, int ndim);
 
+// 1 when obj is a pandas Series or DataFrame, 0 when not, -1 with an
+// exception set. Never imports pandas: without it no such object exists.
+int is_pandas_series_or_frame(PyObject* obj);
+
 // The downcast for the arrays of a fitted model read by `ame`: a pandas
 // Series or DataFrame (what statsmodels keeps for a model fitted on pandas
 // data) is replaced by the array of its to_numpy(), which then meets the same
