@@ -30,7 +30,7 @@ DIST := build/dist
 DOC_TESTS := tests/docs
 
 .PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
-.PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
+.PHONY: kernel-digest cpp-test-clang cpp-test-aarch64 plainest-wheel
 
 # The demo also draws its marginal effects, with matplotlib from the "demo"
 # extra; the module itself never needs it.
@@ -133,12 +133,20 @@ py-test: install
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 
-# This environment runs the suite on the scalar kernels, which the module
-# otherwise keeps for machines without AVX2 and FMA: with the corpus test,
-# both paths are held to the same recorded bits.
-py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
-	$(call install_wheel,$(VENV_NUMPY1),$(DIST))
-	QUILLON_TEST_SCALAR_KERNELS=1 $(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
+# A test wheel built to take the plainest forms (QUILLON_PLAINEST_FORMS: the
+# scalar kernels, which the module otherwise keeps for machines without AVX2
+# and FMA, and the four-lane sweeps). The environment with the oldest NumPy
+# runs the suite on it: with the corpus test, both paths are held to the
+# same recorded bits.
+PLAINEST_DIST := build/dist-plainest
+plainest-wheel: $(PY)
+	rm -rf $(PLAINEST_DIST)
+	$(PIP) wheel --no-build-isolation --no-deps -w $(PLAINEST_DIST) -Cbuild-dir=build/plainest \
+	  -Ccmake.define.QUILLON_PLAINEST_FORMS=ON -Ccmake.define.QUILLON_WERROR=$(WERROR) .
+
+py-test-numpy1: plainest-wheel $(VENV_NUMPY1)/bin/python
+	$(call install_wheel,$(VENV_NUMPY1),$(PLAINEST_DIST))
+	$(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
 
 bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)

@@ -3,7 +3,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -143,11 +142,6 @@ bool vector_kernels_agree_with_libm() {
 #else
   return false;
 #endif
-}
-
-bool plainest_forms_forced() {
-  static const bool forced = std::getenv("QUILLON_TEST_SCALAR_KERNELS") != nullptr;
-  return forced;
 }
 
 Kernels active_kernels() {

@@ -18,11 +18,17 @@ enum class Kernels { kScalar, kVector };
 // The process's choice.
 Kernels active_kernels();
 
-// For tests only: when the environment variable QUILLON_TEST_SCALAR_KERNELS
-// is set, every run time choice between forms that give the same bits takes
-// the plainest one (the scalar kernels, the four-lane sweeps of the fit), so
+// For tests only: in a build with the CMake option QUILLON_PLAINEST_FORMS,
+// every run time choice between forms that give the same bits takes the
+// plainest one (the scalar kernels, the four-lane sweeps of the fit), so
 // that the test suite can show on one machine that the forms agree.
-bool plainest_forms_forced();
+constexpr bool plainest_forms_forced() {
+#if defined(QUILLON_PLAINEST_FORMS)
+  return true;
+#else
+  return false;
+#endif
+}
 
 // Whether the four-lane kernels may run here: an x86-64 build, a CPU with AVX2
 // and FMA, and a C library on the audited list. The choice also needs the

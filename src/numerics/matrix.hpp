@@ -91,7 +91,7 @@ struct MatrixView {
   void copy_row(std::size_t i, double* out) const {
     const std::byte* src = row_bytes(i);
     if (adjacent_columns()) {
-      std::memcpy(out, src, cols * sizeof(double));
+      if (cols > 0) std::memcpy(out, src, cols * sizeof(double));  // out may be null at 0
       return;
     }
     for (std::size_t j = 0; j < cols; ++j) {
