@@ -5,7 +5,7 @@
 
 #include "numerics/kernels.hpp"
 #include "numerics/panic.hpp"
-#include "numerics/variants.hpp"
+#include "numerics/simd/code_paths.hpp"
 
 namespace quillon {
 namespace {
@@ -56,11 +56,11 @@ struct Shifted {
   double cdf1[kBatch], cdf0[kBatch], pdf1[kBatch], pdf0[kBatch];
 };
 
-// Compiled for wider vector units as well (lanes hold different rows): the
-// choices between the two shifts become blends rather than branches, which
-// random 0/1 values would mispredict.
-QUILLON_VARIANTS void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b,
-                                  Shifted& s) {
+// Compiled for every vector unit (lanes hold different rows): the choices
+// between the two shifts become blends rather than branches, which random
+// 0/1 values would mispredict.
+[[gnu::always_inline]] inline void shift_index_body(const Batch& batch, std::size_t k,
+                                                    std::size_t j, double b, Shifted& s) {
   const std::size_t n = batch.count;
   double xj[kBatch];
   for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[i * k + j];
@@ -98,13 +98,15 @@ QUILLON_VARIANTS void shift_index(const Batch& batch, std::size_t k, std::size_t
   pdf_values(q1, s.pdf1, n);
   pdf_values(q0, s.pdf0, n);
 }
+QUILLON_FOR_EACH_UNIT(shift_index,
+                      (const Batch& batch, std::size_t k, std::size_t j, double b, Shifted& s),
+                      shift_index_body, (batch, k, j, b, s))
 
-// Adds the batch's rows, in order, to the chunk's sums. Compiled for wider
-// vector units as well, chosen at run time: lanes hold different sums, so
-// every variant gives the same bits.
-QUILLON_VARIANTS void add_batch(ChunkSums& sums, const Batch& batch,
-                                const std::vector<double>& beta,
-                                const std::vector<std::size_t>& binary) {
+// Adds the batch's rows, in order, to the chunk's sums. Compiled for every
+// vector unit: lanes hold different sums, so every unit gives the same bits.
+[[gnu::always_inline]] inline void add_batch_body(ChunkSums& sums, const Batch& batch,
+                                                  const std::vector<double>& beta,
+                                                  const std::vector<std::size_t>& binary) {
   const std::size_t k = beta.size();
   for (std::size_t i = 0; i < batch.count; ++i) {
     const double* x = batch.x.data() + i * k;
@@ -127,6 +129,10 @@ QUILLON_VARIANTS void add_batch(ChunkSums& sums, const Batch& batch,
     }
   }
 }
+QUILLON_FOR_EACH_UNIT(add_batch,
+                      (ChunkSums& sums, const Batch& batch, const std::vector<double>& beta,
+                       const std::vector<std::size_t>& binary),
+                      add_batch_body, (sums, batch, beta, binary))
 
 // One visit of the chunk's rows, forming every sum that the effects of the
 // chunk need. Sums that do not depend on the regressor being differentiated

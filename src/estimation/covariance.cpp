@@ -8,7 +8,7 @@
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
 #include "numerics/panic.hpp"
-#include "numerics/variants.hpp"
+#include "numerics/simd/code_paths.hpp"
 
 namespace quillon {
 namespace {
@@ -16,11 +16,12 @@ namespace {
 // m[r][c] = u[r] u[c] + m[r][c] for c >= r, for the count rows u of `rows`
 // (k values each) in order. The sums are symmetric bit for bit (u[r] u[c] ==
 // u[c] u[r], added in the same order), so the lower triangle is left for
-// mirror_upper(). Compiled for wider vector units as well, chosen at run
-// time: lanes hold different elements of m, so every variant gives the same
-// bits.
-QUILLON_VARIANTS void add_outer_products_upper(double* __restrict m, std::size_t k,
-                                               const double* __restrict rows, std::size_t count) {
+// mirror_upper(). Compiled for every vector unit: lanes hold different
+// elements of m, so every unit gives the same bits.
+[[gnu::always_inline]] inline void add_outer_products_upper_body(double* __restrict m,
+                                                                 std::size_t k,
+                                                                 const double* __restrict rows,
+                                                                 std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const double* u = rows + i * k;
     for (std::size_t r = 0; r < k; ++r) {
@@ -31,17 +32,26 @@ QUILLON_VARIANTS void add_outer_products_upper(double* __restrict m, std::size_t
   }
 }
 
+QUILLON_FOR_EACH_UNIT(add_outer_products_upper,
+                      (double* m, std::size_t k, const double* rows, std::size_t count),
+                      add_outer_products_upper_body, (m, k, rows, count))
+
 // sums[g] = s_i + sums[g] for the count score rows s_i of `rows`, in order,
 // g the cluster of observation first + i.
-QUILLON_VARIANTS void add_to_clusters(double* __restrict sums, std::size_t k,
-                                      const double* __restrict rows, std::size_t count,
-                                      const std::size_t* cluster_of) {
+[[gnu::always_inline]] inline void add_to_clusters_body(double* __restrict sums, std::size_t k,
+                                                        const double* __restrict rows,
+                                                        std::size_t count,
+                                                        const std::size_t* cluster_of) {
   for (std::size_t i = 0; i < count; ++i) {
     const double* s = rows + i * k;
     double* __restrict u = sums + cluster_of[i] * k;
     for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
   }
 }
+QUILLON_FOR_EACH_UNIT(add_to_clusters,
+                      (double* sums, std::size_t k, const double* rows, std::size_t count,
+                       const std::size_t* cluster_of),
+                      add_to_clusters_body, (sums, k, rows, count, cluster_of))
 
 void mirror_upper(Matrix& m) {
   for (std::size_t r = 1; r < m.rows(); ++r) {

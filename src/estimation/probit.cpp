@@ -11,7 +11,7 @@
 #include "numerics/kernels.hpp"
 #include "numerics/normal.hpp"
 #include "numerics/panic.hpp"
-#include "numerics/variants.hpp"
+#include "numerics/simd/code_paths.hpp"
 
 namespace quillon {
 namespace {
@@ -211,38 +211,34 @@ template <unsigned kWhat, std::size_t kLanes>
 }
 
 // The two sweeps the estimation needs, in two widths of vector: four lanes
-// (compiled for AVX2 as well where the build found function
-// multiversioning) and eight (AVX-512). Fits of a million observations took
-// 5 and 18 % less time in the eight-lane form at k = 24 and 30 (2 % more at
-// k = 26, where a row pads to 32 columns), and 1 to 11 % more below 24 (k =
-// 10, 17, 20), where the rest of the sweep gains nothing from 512-bit
-// instructions and they slow the core's other work down. Vector lanes only
-// ever hold different elements of one update, never parts of one sum, and no
-// multiply-add is fused, so every form gives the same bits. No exception may leave them (GCC takes
-// a call through the run time choice to be nothrow): a stop is reported in the output and thrown by
-// throw_if_interrupted once the sweep has returned.
-constexpr std::size_t kWideFromColumns = 24;
-
-bool wide_sweeps_allowed() {
-  static const bool allowed = wide_vectors_available() && !plainest_forms_forced();
-  return allowed;
-}
-
-#define QUILLON_SWEEP(name, what)                                                        \
-  QUILLON_NARROW_VARIANTS void name##_narrow(const ProbitData& data, const double* beta, \
-                                             SweepOutput& out) {                         \
-    sweep<what, 4>(data, beta, out);                                                     \
-  }                                                                                      \
-  QUILLON_WIDE_VARIANT void name##_wide(const ProbitData& data, const double* beta,      \
-                                        SweepOutput& out) {                              \
-    sweep<what, 8>(data, beta, out);                                                     \
-  }                                                                                      \
-  void name(const ProbitData& data, const double* beta, SweepOutput& out) {              \
-    if (data.nparams() >= kWideFromColumns && wide_sweeps_allowed()) {                   \
-      name##_wide(data, beta, out);                                                      \
-    } else {                                                                             \
-      name##_narrow(data, beta, out);                                                    \
-    }                                                                                    \
+// (compiled for the baseline and AVX2) and eight (AVX-512), from as many
+// regressors as the process's paths say (code_paths.cpp, with the
+// measurements). Vector lanes only ever hold different elements of one
+// update, never parts of one sum, and no multiply-add is fused, so every
+// form gives the same bits. No exception may leave them: a stop is reported
+// in the output and thrown by throw_if_interrupted once the sweep has
+// returned.
+#define QUILLON_SWEEP(name, what)                                                             \
+  QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta,          \
+                                         SweepOutput& out) {                                  \
+    sweep<what, 8>(data, beta, out);                                                          \
+  }                                                                                           \
+  QUILLON_TARGET_AVX2 void name##_avx2(const ProbitData& data, const double* beta,            \
+                                       SweepOutput& out) {                                    \
+    sweep<what, 4>(data, beta, out);                                                          \
+  }                                                                                           \
+  void name##_baseline(const ProbitData& data, const double* beta, SweepOutput& out) {        \
+    sweep<what, 4>(data, beta, out);                                                          \
+  }                                                                                           \
+  void name(const ProbitData& data, const double* beta, SweepOutput& out) {                   \
+    const CodePaths& paths = code_paths();                                                    \
+    if (paths.unit == VectorUnit::kAvx512 && data.nparams() >= paths.eight_lanes_from) {      \
+      name##_wide(data, beta, out);                                                           \
+    } else if (paths.unit != VectorUnit::kBaseline) {                                         \
+      name##_avx2(data, beta, out);                                                           \
+    } else {                                                                                  \
+      name##_baseline(data, beta, out);                                                       \
+    }                                                                                         \
   }
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)

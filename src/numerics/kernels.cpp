@@ -111,16 +111,6 @@ bool same_as_scalar(const std::vector<double>& x,
   return true;
 }
 
-Kernels choose_kernels() {
-  if (plainest_forms_forced()) return Kernels::kScalar;
-  if (!vector_kernels_supported()) return Kernels::kScalar;
-  return vector_kernels_agree_with_libm() ? Kernels::kVector : Kernels::kScalar;
-}
-
-#else
-
-Kernels choose_kernels() { return Kernels::kScalar; }
-
 #endif
 
 }  // namespace
@@ -142,11 +132,6 @@ bool vector_kernels_agree_with_libm() {
 #else
   return false;
 #endif
-}
-
-Kernels active_kernels() {
-  static const Kernels chosen = choose_kernels();
-  return chosen;
 }
 
 namespace {
