@@ -20,6 +20,12 @@ bool is_intercept_name(std::string_view name);
 // Positions of the intercepts, by name, ascending.
 std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names);
 
+// Positions of the names that are not intercepts, the candidates for binary
+// regressors. Panics when a name has no column in X (`cols` columns).
+std::vector<std::size_t> binary_candidates(const std::vector<std::string>& names,
+                                           const std::vector<std::size_t>& intercepts,
+                                           std::size_t cols);
+
 // Positions (not intercepts) whose n values in X are all exactly 0.0 or 1.0.
 // Panics when a name has no column in X. Asks `interrupt` every
 // kRowsPerPoll rows whether to stop.
