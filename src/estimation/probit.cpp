@@ -43,21 +43,25 @@ constexpr std::size_t kBatch = 128;
 static_assert(kRowsPerPoll % kBatch == 0);
 
 // Phi and phi at +-0, the value of every index at beta = 0 (the first point
-// of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0).
+// of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0); and the log
+// of 0.5, which every kernel gives as the C library's log does.
 const double kPdfAtZero = kStandardNormal.pdf(0.0);
+const double kLogHalf = std::log(0.5);
 
 // p_b = clip(Phi(z_b)) and, when wanted, phi_b = phi(z_b) for b < rows.
-void normal_values(const double* z, std::size_t rows, double* p, double* phi) {
+// Returns whether every z_b is zero (p_b = 0.5 for all).
+bool normal_values(const double* z, std::size_t rows, double* p, double* phi) {
   bool all_zero = true;
   for (std::size_t b = 0; b < rows; ++b) all_zero = all_zero && z[b] == 0.0;
   if (all_zero) {
     std::fill(p, p + rows, 0.5);
     if (phi != nullptr) std::fill(phi, phi + rows, kPdfAtZero);
-    return;
+    return true;
   }
   cdf_values(z, p, rows);
   for (std::size_t b = 0; b < rows; ++b) p[b] = clip_probability(p[b]);
   if (phi != nullptr) pdf_values(z, phi, rows);
+  return false;
 }
 
 // Where the rows of X can be read in place by loads of `width` doubles: X's
@@ -163,10 +167,14 @@ template <unsigned kWhat, std::size_t kLanes>
     }
     double p[kBatch];
     double phi[kBatch];
-    normal_values(z, rows, p, kDerivatives ? phi : nullptr);
+    const bool at_zero = normal_values(z, rows, p, kDerivatives ? phi : nullptr);
     if constexpr ((kWhat & kLogLikelihood) != 0) {
       double log_p[kBatch];
-      log_values(p, log_p, rows);
+      if (at_zero) {
+        std::fill(log_p, log_p + rows, kLogHalf);
+      } else {
+        log_values(p, log_p, rows);
+      }
       for (std::size_t b = 0; b < rows; ++b) loglike = loglike + log_p[b];
     }
     double lambda[kBatch];
