@@ -29,7 +29,7 @@ DIST := build/dist
 # interpreter or the NumPy version, so only the main environment runs them.
 DOC_TESTS := tests/docs
 
-.PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: soak py-test-newest sanitize demo test check bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64 plainest-wheel
 
 # The demo also draws its marginal effects, with matplotlib from the "demo"
@@ -39,6 +39,12 @@ demo: install
 	$(PY) examples/demo.py
 
 test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize
+
+# A quick round while developing: one build of the C++ tests and one wheel in
+# one environment (no clang, aarch64, oldest-NumPy, newest-CPython or
+# sanitizer runs).
+check: system-deps cpp-test install
+	$(PY) -m pytest -q
 
 # $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
 define make_venv

@@ -3,11 +3,11 @@ within a second, wherever it is in its loops. Each case runs in a child
 interpreter, which the test signals one second into the call."""
 
 import signal
-import subprocess
-import sys
 import time
 
 import pytest
+
+from conftest import start_child
 
 CHILD = r"""
 import signal, sys, time
@@ -44,8 +44,7 @@ except BaseException as e:
                                           ("ame, 0/1 search", "KeyboardInterrupt"),
                                           ("ame, the handler frees exog", "RuntimeError")])
 def test_sigint_ends_a_long_call_within_a_second(case, raised):
-    child = subprocess.Popen([sys.executable, "-c", CHILD, case], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+    child = start_child(CHILD, case)
     try:
         assert child.stdout.readline() == "calling\n", child.stderr.read()
         time.sleep(1.0)
