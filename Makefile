@@ -154,8 +154,11 @@ py-test-numpy1: plainest-wheel $(VENV_NUMPY1)/bin/python
 	$(call install_wheel,$(VENV_NUMPY1),$(PLAINEST_DIST))
 	$(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
 
+# BENCH_BASELINE=path/to/quillon.abi3.so also times another build in turns.
 bench: install
-	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
+	$(PIP) install threadpoolctl
+	$(PY) benchmarks/compare_statsmodels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
+	  $(BENCH_ARGS)
 
 # The whole Python suite against a sanitizer build; the sanitizer runtimes are
 # preloaded because the interpreter itself is not instrumented. CPython keeps
