@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "estimation/batch_products.hpp"
 #include "numerics/kernels.hpp"
 #include "numerics/panic.hpp"
+#include "numerics/row_batches.hpp"
 #include "numerics/simd/code_paths.hpp"
 #include "numerics/simd/lanes.hpp"
 
@@ -54,11 +54,16 @@ struct ChunkSums {
 constexpr std::size_t kBatch = 128;
 
 // The index q of every row of a batch, with Phi(q) and phi(q); the rows are
-// copied into `x` (count x width, padded with zeros).
+// read `width` doubles each from `x`, `stride` apart (row_batches.hpp): past
+// column k in place they hold other values (padding_in_x), which the column
+// sums mask.
 struct Batch {
   std::size_t count = 0;
+  std::size_t k = 0;
   std::size_t width = 0;
-  std::vector<double> x;
+  const double* x = nullptr;
+  std::ptrdiff_t stride = 0;
+  bool padding_in_x = false;
   // The next batch's rows, fetched a line per row step of the column sums.
   simd::LinePrefetcher* prefetch = nullptr;
   double q[kBatch], cdf[kBatch], pdf[kBatch];
@@ -77,7 +82,7 @@ struct Shifted {
                                                     Shifted& s) {
   const std::size_t n = batch.count;
   double xj[kBatch];
-  for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[i * batch.width + j];
+  for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[static_cast<std::ptrdiff_t>(i) * batch.stride + j];
   if (std::isfinite(b)) {
     // x_j is 0 or 1, and the shift to its own value is (+-0) b = +-0, which
     // leaves q unchanged (up to the sign of a zero q, where Phi and phi
@@ -117,35 +122,58 @@ QUILLON_FOR_EACH_UNIT(shift_index, (const Batch& batch, std::size_t j, double b,
 
 // sums_l = sums_l + (a_i x_il) c_i (kWithA) or sums_l + c_i x_il over the
 // batch's rows in order, kSumPiece columns at a time held in registers.
+template <bool kWithA, bool kMasked>
+[[gnu::always_inline]] inline void add_column_piece(double* __restrict sums, std::size_t l0,
+                                                    const Batch& batch,
+                                                    const double* __restrict a,
+                                                    const double* __restrict c,
+                                                    simd::LinePrefetcher& prefetch) {
+  using V = simd::Lanes<kSumLanes>;
+  const double* __restrict rows = batch.x;
+  const std::ptrdiff_t stride = batch.stride;
+  const std::size_t count = batch.count;
+  simd::Mask<kSumLanes> keep0, keep1;
+  simd::columns_below<kSumLanes>(keep0, batch.k, l0);
+  simd::columns_below<kSumLanes>(keep1, batch.k, l0 + kSumLanes);
+  V acc0, acc1;
+  simd::load<kSumLanes>(acc0, sums + l0);
+  simd::load<kSumLanes>(acc1, sums + l0 + kSumLanes);
+  for (std::size_t i = 0; i < count; ++i) {
+    prefetch.step();
+    const double* x = rows + static_cast<std::ptrdiff_t>(i) * stride + l0;
+    V x0, x1;
+    simd::load<kSumLanes>(x0, x);
+    simd::load<kSumLanes>(x1, x + kSumLanes);
+    if constexpr (kMasked) {
+      simd::mask<kSumLanes>(x0, keep0);
+      simd::mask<kSumLanes>(x1, keep1);
+    }
+    if constexpr (kWithA) {
+      acc0 = acc0 + (a[i] * x0) * c[i];
+      acc1 = acc1 + (a[i] * x1) * c[i];
+    } else {
+      acc0 = acc0 + c[i] * x0;
+      acc1 = acc1 + c[i] * x1;
+    }
+  }
+  simd::store<kSumLanes>(sums + l0, acc0);
+  simd::store<kSumLanes>(sums + l0 + kSumLanes, acc1);
+}
+
+// sums_l = sums_l + (a_i x_il) c_i (kWithA) or sums_l + c_i x_il over the
+// batch's rows in order, kSumPiece columns at a time held in registers; the
+// last piece masks the lanes past column k when they are not zeros.
 template <bool kWithA>
 [[gnu::always_inline]] inline void add_column_sums(double* __restrict sums, const Batch& batch,
                                                    const double* __restrict a,
                                                    const double* __restrict c) {
-  using V = simd::Lanes<kSumLanes>;
-  const double* __restrict rows = batch.x.data();
-  const std::size_t width = batch.width;
-  const std::size_t count = batch.count;
   simd::LinePrefetcher prefetch = *batch.prefetch;  // in registers over the loops
-  for (std::size_t l0 = 0; l0 < width; l0 += kSumPiece) {
-    V acc0, acc1;
-    simd::load<kSumLanes>(acc0, sums + l0);
-    simd::load<kSumLanes>(acc1, sums + l0 + kSumLanes);
-    for (std::size_t i = 0; i < count; ++i) {
-      prefetch.step();
-      const double* x = rows + i * width + l0;
-      V x0, x1;
-      simd::load<kSumLanes>(x0, x);
-      simd::load<kSumLanes>(x1, x + kSumLanes);
-      if constexpr (kWithA) {
-        acc0 = acc0 + (a[i] * x0) * c[i];
-        acc1 = acc1 + (a[i] * x1) * c[i];
-      } else {
-        acc0 = acc0 + c[i] * x0;
-        acc1 = acc1 + c[i] * x1;
-      }
+  for (std::size_t l0 = 0; l0 < batch.width; l0 += kSumPiece) {
+    if (batch.padding_in_x && l0 + kSumPiece >= batch.width) {
+      add_column_piece<kWithA, true>(sums, l0, batch, a, c, prefetch);
+    } else {
+      add_column_piece<kWithA, false>(sums, l0, batch, a, c, prefetch);
     }
-    simd::store<kSumLanes>(sums + l0, acc0);
-    simd::store<kSumLanes>(sums + l0 + kSumLanes, acc1);
   }
   *batch.prefetch = prefetch;
 }
@@ -185,24 +213,10 @@ QUILLON_FOR_EACH_UNIT(add_batch,
 // rows at a time; compiled for every vector unit (lanes hold different rows).
 [[gnu::always_inline]] inline void batch_indices_body(Batch& batch,
                                                       const std::vector<double>& beta) {
-  batch::linear_indices(batch.x.data(), static_cast<std::ptrdiff_t>(batch.width), beta.size(),
-                        beta.data(), batch.count, batch.q);
+  linear_indices(batch.x, batch.stride, beta.size(), beta.data(), batch.count, batch.q);
 }
 QUILLON_FOR_EACH_UNIT(batch_indices, (Batch& batch, const std::vector<double>& beta),
                       batch_indices_body, (batch, beta))
-
-// The rows of the batch after `start`'s when the columns are adjacent, to be
-// fetched a line at a time while the current batch is summed.
-simd::LinePrefetcher next_rows(const MatrixView& rows, std::size_t start) {
-  simd::LinePrefetcher prefetch;
-  if (!rows.adjacent_columns() || start >= rows.rows) return prefetch;
-  const std::size_t count = std::min(kBatch, rows.rows - start);
-  const std::byte* a = rows.row_bytes(start);
-  const std::byte* b = rows.row_bytes(start + count - 1);
-  prefetch.next[0] = reinterpret_cast<const char*>(std::min(a, b));
-  prefetch.end[0] = reinterpret_cast<const char*>(std::max(a, b)) + rows.cols * sizeof(double);
-  return prefetch;
-}
 
 // One visit of the chunk's rows, forming every sum that the effects of the
 // chunk need. Sums that do not depend on the regressor being differentiated
@@ -215,7 +229,7 @@ void drop_non_binary(const Batch& batch, std::vector<std::size_t>& binary, Chunk
   for (std::size_t b = binary.size(); b-- > 0;) {
     bool zero_one = true;
     for (std::size_t i = 0; i < batch.count; ++i) {
-      const double v = batch.x[i * batch.width + binary[b]];
+      const double v = batch.x[static_cast<std::ptrdiff_t>(i) * batch.stride + binary[b]];
       zero_one = zero_one && (v == 0.0 || v == 1.0);
     }
     if (zero_one) continue;
@@ -240,18 +254,18 @@ ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
   Batch batch;
+  batch.k = k;
   batch.width = padded_width(k);
-  batch.x.assign(std::min(kBatch, rows.rows) * batch.width, 0.0);
+  RowBatches batches(rows, batch.width, kBatch, first);
   for (std::size_t start = 0; start < rows.rows; start += kBatch) {
-    batch.count = std::min(kBatch, rows.rows - start);
-    // A poll for every multiple of kRowsPerPoll (but 0) among the batch's rows.
-    const std::size_t at = first + start;
-    const std::size_t boundary = (at + kRowsPerPoll - 1) / kRowsPerPoll * kRowsPerPoll;
-    if (boundary != 0 && boundary < at + batch.count) interrupt();
-    simd::LinePrefetcher prefetch = next_rows(rows, start + batch.count);
+    if (batches.poll_due(start)) interrupt();
+    const BatchRows read = batches.batch(start);
+    batch.count = read.count;
+    batch.x = read.x;
+    batch.stride = read.stride;
+    batch.padding_in_x = read.padding_in_x;
+    simd::LinePrefetcher prefetch = batches.prefetch_after(start);
     batch.prefetch = &prefetch;
-    for (std::size_t i = 0; i < batch.count; ++i)
-      rows.copy_row(start + i, batch.x.data() + i * batch.width);
     if (find_binary_too) drop_non_binary(batch, binary, sums);
     batch_indices(batch, beta);
     pdf_values(batch.q, batch.pdf, batch.count);

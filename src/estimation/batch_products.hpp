@@ -1,6 +1,6 @@
-// The products of the fit's sweep over a batch of rows of X: the indices
-// x_b . beta, the score's update by the rows scaled by lambda_b and the
-// Hessian's by their weighted outer products. Each row is read as `width`
+// The products of the fit's sweep over a batch of rows of X (the indices
+// x_b . beta are row_batches.hpp's): the score's update by the rows scaled
+// by lambda_b and the Hessian's by their weighted outer products. Each row is read as `width`
 // doubles (k rounded up to a whole number of vector lanes), `xstride`
 // doubles after the previous one: rows copied into a buffer padded with
 // zeros, or X's own rows in place, whose padding lanes then hold the next
@@ -165,48 +165,6 @@ template <std::size_t kLanes, bool kPaddingInX>
         }
         break;
     }
-  }
-}
-
-// eta_b = x_b . beta for the batch's rows b < rows (`width` doubles apart),
-// each sum formed in column order from 0.0 over the k columns only. Four rows at a time are turned
-// into four columns in registers, so that the four sums advance side by side.
-[[gnu::always_inline]] inline void linear_indices(const double* __restrict x, std::ptrdiff_t width,
-                                                  std::size_t k, const double* __restrict beta,
-                                                  std::size_t rows, double* __restrict eta) {
-  std::size_t b = 0;
-  for (; b + 4 <= rows; b += 4) {
-    const double* r = x + static_cast<std::ptrdiff_t>(b) * width;
-    Lanes<4> sum = {0.0, 0.0, 0.0, 0.0};
-    for (std::size_t j0 = 0; j0 < k; j0 += 4) {
-      Lanes<4> r0;
-      load<4>(r0, r + j0);
-      Lanes<4> r1;
-      load<4>(r1, r + width + j0);
-      Lanes<4> r2;
-      load<4>(r2, r + 2 * width + j0);
-      Lanes<4> r3;
-      load<4>(r3, r + 3 * width + j0);
-      const Lanes<4> t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
-      const Lanes<4> t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-      const Lanes<4> t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
-      const Lanes<4> t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
-      const Lanes<4> columns[4] = {
-          __builtin_shufflevector(t0, t2, 0, 1, 4, 5), __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
-          __builtin_shufflevector(t0, t2, 2, 3, 6, 7), __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
-      const std::size_t count = std::min<std::size_t>(4, k - j0);
-      for (std::size_t t = 0; t < count; ++t) {
-        const double c = beta[j0 + t];
-        sum = sum + columns[t] * c;
-      }
-    }
-    store<4>(eta + b, sum);
-  }
-  for (; b < rows; ++b) {
-    const double* r = x + static_cast<std::ptrdiff_t>(b) * width;
-    double sum = 0.0;
-    for (std::size_t j = 0; j < k; ++j) sum = sum + r[j] * beta[j];
-    eta[b] = sum;
   }
 }
 

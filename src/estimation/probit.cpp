@@ -11,15 +11,15 @@
 #include "numerics/kernels.hpp"
 #include "numerics/normal.hpp"
 #include "numerics/panic.hpp"
+#include "numerics/row_batches.hpp"
 #include "numerics/simd/code_paths.hpp"
 
 namespace quillon {
 namespace {
 
 using batch::add_scaled_rows;
-using batch::linear_indices;
-using batch::LinePrefetcher;
 using batch::subtract_weighted_outer;
+using simd::LinePrefetcher;
 
 // 2 y - 1: +1 for y = 1, -1 for y = 0.
 double sign_of_outcome(double y) { return (y + y) + (-1.0); }
@@ -64,61 +64,6 @@ bool normal_values(const double* z, std::size_t rows, double* p, double* phi) {
   return false;
 }
 
-// Where the rows of X can be read in place by loads of `width` doubles: X's
-// columns adjacent and aligned, and every load inside X's own span (past a
-// row's k values only into the rows after it, or before it when the rows
-// run backwards).
-class RowsInPlace {
- public:
-  RowsInPlace(const MatrixView& x, std::size_t width) : x_(x) {
-    const auto address = reinterpret_cast<std::uintptr_t>(x.bytes);
-    usable_ = x.adjacent_columns() && x.row_step % kDoubleBytes == 0 &&
-              address % alignof(double) == 0;
-    stride_ = x.row_step / kDoubleBytes;
-    over_ = static_cast<std::ptrdiff_t>(width - x.cols);
-  }
-  bool usable() const { return usable_; }
-  // Rows [first, first + count) can all be read in place.
-  bool covers(std::size_t first, std::size_t count) const {
-    if (!usable_ || count == 0) return false;
-    if (over_ == 0) return true;
-    const auto last = static_cast<std::ptrdiff_t>(x_.rows) - 1;
-    if (stride_ > 0) return (last - static_cast<std::ptrdiff_t>(first + count - 1)) * stride_ >= over_;
-    if (stride_ < 0) return static_cast<std::ptrdiff_t>(first) * -stride_ >= over_;
-    return false;
-  }
-  const double* row(std::size_t i) const {
-    return reinterpret_cast<const double*>(x_.row_bytes(i));
-  }
-  std::ptrdiff_t stride() const { return stride_; }
-
- private:
-  MatrixView x_;
-  bool usable_ = false;
-  std::ptrdiff_t stride_ = 0;
-  std::ptrdiff_t over_ = 0;
-};
-
-// The next batch's rows of X and outcomes, [first, first + count), to be
-// fetched a line at a time while the current batch is computed.
-LinePrefetcher next_batch(const ProbitData& data, const RowsInPlace& in_place, std::size_t first,
-                          std::size_t count) {
-  LinePrefetcher pf;
-  if (count == 0) return pf;
-  if (in_place.usable()) {
-    const double* a = in_place.row(first);
-    const double* b = in_place.row(first + count - 1);
-    pf.next[0] = reinterpret_cast<const char*>(std::min(a, b));
-    pf.end[0] = reinterpret_cast<const char*>(std::max(a, b) + data.nparams());
-  }
-  if (data.endog.step == kDoubleBytes) {
-    const std::byte* y = data.endog.bytes + static_cast<std::ptrdiff_t>(first) * kDoubleBytes;
-    pf.next[1] = reinterpret_cast<const char*>(y);
-    pf.end[1] = reinterpret_cast<const char*>(y + static_cast<std::ptrdiff_t>(count) * kDoubleBytes);
-  }
-  return pf;
-}
-
 template <unsigned kWhat, std::size_t kLanes>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
                                          SweepOutput& out) {
@@ -128,33 +73,30 @@ template <unsigned kWhat, std::size_t kLanes>
   // Rows are read as `width` doubles, k padded to a whole number of vector
   // lanes, so that the Hessian update runs over full vectors only.
   const std::size_t width = (k + kLanes - 1) / kLanes * kLanes;
-  const MatrixView& x_all = data.exog;
-  const RowsInPlace in_place(x_all, width);
-  // Rows that cannot be read in place, copied here and padded with zeros.
-  std::vector<double> rows_buffer(kBatch * width, 0.0);
+  RowBatches batches(data.exog.row_range(0, n), width, kBatch);
   // The Hessian and the score, padded likewise; the score continues the
   // caller's sums.
   std::vector<double> h((kWhat & kHessian) != 0 ? k * width : 0, 0.0);
   std::vector<double> g((kWhat & kScore) != 0 ? width : 0, 0.0);
   if constexpr ((kWhat & kScore) != 0) std::copy(out.score, out.score + k, g.data());
-  double* __restrict x = rows_buffer.data();
   double loglike = 0.0;
 
   for (std::size_t start = 0; start < n; start += kBatch) {
-    if (start % kRowsPerPoll == 0 && start != 0 && data.interrupt.stop_requested()) {
+    if (batches.poll_due(start) && data.interrupt.stop_requested()) {
       out.interrupted = true;
       return;
     }
-    const std::size_t rows = std::min(kBatch, n - start);
-    LinePrefetcher pf = next_batch(data, in_place, start + rows, std::min(kBatch, n - start - rows));
-    const double* xs = x;
-    auto xstride = static_cast<std::ptrdiff_t>(width);
-    const bool padding_in_x = in_place.covers(start, rows) && width != k;
-    if (in_place.covers(start, rows)) {
-      xs = in_place.row(start);
-      xstride = in_place.stride();
-    } else {
-      for (std::size_t b = 0; b < rows; ++b) x_all.copy_row(start + b, x + b * width);
+    const BatchRows batch = batches.batch(start);
+    const std::size_t rows = batch.count;
+    const double* __restrict xs = batch.x;
+    const std::ptrdiff_t xstride = batch.stride;
+    const bool padding_in_x = batch.padding_in_x;
+    // The next batch's rows and outcomes, fetched during this batch's Hessian.
+    LinePrefetcher pf = batches.prefetch_after(start);
+    if (data.endog.step == kDoubleBytes && start + rows < n) {
+      const std::byte* y = data.endog.bytes + static_cast<std::ptrdiff_t>(start + rows) * kDoubleBytes;
+      pf.next[1] = reinterpret_cast<const char*>(y);
+      pf.end[1] = reinterpret_cast<const char*>(y) + std::min(kBatch, n - start - rows) * sizeof(double);
     }
     double eta[kBatch];
     linear_indices(xs, xstride, k, beta, rows, eta);
