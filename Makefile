@@ -123,7 +123,7 @@ cpp-test-clang: kernel-digest
 	$(call cpp_tests,build/cpp-clang,-DCMAKE_CXX_COMPILER=clang++)
 
 # Cross-built for aarch64 and run under qemu-user, GoogleTest included: the
-# portable code paths, without multiversioning or x86 vector code.
+# portable code paths, without x86 vector code.
 cpp-test-aarch64: kernel-digest
 	$(call cpp_tests,build/cpp-aarch64,--toolchain cmake/aarch64-linux-gnu.cmake \
 	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
