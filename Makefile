@@ -38,9 +38,9 @@ QUICK_TESTS := --ignore=tests/test_fuzz.py
 # interpreter or the NumPy version, so only the main environment runs them.
 DOC_TESTS := tests/docs
 
-.PHONY: soak py-test-newest sanitize demo test bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: soak py-test-newest sanitize demo test check bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
+.PHONY: kernel-digest cpp-test-clang cpp-test-aarch64 plainest-wheel
 .PHONY: dist sdist sdist-test wheel-aarch64 wheel-test-aarch64
-.PHONY: kernel-digest cpp-test-clang cpp-test-aarch64
 
 # The demo fits through quillon_models and draws its marginal effects, with
 # formulaic and matplotlib from the "demo" extra; the module itself never
@@ -51,6 +51,12 @@ demo: install
 
 test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize \
   sdist-test
+
+# A quick round while developing: one build of the C++ tests and one wheel in
+# one environment (no clang, aarch64, oldest-NumPy, newest-CPython or
+# sanitizer runs).
+check: system-deps cpp-test install
+	$(PY) -m pytest -q
 
 # $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
 define make_venv
@@ -234,7 +240,7 @@ cpp-test-clang: kernel-digest
 	$(call cpp_tests,build/cpp-clang,-DCMAKE_CXX_COMPILER=clang++)
 
 # Cross-built for aarch64 and run under qemu-user, GoogleTest included: the
-# portable code paths, without multiversioning or x86 vector code.
+# portable code paths, without x86 vector code.
 cpp-test-aarch64: kernel-digest
 	$(call cpp_tests,build/cpp-aarch64,--toolchain cmake/aarch64-linux-gnu.cmake \
 	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
@@ -260,15 +266,26 @@ py-test: install
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 	$(PY) -m mypy --config-file pyproject.toml python/quillon_models
 
-# This environment runs the suite on the scalar kernels, which the module
-# otherwise keeps for machines without AVX2 and FMA: with the corpus test,
-# both paths are held to the same recorded bits.
-py-test-numpy1: wheel $(VENV_NUMPY1)/bin/python
-	$(call install_wheel,$(VENV_NUMPY1),$(DIST))
-	QUILLON_TEST_SCALAR_KERNELS=1 $(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
+# A test wheel built to take the plainest forms (QUILLON_PLAINEST_FORMS: the
+# scalar kernels, which the module otherwise keeps for machines without AVX2
+# and FMA, and the four-lane sweeps). The environment with the oldest NumPy
+# runs the suite on it: with the corpus test, both paths are held to the
+# same recorded bits.
+PLAINEST_DIST := build/dist-plainest
+plainest-wheel: $(PY)
+	rm -rf $(PLAINEST_DIST)
+	$(PIP) wheel --no-build-isolation --no-deps -w $(PLAINEST_DIST) -Cbuild-dir=build/plainest \
+	  -Ccmake.define.QUILLON_PLAINEST_FORMS=ON -Ccmake.define.QUILLON_WERROR=$(WERROR) .
 
+py-test-numpy1: plainest-wheel $(VENV_NUMPY1)/bin/python
+	$(call install_wheel,$(VENV_NUMPY1),$(PLAINEST_DIST))
+	$(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
+
+# BENCH_BASELINE=path/to/quillon.abi3.so also times another build in turns.
 bench: install
-	$(PY) benchmarks/compare_statsmodels.py $(BENCH_ARGS)
+	$(PIP) install threadpoolctl
+	$(PY) benchmarks/compare_statsmodels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
+	  $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
 	$(call install_dask,$(VENV),$(DIST))
 	$(PY) benchmarks/dask_scaling.py $(BENCH_ARGS) $(DASK_BENCH_ARGS)

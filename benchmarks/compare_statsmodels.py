@@ -18,12 +18,26 @@ time of one Newton pass of quillon (from fits with 5 and 0 passes) as a
 multiple of it. Peak extra memory is measured in a child process per call:
 the peak resident size during the call above the resident size just before
 it, with the data already built (at the largest n only).
+
+The report opens with the processor, the machine's load and, for the peer,
+its BLAS library, kernel and threads (threadpoolctl, read in the child that
+runs it). OPENBLAS_CORETYPE and OPENBLAS_L2_SIZE force OpenBLAS onto another
+kernel than the one it picks for the processor; the peer runs with both
+unset, and the report says when they were set.
+
+    python benchmarks/compare_statsmodels.py --baseline path/to/quillon.abi3.so
+
+also times another build of quillon (today's main, say) in this process,
+the two taking turns, and adds the ratio of their best times ("vs base").
 """
 
 import argparse
 import gc
+import importlib.machinery
+import importlib.util
 import json
 import os
+import platform
 import statistics
 import subprocess
 import sys
@@ -79,8 +93,8 @@ def calls(name, y, X, groups, ours=True):
     raise ValueError(name)
 
 
-def interleaved_medians(functions, repeats):
-    """Median seconds of each callable, the callables taking turns."""
+def interleaved_times(functions, repeats):
+    """Seconds of each run of each callable, the callables taking turns."""
     times = [[] for _ in functions]
     for _ in range(repeats):
         for slot, function in enumerate(functions):
@@ -88,7 +102,76 @@ def interleaved_medians(functions, repeats):
             start = time.perf_counter()
             function()
             times[slot].append(time.perf_counter() - start)
-    return [statistics.median(t) for t in times]
+    return times
+
+
+def interleaved_medians(functions, repeats):
+    """Median seconds of each callable, the callables taking turns."""
+    return [statistics.median(t) for t in interleaved_times(functions, repeats)]
+
+
+def load_build(path):
+    """Another build of quillon, as a module of its own beside the imported one."""
+    loader = importlib.machinery.ExtensionFileLoader("quillon", path)
+    spec = importlib.util.spec_from_file_location("quillon", path, loader=loader)
+    module = importlib.util.module_from_spec(spec)
+    loader.exec_module(module)
+    return module
+
+
+def processor():
+    """The processor's model name, family and model number, from /proc/cpuinfo."""
+    fields = {}
+    try:
+        with open("/proc/cpuinfo") as cpuinfo:
+            for line in cpuinfo:
+                key, _, value = line.partition(":")
+                fields.setdefault(key.strip(), value.strip())
+    except OSError:
+        return platform.processor() or platform.machine()
+    return (f"{fields.get('model name', '?')} (family {fields.get('cpu family', '?')}, "
+            f"model {fields.get('model', '?')}), {os.cpu_count()} logical CPUs")
+
+
+FORCED_KERNEL = ("OPENBLAS_CORETYPE", "OPENBLAS_L2_SIZE")
+
+
+def blas_child():
+    """Runs in a child: the BLAS libraries NumPy loaded, as threadpoolctl sees them."""
+    import threadpoolctl
+
+    print(json.dumps([{key: info.get(key) for key in
+                       ("internal_api", "version", "architecture", "num_threads",
+                        "threading_layer")}
+                      for info in threadpoolctl.threadpool_info() if info["user_api"] == "blas"]))
+
+
+def peer_environment(one_thread):
+    """The environment of the peer's child: OpenBLAS free to pick its kernel."""
+    env = dict(os.environ)
+    for var in (*ONE_THREAD, *FORCED_KERNEL):
+        env.pop(var, None)
+    if one_thread:
+        env.update(ONE_THREAD)
+    return env
+
+
+def report_setting():
+    print(f"processor: {processor()}")
+    print(f"load average: {' '.join(f'{v:.2f}' for v in os.getloadavg())}")
+    forced = {var: os.environ[var] for var in FORCED_KERNEL if var in os.environ}
+    if forced:
+        print(f"{', '.join(f'{k}={v}' for k, v in forced.items())} set here: "
+              "the peer runs with them unset, on the kernel OpenBLAS picks")
+    for one_thread in (True, False):
+        out = subprocess.run([sys.executable, __file__, "--blas-child"], check=True,
+                             capture_output=True, text=True,
+                             env=peer_environment(one_thread)).stdout
+        for blas in json.loads(out):
+            print(f"peer BLAS ({'sm 1t' if one_thread else 'sm dflt'}): {blas['internal_api']} "
+                  f"{blas['version']}, kernel {blas['architecture']}, "
+                  f"{blas['num_threads']} threads ({blas['threading_layer']})")
+    print()
 
 
 def read_status_kib(field):
@@ -111,11 +194,7 @@ def time_child(name, n, k, repeats):
 
 
 def statsmodels_time(name, n, k, repeats, one_thread):
-    env = dict(os.environ)
-    for var in ONE_THREAD:
-        env.pop(var, None)
-    if one_thread:
-        env.update(ONE_THREAD)
+    env = peer_environment(one_thread)
     out = subprocess.run(
         [sys.executable, __file__, "--time-child", name, str(n), str(k), str(repeats)],
         check=True, capture_output=True, text=True, env=env,
@@ -155,9 +234,23 @@ def newton_pass_time(y, X, repeats):
     return (five - none) / 5
 
 
-def run(cases, repeats):
+def baseline_call(name, base, y, X, groups):
+    """The same call with another build of quillon."""
+    clusters = groups.astype(float)[:, None]
+    if name == "fit":
+        return lambda: base.fit_probit(y, X)
+    if name == "robust":
+        return lambda: base.fit_probit(y, X, robust=True)
+    if name == "cluster":
+        return lambda: base.fit_probit(y, X, robust=True, cluster_vars=clusters)
+    fitted = base.fit_probit(y, X)
+    return lambda: base.ame(fitted)
+
+
+def run(cases, repeats, base=None):
     header = (f"{'case':8} {'n':>8} {'k':>3} {'quillon s':>10} {'sm 1t s':>9} {'sm dflt s':>9} "
-              f"{'x 1t':>6} {'x dflt':>6} {'pass/floor':>10} {'mem q/X':>8} {'mem sm/X':>8}")
+              f"{'x 1t':>6} {'x dflt':>6} {'pass/floor':>10} {'mem q/X':>8} {'mem sm/X':>8}"
+              + (f" {'base s':>8} {'vs base':>7}" if base else ""))
     print(header)
     print("-" * len(header))
     results = {}
@@ -166,6 +259,14 @@ def run(cases, repeats):
         y, X, beta, groups = design(n, k)
         ours, _ = calls(name, y, X, groups)
         reps = repeats if n < 1_000_000 else max(3, repeats // 2)
+        against_base = ""
+        if base is not None:
+            # Best of the turns: the two builds run alternately, so that the
+            # machine's other load falls on both alike.
+            mine, theirs = interleaved_times([ours, baseline_call(name, base, y, X, groups)],
+                                             max(7, reps))
+            results[(name, n, k, "vs base")] = min(theirs) / min(mine)
+            against_base = f" {min(theirs):8.4f} {min(theirs) / min(mine):7.2f}"
         (t_ours,) = interleaved_medians([ours], reps)
         t_one = statsmodels_time(name, n, k, reps, one_thread=True)
         t_default = statsmodels_time(name, n, k, reps, one_thread=False)
@@ -186,7 +287,7 @@ def run(cases, repeats):
         results[(name, n, k, "speed-up")] = t_one / t_ours
         print(f"{name:8} {n:8d} {k:3d} {t_ours:10.4f} {t_one:9.4f} {t_default:9.4f}"
               f" {t_one / t_ours:6.1f} {t_default / t_ours:6.1f}"
-              f" {per_floor:>10} {mem_ours:>8} {mem_theirs:>8}", flush=True)
+              f" {per_floor:>10} {mem_ours:>8} {mem_theirs:>8}{against_base}", flush=True)
         del y, X, groups
         gc.collect()
     return results
@@ -200,6 +301,9 @@ def report_targets(results, n):
         ("robust (HC0) fit k=10 at least 6x", ("robust", n, 10, "speed-up"), 6.0),
         ("cluster-robust fit k=10 at least 6x", ("cluster", n, 10, "speed-up"), 6.0),
         ("fit k=10 peak extra memory at most 1.1x X", ("fit", n, 10, "memory"), 1.1),
+        ("fit k=10 at least 1.6x the baseline build", ("fit", n, 10, "vs base"), 1.6),
+        ("fit k=30 at least 1.3x the baseline build", ("fit", n, 30, "vs base"), 1.3),
+        ("ame k=10 at least 1.3x the baseline build", ("ame", n, 10, "vs base"), 1.3),
     ]
     print(f"\nTargets at n={n}:")
     for text, key, bound in targets:
@@ -214,9 +318,14 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="small sizes, under a minute")
     parser.add_argument("--repeats", type=int, default=5)
+    parser.add_argument("--baseline", help="another build's quillon.abi3.so to time in turns")
+    parser.add_argument("--blas-child", action="store_true", help=argparse.SUPPRESS)
     parser.add_argument("--memory-child", nargs=4, help=argparse.SUPPRESS)
     parser.add_argument("--time-child", nargs=4, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.blas_child:
+        blas_child()
+        return
     if args.time_child:
         name, n, k, repeats = args.time_child
         time_child(name, int(n), int(k), int(repeats))
@@ -225,13 +334,15 @@ def main():
         name, tool, n, k = args.memory_child
         measure_memory_child(name, tool, int(n), int(k))
         return
+    base = load_build(args.baseline) if args.baseline else None
+    report_setting()
     if args.quick:
         n = 100_000
-        results = run([(name, n, 10) for name in ("fit", "robust", "cluster", "ame")], 3)
+        results = run([(name, n, 10) for name in ("fit", "robust", "cluster", "ame")], 3, base)
     else:
         n = 1_000_000
         results = run([(name, n, k) for k in (10, 30)
-                       for name in ("fit", "robust", "cluster", "ame")], args.repeats)
+                       for name in ("fit", "robust", "cluster", "ame")], args.repeats, base)
     report_targets(results, n)
 
 

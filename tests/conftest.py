@@ -68,9 +68,24 @@ def resident_bytes():
     return _resident_bytes
 
 
-def run_child(source, *args, timeout=120):
-    """Runs `source` in a fresh interpreter (`args` as sys.argv[1:]), so that a
-    crash or a once-per-process step is the child's alone; returns the
-    completed process, whose stdout and stderr are text."""
-    return subprocess.run([sys.executable, "-c", source, *map(str, args)], capture_output=True,
+# Every child interpreter of the suite starts here: a crash, a hang or a
+# once-per-process step (the first use, a floating-point environment, a
+# signal) is then the child's alone. The child reports a crash's traceback.
+def child_command(source, *args, script=None):
+    """The command that runs `source` (or the file `script`), `args` as
+    sys.argv[1:], in a fresh interpreter."""
+    program = ["-c", source] if script is None else [str(script)]
+    return [sys.executable, "-X", "faulthandler", *program, *map(str, args)]
+
+
+def start_child(source, *args, script=None):
+    """The child running, its stdout and stderr text pipes to read as it goes."""
+    return subprocess.Popen(child_command(source, *args, script=script), stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True)
+
+
+def run_child(source, *args, script=None, timeout=120):
+    """The child run to its end; returns the completed process, whose stdout
+    and stderr are text (subprocess.TimeoutExpired when it hangs)."""
+    return subprocess.run(child_command(source, *args, script=script), capture_output=True,
                           text=True, timeout=timeout)

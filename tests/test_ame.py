@@ -214,11 +214,50 @@ def test_arrays_read_in_place_whatever_their_strides():
         pd.testing.assert_frame_equal(ame(duck(b, c, x, names)), expected, check_exact=True)
 
 
-def test_pandas_inputs_read_through_to_numpy():
+def labelled(beta, cov, X, names, params_order=None, cov_rows=None, cov_cols=None,
+             exog_order=None):
+    """The arrays as pandas objects labelled by `names`, each axis in the order
+    given (a permutation of the names, or labels of its own)."""
+    frame = pd.DataFrame(cov, index=names, columns=names)
+    return (pd.Series(beta, index=names).reindex(params_order or names),
+            frame.reindex(index=cov_rows or names, columns=cov_cols or names),
+            pd.DataFrame(X, columns=names)[exog_order or names])
+
+
+SORTED = ["a", "b", "const", "d"]
+SHUFFLED = ["d", "const", "b", "a"]
+
+
+@pytest.mark.parametrize("orders", [
+    {}, {"params_order": SORTED}, {"cov_rows": SORTED, "cov_cols": SORTED},
+    {"cov_rows": SHUFFLED}, {"cov_cols": SORTED}, {"exog_order": SHUFFLED},
+    {"params_order": SHUFFLED, "cov_rows": SORTED, "cov_cols": SHUFFLED, "exog_order": SORTED},
+], ids=["in order", "params", "cov", "cov rows", "cov columns", "exog", "all"])
+def test_pandas_values_paired_with_regressors_by_label(orders):
     beta, cov, X, names = seeded()
-    frames = duck(pd.Series(beta, index=names), pd.DataFrame(cov, index=names, columns=names),
-                  pd.DataFrame(X, columns=names), names)
-    pd.testing.assert_frame_equal(ame(frames), ame(duck(beta, cov, X, names)), check_exact=True)
+    got = ame(duck(*labelled(beta, cov, X, names, **orders), names))
+    pd.testing.assert_frame_equal(got, ame(duck(beta, cov, X, names)), check_exact=True)
+
+
+@pytest.mark.parametrize("orders, message", [
+    ({"params_order": ["const", "a", "b"]}, "the index of params disagrees with "
+     "model.exog_names: missing ['d']"),
+    ({"params_order": ["const", "a", "b", "d", "e"]}, "the index of params disagrees with "
+     "model.exog_names: extra ['e']"),
+    ({"cov_cols": ["const", "a", "a", "b", "d"]}, "the columns of cov_params() disagrees with "
+     "model.exog_names: duplicated ['a']"),
+    ({"cov_rows": ["const", "x", "b", "d", "b"]}, "the index of cov_params() disagrees with "
+     "model.exog_names: missing ['a'], extra ['x'], duplicated ['b']"),
+    ({"exog_order": ["const", "a", "b"]}, "the columns of model.exog disagrees with "
+     "model.exog_names: missing ['d']"),
+    ({"params_order": [0, 1, 2, 3]}, "the index of params disagrees with model.exog_names: "
+     "missing ['const', 'a', 'b', 'd'], extra [0, 1, 2, 3]"),
+])
+def test_pandas_labels_that_are_not_the_names_refused(orders, message):
+    beta, cov, X, names = seeded()
+    with pytest.raises(ValueError) as info:
+        ame(duck(*labelled(beta, cov, X, names, **orders), names))
+    assert str(info.value) == message
 
 
 # --- which regressors get a row, and of which kind -----------------------------
@@ -413,7 +452,8 @@ def test_repeated_calls_leak_neither_memory_nor_references(capfd, resident_bytes
     X = np.column_stack([np.ones(4000), rng.normal(size=(4000, 3)), rng.random(4000) < 0.5])
     beta, cov, names = np.full(5, 0.1), np.eye(5) / 100, ["const", "a", "b", "c", "d"]
     model = duck(beta, cov, X, names)
-    frames = (pd.Series(beta), pd.DataFrame(cov), pd.DataFrame(X))
+    frames = (pd.Series(beta, names[::-1]), pd.DataFrame(cov, names, names[::-1]),
+              pd.DataFrame(X, columns=names).iloc[:, ::-1])  # every object reordered
     broken = [duck(beta, np.eye(3), X, names), duck(beta, cov, X, "abcde"),
               duck(beta.astype(np.float32), cov, X, names),
               duck(pd.Series(beta.astype(np.float32)), cov, X, names)]

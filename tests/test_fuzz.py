@@ -18,6 +18,8 @@ import numpy as np
 import pandas as pd
 from hypothesis import HealthCheck, given, settings, strategies as st
 
+import conftest
+
 EXAMPLES = {"fit_probit": 1500, "ame": 1500, "fit_then_ame": 500}
 CALL_TIMEOUT = 20  # seconds; every call works on a handful of numbers
 
@@ -25,8 +27,7 @@ CALL_TIMEOUT = 20  # seconds; every call works on a handful of numbers
 def test_random_input_never_crashes_or_hangs(tmp_path):
     log = tmp_path / "calls.log"
     try:
-        proc = subprocess.run([sys.executable, "-X", "faulthandler", __file__, str(log)],
-                              capture_output=True, text=True, timeout=600)
+        proc = conftest.run_child(None, log, script=__file__, timeout=600)
         failure = proc.returncode != 0
     except subprocess.TimeoutExpired as exc:
         proc, failure = exc, True

@@ -3,11 +3,11 @@ within a second, wherever it is in its loops. Each case runs in a child
 interpreter, which the test signals one second into the call."""
 
 import signal
-import subprocess
-import sys
 import time
 
 import pytest
+
+from conftest import start_child
 
 CHILD = r"""
 import signal, sys, time
@@ -22,7 +22,8 @@ y = (X @ [0.2, 0.8] + rng.normal(size=50) > 0).astype(float)
 if case == "newton passes":
     call = lambda: fit_probit(y, X, max_iter=2**64 - 1, tol=0.0)
 else:  # 2**40 rows that share one row of memory: a loop without end in practice
-    exog = np.lib.stride_tricks.as_strided(np.array([0.5, -0.5]), (2**40, 2), (0, 8))
+    row = [1.0, 0.0] if case == "ame, 0/1 search" else [0.5, -0.5]
+    exog = np.lib.stride_tricks.as_strided(np.array(row), (2**40, 2), (0, 8))
     fitted = SimpleNamespace(params=np.array([0.1, 0.2]), cov_params=lambda: np.eye(2),
                              model=SimpleNamespace(exog=exog, exog_names=["a", "b"]))
     call = lambda: ame(fitted)
@@ -40,10 +41,10 @@ except BaseException as e:
 
 @pytest.mark.parametrize("case, raised", [("newton passes", "KeyboardInterrupt"),
                                           ("ame rows", "KeyboardInterrupt"),
+                                          ("ame, 0/1 search", "KeyboardInterrupt"),
                                           ("ame, the handler frees exog", "RuntimeError")])
 def test_sigint_ends_a_long_call_within_a_second(case, raised):
-    child = subprocess.Popen([sys.executable, "-c", CHILD, case], stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+    child = start_child(CHILD, case)
     try:
         assert child.stdout.readline() == "calling\n", child.stderr.read()
         time.sleep(1.0)

@@ -1,8 +1,7 @@
-import subprocess
-import sys
 import textwrap
 
 import quillon
+from conftest import run_child
 
 
 def test_docstring():
@@ -10,9 +9,7 @@ def test_docstring():
 
 
 def run_python(code):
-    return subprocess.run(
-        [sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True
-    )
+    return run_child(textwrap.dedent(code))
 
 
 def test_import_does_not_import_numpy_or_pandas():

@@ -7,27 +7,38 @@
 
 #include "numerics/kernels.hpp"
 #include "numerics/panic.hpp"
-#include "numerics/variants.hpp"
+#include "numerics/row_batches.hpp"
+#include "numerics/simd/code_paths.hpp"
+#include "numerics/simd/lanes.hpp"
 
 namespace quillon {
 namespace {
 
+// The sums over columns run two vectors of four lanes at a time, in
+// registers; rows of a batch and those sums are padded with zeros to a
+// whole number of such pairs.
+constexpr std::size_t kSumLanes = 4;
+constexpr std::size_t kSumPiece = 2 * kSumLanes;
+std::size_t padded_width(std::size_t k) { return (k + kSumPiece - 1) / kSumPiece * kSumPiece; }
+
 // Per-chunk sums, each formed from 0.0 over the chunk's rows in order.
 struct ChunkSums {
   std::size_t k;
+  std::size_t width;               // k padded (padding columns are never read)
   double density = 0.0;            // sum phi_i
-  std::vector<double> index_xphi;  // K: sum (q_i x_il) phi_i
+  std::vector<double> index_xphi;  // width: sum (q_i x_il) phi_i
   // For each binary regressor b, with q1/q0 the index at x_ij = 1 / 0:
   std::vector<double> cdf1, cdf0, pdf1;  // sum Phi(q1_i), sum Phi(q0_i), sum phi(q1_i)
-  std::vector<double> pdf_diff_x;        // B x K: sum (phi(q1_i) - phi(q0_i)) x_il
+  std::vector<double> pdf_diff_x;        // B x width: sum (phi(q1_i) - phi(q0_i)) x_il
 
   ChunkSums(std::size_t k, std::size_t binaries)
       : k(k),
-        index_xphi(k, 0.0),
+        width(padded_width(k)),
+        index_xphi(width, 0.0),
         cdf1(binaries, 0.0),
         cdf0(binaries, 0.0),
         pdf1(binaries, 0.0),
-        pdf_diff_x(binaries * k, 0.0) {}
+        pdf_diff_x(binaries * width, 0.0) {}
 };
 
 // Rows are taken this many at a time, so that the normal kernels see the
@@ -35,10 +46,18 @@ struct ChunkSums {
 constexpr std::size_t kBatch = 128;
 
 // The index q of every row of a batch, with Phi(q) and phi(q); the rows are
-// copied into `x` (count x K).
+// read `width` doubles each from `x`, `stride` apart (row_batches.hpp): past
+// column k in place they hold other values (padding_in_x), which the column
+// sums mask.
 struct Batch {
   std::size_t count = 0;
-  std::vector<double> x;
+  std::size_t k = 0;
+  std::size_t width = 0;
+  const double* x = nullptr;
+  std::ptrdiff_t stride = 0;
+  bool padding_in_x = false;
+  // The next batch's rows, fetched a line per row step of the column sums.
+  simd::LinePrefetcher* prefetch = nullptr;
   double q[kBatch], cdf[kBatch], pdf[kBatch];
 };
 
@@ -48,14 +67,14 @@ struct Shifted {
   double cdf1[kBatch], cdf0[kBatch], pdf1[kBatch], pdf0[kBatch];
 };
 
-// Compiled for wider vector units as well (lanes hold different rows): the
-// choices between the two shifts become blends rather than branches, which
-// random 0/1 values would mispredict.
-QUILLON_VARIANTS void shift_index(const Batch& batch, std::size_t k, std::size_t j, double b,
-                                  Shifted& s) {
+// Compiled for every vector unit (lanes hold different rows): the choices
+// between the two shifts become blends rather than branches, which random
+// 0/1 values would mispredict.
+[[gnu::always_inline]] inline void shift_index_body(const Batch& batch, std::size_t j, double b,
+                                                    Shifted& s) {
   const std::size_t n = batch.count;
   double xj[kBatch];
-  for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[i * k + j];
+  for (std::size_t i = 0; i < n; ++i) xj[i] = batch.x[static_cast<std::ptrdiff_t>(i) * batch.stride + j];
   if (std::isfinite(b)) {
     // x_j is 0 or 1, and the shift to its own value is (+-0) b = +-0, which
     // leaves q unchanged (up to the sign of a zero q, where Phi and phi
@@ -90,61 +109,157 @@ QUILLON_VARIANTS void shift_index(const Batch& batch, std::size_t k, std::size_t
   pdf_values(q1, s.pdf1, n);
   pdf_values(q0, s.pdf0, n);
 }
+QUILLON_FOR_EACH_UNIT(shift_index, (const Batch& batch, std::size_t j, double b, Shifted& s),
+                      shift_index_body, (batch, j, b, s))
 
-// Adds the batch's rows, in order, to the chunk's sums. Compiled for wider
-// vector units as well, chosen at run time: lanes hold different sums, so
-// every variant gives the same bits.
-QUILLON_VARIANTS void add_batch(ChunkSums& sums, const Batch& batch,
-                                const std::vector<double>& beta,
-                                const std::vector<std::size_t>& binary) {
-  const std::size_t k = beta.size();
-  for (std::size_t i = 0; i < batch.count; ++i) {
-    const double* x = batch.x.data() + i * k;
-    const double q = batch.q[i];
-    const double phi = batch.pdf[i];
-    sums.density = sums.density + phi;
-    for (std::size_t l = 0; l < k; ++l) sums.index_xphi[l] = sums.index_xphi[l] + (q * x[l]) * phi;
-  }
-  Shifted s;
-  for (std::size_t b = 0; b < binary.size(); ++b) {
-    shift_index(batch, k, binary[b], beta[binary[b]], s);
-    double* diff = sums.pdf_diff_x.data() + b * k;
-    for (std::size_t i = 0; i < batch.count; ++i) {
-      const double* x = batch.x.data() + i * k;
-      sums.cdf1[b] = sums.cdf1[b] + s.cdf1[i];
-      sums.cdf0[b] = sums.cdf0[b] + s.cdf0[i];
-      sums.pdf1[b] = sums.pdf1[b] + s.pdf1[i];
-      const double d = s.pdf1[i] - s.pdf0[i];
-      for (std::size_t l = 0; l < k; ++l) diff[l] = diff[l] + d * x[l];
+// sums_l = sums_l + (a_i x_il) c_i (kWithA) or sums_l + c_i x_il over the
+// batch's rows in order, kSumPiece columns at a time held in registers.
+template <bool kWithA, bool kMasked>
+[[gnu::always_inline]] inline void add_column_piece(double* __restrict sums, std::size_t l0,
+                                                    const Batch& batch,
+                                                    const double* __restrict a,
+                                                    const double* __restrict c,
+                                                    simd::LinePrefetcher& prefetch) {
+  using V = simd::Lanes<kSumLanes>;
+  const double* __restrict rows = batch.x;
+  const std::ptrdiff_t stride = batch.stride;
+  const std::size_t count = batch.count;
+  simd::Mask<kSumLanes> keep0, keep1;
+  simd::columns_below<kSumLanes>(keep0, batch.k, l0);
+  simd::columns_below<kSumLanes>(keep1, batch.k, l0 + kSumLanes);
+  V acc0, acc1;
+  simd::load<kSumLanes>(acc0, sums + l0);
+  simd::load<kSumLanes>(acc1, sums + l0 + kSumLanes);
+  for (std::size_t i = 0; i < count; ++i) {
+    prefetch.step();
+    const double* x = rows + static_cast<std::ptrdiff_t>(i) * stride + l0;
+    V x0, x1;
+    simd::load<kSumLanes>(x0, x);
+    simd::load<kSumLanes>(x1, x + kSumLanes);
+    if constexpr (kMasked) {
+      simd::mask<kSumLanes>(x0, keep0);
+      simd::mask<kSumLanes>(x1, keep1);
+    }
+    if constexpr (kWithA) {
+      acc0 = acc0 + (a[i] * x0) * c[i];
+      acc1 = acc1 + (a[i] * x1) * c[i];
+    } else {
+      acc0 = acc0 + c[i] * x0;
+      acc1 = acc1 + c[i] * x1;
     }
   }
+  simd::store<kSumLanes>(sums + l0, acc0);
+  simd::store<kSumLanes>(sums + l0 + kSumLanes, acc1);
 }
+
+// sums_l = sums_l + (a_i x_il) c_i (kWithA) or sums_l + c_i x_il over the
+// batch's rows in order, kSumPiece columns at a time held in registers; the
+// last piece masks the lanes past column k when they are not zeros.
+template <bool kWithA>
+[[gnu::always_inline]] inline void add_column_sums(double* __restrict sums, const Batch& batch,
+                                                   const double* __restrict a,
+                                                   const double* __restrict c) {
+  simd::LinePrefetcher prefetch = *batch.prefetch;  // in registers over the loops
+  for (std::size_t l0 = 0; l0 < batch.width; l0 += kSumPiece) {
+    if (batch.padding_in_x && l0 + kSumPiece >= batch.width) {
+      add_column_piece<kWithA, true>(sums, l0, batch, a, c, prefetch);
+    } else {
+      add_column_piece<kWithA, false>(sums, l0, batch, a, c, prefetch);
+    }
+  }
+  *batch.prefetch = prefetch;
+}
+
+// Adds the batch's rows, in order, to the chunk's sums. Compiled for every
+// vector unit: lanes hold different sums, so every unit gives the same bits.
+[[gnu::always_inline]] inline void add_batch_body(ChunkSums& sums, const Batch& batch,
+                                                  const std::vector<double>& beta,
+                                                  const std::vector<std::size_t>& binary) {
+  double density = sums.density;
+  for (std::size_t i = 0; i < batch.count; ++i) density = density + batch.pdf[i];
+  sums.density = density;
+  add_column_sums<true>(sums.index_xphi.data(), batch, batch.q, batch.pdf);
+  Shifted s;
+  for (std::size_t b = 0; b < binary.size(); ++b) {
+    shift_index(batch, binary[b], beta[binary[b]], s);
+    double cdf1 = sums.cdf1[b], cdf0 = sums.cdf0[b], pdf1 = sums.pdf1[b];
+    double d[kBatch];
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      cdf1 = cdf1 + s.cdf1[i];
+      cdf0 = cdf0 + s.cdf0[i];
+      pdf1 = pdf1 + s.pdf1[i];
+      d[i] = s.pdf1[i] - s.pdf0[i];
+    }
+    sums.cdf1[b] = cdf1;
+    sums.cdf0[b] = cdf0;
+    sums.pdf1[b] = pdf1;
+    add_column_sums<false>(sums.pdf_diff_x.data() + b * sums.width, batch, nullptr, d);
+  }
+}
+QUILLON_FOR_EACH_UNIT(add_batch,
+                      (ChunkSums& sums, const Batch& batch, const std::vector<double>& beta,
+                       const std::vector<std::size_t>& binary),
+                      add_batch_body, (sums, batch, beta, binary))
+
+// q = sum x_j beta_j in column order from 0.0 for the batch's rows, four
+// rows at a time; compiled for every vector unit (lanes hold different rows).
+[[gnu::always_inline]] inline void batch_indices_body(Batch& batch,
+                                                      const std::vector<double>& beta) {
+  linear_indices(batch.x, batch.stride, beta.size(), beta.data(), batch.count, batch.q);
+}
+QUILLON_FOR_EACH_UNIT(batch_indices, (Batch& batch, const std::vector<double>& beta),
+                      batch_indices_body, (batch, beta))
 
 // One visit of the chunk's rows, forming every sum that the effects of the
 // chunk need. Sums that do not depend on the regressor being differentiated
 // are formed once and shared by all of them. `first` is the position of the
 // chunk's first row in X: polls fall every kRowsPerPoll rows of X, whatever
 // the chunk size.
+// Drops from `binary`, with their sums, the columns that hold a value other
+// than 0.0 and 1.0 among the batch's rows.
+void drop_non_binary(const Batch& batch, std::vector<std::size_t>& binary, ChunkSums& sums) {
+  for (std::size_t b = binary.size(); b-- > 0;) {
+    bool zero_one = true;
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      const double v = batch.x[static_cast<std::ptrdiff_t>(i) * batch.stride + binary[b]];
+      zero_one = zero_one && (v == 0.0 || v == 1.0);
+    }
+    if (zero_one) continue;
+    const auto at = static_cast<std::ptrdiff_t>(b);
+    binary.erase(binary.begin() + at);
+    sums.cdf1.erase(sums.cdf1.begin() + at);
+    sums.cdf0.erase(sums.cdf0.begin() + at);
+    sums.pdf1.erase(sums.pdf1.begin() + at);
+    const auto width = static_cast<std::ptrdiff_t>(sums.width);
+    sums.pdf_diff_x.erase(sums.pdf_diff_x.begin() + at * width,
+                          sums.pdf_diff_x.begin() + (at + 1) * width);
+  }
+}
+
+// With `find_binary_too`, `binary` starts as the candidates and the visit
+// drops each at its first value other than 0.0 and 1.0, before any of its
+// sums take that batch: what remains are the binary regressors of the rows,
+// with their sums, without a pass of their own over X.
 ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector<double>& beta,
-                    const std::vector<std::size_t>& binary, const InterruptPoll& interrupt) {
+                    std::vector<std::size_t>& binary, bool find_binary_too,
+                    const InterruptPoll& interrupt) {
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
-  RowReader read(rows);
   Batch batch;
-  batch.x.resize(std::min(kBatch, rows.rows) * k);
+  batch.k = k;
+  batch.width = padded_width(k);
+  RowBatches batches(rows, batch.width, kBatch, first);
   for (std::size_t start = 0; start < rows.rows; start += kBatch) {
-    batch.count = std::min(kBatch, rows.rows - start);
-    // A poll for every multiple of kRowsPerPoll (but 0) among the batch's rows.
-    const std::size_t at = first + start;
-    const std::size_t boundary = (at + kRowsPerPoll - 1) / kRowsPerPoll * kRowsPerPoll;
-    if (boundary != 0 && boundary < at + batch.count) interrupt();
-    for (std::size_t i = 0; i < batch.count; ++i) {
-      const double* x = read(start + i);
-      std::copy(x, x + k, batch.x.data() + i * k);
-      double q = 0.0;
-      for (std::size_t j = 0; j < k; ++j) q = q + x[j] * beta[j];
-      batch.q[i] = q;
-    }
+    if (batches.poll_due(start)) interrupt();
+    const BatchRows read = batches.batch(start);
+    batch.count = read.count;
+    batch.x = read.x;
+    batch.stride = read.stride;
+    batch.padding_in_x = read.padding_in_x;
+    simd::LinePrefetcher prefetch = batches.prefetch_after(start);
+    batch.prefetch = &prefetch;
+    if (find_binary_too) drop_non_binary(batch, binary, sums);
+    batch_indices(batch, beta);
     pdf_values(batch.q, batch.pdf, batch.count);
     // Phi(q) once per row: with the regressor at its own value (0 or 1) the
     // shifted index is q itself, bit for bit, whenever beta_j is finite.
@@ -160,7 +275,7 @@ void add_chunk(EffectSums& total, const ChunkSums& chunk, const std::vector<doub
   for (std::size_t b = 0; b < binary.size(); ++b) {
     const std::size_t j = binary[b];
     total.ame[j] = (chunk.cdf1[b] - chunk.cdf0[b]) + total.ame[j];
-    const double* diff = chunk.pdf_diff_x.data() + b * k;
+    const double* diff = chunk.pdf_diff_x.data() + b * chunk.width;
     for (std::size_t l = 0; l < k; ++l) {
       const double term = l == j ? chunk.pdf1[b] : diff[l];
       total.jac(j, l) = term + total.jac(j, l);
@@ -222,6 +337,21 @@ bool is_intercept_name(std::string_view name) {
   return equals_folded("intercept") || equals_folded("const");
 }
 
+std::vector<std::size_t> binary_candidates(const std::vector<std::string>& names,
+                                           const std::vector<std::size_t>& intercepts,
+                                           std::size_t cols) {
+  std::vector<std::size_t> candidates;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (std::binary_search(intercepts.begin(), intercepts.end(), i)) continue;
+    if (i >= cols) {
+      panic("regressor name " + std::to_string(i) + " has no column: exog has " +
+            std::to_string(cols) + " columns");
+    }
+    candidates.push_back(i);
+  }
+  return candidates;
+}
+
 std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names) {
   std::vector<std::size_t> positions;
   for (std::size_t i = 0; i < names.size(); ++i) {
@@ -231,24 +361,17 @@ std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names) 
 }
 
 std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
-                                     const std::vector<std::size_t>& intercepts) {
-  std::vector<std::size_t> candidates;
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    if (std::binary_search(intercepts.begin(), intercepts.end(), i)) continue;
-    if (i >= exog.cols) {
-      panic("regressor name " + std::to_string(i) + " has no column: exog has " +
-            std::to_string(exog.cols) + " columns");
-    }
-    candidates.push_back(i);
-  }
+                                     const std::vector<std::size_t>& intercepts,
+                                     const InterruptPoll& interrupt) {
+  std::vector<std::size_t> candidates = binary_candidates(names, intercepts, exog.cols);
   // One pass over the rows, in memory order for a row-major X, dropping a
   // column at its first value other than 0.0 and 1.0.
   constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
   for (std::size_t r = 0; r < exog.rows && !candidates.empty(); ++r) {
-    const double* row = exog.row_start(r);
+    interrupt.at_row(r);
     bool dropped = false;
     for (std::size_t& i : candidates) {
-      const double v = row[static_cast<std::ptrdiff_t>(i) * exog.col_stride];
+      const double v = exog(r, i);
       if (!(v == 0.0 || v == 1.0)) {
         i = kDropped;
         dropped = true;
@@ -277,15 +400,16 @@ EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
   EffectSums total(k);
   const std::uint64_t step = chunk_size.value_or(n);
   if (step == 0 && n > 0) panic("chunk size 0 cannot advance through the observations");
+  if (n > 0 && beta.size() != k) {
+    panic("params has " + std::to_string(beta.size()) + " values but exog has " +
+          std::to_string(k) + " columns");
+  }
+  // The kinds are settled: no chunk drops a binary regressor.
+  std::vector<std::size_t> binary = kinds.binary;
   for (std::size_t start = 0; start < n;) {
-    if (beta.size() != k) {
-      panic("params has " + std::to_string(beta.size()) + " values but exog has " +
-            std::to_string(k) + " columns");
-    }
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(step, n - start));
-    add_chunk(total,
-              sum_chunk(exog.row_range(start, count), start, beta, kinds.binary, interrupt), beta,
-              kinds.binary, kinds.continuous);
+    add_chunk(total, sum_chunk(exog.row_range(start, count), start, beta, binary, false, interrupt),
+              beta, binary, kinds.continuous);
     start += count;
   }
   return total;
@@ -312,13 +436,34 @@ MarginalEffects average_marginal_effects(const VectorView& beta_view, const Matr
                                          const std::vector<std::string>& names,
                                          std::optional<std::uint64_t> chunk_size,
                                          const InterruptPoll& interrupt) {
+  const std::size_t n = exog.rows;
+  const std::size_t k = exog.cols;
   std::vector<std::size_t> intercepts = find_intercepts(names);
-  std::vector<std::size_t> binary = find_binary(exog, names, intercepts);
-  const RegressorKinds kinds = regressor_kinds(exog.cols, intercepts, std::move(binary));
+  const std::uint64_t step = chunk_size.value_or(n);
+  // In one chunk, the binary regressors are found in the pass that sums;
+  // chunks added in turn need them before the first.
+  const bool one_chunk = n > 0 && step >= n;
+  if (!one_chunk) {
+    RegressorKinds kinds =
+        regressor_kinds(k, intercepts, find_binary(exog, names, intercepts, interrupt));
+    std::vector<double> beta(beta_view.size);
+    for (std::size_t j = 0; j < beta.size(); ++j) beta[j] = beta_view[j];
+    return effects_from_sums(effect_sums(beta, exog, kinds, chunk_size, interrupt), n, cov,
+                             std::move(intercepts));
+  }
+
+  std::vector<std::size_t> binary = binary_candidates(names, intercepts, k);
   std::vector<double> beta(beta_view.size);
   for (std::size_t j = 0; j < beta.size(); ++j) beta[j] = beta_view[j];
-  return effects_from_sums(effect_sums(beta, exog, kinds, chunk_size, interrupt), exog.rows, cov,
-                           std::move(intercepts));
+  if (beta.size() != k) {
+    panic("params has " + std::to_string(beta.size()) + " values but exog has " +
+          std::to_string(k) + " columns");
+  }
+  const ChunkSums whole = sum_chunk(exog, 0, beta, binary, true, interrupt);
+  const RegressorKinds kinds = regressor_kinds(k, intercepts, std::move(binary));
+  EffectSums total(k);
+  add_chunk(total, whole, beta, kinds.binary, kinds.continuous);
+  return effects_from_sums(total, n, cov, std::move(intercepts));
 }
 
 }  // namespace quillon

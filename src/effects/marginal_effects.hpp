@@ -20,10 +20,18 @@ bool is_intercept_name(std::string_view name);
 // Positions of the intercepts, by name, ascending.
 std::vector<std::size_t> find_intercepts(const std::vector<std::string>& names);
 
+// Positions of the names that are not intercepts, the candidates for binary
+// regressors. Panics when a name has no column in X (`cols` columns).
+std::vector<std::size_t> binary_candidates(const std::vector<std::string>& names,
+                                           const std::vector<std::size_t>& intercepts,
+                                           std::size_t cols);
+
 // Positions (not intercepts) whose n values in X are all exactly 0.0 or 1.0.
-// Panics when a name has no column in X.
+// Panics when a name has no column in X. Asks `interrupt` every
+// kRowsPerPoll rows whether to stop.
 std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<std::string>& names,
-                                     const std::vector<std::size_t>& intercepts);
+                                     const std::vector<std::size_t>& intercepts,
+                                     const InterruptPoll& interrupt = {});
 
 struct MarginalEffects {
   std::vector<double> effects;     // K values; intercept positions hold 0 (NaN when n = 0)

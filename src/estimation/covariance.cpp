@@ -8,7 +8,8 @@
 #include "estimation/diagnostics.hpp"
 #include "numerics/invert.hpp"
 #include "numerics/panic.hpp"
-#include "numerics/variants.hpp"
+#include "numerics/simd/code_paths.hpp"
+#include "numerics/simd/lanes.hpp"
 
 namespace quillon {
 namespace {
@@ -16,11 +17,12 @@ namespace {
 // m[r][c] = u[r] u[c] + m[r][c] for c >= r, for the count rows u of `rows`
 // (k values each) in order. The sums are symmetric bit for bit (u[r] u[c] ==
 // u[c] u[r], added in the same order), so the lower triangle is left for
-// mirror_upper(). Compiled for wider vector units as well, chosen at run
-// time: lanes hold different elements of m, so every variant gives the same
-// bits.
-QUILLON_VARIANTS void add_outer_products_upper(double* __restrict m, std::size_t k,
-                                               const double* __restrict rows, std::size_t count) {
+// mirror_upper(). Compiled for every vector unit: lanes hold different
+// elements of m, so every unit gives the same bits.
+[[gnu::always_inline]] inline void add_outer_products_upper_body(double* __restrict m,
+                                                                 std::size_t k,
+                                                                 const double* __restrict rows,
+                                                                 std::size_t count) {
   for (std::size_t i = 0; i < count; ++i) {
     const double* u = rows + i * k;
     for (std::size_t r = 0; r < k; ++r) {
@@ -31,17 +33,111 @@ QUILLON_VARIANTS void add_outer_products_upper(double* __restrict m, std::size_t
   }
 }
 
+QUILLON_FOR_EACH_UNIT(add_outer_products_upper,
+                      (double* m, std::size_t k, const double* rows, std::size_t count),
+                      add_outer_products_upper_body, (m, k, rows, count))
+
+// The same sums, kGroup rows j0 <= r < j0 + kGroup of m and kChunks vectors
+// of four columns from l0 held in registers over all `count` rows: m is
+// k x width (width: k rounded up to four), the rows of `rows` k values each
+// and readable for `width` - k values past the last; lanes past column k
+// hold other values there and are masked (kMasked, the last piece only).
+// Every element's chain still takes the rows in order, each term the same
+// product u[r] u[c], so the bits are those of the loop above.
+constexpr std::size_t kOuterLanes = 4;
+
+template <std::size_t kChunks, std::size_t kGroup, bool kMasked>
+[[gnu::always_inline]] inline void add_outer_group(double* __restrict m, std::size_t k,
+                                                   std::size_t width, std::size_t j0,
+                                                   std::size_t l0, const double* __restrict rows,
+                                                   std::size_t count) {
+  using V = simd::Lanes<kOuterLanes>;
+  V acc[kGroup][kChunks];
+  for (std::size_t g = 0; g < kGroup; ++g) {
+    for (std::size_t c = 0; c < kChunks; ++c)
+      simd::load<kOuterLanes>(acc[g][c], m + (j0 + g) * width + l0 + c * kOuterLanes);
+  }
+  simd::Mask<kOuterLanes> keep;
+  simd::columns_below<kOuterLanes>(keep, k, l0 + (kChunks - 1) * kOuterLanes);
+  for (std::size_t i = 0; i < count; ++i) {
+    const double* u = rows + i * k;
+    V ul[kChunks];
+    for (std::size_t c = 0; c < kChunks; ++c) simd::load<kOuterLanes>(ul[c], u + l0 + c * kOuterLanes);
+    if constexpr (kMasked) simd::mask<kOuterLanes>(ul[kChunks - 1], keep);
+    for (std::size_t g = 0; g < kGroup; ++g) {
+      const double ur = u[j0 + g];
+      for (std::size_t c = 0; c < kChunks; ++c) acc[g][c] = ur * ul[c] + acc[g][c];
+    }
+  }
+  for (std::size_t g = 0; g < kGroup; ++g) {
+    for (std::size_t c = 0; c < kChunks; ++c)
+      simd::store<kOuterLanes>(m + (j0 + g) * width + l0 + c * kOuterLanes, acc[g][c]);
+  }
+}
+
+// The columns [l0, l0 + kChunks * 4) of the rows of m that reach the upper
+// triangle there, in groups of four rows.
+template <std::size_t kChunks, bool kMasked>
+[[gnu::always_inline]] inline void add_outer_columns(double* m, std::size_t k, std::size_t width,
+                                                     std::size_t l0, const double* rows,
+                                                     std::size_t count) {
+  const std::size_t rows_reaching = std::min(k, l0 + kChunks * kOuterLanes);
+  std::size_t j0 = 0;
+  for (; j0 + 4 <= rows_reaching; j0 += 4)
+    add_outer_group<kChunks, 4, kMasked>(m, k, width, j0, l0, rows, count);
+  for (; j0 < rows_reaching; ++j0) add_outer_group<kChunks, 1, kMasked>(m, k, width, j0, l0, rows, count);
+}
+
+// m += u u' over the count rows u of `rows`, in pieces of at most four
+// vectors of columns; elements below the diagonal are formed where a block
+// crosses it and never read.
+[[gnu::always_inline]] inline void add_outer_products_body(double* m, std::size_t k,
+                                                           std::size_t width, const double* rows,
+                                                           std::size_t count) {
+  constexpr std::size_t kPiece = 4 * kOuterLanes;
+  for (std::size_t l0 = 0; l0 < width; l0 += kPiece) {
+    const bool masked = width != k && l0 + kPiece >= width;
+    switch (std::min<std::size_t>(4, (width - l0) / kOuterLanes)) {
+      case 1:
+        masked ? add_outer_columns<1, true>(m, k, width, l0, rows, count)
+               : add_outer_columns<1, false>(m, k, width, l0, rows, count);
+        break;
+      case 2:
+        masked ? add_outer_columns<2, true>(m, k, width, l0, rows, count)
+               : add_outer_columns<2, false>(m, k, width, l0, rows, count);
+        break;
+      case 3:
+        masked ? add_outer_columns<3, true>(m, k, width, l0, rows, count)
+               : add_outer_columns<3, false>(m, k, width, l0, rows, count);
+        break;
+      default:
+        masked ? add_outer_columns<4, true>(m, k, width, l0, rows, count)
+               : add_outer_columns<4, false>(m, k, width, l0, rows, count);
+        break;
+    }
+  }
+}
+QUILLON_FOR_EACH_UNIT(add_outer_products,
+                      (double* m, std::size_t k, std::size_t width, const double* rows,
+                       std::size_t count),
+                      add_outer_products_body, (m, k, width, rows, count))
+
 // sums[g] = s_i + sums[g] for the count score rows s_i of `rows`, in order,
 // g the cluster of observation first + i.
-QUILLON_VARIANTS void add_to_clusters(double* __restrict sums, std::size_t k,
-                                      const double* __restrict rows, std::size_t count,
-                                      const std::size_t* cluster_of) {
+[[gnu::always_inline]] inline void add_to_clusters_body(double* __restrict sums, std::size_t k,
+                                                        const double* __restrict rows,
+                                                        std::size_t count,
+                                                        const std::size_t* cluster_of) {
   for (std::size_t i = 0; i < count; ++i) {
     const double* s = rows + i * k;
     double* __restrict u = sums + cluster_of[i] * k;
     for (std::size_t j = 0; j < k; ++j) u[j] = s[j] + u[j];
   }
 }
+QUILLON_FOR_EACH_UNIT(add_to_clusters,
+                      (double* sums, std::size_t k, const double* rows, std::size_t count,
+                       const std::size_t* cluster_of),
+                      add_to_clusters_body, (sums, k, rows, count, cluster_of))
 
 void mirror_upper(Matrix& m) {
   for (std::size_t r = 1; r < m.rows(); ++r) {
@@ -58,7 +154,9 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
   constexpr std::size_t kRange = 1024;
   static_assert(kRowsPerPoll % kRange == 0);
   const std::size_t k = data.nparams();
-  std::vector<double> scores(std::min(kRange, data.nobs()) * k);
+  // Four doubles past the last row, zeros: a vector of four from the last
+  // row's last columns stays inside.
+  std::vector<double> scores(std::min(kRange, data.nobs()) * k + kOuterLanes, 0.0);
   for (std::size_t first = 0; first < data.nobs(); first += kRange) {
     if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
     const std::size_t count = std::min(kRange, data.nobs() - first);
@@ -95,10 +193,16 @@ bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance
 }
 
 Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
-  Matrix m(data.nparams(), data.nparams());
+  const std::size_t k = data.nparams();
+  const std::size_t width = (k + kOuterLanes - 1) / kOuterLanes * kOuterLanes;
+  std::vector<double> sums(k * width, 0.0);
   for_each_score(data, beta, [&](std::size_t, std::size_t count, const double* s) {
-    add_outer_products_upper(m.row(0), m.cols(), s, count);
+    add_outer_products(sums.data(), k, width, s, count);
   });
+  Matrix m(k, k);
+  for (std::size_t r = 0; r < k; ++r) {
+    for (std::size_t c = r; c < k; ++c) m(r, c) = sums[r * width + c];
+  }
   mirror_upper(m);
   return m;
 }
@@ -126,7 +230,7 @@ Matrix cluster_cross_product(const Matrix& sums) {
 
 Matrix cluster_robust_middle(const ProbitData& data, const std::vector<double>& beta,
                              const MatrixView& clusters) {
-  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters)));
+  return cluster_cross_product(cluster_score_sums(data, beta, number_clusters(clusters, data.interrupt)));
 }
 
 Matrix sandwich(const Matrix& a, const Matrix& m) { return multiply(multiply(a, m), a); }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include "estimation/batch_products.hpp"
@@ -10,13 +11,15 @@
 #include "numerics/kernels.hpp"
 #include "numerics/normal.hpp"
 #include "numerics/panic.hpp"
-#include "numerics/variants.hpp"
+#include "numerics/row_batches.hpp"
+#include "numerics/simd/code_paths.hpp"
 
 namespace quillon {
 namespace {
 
-using batch::linear_indices;
+using batch::add_scaled_rows;
 using batch::subtract_weighted_outer;
+using simd::LinePrefetcher;
 
 // 2 y - 1: +1 for y = 1, -1 for y = 0.
 double sign_of_outcome(double y) { return (y + y) + (-1.0); }
@@ -40,21 +43,25 @@ constexpr std::size_t kBatch = 128;
 static_assert(kRowsPerPoll % kBatch == 0);
 
 // Phi and phi at +-0, the value of every index at beta = 0 (the first point
-// of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0).
+// of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0); and the log
+// of 0.5, which every kernel gives as the C library's log does.
 const double kPdfAtZero = kStandardNormal.pdf(0.0);
+const double kLogHalf = std::log(0.5);
 
 // p_b = clip(Phi(z_b)) and, when wanted, phi_b = phi(z_b) for b < rows.
-void normal_values(const double* z, std::size_t rows, double* p, double* phi) {
+// Returns whether every z_b is zero (p_b = 0.5 for all).
+bool normal_values(const double* z, std::size_t rows, double* p, double* phi) {
   bool all_zero = true;
   for (std::size_t b = 0; b < rows; ++b) all_zero = all_zero && z[b] == 0.0;
   if (all_zero) {
     std::fill(p, p + rows, 0.5);
     if (phi != nullptr) std::fill(phi, phi + rows, kPdfAtZero);
-    return;
+    return true;
   }
   cdf_values(z, p, rows);
   for (std::size_t b = 0; b < rows; ++b) p[b] = clip_probability(p[b]);
   if (phi != nullptr) pdf_values(z, phi, rows);
+  return false;
 }
 
 template <unsigned kWhat, std::size_t kLanes>
@@ -63,31 +70,36 @@ template <unsigned kWhat, std::size_t kLanes>
   constexpr bool kDerivatives = (kWhat & (kScore | kHessian | kScoreRows)) != 0;
   const std::size_t n = data.nobs();
   const std::size_t k = data.nparams();
-  // Rows are copied into buffers padded with zeros to a whole number of
-  // vector lanes, so that the Hessian update runs over full vectors only.
+  // Rows are read as `width` doubles, k padded to a whole number of vector
+  // lanes, so that the Hessian update runs over full vectors only.
   const std::size_t width = (k + kLanes - 1) / kLanes * kLanes;
-  const MatrixView& x_all = data.exog;
-  // The batch's rows, each padded with zeros to `width`.
-  std::vector<double> rows_buffer(kBatch * width, 0.0);
-  // The Hessian with rows padded likewise.
+  RowBatches batches(data.exog.row_range(0, n), width, kBatch);
+  // The Hessian and the score, padded likewise; the score continues the
+  // caller's sums.
   std::vector<double> h((kWhat & kHessian) != 0 ? k * width : 0, 0.0);
-  double* __restrict x = rows_buffer.data();
+  std::vector<double> g((kWhat & kScore) != 0 ? width : 0, 0.0);
+  if constexpr ((kWhat & kScore) != 0) std::copy(out.score, out.score + k, g.data());
   double loglike = 0.0;
 
   for (std::size_t start = 0; start < n; start += kBatch) {
-    if (start % kRowsPerPoll == 0 && start != 0 && data.interrupt.stop_requested()) {
+    if (batches.poll_due(start) && data.interrupt.stop_requested()) {
       out.interrupted = true;
       return;
     }
-    const std::size_t rows = std::min(kBatch, n - start);
-    double eta[kBatch];
-    for (std::size_t b = 0; b < rows; ++b) {
-      const double* src = x_all.row_start(start + b);
-      double* dst = x + b * width;
-      for (std::size_t j = 0; j < k; ++j)
-        dst[j] = src[static_cast<std::ptrdiff_t>(j) * x_all.col_stride];
+    const BatchRows batch = batches.batch(start);
+    const std::size_t rows = batch.count;
+    const double* __restrict xs = batch.x;
+    const std::ptrdiff_t xstride = batch.stride;
+    const bool padding_in_x = batch.padding_in_x;
+    // The next batch's rows and outcomes, fetched during this batch's Hessian.
+    LinePrefetcher pf = batches.prefetch_after(start);
+    if (data.endog.step == kDoubleBytes && start + rows < n) {
+      const std::byte* y = data.endog.bytes + static_cast<std::ptrdiff_t>(start + rows) * kDoubleBytes;
+      pf.next[1] = reinterpret_cast<const char*>(y);
+      pf.end[1] = reinterpret_cast<const char*>(y) + std::min(kBatch, n - start - rows) * sizeof(double);
     }
-    linear_indices(x, width, k, beta, rows, eta);
+    double eta[kBatch];
+    linear_indices(xs, xstride, k, beta, rows, eta);
 
     double q[kBatch];
     double z[kBatch];
@@ -97,10 +109,14 @@ template <unsigned kWhat, std::size_t kLanes>
     }
     double p[kBatch];
     double phi[kBatch];
-    normal_values(z, rows, p, kDerivatives ? phi : nullptr);
+    const bool at_zero = normal_values(z, rows, p, kDerivatives ? phi : nullptr);
     if constexpr ((kWhat & kLogLikelihood) != 0) {
       double log_p[kBatch];
-      log_values(p, log_p, rows);
+      if (at_zero) {
+        std::fill(log_p, log_p + rows, kLogHalf);
+      } else {
+        log_values(p, log_p, rows);
+      }
       for (std::size_t b = 0; b < rows; ++b) loglike = loglike + log_p[b];
     }
     double lambda[kBatch];
@@ -113,25 +129,30 @@ template <unsigned kWhat, std::size_t kLanes>
     }
 
     if constexpr ((kWhat & kScore) != 0) {
-      // Observation by observation, all k sums side by side: k independent
-      // chains rather than one long chain per sum.
-      double* __restrict g = out.score;
-      for (std::size_t b = 0; b < rows; ++b) {
-        const double* xb = x + b * width;
-        for (std::size_t j = 0; j < k; ++j) g[j] = xb[j] * lambda[b] + g[j];
+      // Observation by observation, all k sums side by side in registers.
+      if (padding_in_x) {
+        add_scaled_rows<kLanes, true>(g.data(), k, width, xs, xstride, lambda, rows);
+      } else {
+        add_scaled_rows<kLanes, false>(g.data(), k, width, xs, xstride, lambda, rows);
       }
     }
     if constexpr ((kWhat & kScoreRows) != 0) {
       for (std::size_t b = 0; b < rows; ++b) {
         double* s = out.score_rows + (start + b) * k;
-        for (std::size_t j = 0; j < k; ++j) s[j] = x[b * width + j] * lambda[b];
+        const double* xb = xs + static_cast<std::ptrdiff_t>(b) * xstride;
+        for (std::size_t j = 0; j < k; ++j) s[j] = xb[j] * lambda[b];
       }
     }
     if constexpr ((kWhat & kHessian) != 0) {
-      subtract_weighted_outer<kLanes>(h.data(), k, width, x, w, rows);
+      if (padding_in_x) {
+        subtract_weighted_outer<kLanes, true>(h.data(), k, width, xs, xstride, w, rows, pf);
+      } else {
+        subtract_weighted_outer<kLanes, false>(h.data(), k, width, xs, xstride, w, rows, pf);
+      }
     }
   }
   out.loglike = loglike;
+  if constexpr ((kWhat & kScore) != 0) std::copy(g.data(), g.data() + k, out.score);
   if constexpr ((kWhat & kHessian) != 0) {
     for (std::size_t j = 0; j < k; ++j) {
       std::copy(h.data() + j * width, h.data() + j * width + k, out.hessian + j * k);
@@ -140,38 +161,34 @@ template <unsigned kWhat, std::size_t kLanes>
 }
 
 // The two sweeps the estimation needs, in two widths of vector: four lanes
-// (compiled for AVX2 as well where the build found function
-// multiversioning) and eight (AVX-512). Fits of a million observations took
-// 5 and 18 % less time in the eight-lane form at k = 24 and 30 (2 % more at
-// k = 26, where a row pads to 32 columns), and 1 to 11 % more below 24 (k =
-// 10, 17, 20), where the rest of the sweep gains nothing from 512-bit
-// instructions and they slow the core's other work down. Vector lanes only
-// ever hold different elements of one update, never parts of one sum, and no
-// multiply-add is fused, so every form gives the same bits. No exception may leave them (GCC takes
-// a call through the run time choice to be nothrow): a stop is reported in the output and thrown by
-// throw_if_interrupted once the sweep has returned.
-constexpr std::size_t kWideFromColumns = 24;
-
-bool wide_sweeps_allowed() {
-  static const bool allowed = wide_vectors_available() && !plainest_forms_forced();
-  return allowed;
-}
-
-#define QUILLON_SWEEP(name, what)                                                        \
-  QUILLON_NARROW_VARIANTS void name##_narrow(const ProbitData& data, const double* beta, \
-                                             SweepOutput& out) {                         \
-    sweep<what, 4>(data, beta, out);                                                     \
-  }                                                                                      \
-  QUILLON_WIDE_VARIANT void name##_wide(const ProbitData& data, const double* beta,      \
-                                        SweepOutput& out) {                              \
-    sweep<what, 8>(data, beta, out);                                                     \
-  }                                                                                      \
-  void name(const ProbitData& data, const double* beta, SweepOutput& out) {              \
-    if (data.nparams() >= kWideFromColumns && wide_sweeps_allowed()) {                   \
-      name##_wide(data, beta, out);                                                      \
-    } else {                                                                             \
-      name##_narrow(data, beta, out);                                                    \
-    }                                                                                    \
+// (compiled for the baseline and AVX2) and eight (AVX-512), from as many
+// regressors as the process's paths say (code_paths.cpp, with the
+// measurements). Vector lanes only ever hold different elements of one
+// update, never parts of one sum, and no multiply-add is fused, so every
+// form gives the same bits. No exception may leave them: a stop is reported
+// in the output and thrown by throw_if_interrupted once the sweep has
+// returned.
+#define QUILLON_SWEEP(name, what)                                                             \
+  QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta,          \
+                                         SweepOutput& out) {                                  \
+    sweep<what, 8>(data, beta, out);                                                          \
+  }                                                                                           \
+  QUILLON_TARGET_AVX2 void name##_avx2(const ProbitData& data, const double* beta,            \
+                                       SweepOutput& out) {                                    \
+    sweep<what, 4>(data, beta, out);                                                          \
+  }                                                                                           \
+  void name##_baseline(const ProbitData& data, const double* beta, SweepOutput& out) {        \
+    sweep<what, 4>(data, beta, out);                                                          \
+  }                                                                                           \
+  void name(const ProbitData& data, const double* beta, SweepOutput& out) {                   \
+    const CodePaths& paths = code_paths();                                                    \
+    if (paths.unit == VectorUnit::kAvx512 && data.nparams() >= paths.eight_lanes_from) {      \
+      name##_wide(data, beta, out);                                                           \
+    } else if (paths.unit != VectorUnit::kBaseline) {                                         \
+      name##_avx2(data, beta, out);                                                           \
+    } else {                                                                                  \
+      name##_baseline(data, beta, out);                                                       \
+    }                                                                                         \
   }
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)

@@ -56,9 +56,7 @@ struct ProbitData {
   void score_rows(const std::vector<double>& beta, double* out) const;
   // The data of observations [first, first + count).
   ProbitData rows(std::size_t first, std::size_t count) const {
-    const VectorView y{endog.data + static_cast<std::ptrdiff_t>(first) * endog.stride, count,
-                       endog.stride};
-    return {y, exog.row_range(first, count), interrupt};
+    return {endog.range(first, count), exog.row_range(first, count), interrupt};
   }
 };
 

@@ -11,6 +11,7 @@
 #include "interface/arrays.hpp"
 #include "interface/data_frame.hpp"
 #include "interface/entries.hpp"
+#include "interface/labels.hpp"
 #include "interface/lists.hpp"
 #include "interface/model_family.hpp"
 #include "interface/panic.hpp"
@@ -33,12 +34,16 @@ int convert_chunk_size(PyObject* obj, std::optional<std::uint64_t>& chunk_size) 
 
 // The arrays and names of the fitted model, as read from Python (pandas
 // objects through their to_numpy()); the arrays are referenced for the length
-// of the call and read in place.
+// of the call and read in place. The objects as read are kept for the labels
+// of pandas ones.
 struct FittedModel {
   PyRef params;
   PyRef cov_params;
   PyRef exog;
   std::vector<std::string> exog_names;
+  PyRef params_read;
+  PyRef cov_params_read;
+  PyRef exog_read;
 };
 
 // attribute `name` of the object held by `owner`
@@ -48,12 +53,14 @@ PyRef attribute(const PyRef& owner, const char* name) {
 
 int read_model(PyObject* probit_model, FittedModel& fitted) {
   const PyRef results = PyRef::borrow(probit_model);
-  fitted.params = attribute(results, "params");
+  fitted.params_read = attribute(results, "params");
+  fitted.params = PyRef::borrow(fitted.params_read.get());
   if (!fitted.params || downcast_array_or_pandas(fitted.params, 1) < 0) return -1;
 
   const PyRef cov_method = attribute(results, "cov_params");
   if (!cov_method) return -1;
-  fitted.cov_params = PyRef(PyObject_CallNoArgs(cov_method.get()));
+  fitted.cov_params_read = PyRef(PyObject_CallNoArgs(cov_method.get()));
+  fitted.cov_params = PyRef::borrow(fitted.cov_params_read.get());
   if (!fitted.cov_params || downcast_array_or_pandas(fitted.cov_params, 2) < 0) return -1;
 
   const PyRef model_for_names = attribute(results, "model");
@@ -63,9 +70,24 @@ int read_model(PyObject* probit_model, FittedModel& fitted) {
 
   const PyRef model_for_exog = attribute(results, "model");
   if (!model_for_exog) return -1;
-  fitted.exog = attribute(model_for_exog, "exog");
+  fitted.exog_read = attribute(model_for_exog, "exog");
+  fitted.exog = PyRef::borrow(fitted.exog_read.get());
   if (!fitted.exog || downcast_array_or_pandas(fitted.exog, 2) < 0) return -1;
   return 0;
+}
+
+// Pandas objects give their values in the order of the regressor names,
+// whatever the order of their labels.
+int order_by_names(FittedModel& fitted) {
+  const std::vector<std::string>& names = fitted.exog_names;
+  if (order_by_names(fitted.params_read.get(), LabelledAxes::kIndex, names, "params",
+                     fitted.params) < 0)
+    return -1;
+  if (order_by_names(fitted.cov_params_read.get(), LabelledAxes::kIndexAndColumns, names,
+                     "cov_params()", fitted.cov_params) < 0)
+    return -1;
+  return order_by_names(fitted.exog_read.get(), LabelledAxes::kColumns, names, "model.exog",
+                        fitted.exog);
 }
 
 // The model's arrays as ame reads them, in place.
@@ -111,6 +133,7 @@ bool stop_reading(const void* context) {
 PyObject* marginal_effects_table(PyObject* probit_model, std::optional<std::uint64_t> chunk_size) {
   FittedModel fitted;
   if (read_model(probit_model, fitted) < 0) return nullptr;
+  if (order_by_names(fitted) < 0) return nullptr;
   ArraysRead arrays;
   if (capture_arrays(fitted, arrays) < 0) return nullptr;
   const MarginalEffects effects =

@@ -1,7 +1,6 @@
 #include "interface/arrays.hpp"
 
-#include <cstdint>
-#include <cstring>
+#include <cstddef>
 #include <initializer_list>
 #include <string>
 #include <utility>
@@ -27,64 +26,16 @@ int array_mismatch(PyObject* obj, int ndim) {
   return 0;
 }
 
-// True when the array's data pointer and strides are whole multiples of a
-// double, so that it can be read as doubles in place.
-bool aligned_for_doubles(PyObject* array) {
-  const numpy::ArrayFields* a = numpy::fields(array);
-  if (reinterpret_cast<std::uintptr_t>(a->data) % alignof(double) != 0) return false;
-  for (int d = 0; d < a->nd; ++d) {
-    if (a->strides[d] % static_cast<Py_ssize_t>(sizeof(double)) != 0) return false;
-  }
-  return true;
-}
-
-double read_double(const char* at) {
-  double value;
-  std::memcpy(&value, at, sizeof value);
-  return value;
-}
-
-// A row-major copy of a 1- or 2-dimensional float64 array whose memory cannot
-// be addressed as doubles (unaligned data or strides that are not whole
-// multiples of 8 bytes), read byte-wise.
-OwnedArray copy_unaligned(PyObject* array) {
-  const numpy::ArrayFields* a = numpy::fields(array);
-  OwnedArray copy;
-  copy.ndim = a->nd;
-  const std::size_t rows = static_cast<std::size_t>(a->dimensions[0]);
-  const std::size_t cols = a->nd == 2 ? static_cast<std::size_t>(a->dimensions[1]) : 1;
-  const Py_ssize_t col_bytes = a->nd == 2 ? a->strides[1] : 0;
-  copy.values.resize(rows * cols);
-  for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t j = 0; j < cols; ++j) {
-      const char* at = a->data + static_cast<Py_ssize_t>(i) * a->strides[0] +
-                       static_cast<Py_ssize_t>(j) * col_bytes;
-      copy.values[i * cols + j] = read_double(at);
-    }
-  }
-  copy.extents[0] = rows;
-  copy.extents[1] = cols;
-  copy.strides[0] = a->nd == 2 ? static_cast<std::ptrdiff_t>(cols) : 1;
-  copy.strides[1] = 1;
-  return copy;
-}
-
-std::ptrdiff_t element_stride(Py_ssize_t byte_stride) {
-  // Division truncates toward zero, so a negative byte stride gives the
-  // negated element stride of its absolute value.
-  return static_cast<std::ptrdiff_t>(byte_stride / static_cast<Py_ssize_t>(sizeof(double)));
-}
-
-// The array's elements in place; it must be aligned_for_doubles.
+// The array's elements in place, whatever their alignment.
 MatrixView in_place_view(PyObject* array) {
   const numpy::ArrayFields* a = numpy::fields(array);
-  const auto* data = reinterpret_cast<const double*>(a->data);
+  const auto* first = reinterpret_cast<const std::byte*>(a->data);
   const auto rows = static_cast<std::size_t>(a->dimensions[0]);
   if (a->nd == 2) {
-    return {data, rows, static_cast<std::size_t>(a->dimensions[1]), element_stride(a->strides[0]),
-            element_stride(a->strides[1])};
+    return MatrixView::of_bytes(first, rows, static_cast<std::size_t>(a->dimensions[1]),
+                                a->strides[0], a->strides[1]);
   }
-  return {data, rows, 1, element_stride(a->strides[0]), 1};
+  return MatrixView::of_bytes(first, rows, 1, a->strides[0], kDoubleBytes);
 }
 
 void release_buffer(PyObject* capsule) {
@@ -94,6 +45,8 @@ void release_buffer(PyObject* capsule) {
 // Points the array's data at zero elements: never read or written, but not
 // null, since NumPy would allocate memory of its own for a null pointer.
 double empty_storage = 0.0;
+
+}  // namespace
 
 // 1 when obj is a pandas Series or DataFrame, 0 when not, -1 with an
 // exception set. No pandas object can exist before pandas is imported, so the
@@ -118,8 +71,6 @@ int is_pandas_series_or_frame(PyObject* obj) {
   }
   return 0;
 }
-
-}  // namespace
 
 int check_array_argument(PyObject* obj, int ndim) {
   switch (array_mismatch(obj, ndim)) {
@@ -166,16 +117,7 @@ int downcast_array_or_pandas(PyRef& obj, int ndim) {
 }
 
 ArrayRead read_array(PyObject* array) {
-  ArrayRead read;
-  read.ndim = numpy::fields(array)->nd;
-  if (!aligned_for_doubles(array)) {
-    read.fallback = copy_unaligned(array);
-    read.view = read.fallback.matrix();
-    read.copied = true;
-    return read;
-  }
-  read.view = in_place_view(array);
-  return read;
+  return {in_place_view(array), numpy::fields(array)->nd};
 }
 
 int capture_array(PyObject* obj, int ndim, ArrayRead& read) {
@@ -191,14 +133,9 @@ int capture_array_argument(PyObject* obj, int ndim, ArrayRead& read) {
 }
 
 bool unchanged_since_read(PyObject* array, const ArrayRead& read) {
-  if (read.copied) return true;
   const int mismatch = array_mismatch(array, read.ndim);
   if (mismatch < 0) PyErr_Clear();  // cannot happen once an array was read
-  if (mismatch != 0 || !aligned_for_doubles(array)) return false;
-  const MatrixView now = in_place_view(array);
-  const MatrixView& then = read.view;
-  return now.data == then.data && now.rows == then.rows && now.cols == then.cols &&
-         now.row_stride == then.row_stride && now.col_stride == then.col_stride;
+  return mismatch == 0 && in_place_view(array) == read.view;
 }
 
 PyObject* to_numpy(OwnedArray array) {

@@ -22,6 +22,10 @@ int check_array_argument(PyObject* obj, int ndim);
 // every failure reported as the one conversion failure. Returns 0 or -1.
 int downcast_array(PyObject* obj, int ndim);
 
+// 1 when obj is a pandas Series or DataFrame, 0 when not, -1 with an
+// exception set. Never imports pandas: without it no such object exists.
+int is_pandas_series_or_frame(PyObject* obj);
+
 // The downcast for the arrays of a fitted model read by `ame`: a pandas
 // Series or DataFrame (what statsmodels keeps for a model fitted on pandas
 // data) is replaced by the array of its to_numpy(), which then meets the same
@@ -29,25 +33,12 @@ int downcast_array(PyObject* obj, int ndim);
 // objects are downcast as they are. Returns 0, or -1 with an exception set.
 int downcast_array_or_pandas(PyRef& obj, int ndim);
 
-// An accepted array (after a check or downcast succeeded) seen as doubles:
-// in place, or, when its memory cannot be addressed as doubles (unaligned
-// data, strides that are not whole multiples of 8 bytes), through a
-// row-major copy held alongside. A 1-dimensional array is one column.
-// When `view` reads `fallback`, it stays valid across a move only because
-// moving the buffer hands over its storage rather than copying it (its
-// allocators always compare equal); a copy would leave the view behind,
-// which is why copying is deleted.
+// An accepted array (after a check or downcast succeeded) seen as doubles,
+// in place, whatever the alignment of its data and strides (elements are
+// read through 8-byte copies). A 1-dimensional array is one column.
 struct ArrayRead {
   MatrixView view;
-  OwnedArray fallback;
   int ndim = 1;
-  bool copied = false;  // view reads `fallback`, not the array
-
-  ArrayRead() = default;
-  ArrayRead(ArrayRead&&) = default;
-  ArrayRead& operator=(ArrayRead&&) = default;
-  ArrayRead(const ArrayRead&) = delete;
-  ArrayRead& operator=(const ArrayRead&) = delete;
 };
 ArrayRead read_array(PyObject* array);
 
@@ -61,8 +52,8 @@ int capture_array(PyObject* obj, int ndim, ArrayRead& read);
 int capture_array_argument(PyObject* obj, int ndim, ArrayRead& read);
 
 // True while reading through `read` still reads what the array holds: the
-// array has the data, layout and element type it had when read (or `read`
-// holds a copy). Runs no Python code.
+// array has the data, layout and element type it had when read. Runs no
+// Python code.
 bool unchanged_since_read(PyObject* array, const ArrayRead& read);
 
 // A new float64 NumPy array that takes over the owned buffer through a

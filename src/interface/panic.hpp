@@ -10,6 +10,7 @@
 
 #include <new>
 
+#include "numerics/float_environment.hpp"
 #include "numerics/interrupt.hpp"
 #include "numerics/panic.hpp"
 
@@ -27,11 +28,13 @@ PyObject* raise_unexpected_exception();
 // and says stop when one of them raised, KeyboardInterrupt for Ctrl-C.
 bool signal_handler_raised();
 
-// Runs an entry point's body, turning C++ exceptions into Python ones:
-// Panic into PanicException, std::bad_alloc into MemoryError; Interrupted
-// leaves the handler's exception in place.
+// Runs an entry point's body in the default floating-point environment,
+// restoring the caller's on return, and turns C++ exceptions into Python
+// ones: Panic into PanicException, std::bad_alloc into MemoryError;
+// Interrupted leaves the handler's exception in place.
 template <class Body>
 PyObject* guard_native(Body&& body) noexcept {
+  const DefaultFloatEnvironment environment;
   try {
     return body();
   } catch (const Panic& failure) {

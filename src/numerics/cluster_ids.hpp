@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <vector>
 
+#include "numerics/interrupt.hpp"
 #include "numerics/matrix.hpp"
 
 namespace quillon {
@@ -15,6 +16,8 @@ struct ClusterIds {
 
 // Two rows share a cluster exactly when their keys (cluster_keys.hpp) are
 // equal; clusters are numbered in the order in which they are first seen.
-ClusterIds number_clusters(const MatrixView& clusters);
+// Each pass over the rows asks `interrupt` every kRowsPerPoll rows whether
+// to stop.
+ClusterIds number_clusters(const MatrixView& clusters, const InterruptPoll& interrupt = {});
 
 }  // namespace quillon

@@ -24,10 +24,12 @@ void append_cluster_value(std::string& key, double value) {
   key.append(text.data(), end);
 }
 
-std::vector<std::string> build_cluster_keys(const MatrixView& clusters) {
+std::vector<std::string> build_cluster_keys(const MatrixView& clusters,
+                                            const InterruptPoll& interrupt) {
   std::vector<std::string> keys;
   keys.reserve(clusters.rows);
   for (std::size_t i = 0; i < clusters.rows; ++i) {
+    interrupt.at_row(i);
     std::string key;
     for (std::size_t j = 0; j < clusters.cols; ++j) {
       if (j > 0) key += '|';

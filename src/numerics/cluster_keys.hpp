@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "numerics/interrupt.hpp"
 #include "numerics/matrix.hpp"
 
 namespace quillon {
@@ -14,7 +15,9 @@ namespace quillon {
 // "-inf" for the special values.
 void append_cluster_value(std::string& key, double value);
 
-// One key per row: the rendered values of the row joined by '|'.
-std::vector<std::string> build_cluster_keys(const MatrixView& clusters);
+// One key per row: the rendered values of the row joined by '|'. Asks
+// `interrupt` every kRowsPerPoll rows whether to stop.
+std::vector<std::string> build_cluster_keys(const MatrixView& clusters,
+                                            const InterruptPoll& interrupt = {});
 
 }  // namespace quillon

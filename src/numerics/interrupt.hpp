@@ -31,6 +31,11 @@ class InterruptPoll {
   void operator()() const {
     if (stop_requested()) throw Interrupted{};
   }
+  // Throws Interrupted when `row` is a multiple of kRowsPerPoll (but 0) and
+  // the check says stop: the poll of a loop over rows.
+  void at_row(std::size_t row) const {
+    if (row % kRowsPerPoll == 0 && row != 0) (*this)();
+  }
   // The same question without the throw, for code that must not throw (the
   // caller throws Interrupted once it is out of that code).
   bool stop_requested() const {

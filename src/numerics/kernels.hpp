@@ -3,26 +3,30 @@
 //
 // Two implementations give the same bits: the scalar one (NormalDistribution
 // and the C library's log, one value at a time: the reference) and a
-// four-lane one (vector_normal.hpp). Which one runs is decided once per
-// process, on first use: the four-lane one only on an x86-64 CPU with AVX2
-// and FMA, under a C library whose exp and log were checked to be the ones
-// it replicates, and after a start-up comparison with them has passed.
+// four-lane one (simd/kernels4.hpp). Which one runs is decided once per
+// process, with its other code paths (code_paths.hpp): the four-lane one only
+// on an x86-64 CPU with AVX2 and FMA, under a C library whose exp and log
+// were checked to be the ones it replicates, and after a start-up
+// comparison with them has passed.
 #pragma once
 
 #include <cstddef>
 
+#include "numerics/simd/code_paths.hpp"
+
 namespace quillon {
 
-enum class Kernels { kScalar, kVector };
-
-// The process's choice.
-Kernels active_kernels();
-
-// For tests only: when the environment variable QUILLON_TEST_SCALAR_KERNELS
-// is set, every run time choice between forms that give the same bits takes
-// the plainest one (the scalar kernels, the four-lane sweeps of the fit), so
+// For tests only: in a build with the CMake option QUILLON_PLAINEST_FORMS,
+// every run time choice between forms that give the same bits takes the
+// plainest one (the scalar kernels, the four-lane sweeps of the fit), so
 // that the test suite can show on one machine that the forms agree.
-bool plainest_forms_forced();
+constexpr bool plainest_forms_forced() {
+#if defined(QUILLON_PLAINEST_FORMS)
+  return true;
+#else
+  return false;
+#endif
+}
 
 // Whether the four-lane kernels may run here: an x86-64 build, a CPU with AVX2
 // and FMA, and a C library on the audited list. The choice also needs the
@@ -40,15 +44,15 @@ void pdf_values(const double* x, double* out, std::size_t n, Kernels kernels);
 void log_values(const double* x, double* out, std::size_t n, Kernels kernels);
 void exp_values(const double* x, double* out, std::size_t n, Kernels kernels);
 
-// The same with the process's choice.
+// The same with the process's kernels (code_paths.hpp).
 inline void cdf_values(const double* x, double* out, std::size_t n) {
-  cdf_values(x, out, n, active_kernels());
+  cdf_values(x, out, n, code_paths().kernels);
 }
 inline void pdf_values(const double* x, double* out, std::size_t n) {
-  pdf_values(x, out, n, active_kernels());
+  pdf_values(x, out, n, code_paths().kernels);
 }
 inline void log_values(const double* x, double* out, std::size_t n) {
-  log_values(x, out, n, active_kernels());
+  log_values(x, out, n, code_paths().kernels);
 }
 
 }  // namespace quillon

@@ -3,67 +3,110 @@
 #pragma once
 
 #include <cstddef>
+#include <cstring>
 #include <utility>
 #include <vector>
 
 namespace quillon {
 
-// A read-only vector with a signed element stride; data points at element 0.
-struct VectorView {
-  const double* data = nullptr;
-  std::size_t size = 0;
-  std::ptrdiff_t stride = 1;
+// One double read from any address: the element need not be aligned to 8
+// bytes (a field of a packed record, say). Compiles to a plain load.
+inline double load_double(const std::byte* at) {
+  double value;
+  std::memcpy(&value, at, sizeof value);
+  return value;
+}
 
-  double operator[](std::size_t i) const { return data[static_cast<std::ptrdiff_t>(i) * stride]; }
+inline constexpr std::ptrdiff_t kDoubleBytes = sizeof(double);
+
+// A read-only vector with a signed stride in bytes; `bytes` points at element
+// 0. Neither the start nor the stride need be a multiple of 8 bytes.
+struct VectorView {
+  const std::byte* bytes = nullptr;
+  std::size_t size = 0;
+  std::ptrdiff_t step = kDoubleBytes;  // bytes from one element to the next
+
+  VectorView() = default;
+  // Doubles in memory, `stride` elements apart.
+  VectorView(const double* data, std::size_t size, std::ptrdiff_t stride)
+      : bytes(reinterpret_cast<const std::byte*>(data)), size(size), step(stride * kDoubleBytes) {}
+  static VectorView of_bytes(const std::byte* first, std::size_t size, std::ptrdiff_t step) {
+    VectorView v;
+    v.bytes = first;
+    v.size = size;
+    v.step = step;
+    return v;
+  }
+
+  double operator[](std::size_t i) const {
+    return load_double(bytes + static_cast<std::ptrdiff_t>(i) * step);
+  }
+  // The elements [first, first + count) as a view of their own.
+  VectorView range(std::size_t first, std::size_t count) const {
+    return of_bytes(bytes + static_cast<std::ptrdiff_t>(first) * step, count, step);
+  }
 };
 
-// A read-only matrix with signed row and column strides counted in elements;
-// data points at element (0, 0). Any memory order can be described, including
-// column-major and reversed axes.
+// A read-only matrix with signed row and column strides in bytes; `bytes`
+// points at element (0, 0). Any memory order can be described, including
+// column-major and reversed axes, and neither the start nor the strides need
+// be multiples of 8 bytes.
 struct MatrixView {
-  const double* data = nullptr;
+  const std::byte* bytes = nullptr;
   std::size_t rows = 0;
   std::size_t cols = 0;
-  std::ptrdiff_t row_stride = 0;
-  std::ptrdiff_t col_stride = 1;
+  std::ptrdiff_t row_step = 0;            // bytes from one row to the next
+  std::ptrdiff_t col_step = kDoubleBytes;  // bytes from one column to the next
+
+  MatrixView() = default;
+  // Doubles in memory, rows `row_stride` and columns `col_stride` elements
+  // apart.
+  MatrixView(const double* data, std::size_t rows, std::size_t cols, std::ptrdiff_t row_stride,
+             std::ptrdiff_t col_stride)
+      : bytes(reinterpret_cast<const std::byte*>(data)),
+        rows(rows),
+        cols(cols),
+        row_step(row_stride * kDoubleBytes),
+        col_step(col_stride * kDoubleBytes) {}
+  static MatrixView of_bytes(const std::byte* first, std::size_t rows, std::size_t cols,
+                             std::ptrdiff_t row_step, std::ptrdiff_t col_step) {
+    MatrixView m;
+    m.bytes = first;
+    m.rows = rows;
+    m.cols = cols;
+    m.row_step = row_step;
+    m.col_step = col_step;
+    return m;
+  }
 
   double operator()(std::size_t i, std::size_t j) const {
-    return data[static_cast<std::ptrdiff_t>(i) * row_stride +
-                static_cast<std::ptrdiff_t>(j) * col_stride];
+    return load_double(row_bytes(i) + static_cast<std::ptrdiff_t>(j) * col_step);
   }
-  const double* row_start(std::size_t i) const {
-    return data + static_cast<std::ptrdiff_t>(i) * row_stride;
+  const std::byte* row_bytes(std::size_t i) const {
+    return bytes + static_cast<std::ptrdiff_t>(i) * row_step;
+  }
+  // The columns of a row lie side by side, 8 bytes apart.
+  bool adjacent_columns() const { return col_step == kDoubleBytes; }
+  // Row i's values into out[0 .. cols).
+  void copy_row(std::size_t i, double* out) const {
+    const std::byte* src = row_bytes(i);
+    if (adjacent_columns()) {
+      if (cols > 0) std::memcpy(out, src, cols * sizeof(double));  // out may be null at 0
+      return;
+    }
+    for (std::size_t j = 0; j < cols; ++j) {
+      out[j] = load_double(src + static_cast<std::ptrdiff_t>(j) * col_step);
+    }
   }
   VectorView column(std::size_t j) const {
-    return {data + static_cast<std::ptrdiff_t>(j) * col_stride, rows, row_stride};
+    return VectorView::of_bytes(bytes + static_cast<std::ptrdiff_t>(j) * col_step, rows,
+                                row_step);
   }
   // The rows [first, first + count) as a view of their own.
   MatrixView row_range(std::size_t first, std::size_t count) const {
-    return {row_start(first), count, cols, row_stride, col_stride};
+    return of_bytes(row_bytes(first), count, cols, row_step, col_step);
   }
-};
-
-// Hands out row i of a matrix as a contiguous array, in place when the columns are
-// adjacent in memory and gathered into one reused buffer otherwise, so that
-// the inner loops over columns run over contiguous memory.
-class RowReader {
- public:
-  explicit RowReader(const MatrixView& x) : x_(x) {
-    if (x_.col_stride != 1) scratch_.resize(x_.cols);
-  }
-
-  const double* operator()(std::size_t i) {
-    const double* src = x_.row_start(i);
-    if (x_.col_stride == 1) return src;
-    for (std::size_t j = 0; j < x_.cols; ++j) {
-      scratch_[j] = src[static_cast<std::ptrdiff_t>(j) * x_.col_stride];
-    }
-    return scratch_.data();
-  }
-
- private:
-  MatrixView x_;
-  std::vector<double> scratch_;
+  bool operator==(const MatrixView&) const = default;
 };
 
 // An owned matrix, row-major and contiguous, zero-filled on creation.

@@ -1,6 +1,7 @@
 #include "numerics/owned_array.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <utility>
 
 namespace quillon {
@@ -25,18 +26,29 @@ OwnedArray OwnedArray::from_matrix(Matrix matrix) {
   return array;
 }
 
+namespace {
+
+// A stride in elements for a byte stride that is a whole number of doubles;
+// 0 (which never describes a block of two or more elements) otherwise.
+std::ptrdiff_t element_stride(std::ptrdiff_t step) {
+  return step % kDoubleBytes == 0 ? step / kDoubleBytes : 0;
+}
+
+}  // namespace
+
 OwnedArray copy_vector(const VectorView& source) {
   OwnedArray copy;
   copy.ndim = 1;
   copy.extents[0] = source.size;
   copy.values.resize(source.size);
-  if (source.size > 0 && (source.stride == 1 || source.stride == -1)) {
+  const std::ptrdiff_t stride = element_stride(source.step);
+  if (source.size > 0 && (stride == 1 || stride == -1)) {
     // One block: copy it as it lies in memory and keep the direction.
     const std::ptrdiff_t last = static_cast<std::ptrdiff_t>(source.size) - 1;
-    const double* lowest = source.stride == 1 ? source.data : source.data - last;
-    std::copy(lowest, lowest + source.size, copy.values.begin());
-    copy.offset = source.stride == 1 ? 0 : last;
-    copy.strides[0] = source.stride;
+    const std::byte* lowest = stride == 1 ? source.bytes : source.bytes - last * kDoubleBytes;
+    std::memcpy(copy.values.data(), lowest, source.size * sizeof(double));
+    copy.offset = stride == 1 ? 0 : last;
+    copy.strides[0] = stride;
     return copy;
   }
   for (std::size_t i = 0; i < source.size; ++i) copy.values[i] = source[i];
@@ -46,8 +58,8 @@ OwnedArray copy_vector(const VectorView& source) {
 OwnedArray copy_matrix(const MatrixView& source) {
   const std::size_t rows = source.rows;
   const std::size_t cols = source.cols;
-  const std::ptrdiff_t rs = source.row_stride;
-  const std::ptrdiff_t cs = source.col_stride;
+  const std::ptrdiff_t rs = element_stride(source.row_step);
+  const std::ptrdiff_t cs = element_stride(source.col_step);
   OwnedArray copy;
   copy.ndim = 2;
   copy.extents[0] = rows;
@@ -63,7 +75,8 @@ OwnedArray copy_matrix(const MatrixView& source) {
   if (rows > 0 && cols > 0 && (row_major_block || col_major_block)) {
     const std::ptrdiff_t low = std::min<std::ptrdiff_t>(0, (srows - 1) * rs) +
                                std::min<std::ptrdiff_t>(0, (scols - 1) * cs);
-    std::copy(source.data + low, source.data + low + srows * scols, copy.values.begin());
+    std::memcpy(copy.values.data(), source.bytes + low * kDoubleBytes,
+                rows * cols * sizeof(double));
     copy.offset = -low;
     copy.strides[0] = rs;
     copy.strides[1] = cs;
@@ -71,9 +84,7 @@ OwnedArray copy_matrix(const MatrixView& source) {
   }
   copy.strides[0] = scols;
   copy.strides[1] = 1;
-  for (std::size_t i = 0; i < rows; ++i) {
-    for (std::size_t j = 0; j < cols; ++j) copy.values[i * cols + j] = source(i, j);
-  }
+  for (std::size_t i = 0; i < rows; ++i) source.copy_row(i, copy.values.data() + i * cols);
   return copy;
 }
 

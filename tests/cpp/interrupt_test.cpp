@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "effects/marginal_effects.hpp"
+#include "numerics/cluster_ids.hpp"
 #include "estimation/covariance.hpp"
 #include "estimation/probit.hpp"
 
@@ -44,6 +45,11 @@ TEST(InterruptTest, RowLoopsPollEveryKRowsPerPollRows) {
     const bool long_loop = n > kRowsPerPoll;
     EXPECT_EQ(stopped([&] { data.evaluate(beta); }), long_loop);
     EXPECT_EQ(stopped([&] { score_cross_product(data, beta); }), long_loop);
+    // 0.5 is no integer, so the clusters are told apart by text keys; y is
+    // a 0/1 column that the search for binary regressors reads to the end.
+    EXPECT_EQ(stopped([&] { number_clusters(data.exog, stop); }), long_loop);
+    EXPECT_EQ(stopped([&] { number_clusters({y.data(), n, 1, 1, 1}, stop); }), long_loop);
+    EXPECT_EQ(stopped([&] { find_binary({y.data(), n, 1, 1, 1}, names, {}, stop); }), long_loop);
     for (const std::optional<std::uint64_t> chunk : {std::optional<std::uint64_t>{}, {1000}}) {
       EXPECT_EQ(stopped([&] {
                   average_marginal_effects({beta.data(), 1, 1}, {cov.data(), 1, 1, 1, 1}, data.exog,

@@ -112,7 +112,7 @@ void probit_fit(Digest& d) {
   d.add_rows("robust covariance", sandwich(classical, score_cross_product(data, fit.params)));
   const std::vector<std::string> keys = build_cluster_keys(data.exog.row_range(0, design.n));
   for (std::size_t i = 0; i < keys.size(); ++i) d.add_text("key " + std::to_string(i), keys[i]);
-  const MatrixView binary{design.x.data() + 2, design.n, 1, data.exog.row_stride, 1};
+  const MatrixView binary{design.x.data() + 2, design.n, 1, static_cast<std::ptrdiff_t>(design.k), 1};
   const Matrix sums = cluster_score_sums(data, fit.params, number_clusters(binary));
   d.add_rows("cluster covariance", sandwich(classical, cluster_cross_product(sums)));
 

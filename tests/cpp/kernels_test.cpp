@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <cfenv>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +16,10 @@
 #include <vector>
 
 #include "numerics/normal.hpp"
+
+#if defined(__x86_64__)
+#include <xmmintrin.h>
+#endif
 
 namespace quillon {
 namespace {
@@ -200,6 +205,26 @@ TEST_F(VectorKernels, StartUpCheckPasses) {
   // (GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA): the process then keeps the scalar path.
   EXPECT_TRUE(vector_kernels_agree_with_libm());
 }
+
+#if defined(__x86_64__)
+// The check passes whatever environment its caller runs in (under
+// FE_DOWNWARD, log(1) is -0 and the comparison used to fail for good), and
+// leaves that environment as it found it.
+TEST_F(VectorKernels, StartUpCheckPassesInAnyCallerEnvironment) {
+  for (const int rounding : {FE_DOWNWARD, FE_UPWARD, FE_TOWARDZERO}) {
+    SCOPED_TRACE(rounding);
+    std::fesetround(rounding);
+    EXPECT_TRUE(vector_kernels_agree_with_libm());
+    EXPECT_EQ(std::fegetround(), rounding);
+    std::fesetround(FE_TONEAREST);
+  }
+  const unsigned csr = _mm_getcsr();
+  _mm_setcsr(csr | 0x8040u);  // flush-to-zero and denormals-are-zero
+  EXPECT_TRUE(vector_kernels_agree_with_libm());
+  EXPECT_EQ(_mm_getcsr() & 0x8040u, 0x8040u);
+  _mm_setcsr(csr);
+}
+#endif
 
 }  // namespace
 }  // namespace quillon

@@ -1,0 +1,27 @@
+// The four-lane (AVX2 and FMA) kernels over arrays: the standard normal cdf
+// and pdf (normal_cdf4.cpp, normal_pdf4.cpp) and exp and log (exp4, log4),
+// element by element bit for bit the scalar NormalDistribution{0, 1} and the
+// process's exp and log where the start-up check has passed. Built on x86-64
+// only; callers reach them through kernels.hpp, which uses them only on a
+// CPU with AVX2 and FMA and after that check.
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+namespace quillon::avx2 {
+
+#if defined(__x86_64__)
+// out[i] = f(x[i]) for i < n; out may be x.
+void cdf(const double* x, double* out, std::size_t n);
+void pdf(const double* x, double* out, std::size_t n);
+void exp(const double* x, double* out, std::size_t n);
+void log(const double* x, double* out, std::size_t n);
+
+// The inputs of the start-up comparisons of exp4 and log4 with the
+// process's exp and log.
+std::vector<double> exp4_check_inputs();
+std::vector<double> log4_check_inputs();
+#endif
+
+}  // namespace quillon::avx2

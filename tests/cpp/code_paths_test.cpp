@@ -1,0 +1,67 @@
+// Every code path the machine can run (vector unit, kernels, sweep width)
+// gives the bits of the plainest one: fits, their covariances and the
+// marginal effects, on designs whose rows pad to every lane position.
+#include "numerics/simd/code_paths.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "effects/marginal_effects.hpp"
+#include "estimation/covariance.hpp"
+#include "estimation/probit.hpp"
+#include "test_data.hpp"
+
+namespace quillon {
+namespace {
+
+// Every result of one design, as bits.
+std::vector<std::uint64_t> results(const test_data::Design& design) {
+  const ProbitData data = design.data();
+  const ProbitFit fit = newton_raphson(data, std::nullopt, std::nullopt);
+  const Matrix classical = classical_covariance(fit.hessian).matrix;
+  std::vector<double> all = fit.params;
+  all.push_back(fit.loglike);
+  auto append = [&all](const Matrix& m) {
+    for (std::size_t i = 0; i < m.rows(); ++i) all.insert(all.end(), m.row(i), m.row(i) + m.cols());
+  };
+  append(classical);
+  append(score_cross_product(data, fit.params));
+  const MatrixView clusters = data.exog.row_range(0, design.n);  // text keys and integers
+  append(cluster_robust_middle(data, fit.params, clusters));
+  std::vector<std::string> names(design.k, "x");
+  names[0] = "const";
+  const MarginalEffects ame = average_marginal_effects({fit.params.data(), design.k, 1},
+                                                       classical.view(), data.exog, names, 333);
+  all.insert(all.end(), ame.effects.begin(), ame.effects.end());
+  all.insert(all.end(), ame.std_errors.begin(), ame.std_errors.end());
+  std::vector<std::uint64_t> bits;
+  for (double v : all) bits.push_back(std::bit_cast<std::uint64_t>(v));
+  return bits;
+}
+
+TEST(CodePaths, EveryRunnablePathGivesTheSameBits) {
+  const std::vector<CodePaths> paths = runnable_code_paths();
+  for (const std::size_t k : {3, 4, 9, 14}) {
+    const test_data::Design design = test_data::random_design(2000, k, 17 + k);
+    std::vector<std::uint64_t> plainest;
+    {
+      const CodePathsOverride baseline({});
+      plainest = results(design);
+    }
+    for (const CodePaths& p : paths) {
+      SCOPED_TRACE("k " + std::to_string(k) + ", unit " + std::to_string(int(p.unit)) +
+                   ", kernels " + std::to_string(int(p.kernels)) + ", eight lanes from " +
+                   std::to_string(p.eight_lanes_from));
+      const CodePathsOverride use(p);
+      EXPECT_EQ(results(design), plainest);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace quillon
