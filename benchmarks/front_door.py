@@ -17,8 +17,9 @@ fitted from the formula
 - arrays: quillon_models.Probit(y, X).fit() against quillon.fit_probit(y, X)
   on the prepared float64 arrays: the layer's overhead over the engine.
 
-Medians of repeated runs in this process, statsmodels with its default BLAS
-threads; statsmodels is run fewer times, as each of its fits takes seconds.
+Medians of repeated runs in this process, the two sides of a comparison
+taken in turns, statsmodels with its default BLAS threads; the comparisons
+with statsmodels are repeated fewer times, as each of its fits takes seconds.
 """
 
 import argparse
@@ -47,13 +48,21 @@ def frame(n, seed=2024):
     return pd.DataFrame(data)
 
 
+def seconds(call):
+    start = time.perf_counter()
+    call()
+    return time.perf_counter() - start
+
+
 def median_seconds(call, repeats):
-    times = []
-    for _ in range(repeats):
-        start = time.perf_counter()
-        call()
-        times.append(time.perf_counter() - start)
-    return statistics.median(times)
+    return statistics.median(seconds(call) for _ in range(repeats))
+
+
+def paired_medians(ours, theirs, repeats):
+    """Medians of runs taken in turns, so that a change in the machine's load
+    falls on both sides alike."""
+    times = [(seconds(ours), seconds(theirs)) for _ in range(repeats)]
+    return statistics.median(t[0] for t in times), statistics.median(t[1] for t in times)
 
 
 def statsmodels_calls(df):
@@ -92,28 +101,26 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="n = 100,000")
     parser.add_argument("--repeats", type=int, default=5, help="runs of quillon's calls")
-    parser.add_argument("--sm-repeats", type=int, default=2, help="runs of statsmodels' calls")
+    parser.add_argument("--sm-repeats", type=int, default=3, help="runs of statsmodels' calls")
     args = parser.parse_args()
     n = 100_000 if args.quick else 1_000_000
     df = frame(n)
     ours = qm.probit(FORMULA, df).fit()
     print(f"quillon_models front door: n = {n:,}, k = {len(ours.params)}, {FORMULA}")
 
-    rows = []
-    ours_fit = median_seconds(lambda: qm.probit(FORMULA, df).fit(), args.repeats)
     design = median_seconds(lambda: qm.probit(FORMULA, df), args.repeats)
-    ours_ame = median_seconds(ours.ame, args.repeats)
-
+    ours_fit = lambda: qm.probit(FORMULA, df).fit()  # noqa: E731
     sm_fit = statsmodels_calls(df)
     theirs = sm_fit()
-    default_fit = median_seconds(sm_fit, args.sm_repeats)
-    rows.append(("formula fit (statsmodels' default engine)", ours_fit, default_fit))
+    rows = [("formula fit (statsmodels' default engine)",
+             *paired_medians(ours_fit, sm_fit, args.sm_repeats))]
     formulaic_call = with_formula_engine("formulaic", sm_fit)
     if formulaic_call is not None:
-        rows.append(("formula fit (statsmodels with formulaic)", ours_fit,
-                     median_seconds(formulaic_call, args.sm_repeats)))
-    rows.append(("ame vs get_margeff(dummy=True)", ours_ame, median_seconds(
-        lambda: theirs.get_margeff(at="overall", method="dydx", dummy=True), args.sm_repeats)))
+        rows.append(("formula fit (statsmodels with formulaic)",
+                     *paired_medians(ours_fit, formulaic_call, args.sm_repeats)))
+    rows.append(("ame vs get_margeff(dummy=True)", *paired_medians(
+        ours.ame, lambda: theirs.get_margeff(at="overall", method="dydx", dummy=True),
+        args.sm_repeats)))
 
     print(f"\n{'call':<44}{'quillon s':>11}{'statsmodels s':>15}{'speed-up':>10}")
     for name, mine, other in rows:
@@ -121,8 +128,8 @@ def main():
     print(f"(of which building the design with formulaic: {design:.3f} s)")
 
     y, X = ours.model.endog.copy(), np.ascontiguousarray(ours.model.exog)
-    engine = median_seconds(lambda: quillon.fit_probit(y, X), args.repeats)
-    layer = median_seconds(lambda: qm.Probit(y, X).fit(), args.repeats)
+    engine, layer = paired_medians(lambda: quillon.fit_probit(y, X),
+                                   lambda: qm.Probit(y, X).fit(), args.repeats)
     print(f"\narrays: quillon_models.Probit(y, X).fit() {layer:.3f} s, quillon.fit_probit(y, X) "
           f"{engine:.3f} s: {layer / engine:.2f} x the engine")
 

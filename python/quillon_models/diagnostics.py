@@ -51,4 +51,10 @@ def warn_about_fit(converged: bool, iterations: int, maxiter: int, exog: np.ndar
 
 def rows_at_clip(exog: np.ndarray, params: np.ndarray) -> int:
     """Rows whose fitted probability lies at the engine's clip."""
-    return int(np.count_nonzero(np.abs(exog @ params) >= CLIP_INDEX))
+    return int(np.count_nonzero(np.abs(linear_index(exog, params)) >= CLIP_INDEX))
+
+
+def linear_index(exog: np.ndarray, params: np.ndarray) -> np.ndarray:
+    """X @ params on this thread: einsum's own loop, which does not wait for
+    BLAS threads (slow to wake on a busy machine)."""
+    return np.einsum("ij,j->i", exog, params)

@@ -10,7 +10,7 @@ import pandas as pd
 
 from .covariance import CovarianceChoice, parse_cov_options
 from .design import Design, constant_columns, design_from_arrays, design_from_formula
-from .diagnostics import warn_about_fit
+from .diagnostics import linear_index, warn_about_fit
 from .distributions import normal_cdf
 from .engine import fit_with_engine, null_loglike
 from .groups import encode_groups, group_columns
@@ -156,7 +156,7 @@ class Probit:
         if which not in ("mean", "linear"):
             raise ValueError(f"which must be 'mean' or 'linear', got {which!r}")
         design, index, rows = self._prediction_design(exog, transform)
-        linear = design @ np.asarray(params, dtype=np.float64)
+        linear = linear_index(design, np.asarray(params, dtype=np.float64))
         values = linear if which == "linear" else normal_cdf(linear)
         if rows is not None and index is not None:
             filled = np.full(len(index), np.nan)
