@@ -16,7 +16,7 @@ import dask.dataframe as dd
 
 from . import _dask
 from .covariance import parse_cov_options
-from .design import check_missing_option
+from .design import array_names, check_missing_option
 from .diagnostics import warn_about_fit
 from .distributions import normal_cdf
 from .model import cov_record, refuse_unavailable, report_fit
@@ -41,7 +41,7 @@ class DaskProbit:
         self._exog, names = _dask.exog_array(exog)
         self._endog = endog
         self.endog_names = str(getattr(endog, "name", None) or "y")
-        self.exog_names = names or [f"x{j + 1}" for j in range(self._exog.shape[1])]
+        self.exog_names = names or array_names(self._exog.shape[1], [])
         self.data = exog if isinstance(exog, dd.DataFrame) else None
         self.exog = self._exog
         self.formula: Optional[str] = None
@@ -105,10 +105,9 @@ class DaskProbit:
         self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped
         self.const_idx = fitted.const_idx
         self.k_constant = 1 if self.const_idx else 0
-        if self.formula is None:
-            for j in self.const_idx:
-                if self.exog_names[j] == f"x{j + 1}":
-                    self.exog_names[j] = "const"
+        k = len(self.exog_names)
+        if self.formula is None and self.exog_names == array_names(k, []):
+            self.exog_names = array_names(k, list(self.const_idx))
         warn_about_fit(fitted.converged, fitted.iterations, maxiter,
                        np.empty((0, len(self.exog_names))), fitted.params)
         if disp:

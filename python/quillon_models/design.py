@@ -161,13 +161,19 @@ def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]
     if not (values.dtype == np.bool_ or values.dtype.kind in "iuf"):
         raise ValueError(f"exog has dtype {values.dtype}: regressors must be numbers")
     values = values.astype(np.float64, copy=False)
-    return [f"x{j + 1}" for j in range(values.shape[1])], values, None
+    return array_names(values.shape[1], []), values, None
 
 
 def array_names(k: int, const_idx: list[int]) -> list[str]:
     """statsmodels' names for unnamed columns: x1, x2, ..., with a constant
     column called const."""
-    return ["const" if j in const_idx else f"x{j + 1}" for j in range(k)]
+    if not const_idx:
+        return [f"x{j + 1}" for j in range(k)]
+    # As statsmodels names them: one constant, the other columns counted
+    # from x1 around it.
+    names = [f"x{j}" for j in range(1, k)]
+    names.insert(const_idx[0], "const")
+    return names
 
 
 def constant_columns(exog: np.ndarray) -> list[int]:

@@ -77,7 +77,7 @@ def test_outcome_types_accepted(admissions, cast):
 
 def test_names_from_arrays_series_and_frames(admissions):
     X = np.column_stack([np.ones(400), admissions[["gre", "gpa"]].to_numpy()])
-    assert qm.Probit(admissions["admit"].to_numpy(), X).exog_names == ["const", "x2", "x3"]
+    assert qm.Probit(admissions["admit"].to_numpy(), X).exog_names == ["const", "x1", "x2"]
     model = qm.Probit(admissions["admit"], admissions[["gre", "gpa"]].assign(ones=1.0))
     assert model.endog_names == "admit" and model.exog_names == ["gre", "gpa", "ones"]
     # a constant under another name is still left out of the effects
