@@ -28,16 +28,18 @@ struct VectorType<8> {
 template <std::size_t kLanes>
 using Lanes = typename VectorType<kLanes>::Lanes;
 
-// The same number of 64-bit integers, for masks.
+// The same number of 64-bit integers, for masks. Unsigned, so that their
+// arithmetic wraps as the machine's does (signed overflow would be undefined)
+// and >> shifts zeros in.
 template <std::size_t kLanes>
 struct MaskType;
 template <>
 struct MaskType<4> {
-  typedef long long Bits __attribute__((vector_size(32)));
+  typedef unsigned long long Bits __attribute__((vector_size(32)));
 };
 template <>
 struct MaskType<8> {
-  typedef long long Bits __attribute__((vector_size(64)));
+  typedef unsigned long long Bits __attribute__((vector_size(64)));
 };
 template <std::size_t kLanes>
 using Mask = typename MaskType<kLanes>::Bits;
@@ -51,7 +53,7 @@ template <std::size_t kLanes>
 [[gnu::always_inline]] inline void columns_below(Mask<kLanes>& keep, std::size_t k,
                                                  std::size_t l0) {
   Mask<kLanes> m;
-  for (std::size_t i = 0; i < kLanes; ++i) m[i] = l0 + i < k ? -1 : 0;
+  for (std::size_t i = 0; i < kLanes; ++i) m[i] = l0 + i < k ? ~0ull : 0;
   keep = m;
 }
 

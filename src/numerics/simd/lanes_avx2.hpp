@@ -4,11 +4,13 @@
 // AVX2 or FMA instruction: broadcasts, fused multiply-adds (for the kernels
 // that reproduce a glibc routine with one at that step, and nowhere else),
 // quiet comparisons to masks (no flag for NaN), blends, a mask's lanes as
-// bits, logical shifts, conversions, gathers of table pairs, and lanes
-// handed back to the scalar function. Everything else is written with the
-// vector operators (+ - * / on Lanes<4>, & | ^ ~ << on Bits<4>), which are
-// the same single instructions under -ffp-contract=off. __m256d and __m256i
-// are these very vector types, so nothing is copied between them. Every
+// bits, signed comparisons and shifts of the integer lanes, conversions,
+// gathers of table pairs, and lanes handed back to the scalar function.
+// Everything else is written with the vector operators (+ - * / on
+// Lanes<4>; + - & | ^ ~ << >> on Bits<4>, which are unsigned: wrapping
+// arithmetic, logical shifts), the same single instructions under
+// -ffp-contract=off. __m256d is Lanes<4>'s very type and __m256i differs
+// from Bits<4> only in signedness, so nothing is copied between them. Every
 // helper is inlined into functions compiled for AVX2 and FMA (QUILLON_AVX2),
 // the only calls through which vectors pass by value. x86-64 only.
 #pragma once
@@ -28,11 +30,13 @@
 namespace quillon::simd {
 
 QUILLON_AVX2_INLINE Lanes<4> broadcast(double v) { return _mm256_set1_pd(v); }
-QUILLON_AVX2_INLINE Bits<4> broadcast_bits(std::int64_t v) { return _mm256_set1_epi64x(v); }
+QUILLON_AVX2_INLINE Bits<4> broadcast_bits(std::uint64_t v) {
+  return (Bits<4>)_mm256_set1_epi64x(static_cast<std::int64_t>(v));
+}
 
 // The same 256 bits seen as doubles or as 64-bit integers.
-QUILLON_AVX2_INLINE Bits<4> as_bits(Lanes<4> v) { return _mm256_castpd_si256(v); }
-QUILLON_AVX2_INLINE Lanes<4> as_lanes(Bits<4> v) { return _mm256_castsi256_pd(v); }
+QUILLON_AVX2_INLINE Bits<4> as_bits(Lanes<4> v) { return (Bits<4>)_mm256_castpd_si256(v); }
+QUILLON_AVX2_INLINE Lanes<4> as_lanes(Bits<4> v) { return _mm256_castsi256_pd((__m256i)v); }
 
 // a b + c and c - a b, each rounded once.
 QUILLON_AVX2_INLINE Lanes<4> fmadd(Lanes<4> a, Lanes<4> b, Lanes<4> c) {
@@ -45,40 +49,35 @@ QUILLON_AVX2_INLINE Lanes<4> fnmadd(Lanes<4> a, Lanes<4> b, Lanes<4> c) {
 // Masks: all ones in the lanes where the comparison holds. Quiet: NaN
 // compares unordered without raising a flag.
 QUILLON_AVX2_INLINE Mask<4> less(Lanes<4> a, Lanes<4> b) {
-  return _mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_LT_OQ));
+  return (Mask<4>)_mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_LT_OQ));
 }
 QUILLON_AVX2_INLINE Mask<4> not_less(Lanes<4> a, Lanes<4> b) {  // NaN included
-  return _mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_NLT_UQ));
+  return (Mask<4>)_mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_NLT_UQ));
 }
 QUILLON_AVX2_INLINE Mask<4> equal(Lanes<4> a, Lanes<4> b) {
-  return _mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_EQ_OQ));
+  return (Mask<4>)_mm256_castpd_si256(_mm256_cmp_pd(a, b, _CMP_EQ_OQ));
 }
-// As signed 64-bit integers.
-QUILLON_AVX2_INLINE Mask<4> greater(Bits<4> a, Bits<4> b) { return _mm256_cmpgt_epi64(a, b); }
+// a > b, the lanes compared as signed 64-bit integers.
+QUILLON_AVX2_INLINE Mask<4> greater(Bits<4> a, Bits<4> b) {
+  return (Mask<4>)_mm256_cmpgt_epi64((__m256i)a, (__m256i)b);
+}
 
 // Lane by lane, `if_set` where the mask is set and `otherwise` elsewhere.
 QUILLON_AVX2_INLINE Lanes<4> select(Mask<4> m, Lanes<4> if_set, Lanes<4> otherwise) {
-  return _mm256_blendv_pd(otherwise, if_set, _mm256_castsi256_pd(m));
+  return _mm256_blendv_pd(otherwise, if_set, _mm256_castsi256_pd((__m256i)m));
 }
 
 // Bit i set where lane i of the mask is set.
 QUILLON_AVX2_INLINE int lane_bits(Mask<4> m) {
-  return _mm256_movemask_pd(_mm256_castsi256_pd(m));
+  return _mm256_movemask_pd(_mm256_castsi256_pd((__m256i)m));
 }
 
-// Shifted right with zeros coming in (the operator >> on Bits<4>, which are
-// signed, would shift the sign in).
-template <int kShift>
-QUILLON_AVX2_INLINE Bits<4> shift_right_logical(Bits<4> v) {
-  return _mm256_srli_epi64(v, kShift);
-}
-
-// (double)(v >> kShift), the shift arithmetic, for 32 <= kShift < 64: exact,
-// as the shifted value fits in 32 bits.
+// (double)(v >> kShift), v and the shift signed, for 32 <= kShift < 64:
+// exact, as the shifted value fits in 32 bits.
 template <int kShift>
 QUILLON_AVX2_INLINE Lanes<4> shifted_to_double(Bits<4> v) {
   static_assert(kShift >= 32 && kShift < 64);
-  const __m256i high = _mm256_srai_epi32(v, kShift - 32);
+  const __m256i high = _mm256_srai_epi32((__m256i)v, kShift - 32);
   const __m256i odd = _mm256_permutevar8x32_epi32(high, _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7));
   return _mm256_cvtepi32_pd(_mm256_castsi256_si128(odd));
 }
@@ -86,7 +85,7 @@ QUILLON_AVX2_INLINE Lanes<4> shifted_to_double(Bits<4> v) {
 // The low 32 bits of each lane as a signed integer, clamped to [lo, hi],
 // stored as out[0..3].
 QUILLON_AVX2_INLINE void store_low_words_clamped(std::uint32_t* out, Bits<4> v, int lo, int hi) {
-  const __m256i clamped = _mm256_min_epi32(_mm256_max_epi32(v, _mm256_set1_epi32(lo)),
+  const __m256i clamped = _mm256_min_epi32(_mm256_max_epi32((__m256i)v, _mm256_set1_epi32(lo)),
                                            _mm256_set1_epi32(hi));
   const __m256i even =
       _mm256_permutevar8x32_epi32(clamped, _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6));
@@ -110,7 +109,7 @@ QUILLON_AVX2_INLINE void gather_pairs(const double* p0, const double* p1, const 
 QUILLON_AVX2_INLINE void gather_pairs(const void* table, Bits<4> i, Lanes<4>& first,
                                       Lanes<4>& second) {
   alignas(32) std::int64_t row[4];
-  _mm256_store_si256(reinterpret_cast<__m256i*>(row), i);
+  _mm256_store_si256(reinterpret_cast<__m256i*>(row), (__m256i)i);
   const auto* pairs = static_cast<const double*>(table);
   gather_pairs(pairs + 2 * row[0], pairs + 2 * row[1], pairs + 2 * row[2], pairs + 2 * row[3],
                first, second);

@@ -147,9 +147,9 @@ using namespace quillon::simd;
 QUILLON_AVX2_INLINE Lanes<4> log4_table(Bits<4> ix) {
   using namespace exp_log_tables;
   const Bits<4> tmp = ix - 0x3fe6000000000000;
-  const Bits<4> i = shift_right_logical<45>(tmp) & 127;
+  const Bits<4> i = (tmp >> 45) & 127;
   const Lanes<4> kd = shifted_to_double<52>(tmp);  // k = (int64) tmp >> 52
-  const Lanes<4> z = as_lanes(ix - (tmp & static_cast<std::int64_t>(0xfff0000000000000ull)));
+  const Lanes<4> z = as_lanes(ix - (tmp & 0xfff0000000000000));
   Lanes<4> invc;
   Lanes<4> logc;
   gather_pairs(kLogTable, i, invc, logc);

@@ -127,7 +127,7 @@ QUILLON_AVX2 std::size_t cdf_prepare(const double* x, std::size_t n, CdfScratch&
     const Lanes<4> a = as_lanes(as_bits(z) & 0x7fffffffffffffff);
     store<4>(s.z + i, z);
     store<4>(s.a + i, a);
-    store_low_words_clamped(s.slot + i, shift_right_logical<46>(as_bits(a)) - 0xff7f, 0, 513);
+    store_low_words_clamped(s.slot + i, (as_bits(a) >> 46) - 0xff7f, 0, 513);
     const Mask<4> rare = not_less(a, broadcast(110.0)) | equal(a, broadcast(0.5));
     s.rare[rare_count] = static_cast<std::uint32_t>(i);
     rare_count += lane_bits(rare) != 0;
