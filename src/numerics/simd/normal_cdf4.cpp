@@ -111,7 +111,8 @@ struct alignas(32) CdfScratch {
 // lane's row.
 QUILLON_AVX2_INLINE void transpose_rows(const double* r0, const double* r1, const double* r2,
                                         const double* r3, Lanes<4> (&c)[17]) {
-  for (std::size_t o = 0; o < 16; o += 2) gather_pairs(r0 + o, r1 + o, r2 + o, r3 + o, c[o], c[o + 1]);
+  for (std::size_t o = 0; o < 16; o += 2)
+    gather_pairs(r0 + o, r1 + o, r2 + o, r3 + o, c[o], c[o + 1]);
   Lanes<4> unused;
   gather_pairs(r0 + 16, r1 + 16, r2 + 16, r3 + 16, c[16], unused);
 }
