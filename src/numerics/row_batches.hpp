@@ -125,13 +125,8 @@ class RowBatches {
       simd::load<4>(r2, r + 2 * width + j0);
       simd::Lanes<4> r3;
       simd::load<4>(r3, r + 3 * width + j0);
-      const simd::Lanes<4> t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
-      const simd::Lanes<4> t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
-      const simd::Lanes<4> t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
-      const simd::Lanes<4> t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
-      const simd::Lanes<4> columns[4] = {
-          __builtin_shufflevector(t0, t2, 0, 1, 4, 5), __builtin_shufflevector(t1, t3, 0, 1, 4, 5),
-          __builtin_shufflevector(t0, t2, 2, 3, 6, 7), __builtin_shufflevector(t1, t3, 2, 3, 6, 7)};
+      simd::Lanes<4> columns[4];
+      simd::rows_to_columns(r0, r1, r2, r3, columns);
       const std::size_t count = std::min<std::size_t>(4, k - j0);
       for (std::size_t t = 0; t < count; ++t) {
         const double c = beta[j0 + t];

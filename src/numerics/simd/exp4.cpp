@@ -37,8 +37,11 @@ std::vector<double> exp4_check_inputs() {
 
 QUILLON_AVX2 void exp(const double* x, double* out, std::size_t n) {
   const std::size_t whole = n / 4 * 4;
-  for (std::size_t i = 0; i < whole; i += 4)
-    _mm256_storeu_pd(out + i, exp4(_mm256_loadu_pd(x + i)));
+  for (std::size_t i = 0; i < whole; i += 4) {
+    Lanes<4> v;
+    load<4>(v, x + i);
+    store<4>(out + i, exp4(v));
+  }
   for (std::size_t i = whole; i < n; ++i) out[i] = std::exp(x[i]);
 }
 

@@ -1,4 +1,5 @@
-// exp4: exp of four doubles at a time (AVX2 and FMA), bit for bit what
+// exp4: exp of four doubles at a time (AVX2 and FMA, in the lane vocabulary
+// of lanes_avx2.hpp), bit for bit what
 // glibc's own exp returns on a machine with FMA.
 //
 // Algorithm: Arm's optimized-routines exp (math/exp.c, MIT licence,
@@ -27,7 +28,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "numerics/simd/avx2.hpp"
+#include "numerics/simd/lanes_avx2.hpp"
 
 namespace quillon::exp_log_tables {
 
@@ -143,37 +144,35 @@ inline constexpr std::uint64_t kExpFmaWitnesses[96] = {
 
 namespace quillon::avx2 {
 
+using namespace quillon::simd;
+
 // exp(x). Main path for 2^-54 <= |x| < 512; below, 1 + x, as glibc rounds.
-QUILLON_AVX2_INLINE __m256d exp4(__m256d x) {
+QUILLON_AVX2_INLINE Lanes<4> exp4(Lanes<4> x) {
   using namespace exp_log_tables;
   // kd = round(x * 128 / ln2), ki its integer bits; fused in glibc's build.
-  __m256d kd = _mm256_fmadd_pd(x, broadcast(kExpInvLn2N), broadcast(kExpShift));
-  const __m256i ki = _mm256_castpd_si256(kd);
-  kd = _mm256_sub_pd(kd, broadcast(kExpShift));
+  Lanes<4> kd = fmadd(x, broadcast(kExpInvLn2N), broadcast(kExpShift));
+  const Bits<4> ki = as_bits(kd);
+  kd = kd - broadcast(kExpShift);
   // r = x - kd ln2/128, in two fused steps.
-  __m256d r = _mm256_fmadd_pd(kd, broadcast(kExpNegLn2HiN), x);
-  r = _mm256_fmadd_pd(kd, broadcast(kExpNegLn2LoN), r);
-  __m256d tail;
-  __m256d sbits;
-  load_pairs(kExpTable, _mm256_and_si256(ki, broadcast_bits(127)), tail, sbits);
-  const __m256d scale =
-      _mm256_castsi256_pd(_mm256_add_epi64(_mm256_castpd_si256(sbits), _mm256_slli_epi64(ki, 45)));
+  Lanes<4> r = fmadd(kd, broadcast(kExpNegLn2HiN), x);
+  r = fmadd(kd, broadcast(kExpNegLn2LoN), r);
+  Lanes<4> tail;
+  Lanes<4> sbits;
+  gather_pairs(kExpTable, ki & 127, tail, sbits);
+  const Lanes<4> scale = as_lanes(as_bits(sbits) + (ki << 45));
   // tmp = tail + r + r2 (C2 + r C3) + r2 r2 (C4 + r C5)
-  const __m256d c23 = _mm256_fmadd_pd(r, broadcast(kExpC3), broadcast(kExpC2));
-  const __m256d tr = _mm256_add_pd(r, tail);
-  const __m256d r2 = _mm256_mul_pd(r, r);
-  const __m256d c45 = _mm256_fmadd_pd(r, broadcast(kExpC5), broadcast(kExpC4));
-  const __m256d t1 = _mm256_fmadd_pd(c23, r2, tr);
-  const __m256d r4 = _mm256_mul_pd(r2, r2);
-  const __m256d tmp = _mm256_fmadd_pd(r4, c45, t1);
-  __m256d y = _mm256_fmadd_pd(scale, tmp, scale);
+  const Lanes<4> c23 = fmadd(r, broadcast(kExpC3), broadcast(kExpC2));
+  const Lanes<4> tr = r + tail;
+  const Lanes<4> r2 = r * r;
+  const Lanes<4> c45 = fmadd(r, broadcast(kExpC5), broadcast(kExpC4));
+  const Lanes<4> t1 = fmadd(c23, r2, tr);
+  const Lanes<4> r4 = r2 * r2;
+  const Lanes<4> tmp = fmadd(r4, c45, t1);
+  Lanes<4> y = fmadd(scale, tmp, scale);
 
-  const __m256i abs_bits =
-      _mm256_and_si256(_mm256_castpd_si256(x), broadcast_bits(0x7fffffffffffffff));
-  const __m256i tiny = _mm256_cmpgt_epi64(broadcast_bits(0x3c90000000000000), abs_bits);
-  y = _mm256_blendv_pd(y, _mm256_add_pd(x, broadcast(1.0)), _mm256_castsi256_pd(tiny));
-  const __m256i big = _mm256_cmpgt_epi64(abs_bits, broadcast_bits(0x407fffffffffffff));
-  const int rare = _mm256_movemask_pd(_mm256_castsi256_pd(big));
+  const Bits<4> abs_bits = as_bits(x) & 0x7fffffffffffffff;
+  y = select(greater(broadcast_bits(0x3c90000000000000), abs_bits), x + broadcast(1.0), y);
+  const int rare = lane_bits(greater(abs_bits, broadcast_bits(0x407fffffffffffff)));
   if (__builtin_expect(rare != 0, 0)) return redo_lanes<scalar_exp>(x, y, rare);
   return y;
 }

@@ -1,9 +1,12 @@
-// The vocabulary of the loops that run several observations or columns side
-// by side in GCC vector types: kLanes doubles (a register of the target where
-// it has one; GCC and clang split wider vectors), masks of as many 64-bit
-// integers, copies between vectors and memory, masking of padding lanes, and
-// prefetching a line at a time. No vector crosses a call by value (that would
-// depend on the target's calling convention): every helper takes references.
+// The lane vocabulary of all the vector code, in GCC vector types: kLanes
+// doubles (a register of the target where it has one; GCC and clang split
+// wider vectors), as many 64-bit integers for masks and for the bits of
+// doubles, copies between vectors and memory, masking of padding lanes,
+// four rows turned into four columns, and prefetching a line at a time.
+// This part is portable and serves the batch loops, which are compiled for
+// every vector unit: no vector crosses a call by value here (that would
+// depend on the target's calling convention), every helper takes
+// references. The four-lane kernels add the x86-64 part, lanes_avx2.hpp.
 #pragma once
 
 #include <cstddef>
@@ -25,19 +28,24 @@ struct VectorType<8> {
 template <std::size_t kLanes>
 using Lanes = typename VectorType<kLanes>::Lanes;
 
-// The same number of 64-bit integers, for masks.
+// The same number of 64-bit integers, for masks. Unsigned, so that their
+// arithmetic wraps as the machine's does (signed overflow would be undefined)
+// and >> shifts zeros in.
 template <std::size_t kLanes>
 struct MaskType;
 template <>
 struct MaskType<4> {
-  typedef long long Bits __attribute__((vector_size(32)));
+  typedef unsigned long long Bits __attribute__((vector_size(32)));
 };
 template <>
 struct MaskType<8> {
-  typedef long long Bits __attribute__((vector_size(64)));
+  typedef unsigned long long Bits __attribute__((vector_size(64)));
 };
 template <std::size_t kLanes>
 using Mask = typename MaskType<kLanes>::Bits;
+// The same type, where its lanes hold the bits of doubles or integers.
+template <std::size_t kLanes>
+using Bits = Mask<kLanes>;
 
 // keep: all ones in the lanes of columns l0 + i < k, zero in the others.
 // Through references, as below.
@@ -45,7 +53,7 @@ template <std::size_t kLanes>
 [[gnu::always_inline]] inline void columns_below(Mask<kLanes>& keep, std::size_t k,
                                                  std::size_t l0) {
   Mask<kLanes> m;
-  for (std::size_t i = 0; i < kLanes; ++i) m[i] = l0 + i < k ? -1 : 0;
+  for (std::size_t i = 0; i < kLanes; ++i) m[i] = l0 + i < k ? ~0ull : 0;
   keep = m;
 }
 
@@ -84,6 +92,21 @@ template <std::size_t kLanes>
 [[gnu::always_inline]] inline void store(double* p, const Lanes<kLanes>& v) {
   const Lanes<kLanes> t = v;
   __builtin_memcpy(p, &t, sizeof t);
+}
+
+// columns[j] = {r0[j], r1[j], r2[j], r3[j]}: four rows of four turned into
+// four columns, in registers.
+[[gnu::always_inline]] inline void rows_to_columns(const Lanes<4>& r0, const Lanes<4>& r1,
+                                                   const Lanes<4>& r2, const Lanes<4>& r3,
+                                                   Lanes<4> (&columns)[4]) {
+  const Lanes<4> t0 = __builtin_shufflevector(r0, r1, 0, 4, 2, 6);
+  const Lanes<4> t1 = __builtin_shufflevector(r0, r1, 1, 5, 3, 7);
+  const Lanes<4> t2 = __builtin_shufflevector(r2, r3, 0, 4, 2, 6);
+  const Lanes<4> t3 = __builtin_shufflevector(r2, r3, 1, 5, 3, 7);
+  columns[0] = __builtin_shufflevector(t0, t2, 0, 1, 4, 5);
+  columns[1] = __builtin_shufflevector(t1, t3, 0, 1, 4, 5);
+  columns[2] = __builtin_shufflevector(t0, t2, 2, 3, 6, 7);
+  columns[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
 }  // namespace quillon::simd

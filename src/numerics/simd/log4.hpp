@@ -1,4 +1,5 @@
-// log4: log of four doubles at a time (AVX2 and FMA), bit for bit what
+// log4: log of four doubles at a time (AVX2 and FMA, in the lane vocabulary
+// of lanes_avx2.hpp), bit for bit what
 // glibc's own log returns on a machine with FMA.
 //
 // Algorithm: Arm's optimized-routines log (math/log.c, MIT licence,
@@ -23,7 +24,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "numerics/simd/avx2.hpp"
+#include "numerics/simd/lanes_avx2.hpp"
 
 namespace quillon::exp_log_tables {
 
@@ -140,90 +141,86 @@ inline constexpr std::uint64_t kLogFmaWitnesses[96] = {
 
 namespace quillon::avx2 {
 
+using namespace quillon::simd;
+
 // log(x) for x = 2^k z, z in [0x1.6p-1, 0x1.6p0): the table path.
-QUILLON_AVX2_INLINE __m256d log4_table(__m256i ix) {
+QUILLON_AVX2_INLINE Lanes<4> log4_table(Bits<4> ix) {
   using namespace exp_log_tables;
-  const __m256i tmp = _mm256_sub_epi64(ix, broadcast_bits(0x3fe6000000000000));
-  const __m256i i = _mm256_and_si256(_mm256_srli_epi64(tmp, 45), broadcast_bits(127));
-  // k = (int64) tmp >> 52, exact in 32 bits: the high halves shifted by 20.
-  const __m256i k_high = _mm256_srai_epi32(tmp, 20);
-  const __m128i k32 = _mm256_castsi256_si128(
-      _mm256_permutevar8x32_epi32(k_high, _mm256_setr_epi32(1, 3, 5, 7, 1, 3, 5, 7)));
-  const __m256d kd = _mm256_cvtepi32_pd(k32);
-  const __m256d z = _mm256_castsi256_pd(_mm256_sub_epi64(
-      ix, _mm256_and_si256(tmp, broadcast_bits(static_cast<std::int64_t>(0xfff0000000000000ull)))));
-  __m256d invc;
-  __m256d logc;
-  load_pairs(kLogTable, i, invc, logc);
-  const __m256d w = _mm256_fmadd_pd(kd, broadcast(kLogLn2Hi), logc);
-  const __m256d r = _mm256_fmadd_pd(z, invc, broadcast(-1.0));
-  const __m256d a12 = _mm256_fmadd_pd(r, broadcast(kLogA[2]), broadcast(kLogA[1]));
-  const __m256d hi = _mm256_add_pd(r, w);
-  const __m256d r2 = _mm256_mul_pd(r, r);
-  __m256d lo = _mm256_sub_pd(w, hi);
-  lo = _mm256_add_pd(lo, r);
-  lo = _mm256_fmadd_pd(kd, broadcast(kLogLn2Lo), lo);
-  const __m256d r3 = _mm256_mul_pd(r, r2);
-  const __m256d a34 = _mm256_fmadd_pd(r, broadcast(kLogA[4]), broadcast(kLogA[3]));
-  const __m256d lo2 = _mm256_fmadd_pd(r2, broadcast(kLogA[0]), lo);
-  const __m256d p = _mm256_fmadd_pd(a34, r2, a12);
-  const __m256d y = _mm256_fmadd_pd(r3, p, lo2);
-  return _mm256_add_pd(y, hi);
+  const Bits<4> tmp = ix - 0x3fe6000000000000;
+  const Bits<4> i = (tmp >> 45) & 127;
+  const Lanes<4> kd = shifted_to_double<52>(tmp);  // k = (int64) tmp >> 52
+  const Lanes<4> z = as_lanes(ix - (tmp & 0xfff0000000000000));
+  Lanes<4> invc;
+  Lanes<4> logc;
+  gather_pairs(kLogTable, i, invc, logc);
+  const Lanes<4> w = fmadd(kd, broadcast(kLogLn2Hi), logc);
+  const Lanes<4> r = fmadd(z, invc, broadcast(-1.0));
+  const Lanes<4> a12 = fmadd(r, broadcast(kLogA[2]), broadcast(kLogA[1]));
+  const Lanes<4> hi = r + w;
+  const Lanes<4> r2 = r * r;
+  Lanes<4> lo = w - hi;
+  lo = lo + r;
+  lo = fmadd(kd, broadcast(kLogLn2Lo), lo);
+  const Lanes<4> r3 = r * r2;
+  const Lanes<4> a34 = fmadd(r, broadcast(kLogA[4]), broadcast(kLogA[3]));
+  const Lanes<4> lo2 = fmadd(r2, broadcast(kLogA[0]), lo);
+  const Lanes<4> p = fmadd(a34, r2, a12);
+  const Lanes<4> y = fmadd(r3, p, lo2);
+  return y + hi;
 }
 
 // log(x) for 1 - 2^-4 <= x < 1 + 0x1.09p-4, where the table path would lose
 // accuracy: r = x - 1, log1p(r) by the degree-11 polynomial, with r^2 B0
 // split so that its leading part is exact.
-QUILLON_AVX2_INLINE __m256d log4_near_one(__m256d x) {
+QUILLON_AVX2_INLINE Lanes<4> log4_near_one(Lanes<4> x) {
   using namespace exp_log_tables;
-  const __m256d r = _mm256_sub_pd(x, broadcast(1.0));
-  __m256d b21 = _mm256_fmadd_pd(r, broadcast(kLogB[2]), broadcast(kLogB[1]));
-  __m256d b54 = _mm256_fmadd_pd(r, broadcast(kLogB[5]), broadcast(kLogB[4]));
-  const __m256d r2 = _mm256_mul_pd(r, r);
-  const __m256d b87 = _mm256_fmadd_pd(r, broadcast(kLogB[8]), broadcast(kLogB[7]));
-  b21 = _mm256_fmadd_pd(r2, broadcast(kLogB[3]), b21);
-  b54 = _mm256_fmadd_pd(r2, broadcast(kLogB[6]), b54);
-  const __m256d r3 = _mm256_mul_pd(r, r2);
-  __m256d p = _mm256_fmadd_pd(r2, broadcast(kLogB[9]), b87);
-  p = _mm256_fmadd_pd(r3, broadcast(kLogB[10]), p);
-  p = _mm256_fmadd_pd(p, r3, b54);
-  p = _mm256_fmadd_pd(p, r3, b21);
-  const __m256d two27 = broadcast(0x1p27);
-  const __m256d t = _mm256_fmadd_pd(r, two27, r);
-  const __m256d rhi = _mm256_fnmadd_pd(two27, r, t);
-  const __m256d rr = _mm256_mul_pd(rhi, rhi);
-  const __m256d rlo = _mm256_sub_pd(r, rhi);
-  const __m256d hi = _mm256_fmadd_pd(rr, broadcast(kLogB[0]), r);
-  __m256d lo = _mm256_sub_pd(r, hi);
-  const __m256d rs = _mm256_add_pd(r, rhi);
-  lo = _mm256_fmadd_pd(rr, broadcast(kLogB[0]), lo);
-  const __m256d bl = _mm256_mul_pd(broadcast(kLogB[0]), rlo);
-  lo = _mm256_fmadd_pd(bl, rs, lo);
-  const __m256d y = _mm256_fmadd_pd(p, r3, lo);
-  return _mm256_add_pd(hi, y);
+  const Lanes<4> r = x - broadcast(1.0);
+  Lanes<4> b21 = fmadd(r, broadcast(kLogB[2]), broadcast(kLogB[1]));
+  Lanes<4> b54 = fmadd(r, broadcast(kLogB[5]), broadcast(kLogB[4]));
+  const Lanes<4> r2 = r * r;
+  const Lanes<4> b87 = fmadd(r, broadcast(kLogB[8]), broadcast(kLogB[7]));
+  b21 = fmadd(r2, broadcast(kLogB[3]), b21);
+  b54 = fmadd(r2, broadcast(kLogB[6]), b54);
+  const Lanes<4> r3 = r * r2;
+  Lanes<4> p = fmadd(r2, broadcast(kLogB[9]), b87);
+  p = fmadd(r3, broadcast(kLogB[10]), p);
+  p = fmadd(p, r3, b54);
+  p = fmadd(p, r3, b21);
+  const Lanes<4> two27 = broadcast(0x1p27);
+  const Lanes<4> t = fmadd(r, two27, r);
+  const Lanes<4> rhi = fnmadd(two27, r, t);
+  const Lanes<4> rr = rhi * rhi;
+  const Lanes<4> rlo = r - rhi;
+  const Lanes<4> hi = fmadd(rr, broadcast(kLogB[0]), r);
+  Lanes<4> lo = r - hi;
+  const Lanes<4> rs = r + rhi;
+  lo = fmadd(rr, broadcast(kLogB[0]), lo);
+  const Lanes<4> bl = broadcast(kLogB[0]) * rlo;
+  lo = fmadd(bl, rs, lo);
+  const Lanes<4> y = fmadd(p, r3, lo);
+  return hi + y;
 }
 
 // log(x). Subnormal, zero, negative, infinite and NaN lanes go to the scalar log.
-QUILLON_AVX2_INLINE __m256d log4(__m256d x) {
-  const __m256i ix = _mm256_castpd_si256(x);
-  const __m256i d = _mm256_sub_epi64(ix, broadcast_bits(0x3fee000000000000));
-  const __m256i near_one =
-      _mm256_andnot_si256(_mm256_cmpgt_epi64(_mm256_setzero_si256(), d),
-                          _mm256_cmpgt_epi64(broadcast_bits(0x3090000000000), d));
-  const int near_mask = _mm256_movemask_pd(_mm256_castsi256_pd(near_one));
-  __m256d y;
+QUILLON_AVX2_INLINE Lanes<4> log4(Lanes<4> x) {
+  const Bits<4> ix = as_bits(x);
+  const Bits<4> d = ix - 0x3fee000000000000;
+  const Mask<4> near_one =
+      ~greater(broadcast_bits(0), d) & greater(broadcast_bits(0x3090000000000), d);
+  const int near_mask = lane_bits(near_one);
+  Lanes<4> y;
   if (near_mask == 0) {
     y = log4_table(ix);
   } else if (near_mask == 0xf) {
     y = log4_near_one(x);
   } else {
-    y = _mm256_blendv_pd(log4_table(ix), log4_near_one(x), _mm256_castsi256_pd(near_one));
+    y = select(near_one, log4_near_one(x), log4_table(ix));
   }
   // As signed integers: below the smallest normal (negatives included), or
   // at least infinity (NaN included).
-  const __m256i rare = _mm256_or_si256(_mm256_cmpgt_epi64(broadcast_bits(0x0010000000000000), ix),
-                                       _mm256_cmpgt_epi64(ix, broadcast_bits(0x7fefffffffffffff)));
-  const int rare_mask = _mm256_movemask_pd(_mm256_castsi256_pd(rare));
+  const Mask<4> rare = greater(broadcast_bits(0x0010000000000000), ix) |
+                       greater(ix, broadcast_bits(0x7fefffffffffffff));
+  const int rare_mask = lane_bits(rare);
   if (__builtin_expect(rare_mask != 0, 0)) return redo_lanes<scalar_log>(x, y, rare_mask);
   return y;
 }
