@@ -56,6 +56,7 @@ test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy
 # one environment (no clang, aarch64, oldest-NumPy, newest-CPython or
 # sanitizer runs).
 check: system-deps cpp-test install
+	$(call install_dask,$(VENV),$(DIST))
 	$(PY) -m pytest -q
 
 # $(call make_venv,DIR,PYTHON): a virtual environment with a current pip.
