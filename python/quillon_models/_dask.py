@@ -69,18 +69,21 @@ def coded_groups(columns: list) -> tuple[np.ndarray, list]:
 
 
 def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
-                     names: list) -> Part:
+                     names: list, checked: bool = True) -> Part:
     """A partition of Dask arrays: rows with NaN or inf in the outcome or a
-    regressor dropped (missing="drop") or refused, as in memory."""
+    regressor dropped (missing="drop") or refused, as in memory. Unchecked
+    (`checked` false), the rows are taken as they are: for the passes after
+    a first one has checked every partition and dropped no row."""
     y = np.asarray(endog, dtype=np.float64).reshape(len(endog))
     X = np.asarray(exog, dtype=np.float64)
-    complete = finite_rows(y, X, endog_name, names, missing)
+    complete = finite_rows(y, X, endog_name, names, missing) if checked else None
     dropped = 0
     if complete is not None:
         dropped = int(len(y) - complete.sum())
         y, X = y[complete], X[complete]
         groups = None if groups is None else np.asarray(groups)[complete]
-    check_outcome(y, endog_name)
+    if checked:
+        check_outcome(y, endog_name)
     g = labels = None
     if groups is not None:
         values = np.asarray(groups).reshape(len(y), -1)
@@ -88,18 +91,21 @@ def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_nam
     return Part(_float64(y), _float64(X), g, labels, dropped)
 
 
-def part_from_frame(frame: Any, spec: Any, groups: Optional[list], missing: str) -> Part:
+def part_from_frame(frame: Any, spec: Any, groups: Optional[list], missing: str,
+                    checked: bool = True) -> Part:
     """A partition of a Dask DataFrame: its design from the one model spec,
-    rows with a missing value in a used column dropped (missing="drop")."""
+    rows with a missing value in a used column dropped (missing="drop");
+    `checked` as for part_from_arrays."""
     design = spec.get_model_matrix(frame)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X = design.rhs.to_numpy(dtype=np.float64)
     name = str(design.lhs.columns[0])
-    complete = finite_rows(y, X, name, list(design.rhs.columns), missing)
+    complete = finite_rows(y, X, name, list(design.rhs.columns), missing) if checked else None
     kept = design.rhs.index
     if complete is not None:
         y, X, kept = y[complete], X[complete], kept[complete]
-    check_outcome(y, name)
+    if checked:
+        check_outcome(y, name)
     g = labels = None
     if groups is not None:
         g, labels = coded_groups([frame[c].loc[kept].to_numpy() for c in groups])
@@ -135,7 +141,11 @@ def evaluate_part(part: Part, beta: np.ndarray, describe: bool = False) -> Evalu
         first = part.exog[0]
         constant = np.ones(part.exog.shape[1], dtype=bool)
         for start in range(0, len(part.endog), 1 << 14):  # small temporaries
-            constant &= (part.exog[start:start + (1 << 14)] == first).all(axis=0)
+            live = np.flatnonzero(constant)  # only the columns still constant
+            if live.size == 0:
+                break
+            block = part.exog[start:start + (1 << 14), live]
+            constant[live] = (block == first[live]).all(axis=0)
     return Evaluation(loglike, score, hessian, len(part.endog), part.dropped, first, constant)
 
 
@@ -247,11 +257,21 @@ class DaskEngineFit:
 class Passes:
     """Runs one pass over the partitions and brings its summed result back:
     on the current Dask client, else on Dask's default scheduler, unless
-    compute options (scheduler=...) say otherwise."""
+    compute options (scheduler=...) say otherwise.
 
-    def __init__(self, parts: list, compute_kwargs: dict):
+    `trusted`, when given, are the same partitions unchecked: once a first
+    pass has checked every row and dropped none, the later passes read them
+    without checking the outcome and the finiteness of every value again."""
+
+    def __init__(self, parts: list, compute_kwargs: dict, trusted: Optional[list] = None):
         self.parts = parts
+        self.trusted = trusted
         self.compute_kwargs = compute_kwargs
+
+    def checked(self, dropped: int) -> None:
+        """The first pass has checked the partitions and dropped `dropped` rows."""
+        if dropped == 0 and self.trusted is not None:
+            self.parts = self.trusted
 
     def run(self, per_part: Callable, combine: Callable, *args: Any) -> Any:
         sums = [dask.delayed(per_part, pure=True)(part, *args) for part in self.parts]
@@ -270,6 +290,7 @@ def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float])
             first.append(total)
             if total.nobs == 0:
                 raise ValueError("no observations left: every row has a missing value")
+            passes.checked(total.dropped)
         return total.loglike, total.score, total.hessian
 
     params, llf, iterations, converged, hessian = kernels.newton(evaluate, k, maxiter, tol)
@@ -277,8 +298,9 @@ def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float])
 
 
 def fit_parts(parts: list, k: int, choice: CovarianceChoice, maxiter: Optional[int],
-              tol: Optional[float], compute_kwargs: dict) -> DaskEngineFit:
-    passes = Passes(parts, compute_kwargs)
+              tol: Optional[float], compute_kwargs: dict,
+              trusted: Optional[list] = None) -> DaskEngineFit:
+    passes = Passes(parts, compute_kwargs, trusted)
     params, llf, iterations, converged, hessian, first = newton(passes, k, maxiter, tol)
     middle = None
     if choice.cov_type in ("HC0", "HC1"):
@@ -355,13 +377,14 @@ def exog_array(exog: Any) -> tuple:
 
 
 def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
-                      names: list) -> list:
+                      names: list, checked: bool = True) -> list:
     """One delayed Part per row block of exog; endog and groups follow its
     row blocks."""
     rows = exog.chunks[0]
     y_blocks = row_blocks(endog, rows)
     g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows)
-    return [dask.delayed(part_from_arrays, pure=True)(y, x, g, missing, endog_name, names)
+    return [dask.delayed(part_from_arrays, pure=True)(y, x, g, missing, endog_name, names,
+                                                      checked)
             for y, x, g in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks)]
 
 
@@ -430,6 +453,7 @@ def model_spec(formula: str, frame: Any, missing: str, compute_kwargs: dict) -> 
     return specs
 
 
-def parts_from_frame(spec: Any, frame: Any, groups: Optional[list], missing: str) -> list:
-    return [dask.delayed(part_from_frame, pure=True)(p, spec, groups, missing)
+def parts_from_frame(spec: Any, frame: Any, groups: Optional[list], missing: str,
+                     checked: bool = True) -> list:
+    return [dask.delayed(part_from_frame, pure=True)(p, spec, groups, missing, checked)
             for p in frame.to_delayed()]

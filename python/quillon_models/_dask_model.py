@@ -73,11 +73,16 @@ class DaskProbit:
         self._parts = self._make_parts(None)
         self._llnull: Optional[float] = None
 
-    def _make_parts(self, groups: Any) -> list:
+    def _make_parts(self, groups: Any, checked: bool = True) -> list:
         if self.formula is not None:
-            return _dask.parts_from_frame(self._spec, self.data, groups, self.missing)
+            return _dask.parts_from_frame(self._spec, self.data, groups, self.missing, checked)
         return _dask.parts_from_arrays(self._endog, self._exog, groups, self.missing,
-                                       self.endog_names, self.exog_names)
+                                       self.endog_names, self.exog_names, checked)
+
+    def _fitted_parts(self) -> list:
+        """The partitions for the passes after a fit: unchecked when the fit
+        checked them all and dropped no row."""
+        return self._make_parts(None, checked=self.nobs_dropped != 0)
 
     @property
     def nobs(self) -> int:
@@ -98,10 +103,10 @@ class DaskProbit:
         if maxiter < 0:
             raise ValueError(f"maxiter must be at least 0, got {maxiter}")
         choice = parse_cov_options(cov_type, cov_kwds)
-        parts = self._parts
-        if choice.cov_type == "cluster":
-            parts = self._make_parts(self._group_source(choice.groups))
-        fitted = _dask.fit_parts(parts, len(self.exog_names), choice, maxiter, float(tol), {})
+        source = self._group_source(choice.groups) if choice.cov_type == "cluster" else None
+        parts = self._parts if source is None else self._make_parts(source)
+        fitted = _dask.fit_parts(parts, len(self.exog_names), choice, maxiter, float(tol), {},
+                                 self._make_parts(source, checked=False))
         self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped
         self.const_idx = fitted.const_idx
         self.k_constant = 1 if self.const_idx else 0
@@ -146,12 +151,12 @@ class DaskProbit:
     def null_loglike(self) -> float:
         """The log-likelihood of the intercept-only model on the same rows."""
         if self._llnull is None:
-            self._llnull = _dask.null_loglike(self._parts, {})
+            self._llnull = _dask.null_loglike(self._fitted_parts(), {})
         return self._llnull
 
     def engine_ame(self, params: np.ndarray, cov: np.ndarray, names: list[str]) -> pd.DataFrame:
         """quillon's marginal-effects table over the partitions."""
-        return _dask.ame_table(self._parts, params, cov, names, self.nobs, {})
+        return _dask.ame_table(self._fitted_parts(), params, cov, names, self.nobs, {})
 
     def predict(self, params: Any, exog: Any = None, which: str = "mean",
                 transform: bool = True) -> Any:
