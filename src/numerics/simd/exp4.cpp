@@ -36,13 +36,7 @@ std::vector<double> exp4_check_inputs() {
 }
 
 QUILLON_AVX2 void exp(const double* x, double* out, std::size_t n) {
-  const std::size_t whole = n / 4 * 4;
-  for (std::size_t i = 0; i < whole; i += 4) {
-    Lanes<4> v;
-    load<4>(v, x + i);
-    store<4>(out + i, exp4(v));
-  }
-  for (std::size_t i = whole; i < n; ++i) out[i] = std::exp(x[i]);
+  apply_to_array<exp4, scalar_exp>(x, out, n);
 }
 
 }  // namespace quillon::avx2

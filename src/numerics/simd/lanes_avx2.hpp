@@ -132,6 +132,19 @@ QUILLON_AVX2_INLINE Lanes<4> redo_lanes(Lanes<4> x, Lanes<4> result, int lanes) 
 inline double scalar_exp(double x) { return std::exp(x); }
 inline double scalar_log(double x) { return std::log(x); }
 
+// out[i] = f(x[i]) for n values: four at a time by the kernel f4, the last
+// n mod 4 by the scalar f, whose bits f4 reproduces.
+template <Lanes<4> (*f4)(Lanes<4>), double (*f)(double)>
+QUILLON_AVX2_INLINE void apply_to_array(const double* x, double* out, std::size_t n) {
+  const std::size_t whole = n / 4 * 4;
+  for (std::size_t i = 0; i < whole; i += 4) {
+    Lanes<4> v;
+    load<4>(v, x + i);
+    store<4>(out + i, f4(v));
+  }
+  for (std::size_t i = whole; i < n; ++i) out[i] = f(x[i]);
+}
+
 }  // namespace quillon::simd
 
 #endif  // __x86_64__

@@ -44,13 +44,7 @@ std::vector<double> log4_check_inputs() {
 }
 
 QUILLON_AVX2 void log(const double* x, double* out, std::size_t n) {
-  const std::size_t whole = n / 4 * 4;
-  for (std::size_t i = 0; i < whole; i += 4) {
-    Lanes<4> v;
-    load<4>(v, x + i);
-    store<4>(out + i, log4(v));
-  }
-  for (std::size_t i = whole; i < n; ++i) out[i] = std::log(x[i]);
+  apply_to_array<log4, scalar_log>(x, out, n);
 }
 
 }  // namespace quillon::avx2
