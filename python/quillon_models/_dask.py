@@ -1,65 +1,41 @@
-"""Probit fits on Dask collections: the data stay in their partitions, and
-only k-sized and k x k-sized sums (and the per-cluster sums) reach the client.
+"""Data on Dask as the driver reads it: the partitions are the parts, each
+built where it lies by the same checks as data in memory, and a pass is one
+Dask graph whose partition sums are added along the fixed tree; only
+k-sized and k x k-sized sums (and per-cluster sums) reach the client.
 
-Every sum over rows is formed by the partition kernels of
-``quillon_models._partition``, the engine's own sweeps run on one partition
-without the interpreter lock; the Newton iteration, the covariances and the
-marginal-effects table are the engine's own steps over the summed parts.
-Partition sums are added in partition order along a fixed tree, so a given
-partitioning gives the same bits whichever scheduler runs it and in
-whichever order its tasks finish.
-
-Dask is imported here only, when a fit is given Dask collections.
+Dask is imported here only, when a model is given Dask collections.
 """
 
 from __future__ import annotations
 
 import re
-
-from dataclasses import dataclass
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
-
-from quillon_models import _partition as kernels
-from quillon_models.covariance import CovarianceChoice, cluster_factor, hc1_factor
-from quillon_models.design import check_outcome, finite_rows, import_formulaic
+import pandas as pd
 
 import dask
 import dask.array as da
 import dask.dataframe as dd
 
+from . import driver
+from .design import (array_names, check_formula, check_outcome_columns, finite_rows,
+                     import_formulaic, missing_counts, outcome_name, outside_values,
+                     refuse_duplicates)
+from .parts import Part, PartChecks, add_pairs
+from .prediction_design import refuse_unseen_levels
 
-# --- One partition ---------------------------------------------------------
-
-
-@dataclass
-class Part:
-    """One partition's rows as the kernels read them, missing rows dropped."""
-
-    endog: np.ndarray  # (n,) float64
-    exog: np.ndarray  # (n, k) float64
-    groups: Optional[np.ndarray] = None  # (n, m) float64 group codes, one column per way
-    labels: Optional[list] = None  # per way, the group label of each code
-    dropped: int = 0
-
-
-def _float64(values: Any) -> np.ndarray:
-    """float64 values in their own layout: the kernels read any strides in
-    place, so only another element type is copied."""
-    return np.asarray(values, dtype=np.float64)
+# --- One partition -------------------------------------------------------------
 
 
 def coded_groups(columns: list) -> tuple[np.ndarray, list]:
     """Each column of group labels as codes in order of first appearance
     (an n x m float64 array), and each column's labels; a missing label is
     refused, as in memory."""
-    import pandas as pd
-
     codes = np.empty((len(columns[0]), len(columns)))
     labels = []
     for j, column in enumerate(columns):
-        column_codes, uniques = pd.factorize(pd.Series(column), sort=False)
+        column_codes, uniques = pd.factorize(pd.Series(np.asarray(column)), sort=False)
         missing = int((column_codes < 0).sum())
         if missing:
             raise ValueError(f"groups column {j} has {missing} missing values")
@@ -68,282 +44,255 @@ def coded_groups(columns: list) -> tuple[np.ndarray, list]:
     return codes, labels
 
 
+def checked_part(y: np.ndarray, X: np.ndarray, name: str, names: list, missing: str,
+                 kept: np.ndarray, rows: int, extra_missing: Optional[dict] = None) -> Part:
+    """A partition's rows with what the first pass must know of them: rows
+    with NaN or inf are dropped for the sums and counted by column, and
+    outcomes other than 0/1 counted; the driver refuses them over all
+    partitions at once, as data in memory are refused."""
+    complete = finite_rows(y, X, name, names, "drop")
+    counts: dict = dict(extra_missing or {})
+    if complete is not None:
+        if missing != "drop":
+            for column, count in missing_counts(~np.isfinite(y), ~np.isfinite(X), name,
+                                                names).items():
+                counts[column] = counts.get(column, 0) + count
+        y, X, kept = y[complete], X[complete], kept[complete]
+    outside, values = outside_values(y)
+    checks = PartChecks(rows, rows - len(y), counts, outside, values)
+    return Part(np.asarray(y, dtype=np.float64), np.asarray(X, dtype=np.float64), kept=kept,
+                checks=checks)
+
+
 def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
                      names: list, checked: bool = True) -> Part:
-    """A partition of Dask arrays: rows with NaN or inf in the outcome or a
-    regressor dropped (missing="drop") or refused, as in memory. Unchecked
-    (`checked` false), the rows are taken as they are: for the passes after
-    a first one has checked every partition and dropped no row."""
+    """A partition of Dask arrays. Unchecked (`checked` false), its rows are
+    taken as they are: for the passes after a first one that checked every
+    partition and dropped no row."""
     y = np.asarray(endog, dtype=np.float64).reshape(len(endog))
     X = np.asarray(exog, dtype=np.float64)
-    complete = finite_rows(y, X, endog_name, names, missing) if checked else None
-    dropped = 0
-    if complete is not None:
-        dropped = int(len(y) - complete.sum())
-        y, X = y[complete], X[complete]
-        groups = None if groups is None else np.asarray(groups)[complete]
     if checked:
-        check_outcome(y, endog_name)
-    g = labels = None
+        part = checked_part(y, X, endog_name, names, missing, np.arange(len(y)), len(y))
+    else:
+        part = Part(y, X)
     if groups is not None:
         values = np.asarray(groups).reshape(len(y), -1)
-        g, labels = coded_groups([values[:, j] for j in range(values.shape[1])])
-    return Part(_float64(y), _float64(X), g, labels, dropped)
+        if part.kept is not None and len(part.kept) != len(y):
+            values = values[part.kept]
+        part.groups, part.labels = coded_groups([values[:, j] for j in range(values.shape[1])])
+    return part
 
 
-def part_from_frame(frame: Any, spec: Any, groups: Optional[list], missing: str,
-                    checked: bool = True) -> Part:
+def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], missing: str,
+                    context: dict, used: list, checked: bool = True) -> Part:
     """A partition of a Dask DataFrame: its design from the one model spec,
-    rows with a missing value in a used column dropped (missing="drop");
-    `checked` as for part_from_arrays."""
-    design = spec.get_model_matrix(frame)
+    rows with a missing value in a used column dropped (missing="drop") or
+    counted for refusal."""
+    extra = None
+    if checked and missing != "drop":
+        extra = {c: int(n) for c, n in frame[used].isna().sum().items() if n}
+    frame = frame.reset_index(drop=True)  # rows tracked by position
+    design = spec.get_model_matrix(frame, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X = design.rhs.to_numpy(dtype=np.float64)
-    name = str(design.lhs.columns[0])
-    complete = finite_rows(y, X, name, list(design.rhs.columns), missing) if checked else None
-    kept = design.rhs.index
-    if complete is not None:
-        y, X, kept = y[complete], X[complete], kept[complete]
+    positions = np.asarray(design.rhs.index, dtype=np.intp)
     if checked:
-        check_outcome(y, name)
-    g = labels = None
+        part = checked_part(y, X, str(design.lhs.columns[0]), list(design.rhs.columns), missing,
+                            positions, len(frame), extra)
+    else:
+        part = Part(y, X, kept=positions)
     if groups is not None:
-        g, labels = coded_groups([frame[c].loc[kept].to_numpy() for c in groups])
-    return Part(_float64(y), _float64(X), g, labels, len(frame) - len(y))
+        rows = frame.iloc[part.kept] if part.kept is not None else frame
+        part.groups, part.labels = coded_groups([rows[c].to_numpy() for c in groups])
+    return part
 
 
-def constant_part(part: Part) -> Part:
-    """The intercept-only model on the same rows."""
-    return Part(part.endog, np.ones((len(part.endog), 1)), None, None, part.dropped)
+# --- Passes ---------------------------------------------------------------------
 
 
-# --- The sums of one pass over the partitions --------------------------------
-
-
-@dataclass
-class Evaluation:
-    loglike: float
-    score: np.ndarray
-    hessian: np.ndarray
-    nobs: int
-    dropped: int
-    # The first row, and which columns repeat it on every row; None for a
-    # part without rows.
-    first_row: Optional[np.ndarray] = None
-    constant: Optional[np.ndarray] = None
-
-
-def evaluate_part(part: Part, beta: np.ndarray, describe: bool = False) -> Evaluation:
-    """The part's sums at beta; with `describe`, also its constant columns."""
-    loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta)
-    first = constant = None
-    if describe and len(part.endog):
-        first = part.exog[0]
-        constant = np.ones(part.exog.shape[1], dtype=bool)
-        for start in range(0, len(part.endog), 1 << 14):  # small temporaries
-            live = np.flatnonzero(constant)  # only the columns still constant
-            if live.size == 0:
-                break
-            block = part.exog[start:start + (1 << 14), live]
-            constant[live] = (block == first[live]).all(axis=0)
-    return Evaluation(loglike, score, hessian, len(part.endog), part.dropped, first, constant)
-
-
-def add_evaluations(a: Evaluation, b: Evaluation) -> Evaluation:
-    first, constant = a.first_row, a.constant
-    if first is None:
-        first, constant = b.first_row, b.constant
-    elif b.first_row is not None and b.constant is not None and constant is not None:
-        constant = constant & b.constant & (first == b.first_row)
-    return Evaluation(a.loglike + b.loglike, a.score + b.score, a.hessian + b.hessian,
-                      a.nobs + b.nobs, a.dropped + b.dropped, first, constant)
-
-
-def score_product_part(part: Part, beta: np.ndarray) -> np.ndarray:
-    return kernels.score_cross_product(part.endog, part.exog, beta)
-
-
-def add_arrays(a: np.ndarray, b: np.ndarray) -> np.ndarray:
-    return a + b
-
-
-@dataclass
-class ClusterSums:
-    keys: list  # cluster keys (key text, or group labels), first seen first
-    sums: np.ndarray  # one row of score sums per key
-
-
-def cluster_part(part: Part, beta: np.ndarray) -> list:
-    """The part's per-cluster sums for each way of clustering (and, for two,
-    for their intersection), keyed by group labels: the kernel's keys are the
-    codes' text, "3.0000" or "3.0000|1.0000"."""
-    assert part.groups is not None and part.labels is not None
-    ways = [[j] for j in range(part.groups.shape[1])]
-    if len(ways) == 2:
-        ways.append([0, 1])
-    out = []
-    for way in ways:
-        keys, sums = kernels.cluster_sums(part.endog, part.exog, beta,
-                                          np.ascontiguousarray(part.groups[:, way]))
-        labels = [tuple(part.labels[j][int(float(code))] for j, code in zip(way, key.split("|")))
-                  for key in keys]
-        out.append(ClusterSums(labels, sums))
-    return out
-
-
-def merge_cluster_ways(a: list, b: list) -> list:
-    return [merge_clusters(x, y) for x, y in zip(a, b)]
-
-
-def merge_clusters(a: ClusterSums, b: ClusterSums) -> ClusterSums:
-    """b's sums added to a's by key; keys new to a follow a's, in b's order."""
-    at = {key: i for i, key in enumerate(a.keys)}
-    sums = a.sums.copy()
-    new = []
-    for j, key in enumerate(b.keys):
-        i = at.get(key)
-        if i is None:
-            new.append(j)
-        else:
-            sums[i] = a.sums[i] + b.sums[j]
-    return ClusterSums(a.keys + [b.keys[j] for j in new], np.concatenate([sums, b.sums[new]]))
-
-
-def binary_part(part: Part) -> list:
-    return kernels.binary_columns(part.exog)
-
-
-def both_binary(a: list, b: list) -> list:
-    return [x and y for x, y in zip(a, b)]
-
-
-def effects_part(part: Part, beta: np.ndarray, names: list, binary: list) -> tuple:
-    return kernels.effect_sums(part.exog, beta, names, binary)
-
-
-def add_effects(a: tuple, b: tuple) -> tuple:
-    return (a[0] + b[0], a[1] + b[1])
-
-
-def fixed_tree(items: list, combine: Callable) -> Any:
-    """Adjacent pairs combined level by level, left before right: a tree
-    fixed by the number of partitions alone."""
-    level = list(items)
-    while len(level) > 1:
-        paired = [dask.delayed(combine, pure=True)(level[i], level[i + 1])
-                  for i in range(0, len(level) - 1, 2)]
-        if len(level) % 2:
-            paired.append(level[-1])
-        level = paired
-    return level[0]
-
-
-# --- The fit -------------------------------------------------------------------
-
-
-@dataclass(frozen=True)
-class DaskEngineFit:
-    params: np.ndarray
-    cov_params: np.ndarray
-    llf: float
-    converged: bool
-    iterations: int
-    nobs: int
-    dropped: int
-    const_idx: list
-    n_groups: Optional[tuple] = None
-
-
-class Passes:
+class DaskPasses:
     """Runs one pass over the partitions and brings its summed result back:
-    on the current Dask client, else on Dask's default scheduler, unless
-    compute options (scheduler=...) say otherwise.
+    on the current Dask client, else on Dask's default scheduler.
 
     `trusted`, when given, are the same partitions unchecked: once a first
     pass has checked every row and dropped none, the later passes read them
-    without checking the outcome and the finiteness of every value again."""
+    without checking again."""
 
-    def __init__(self, parts: list, compute_kwargs: dict, trusted: Optional[list] = None):
+    def __init__(self, parts: list, trusted: Optional[list] = None) -> None:
         self.parts = parts
         self.trusted = trusted
-        self.compute_kwargs = compute_kwargs
 
-    def checked(self, dropped: int) -> None:
-        """The first pass has checked the partitions and dropped `dropped` rows."""
-        if dropped == 0 and self.trusted is not None:
+    def checked(self, checks: Optional[PartChecks]) -> None:
+        if checks is not None and checks.dropped == 0 and self.trusted is not None:
             self.parts = self.trusted
 
     def run(self, per_part: Callable, combine: Callable, *args: Any) -> Any:
         sums = [dask.delayed(per_part, pure=True)(part, *args) for part in self.parts]
-        (total,) = dask.compute(fixed_tree(sums, combine), **self.compute_kwargs)
+        tree = add_pairs(sums, lambda a, b: dask.delayed(combine, pure=True)(a, b))
+        (total,) = dask.compute(tree)
         return total
 
-
-def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float]) -> tuple:
-    """The engine's iteration, one pass over the data per point; also the
-    sums of the first pass (counts and constant columns)."""
-    first: list = []
-
-    def evaluate(beta: np.ndarray) -> tuple:
-        total = passes.run(evaluate_part, add_evaluations, beta, not first)
-        if not first:
-            first.append(total)
-            if total.nobs == 0:
-                raise ValueError("no observations left: every row has a missing value")
-            passes.checked(total.dropped)
-        return total.loglike, total.score, total.hessian
-
-    params, llf, iterations, converged, hessian = kernels.newton(evaluate, k, maxiter, tol)
-    return params, llf, int(iterations), bool(converged), hessian, first[0]
+    def map(self, per_part: Callable, *args: Any) -> list:
+        return list(dask.compute(*[dask.delayed(per_part, pure=True)(part, *args)
+                                   for part in self.parts]))
 
 
-def fit_parts(parts: list, k: int, choice: CovarianceChoice, maxiter: Optional[int],
-              tol: Optional[float], compute_kwargs: dict,
-              trusted: Optional[list] = None) -> DaskEngineFit:
-    passes = Passes(parts, compute_kwargs, trusted)
-    params, llf, iterations, converged, hessian, first = newton(passes, k, maxiter, tol)
-    middle = None
-    if choice.cov_type in ("HC0", "HC1"):
-        middle = passes.run(score_product_part, add_arrays, params)
-    cov, usable = kernels.covariance(hessian, params, middle)
-    if choice.cov_type == "HC1":
-        cov = cov * hc1_factor(first.nobs, k)
-    n_groups = None
-    if choice.cov_type == "cluster":
-        ways = passes.run(cluster_part, merge_cluster_ways, params)
-        covs = [clustered_covariance(hessian, params, way.sums, len(way.keys), first.nobs,
-                                     choice.use_correction) for way in ways]
-        # Two ways as statsmodels combines them: each way's covariance plus
-        # the other's, less that of their intersection.
-        cov = covs[0] if len(covs) == 1 else covs[0] + covs[1] - covs[2]
-        n_groups = tuple(len(way.keys) for way in ways[:2])
-    const_idx = [] if first.constant is None else [
-        int(j) for j in np.flatnonzero(first.constant & (first.first_row != 0))]
-    return DaskEngineFit(params, cov, llf, converged and usable, iterations, first.nobs,
-                         first.dropped, const_idx, n_groups)
+# --- The model's data on Dask -------------------------------------------------------
 
 
-def clustered_covariance(hessian: np.ndarray, params: np.ndarray, sums: np.ndarray,
-                         n_groups: int, nobs: int, use_correction: bool) -> np.ndarray:
-    """The engine's cluster-robust sandwich, with statsmodels' correction."""
-    cov = kernels.covariance(hessian, params, kernels.cluster_cross_product(sums))[0]
-    return cov * cluster_factor(n_groups, nobs, len(params)) if use_correction else cov
+class DaskData:
+    """A model's data as Dask collections: arrays (`from_arrays`) or a
+    DataFrame and a formula (`from_formula`). The rows are counted and
+    checked by the fit's first pass."""
 
+    on_dask = True
+    row_labels = None
 
-def null_loglike(parts: list, compute_kwargs: dict) -> float:
-    """The log-likelihood of the intercept-only model on the same rows."""
-    null_parts = [dask.delayed(constant_part, pure=True)(p) for p in parts]
-    return float(newton(Passes(null_parts, compute_kwargs), 1, None, None)[1])
+    def __init__(self, missing: str, endog_name: str, exog_names: list[str], *,
+                 unnamed: bool = False, frame: Any = None, endog: Any = None, exog: Any = None,
+                 formula: Optional[str] = None, spec: Any = None,
+                 context: Optional[dict] = None, used: Optional[list] = None) -> None:
+        self.missing = missing
+        self.endog_name = endog_name
+        self.exog_names = exog_names
+        self._unnamed = unnamed  # names to be given as statsmodels gives them
+        self.frame = frame
+        self.endog, self.exog = endog, exog
+        self.formula = formula
+        self._spec = spec
+        self.model_spec = None if spec is None else spec.rhs
+        self.context = context or {}
+        self._used = used or []
+        self._nobs: Optional[int] = None
+        self.nobs_dropped = 0
+        self.const_idx: list[int] = []
+        self._trusted = False
 
+    @classmethod
+    def from_arrays(cls, endog: Any, exog: Any, missing: str) -> DaskData:
+        x, names = exog_array(exog)
+        endog_name = (str(endog.name) if isinstance(endog, dd.Series) and endog.name is not None
+                      else "y")
+        return cls(missing, endog_name, names or array_names(x.shape[1], []),
+                   unnamed=names is None, frame=exog if isinstance(exog, dd.DataFrame) else None,
+                   endog=endog, exog=x)
 
-def ame_table(parts: list, params: np.ndarray, cov: np.ndarray, names: list, nobs: int,
-              compute_kwargs: dict) -> Any:
-    """The engine's marginal-effects table: a pass for the 0/1 columns, then
-    one for the effect sums."""
-    passes = Passes(parts, compute_kwargs)
-    binary = passes.run(binary_part, both_binary)
-    effects, jacobian = passes.run(effects_part, add_effects, params, list(names), binary)
-    return kernels.ame_table(effects, jacobian, nobs, cov, list(names))
+    @classmethod
+    def from_formula(cls, formula: str, frame: Any, missing: str, context: dict) -> DaskData:
+        check_formula(formula)
+        if not isinstance(frame, dd.DataFrame):
+            raise TypeError(f"data on Dask must be a Dask DataFrame, got {type(frame).__name__}")
+        used = used_columns(formula, frame)
+        spec = model_spec(formula, frame, missing, context, used)
+        endog_name = outcome_name(pd.DataFrame(columns=spec.lhs.column_names))
+        return cls(missing, endog_name, [str(c) for c in spec.rhs.column_names], frame=frame,
+                   formula=formula, spec=spec, context=context, used=used)
+
+    # ---- what the first pass tells
+
+    @property
+    def nobs_known(self) -> bool:
+        return self._nobs is not None
+
+    @property
+    def nobs(self) -> int:
+        if self._nobs is None:
+            raise ValueError("the number of observations is known once the model is fitted")
+        return self._nobs
+
+    def fit_options(self) -> dict:
+        return {"describe": True}
+
+    def fitted(self, fitted: driver.Fitted) -> None:
+        self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped
+        self.const_idx = list(fitted.const_idx or [])
+        self._trusted = fitted.dropped == 0
+        if self._unnamed:
+            self.exog_names = array_names(len(self.exog_names), self.const_idx)
+
+    # ---- passes
+
+    def make_parts(self, groups: Any, checked: bool = True) -> list:
+        if self.formula is not None:
+            return [dask.delayed(part_from_frame, pure=True)(
+                p, self._spec, groups, self.missing, self.context, self._used, checked)
+                for p in self.frame.to_delayed()]
+        return parts_from_arrays(self.endog, self.exog, groups, self.missing,
+                                 self.endog_name, self.exog_names, checked)
+
+    def fit_passes(self, groups: Any, n_jobs: Optional[int]) -> DaskPasses:
+        source = None if groups is None else self.group_source(groups)
+        passes = DaskPasses(self.make_parts(source), self.make_parts(source, checked=False))
+        return passes
+
+    def fitted_passes(self, n_jobs: Optional[int]) -> DaskPasses:
+        """Passes after a fit: unchecked when the fit dropped no row."""
+        return DaskPasses(self.make_parts(None, checked=not self._trusted))
+
+    def null_passes(self, n_jobs: Optional[int]) -> DaskPasses:
+        return DaskPasses([dask.delayed(driver.constant_part, pure=True)(p)
+                           for p in self.make_parts(None, checked=not self._trusted)])
+
+    def group_source(self, groups: Any) -> Any:
+        """What the parts read the groups from: column names of the data (one
+        or two), or a Dask array or Series with exog's rows (one or two
+        columns)."""
+        names = [groups] if isinstance(groups, str) else groups
+        if isinstance(names, (list, tuple)) and names and all(isinstance(g, str) for g in names):
+            if len(names) > 2:
+                raise ValueError(f"groups must be one or two columns, got {len(names)}: "
+                                 f"{list(names)}")
+            refuse_duplicates("groups", list(names))
+            absent = [g for g in names if self.frame is None or g not in self.frame.columns]
+            if absent:
+                raise ValueError(f"groups {absent} are not columns of the data")
+            if self.formula is not None:
+                return list(names)
+            return self.frame[list(names)]
+        if self.formula is not None:
+            raise ValueError("with a formula, give groups as column names of the data")
+        if not isinstance(groups, (da.Array, dd.Series, dd.DataFrame)):
+            raise TypeError("groups of a fit on Dask data must be a Dask array, Series or "
+                            f"DataFrame, or column names; got {type(groups).__name__}")
+        if groups.ndim == 2 and groups.shape[1] not in (1, 2):
+            raise ValueError(f"groups must be one or two columns, got {groups.shape[1]}")
+        return groups
+
+    # ---- predictions
+
+    def prediction_design(self, exog: Any, transform: bool) -> Any:
+        raise NotImplementedError("the design of a model on Dask data stays in its partitions; "
+                                  "predict() computes there")
+
+    def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
+                n_jobs: Optional[int]) -> Any:
+        """A Dask Series over the rows (every row: NaN where a value is
+        missing), or a pandas Series for pandas data."""
+        if self.formula is not None and (exog is None or transform):
+            frame = self.frame if exog is None else exog
+            spec, context = self._spec.rhs, self.context
+
+            def on_frame(part: pd.DataFrame) -> pd.Series:
+                refuse_unseen_levels(spec, part)
+                design = spec.get_model_matrix(part.reset_index(drop=True), context=context)
+                values = np.full(len(part), np.nan)
+                values[np.asarray(design.index, dtype=np.intp)] = driver.predict_part(
+                    Part(np.empty(0), np.ascontiguousarray(design.to_numpy(dtype=np.float64))),
+                    beta, probability)
+                return pd.Series(values, index=part.index, dtype=np.float64)
+
+            if isinstance(frame, pd.DataFrame):
+                return on_frame(frame)
+            return frame.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
+        x = self.exog if exog is None else exog_array(exog)[0]
+        if x.shape[1] != len(beta):
+            raise ValueError(f"exog needs {len(beta)} columns, got {x.shape[1]}")
+
+        def on_block(block: np.ndarray) -> np.ndarray:
+            return driver.predict_part(Part(np.empty(0), np.asarray(block, dtype=np.float64)),
+                                       beta, probability)
+
+        return dd.from_dask_array(x.map_blocks(on_block, drop_axis=1, dtype=np.float64))
 
 
 # --- Parts from Dask collections ---------------------------------------------------
@@ -363,12 +312,19 @@ def row_blocks(values: Any, rows: tuple) -> list:
 
 def exog_array(exog: Any) -> tuple:
     """exog as a Dask array with one column block, and its column names."""
+    names = None
     if isinstance(exog, dd.DataFrame):
         names = [str(c) for c in exog.columns]
+        refuse_duplicates("exog", names)
+        bad = [str(c) for c, t in exog.dtypes.items()
+               if isinstance(t, pd.CategoricalDtype) or not (
+                   pd.api.types.is_numeric_dtype(t) or pd.api.types.is_bool_dtype(t))]
+        if bad:
+            raise ValueError(f"exog column {bad[0]!r} has dtype {exog.dtypes[bad[0]]}: "
+                             "regressors must be numbers (use a formula with C() for categories)")
         exog = exog.to_dask_array(lengths=True)
     else:
         exog = da.asarray(exog)
-        names = None
     if exog.ndim == 1:
         exog = exog[:, None]
     if exog.ndim != 2:
@@ -388,6 +344,9 @@ def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_na
             for y, x, g in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks)]
 
 
+# --- The formula's spec -----------------------------------------------------------------
+
+
 def mentions(text: str, name: str) -> bool:
     """Whether `name` appears in `text` as a whole identifier."""
     return re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", text) is not None
@@ -400,60 +359,88 @@ def used_columns(formula: str, frame: Any) -> list:
     return [str(c) for c in frame.columns if c in named or mentions(formula, str(c))]
 
 
-def categorical_columns(formula: str, frame: Any, used: Sequence[str]) -> list:
-    """The columns that the formula encodes as categories (text, category or
-    bool columns, and numbers inside C()), told from a model built on Dask's
-    two-row stand-in of the data."""
-    formulaic = import_formulaic()
-    probe = formulaic.model_matrix(formula, frame._meta_nonempty, na_action="ignore")
-    factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
-               for name, (kind, _) in spec.encoder_state.items()
-               if getattr(kind, "value", kind) == "categorical"]
-    return [c for c in used if any(mentions(f, c) for f in factors)]
+def partition_uniques(part: pd.DataFrame, columns: Sequence[str]) -> dict:
+    return {c: pd.unique(part[c].dropna()) for c in columns}
 
 
-def category_levels(frame: Any, columns: Sequence[str], compute_kwargs: dict) -> dict:
-    """The distinct values of the columns over all partitions (a first pass)."""
-    import pandas as pd
+def merge_uniques(a: dict, b: dict) -> dict:
+    return {c: pd.unique(np.concatenate([np.asarray(a[c], dtype=object),
+                                         np.asarray(b[c], dtype=object)])) for c in a}
 
+
+def distinct_values(frame: Any, columns: Sequence[str]) -> dict:
+    """The distinct values of the columns over all partitions: each partition's
+    own, merged along the fixed tree on the client's side (no shuffle)."""
     if not columns:
         return {}
-    uniques = dask.compute(*[frame[c].dropna().unique() for c in columns], **compute_kwargs)
-    return {c: pd.unique(np.asarray(u)) for c, u in zip(columns, uniques)}
+    parts = [dask.delayed(partition_uniques, pure=True)(p, list(columns))
+             for p in frame.to_delayed()]
+    (merged,) = dask.compute(add_pairs(parts, lambda a, b: dask.delayed(merge_uniques)(a, b)))
+    return merged
 
 
-def model_spec(formula: str, frame: Any, missing: str, compute_kwargs: dict) -> Any:
+def categorical_columns(frame: Any, used: Sequence[str], factors: Sequence[str]) -> list:
+    """The used columns the formula encodes as categories: text, category and
+    bool columns, and any column named inside a categorical factor."""
+    out = []
+    for c in used:
+        dtype = frame.dtypes[c]
+        textual = not (pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype))
+        if (isinstance(dtype, pd.CategoricalDtype) or textual or pd.api.types.is_bool_dtype(dtype)
+                or any(mentions(f, c) for f in factors)):
+            out.append(c)
+    return out
+
+
+def level_values(dtype: Any, found: Any) -> list:
+    """A column's levels as formulaic sees them in memory: a categorical's
+    own categories when Dask knows them, else the values found, sorted."""
+    if isinstance(dtype, pd.CategoricalDtype) and dtype.categories is not None and (
+            "__UNKNOWN_CATEGORIES__" not in list(dtype.categories)):
+        return list(dtype.categories)
+    values = list(found)
+    try:
+        return sorted(values)
+    except TypeError:
+        return sorted(values, key=str)
+
+
+def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list) -> Any:
     """One formulaic model spec for every partition, built on a small frame
     that holds every level of every column the formula encodes as
     categories, found by a first pass over the data."""
-    import pandas as pd
-
     formulaic = import_formulaic()
-    used = used_columns(formula, frame)
-    levels = category_levels(frame, categorical_columns(formula, frame, used), compute_kwargs)
+    parsed = formulaic.Formula(formula)
+    probe = formulaic.model_matrix(formula, frame._meta_nonempty, na_action="ignore",
+                                   context=context)
+    factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
+               for name, (kind, _) in spec.encoder_state.items()
+               if getattr(kind, "value", kind) == "categorical"]
+    categorical = categorical_columns(frame, used, factors)
+    outcome = [c for c in parsed.lhs.required_variables if c in frame.columns]
+    found = distinct_values(frame, sorted(set(categorical) | set(outcome)))
+    check_outcome_columns(parsed, frame.dtypes, lambda c: found[c])
+    levels = {c: level_values(frame.dtypes[c], found[c]) for c in categorical}
     rows = max([len(v) for v in levels.values()] + [2])
     prototype = {}
     for c in used:
         dtype = frame.dtypes[c]
         if c in levels:
-            values = list(levels[c]) or [None]
-            prototype[c] = pd.Series([values[i % len(values)] for i in range(rows)])
-            if isinstance(dtype, pd.CategoricalDtype) or pd.api.types.is_numeric_dtype(dtype):
-                prototype[c] = prototype[c].astype(dtype)
+            values = levels[c] or [None]
+            column = [values[i % len(values)] for i in range(rows)]
+            if isinstance(dtype, pd.CategoricalDtype):
+                prototype[c] = pd.Series(pd.Categorical(column, categories=levels[c],
+                                                        ordered=bool(dtype.ordered)))
+            else:
+                prototype[c] = pd.Series(column).astype(dtype)
         else:
             prototype[c] = pd.Series(np.arange(rows) % 2).astype(dtype)
-    na_action = {"drop": "drop", "raise": "raise", "none": "ignore"}[missing]
-    specs = formulaic.model_matrix(formula, pd.DataFrame(prototype),
-                                   na_action=na_action).model_spec
+    na_action = "drop" if missing == "drop" else "ignore"
+    specs = formulaic.model_matrix(formula, pd.DataFrame(prototype), na_action=na_action,
+                                   context=context).model_spec
     learned = sorted(specs.lhs.transform_state) + sorted(specs.rhs.transform_state)
     if learned:
         raise NotImplementedError(f"{', '.join(learned)}: transforms that learn from the data "
                                   "(center, scale, ...) are not available on Dask data; "
                                   "compute the column first")
     return specs
-
-
-def parts_from_frame(spec: Any, frame: Any, groups: Optional[list], missing: str,
-                     checked: bool = True) -> list:
-    return [dask.delayed(part_from_frame, pure=True)(p, spec, groups, missing, checked)
-            for p in frame.to_delayed()]

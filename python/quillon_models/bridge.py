@@ -23,6 +23,9 @@ def to_statsmodels(results: ProbitResults) -> Any:
         raise ImportError("to_statsmodels needs statsmodels: "
                           "pip install 'quillon[statsmodels]'") from error
     model = results._fitted_model()
+    if model._data.on_dask:
+        raise NotImplementedError("to_statsmodels needs the data in memory: statsmodels' "
+                                  "results keep them; compute the Dask collections first")
     endog = pd.Series(model.endog, index=model.row_labels, name=results.endog_name)
     exog = pd.DataFrame(model.exog, index=model.row_labels, columns=results.exog_names)
     sm_model = Probit(endog, exog)

@@ -53,6 +53,7 @@ def parse_cov_options(cov_type: str, cov_kwds: Mapping[str, Any] | None) -> Cova
 
 def hc1_factor(nobs: int, k_params: int) -> float:
     """HC1's factor n / (n - k) on the HC0 covariance."""
+    check_residual_degrees("HC1", nobs, k_params)
     return nobs / (nobs - k_params)
 
 
@@ -60,4 +61,12 @@ def cluster_factor(n_groups: int, nobs: int, k_params: int) -> float:
     """statsmodels' cluster correction G / (G - 1) * (n - 1) / (n - k)."""
     if n_groups < 2:
         raise ValueError(f"cluster-robust covariance needs at least two groups, got {n_groups}")
+    check_residual_degrees("the cluster correction", nobs, k_params)
     return n_groups / (n_groups - 1.0) * ((nobs - 1.0) / (nobs - k_params))
+
+
+def check_residual_degrees(what: str, nobs: int, k_params: int) -> None:
+    """Small-sample factors divide by n - k: refused when it is not positive."""
+    if nobs <= k_params:
+        raise ValueError(f"{what} needs more observations than parameters; the fit has "
+                         f"{nobs} observations and {k_params} parameters")

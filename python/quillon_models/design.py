@@ -4,6 +4,7 @@ matrix, the names of both and the rows that were kept."""
 
 from __future__ import annotations
 
+import re
 from dataclasses import dataclass
 from typing import Any
 
@@ -31,6 +32,8 @@ class Design:
     const_idx: list[int] | None = None  # constant columns, when already known
     model_spec: Any = None  # formulaic's ModelSpec of the right-hand side
     formula: str | None = None
+    # The caller's names that the formula uses (statsmodels' eval_env).
+    context: dict | None = None
 
 
 def check_missing_option(missing: str) -> str:
@@ -48,41 +51,77 @@ def import_formulaic() -> Any:
     return formulaic
 
 
-def design_from_formula(formula: str, data: Any, missing: str = "drop") -> Design:
-    """The design of `formula` (formulaic's syntax) on the columns of `data`."""
+def design_from_formula(formula: str, data: Any, missing: str = "drop",
+                        context: dict | None = None) -> Design:
+    """The design of `formula` (formulaic's syntax) on the columns of `data`,
+    with the caller's names in `context`."""
     check_missing_option(missing)
-    if not isinstance(formula, str) or "~" not in formula:
-        raise ValueError(f"formula must be a string 'outcome ~ regressors', got {formula!r}")
+    check_formula(formula)
     formulaic = import_formulaic()
     frame = data if isinstance(data, pd.DataFrame) else pd.DataFrame(data)
+    if len(frame) == 0:
+        raise ValueError("no observations: the data have no rows")
     labels = frame.index
     # Rows are tracked by position: formulaic keeps the index of the rows it
     # does not drop.
     frame = frame.copy(deep=False)
     frame.index = pd.RangeIndex(len(frame))
-    na_action = {"drop": "drop", "raise": "raise", "none": "ignore"}[missing]
-    matrices = formulaic.model_matrix(formula, frame, na_action=na_action)
+    parsed = formulaic.Formula(formula)
+    check_outcome_columns(parsed, frame.dtypes, lambda column: pd.unique(frame[column].dropna()))
+    if missing != "drop":
+        used = [c for c in frame.columns if c in parsed.required_variables]
+        refuse_missing(dict(frame[used].isna().sum()))
+    na_action = "drop" if missing == "drop" else "ignore"
+    matrices = formulaic.model_matrix(formula, frame, na_action=na_action,
+                                      context=context or {})
     lhs, rhs = matrices.lhs, matrices.rhs
-    endog_name = outcome_name(lhs, frame)
+    endog_name = outcome_name(lhs)
     positions = np.asarray(rhs.index, dtype=np.intp)
     endog = lhs.iloc[:, 0].to_numpy(dtype=np.float64)
-    # Row-major: the engine sweeps the rows, and reads them faster in this order.
+    # Row-major: the kernels sweep the rows, and read them faster in this order.
     exog = np.ascontiguousarray(rhs.to_numpy(dtype=np.float64))
     names = [str(c) for c in rhs.columns]
     design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame))
     return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
-                     "formula": formula})
+                     "formula": formula, "context": context})
 
 
-def outcome_name(lhs: pd.DataFrame, frame: pd.DataFrame) -> str:
-    """The outcome's name; a left-hand side that formulaic turned into several
-    columns (text or categories) is refused with the values it holds."""
+def check_formula(formula: Any) -> None:
+    if not isinstance(formula, str) or "~" not in formula:
+        raise ValueError(f"formula must be a string 'outcome ~ regressors', got {formula!r}")
+
+
+def check_outcome_columns(parsed: Any, dtypes: pd.Series, values_of: Any) -> None:
+    """The outcome's data column must hold numbers or bools: text and
+    categories are refused with the values they hold (`values_of(column)`),
+    whatever they look like ("0"/"1", a categorical of 0 and 1)."""
+    for column in parsed.lhs.required_variables:
+        if column in dtypes.index and not numeric_outcome_dtype(dtypes[column]):
+            raise ValueError(outcome_message(str(column), dtypes[column], values_of(column)))
+
+
+def numeric_outcome_dtype(dtype: Any) -> bool:
+    if isinstance(dtype, pd.CategoricalDtype):
+        return False
+    return bool(pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_numeric_dtype(dtype))
+
+
+def caller_context(formula: str, depth: int) -> dict:
+    """The names of the caller's frame (`depth` frames above this one's
+    caller) that the formula spells, as statsmodels' eval_env takes them:
+    `I(x / scale)` sees the caller's `scale`."""
+    import sys
+
+    frame = sys._getframe(depth + 1)
+    scope = {**frame.f_globals, **frame.f_locals}
+    words = set(re.findall(r"[A-Za-z_][A-Za-z0-9_]*", formula))
+    return {name: scope[name] for name in words if name in scope}
+
+
+def outcome_name(lhs: pd.DataFrame) -> str:
+    """The outcome's name; a left-hand side of several columns is refused."""
     if lhs.shape[1] == 1:
         return str(lhs.columns[0])
-    sources = {str(c).split("[", 1)[0] for c in lhs.columns}
-    if len(sources) == 1 and (source := sources.pop()) in frame.columns:
-        column = frame[source]
-        raise ValueError(outcome_message(source, column.dtype, pd.unique(column.dropna())))
     shown = ", ".join(map(str, lhs.columns[:8]))
     raise ValueError(f"the outcome must be one 0/1 column; the left-hand side gave "
                      f"{lhs.shape[1]} columns: {shown}")
@@ -90,20 +129,36 @@ def outcome_name(lhs: pd.DataFrame, frame: pd.DataFrame) -> str:
 
 def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
     """The design of an outcome and regressors given as arrays, Series or
-    DataFrames; names come from the Series and columns."""
+    DataFrames; names come from the Series and columns, and pandas inputs
+    must share their index."""
     check_missing_option(missing)
+    check_same_index(("endog", endog), ("exog", exog))
     endog_name, endog_values, labels = outcome_values(endog)
     names, exog_values, exog_labels = regressor_values(exog)
     if labels is None:
         labels = exog_labels
     if len(endog_values) != exog_values.shape[0]:
         raise ValueError(f"endog has {len(endog_values)} rows and exog {exog_values.shape[0]}")
+    if len(endog_values) == 0:
+        raise ValueError("no observations: endog and exog have no rows")
     design = finish(endog_values, exog_values, endog_name, names, missing, labels, None,
                     len(endog_values))
     const_idx = constant_columns(design.exog)
     if not isinstance(exog, (pd.DataFrame, pd.Series)):
         names = array_names(design.exog.shape[1], const_idx)
     return Design(**{**design.__dict__, "const_idx": const_idx, "exog_names": names})
+
+
+def check_same_index(*named: tuple[str, Any]) -> None:
+    """pandas inputs are paired by their index, as statsmodels pairs them:
+    inputs whose indexes differ are refused rather than paired by position."""
+    indexed = [(name, value.index) for name, value in named
+               if isinstance(value, (pd.Series, pd.DataFrame))]
+    for name, index in indexed[1:]:
+        first_name, first = indexed[0]
+        if not index.equals(first):
+            raise ValueError(f"{first_name} and {name} have different indexes: pandas inputs "
+                             "are paired by index; align them (or pass arrays) first")
 
 
 def outcome_values(endog: Any) -> tuple[str, np.ndarray, pd.Index | None]:
@@ -147,6 +202,7 @@ def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]
         exog = exog.to_frame(name="x1" if exog.name is None else exog.name)
     if isinstance(exog, pd.DataFrame):
         names = [str(c) for c in exog.columns]
+        refuse_duplicates("exog", names)
         for column, dtype in exog.dtypes.items():
             if isinstance(dtype, pd.CategoricalDtype) or not (
                     pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype)):
@@ -218,19 +274,64 @@ def finite_rows(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: lis
     bad_exog = ~np.isfinite(exog)
     if not bad_endog.any() and not bad_exog.any():
         return None
-    if missing == "drop":
-        return ~(bad_endog | bad_exog.any(axis=1))
-    counts = [(endog_name, int(bad_endog.sum()))] + list(zip(names, bad_exog.sum(axis=0).tolist()))
-    listed = "; ".join(f"column {name!r}: {count}" for name, count in counts if count)
-    raise ValueError(f"missing or infinite values (NaN, inf) in {listed}; "
-                     "pass missing='drop' to drop those rows")
+    if missing != "drop":
+        refuse_missing(missing_counts(bad_endog, bad_exog, endog_name, names))
+    return ~(bad_endog | bad_exog.any(axis=1))
+
+
+def missing_counts(bad_endog: np.ndarray, bad_exog: np.ndarray, endog_name: str,
+                   names: list[str]) -> dict[str, int]:
+    counts = {endog_name: int(bad_endog.sum())}
+    for name, count in zip(names, bad_exog.sum(axis=0).tolist()):
+        counts[name] = counts.get(name, 0) + int(count)
+    return counts
+
+
+def refuse_missing(counts: dict) -> None:
+    """A ValueError naming each column with missing values and their count."""
+    listed = "; ".join(f"column {str(name)!r}: {count}" for name, count in counts.items()
+                       if count)
+    if listed:
+        raise ValueError(f"missing or infinite values (NaN, inf) in {listed}; "
+                         "pass missing='drop' to drop those rows")
+
+
+def refuse_duplicates(what: str, names: list[str]) -> None:
+    seen, repeated = set(), []
+    for name in names:
+        if name in seen and name not in repeated:
+            repeated.append(name)
+        seen.add(name)
+    if repeated:
+        raise ValueError(f"{what} has duplicate column names: {', '.join(map(repr, repeated))}")
+
+
+def outside_values(endog: np.ndarray) -> tuple[int, tuple]:
+    """How many outcomes are neither 0 nor 1, and the first few such values."""
+    outside = (endog != 0.0) & (endog != 1.0)
+    count = int(outside.sum())
+    if not count:
+        return 0, ()
+    return count, tuple(float(v) for v in np.sort(pd.unique(endog[outside]))[:9])
 
 
 def check_outcome(endog: np.ndarray, name: str) -> None:
-    outside = (endog != 0.0) & (endog != 1.0)
-    if outside.any():
-        values = np.sort(pd.unique(endog[outside]))
-        shown = ", ".join(repr(float(v)) for v in values[:8])
-        more = f" (and {len(values) - 8} more)" if len(values) > 8 else ""
-        raise ValueError(f"the outcome {name!r} must hold 0/1 values; {int(outside.sum())} rows "
+    refuse_outside(name, *outside_values(endog))
+
+
+def refuse_outside(name: str, count: int, values: tuple) -> None:
+    if count:
+        shown = ", ".join(repr(v) for v in values[:8])
+        more = " (and more)" if len(values) > 8 else ""
+        raise ValueError(f"the outcome {name!r} must hold 0/1 values; {count} rows "
                          f"hold other values: {shown}{more}")
+
+
+def check_part_totals(checks: Any, endog_name: str, missing: str) -> None:
+    """What the first pass found over every part, refused as in memory."""
+    if checks.rows - checks.dropped == 0:
+        raise ValueError("no observations left: every row has a missing value"
+                         if checks.rows else "no observations: the data have no rows")
+    if missing != "drop":
+        refuse_missing(checks.missing)
+    refuse_outside(endog_name, checks.outside, checks.outside_values)

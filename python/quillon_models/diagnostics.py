@@ -5,8 +5,6 @@ from __future__ import annotations
 import math
 import warnings
 
-import numpy as np
-
 from .exceptions import ConvergenceWarning, HessianInversionWarning, PerfectSeparationWarning
 
 # The engine clips fitted probabilities to [1e-15, 1 - 1e-15]; beyond this
@@ -25,8 +23,10 @@ def _clip_index() -> float:
 CLIP_INDEX = _clip_index()
 
 
-def warn_about_fit(converged: bool, iterations: int, maxiter: int, exog: np.ndarray,
-                   params: np.ndarray) -> None:
+def warn_about_fit(converged: bool, iterations: int, maxiter: int, clipped: int,
+                   nobs: int) -> None:
+    """The fit's warnings: not converged, no usable maximum, and `clipped`
+    rows whose fitted probability lies at the engine's clip."""
     if not converged:
         if maxiter == 0 or iterations >= maxiter - 1:
             warnings.warn(f"the fit did not converge in {maxiter} Newton passes; raise maxiter "
@@ -39,22 +39,8 @@ def warn_about_fit(converged: bool, iterations: int, maxiter: int, exog: np.ndar
                           "(a regressor constant, all zero or collinear with others?): the "
                           "fit did not converge and its standard errors are not usable",
                           HessianInversionWarning, stacklevel=3)
-    if np.isfinite(params).all():
-        at_clip = rows_at_clip(exog, params)
-        if at_clip:
-            nobs = exog.shape[0]
-            warnings.warn(f"{at_clip} of {nobs} observations ({at_clip / nobs:.2%}) have fitted "
-                          "probabilities of 0 or 1: perfect or quasi-perfect separation, some "
-                          "parameters may not be identified", PerfectSeparationWarning,
-                          stacklevel=3)
-
-
-def rows_at_clip(exog: np.ndarray, params: np.ndarray) -> int:
-    """Rows whose fitted probability lies at the engine's clip."""
-    return int(np.count_nonzero(np.abs(linear_index(exog, params)) >= CLIP_INDEX))
-
-
-def linear_index(exog: np.ndarray, params: np.ndarray) -> np.ndarray:
-    """X @ params on this thread: einsum's own loop, which does not wait for
-    BLAS threads (slow to wake on a busy machine)."""
-    return np.einsum("ij,j->i", exog, params)
+    if clipped:
+        warnings.warn(f"{clipped} of {nobs} observations ({clipped / nobs:.2%}) have fitted "
+                      "probabilities of 0 or 1: perfect or quasi-perfect separation, some "
+                      "parameters may not be identified", PerfectSeparationWarning,
+                      stacklevel=3)

@@ -11,13 +11,6 @@ import numpy as np
 _SQRT2 = math.sqrt(2.0)
 
 
-def normal_cdf(x: np.ndarray) -> np.ndarray:
-    """Phi(x) elementwise, from the C library's erfc."""
-    values = np.asarray(x, dtype=np.float64)
-    out = np.frompyfunc(lambda v: 0.5 * math.erfc(-v / _SQRT2), 1, 1)(values)
-    return np.asarray(out, dtype=np.float64)
-
-
 def two_sided_pvalues(z: np.ndarray) -> np.ndarray:
     """P(|Z| > |z|) for a standard normal Z; NaN stays NaN."""
     values = np.asarray(z, dtype=np.float64)
@@ -29,7 +22,13 @@ def normal_quantile(alpha: float) -> float:
     """The two-sided critical value: Phi^-1(1 - alpha / 2)."""
     if not 0.0 < alpha < 1.0:
         raise ValueError(f"alpha must lie strictly between 0 and 1, got {alpha!r}")
-    return NormalDist().inv_cdf(1.0 - alpha / 2.0)
+    upper = 1.0 - alpha / 2.0
+    if upper < 1.0:
+        return NormalDist().inv_cdf(upper)
+    # 1 - alpha/2 rounds to 1: the lower tail still tells the quantile.
+    if alpha / 2.0 == 0.0:
+        raise ValueError(f"alpha {alpha!r} is too small for a finite interval")
+    return -NormalDist().inv_cdf(alpha / 2.0)
 
 
 def chi2_sf(x: float, df: float) -> float:

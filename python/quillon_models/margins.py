@@ -3,13 +3,10 @@ statsmodels' get_margeff form for code being ported."""
 
 from __future__ import annotations
 
-from types import SimpleNamespace
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import pandas as pd
-
-import quillon
 
 from .distributions import normal_quantile
 from .summary import Summary, estimate_rows, interval_columns
@@ -17,31 +14,11 @@ from .summary import Summary, estimate_rows, interval_columns
 if TYPE_CHECKING:
     from .results import ProbitResults
 
-# The engine leaves out regressors by these names only.
-_CONSTANT_NAMES = ("const", "intercept")
-
-
-def engine_view(results: ProbitResults) -> SimpleNamespace:
-    """The fit as quillon.ame reads it: arrays and names, with every constant
-    column named so that the engine leaves it out."""
-    model = results._fitted_model()
-    names = list(results.exog_names)
-    for j in model.const_idx:
-        if names[j].lower() not in _CONSTANT_NAMES:
-            names[j] = "const"
-    cov = results.cov_params().to_numpy()
-    return SimpleNamespace(params=results.params.to_numpy(), cov_params=lambda: cov,
-                           model=SimpleNamespace(exog=model.exog, exog_names=names))
-
-
 def engine_table(results: ProbitResults) -> pd.DataFrame:
-    """quillon's table for the fit: from quillon.ame in memory, or from the
-    model's own passes when its data are elsewhere (Dask)."""
-    view = engine_view(results)
-    own = getattr(results._fitted_model(), "engine_ame", None)
-    if own is not None:
-        return own(view.params, view.cov_params(), view.model.exog_names)
-    return quillon.ame(view)
+    """quillon's table for the fit, from the model's own passes over its
+    data (in memory or on Dask)."""
+    return results._fitted_model().engine_ame(results.params.to_numpy(),
+                                              results.cov_params().to_numpy())
 
 
 def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
@@ -120,6 +97,4 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
 
 def has_binary_regressor(results: ProbitResults) -> bool:
     model = results._fitted_model()
-    shown = [j for j in range(model.exog.shape[1]) if j not in model.const_idx]
-    exog = model.exog
-    return any(bool(((exog[:, j] == 0.0) | (exog[:, j] == 1.0)).all()) for j in shown)
+    return any(flag for j, flag in enumerate(model.binary_columns()) if j not in model.const_idx)

@@ -53,15 +53,7 @@ class ProbitResults:
                  iterations: int = 0, cov_type: str = "nonrobust",
                  cov_kwds: Mapping[str, Any] | None = None, nobs_dropped: int = 0,
                  model: Probit | None = None) -> None:
-        values = np.array(params, dtype=np.float64).reshape(-1)
-        if exog_names is None:
-            exog_names = ([str(c) for c in params.index] if isinstance(params, pd.Series)
-                          else [f"x{j + 1}" for j in range(len(values))])
-        names = list(exog_names)
-        cov = np.array(cov_params, dtype=np.float64)
-        if len(names) != len(values) or cov.shape != (len(values), len(values)):
-            raise ValueError(f"{len(values)} params, {len(names)} names and a covariance of "
-                             f"shape {cov.shape} do not fit together")
+        names, values, cov = paired_by_label(params, cov_params, exog_names)
         self.exog_names = names
         self.endog_name = endog_name
         self.params = pd.Series(values, index=names)
@@ -199,8 +191,51 @@ class ProbitResults:
 
         return to_statsmodels(self)
 
+    def remove_data(self) -> None:
+        """Drops the model's reference to the data, so that the results pickle
+        small: estimates, covariance, statistics and the summary remain
+        (llnull is computed first); predictions and marginal effects need
+        the data and are refused afterwards."""
+        _ = self.llnull
+        self.model = None
+
     def _fitted_model(self) -> Probit:
         if self.model is None:
-            raise ValueError("these results have no model: predictions and marginal effects "
-                             "need the fitted data")
+            raise ValueError("these results have no model (built from numbers, or after "
+                             "remove_data()): predictions and marginal effects need the data")
         return self.model
+
+
+def paired_by_label(params: Any, cov_params: Any, exog_names: Sequence[str] | None) -> tuple[
+        list[str], np.ndarray, np.ndarray]:
+    """Estimates and covariance paired by their labels where they have them
+    (a Series, a DataFrame), by position otherwise; labels that do not match
+    are refused."""
+    values: np.ndarray = np.array(params, dtype=np.float64).reshape(-1)
+    labelled = isinstance(params, pd.Series)
+    if exog_names is None:
+        exog_names = ([str(c) for c in params.index] if labelled
+                      else [f"x{j + 1}" for j in range(len(values))])
+    names = [str(n) for n in exog_names]
+    if len(set(names)) != len(names):
+        raise ValueError(f"the regressors' names repeat: {names}")
+    if labelled:
+        values = np.array(by_label("params", params, names), dtype=np.float64).reshape(-1)
+    if isinstance(cov_params, pd.DataFrame):
+        frame = by_label("cov_params", cov_params, names)
+        cov = np.array(by_label("cov_params' columns", frame.T, names).T, dtype=np.float64)
+    else:
+        cov = np.array(cov_params, dtype=np.float64)
+    if len(names) != len(values) or cov.shape != (len(values), len(values)):
+        raise ValueError(f"{len(values)} params, {len(names)} names and a covariance of "
+                         f"shape {cov.shape} do not fit together")
+    return names, values, cov
+
+
+def by_label(what: str, values: Any, names: list[str]) -> Any:
+    """`values` (Series or DataFrame rows) in the order of `names`."""
+    labels = [str(c) for c in values.index]
+    if sorted(labels) != sorted(names) or len(set(labels)) != len(labels):
+        raise ValueError(f"{what} is labelled {labels}; the regressors are {names}")
+    order = {label: i for i, label in enumerate(labels)}
+    return values.iloc[[order[n] for n in names]]

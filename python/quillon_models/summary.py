@@ -32,9 +32,11 @@ class Summary:
 
     def as_text(self) -> str:
         name_width = max([len(name) for name, _ in self.rows] + [12]) + 1
-        width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1))
-        lines = [self.title.center(width if self.two_columns else 37).rstrip()]
-        lines.append("=" * (width if self.two_columns else 37))
+        cell = self._cell_width()
+        width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1), 2 * cell + 4)
+        top = width if self.two_columns else cell
+        lines = [self.title.center(top).rstrip()]
+        lines.append("=" * top)
         lines += self._header_lines()
         lines.append("=" * width)
         cells = [f"{self.columns[0]:>10}"] + [f"{c:>11}" for c in self.columns[1:]]
@@ -59,13 +61,19 @@ class Summary:
         right += [("", "")] * (len(left) - len(right))
         return [[a, b] for a, b in zip(left, right)]
 
+    def _cell_width(self) -> int:
+        """A header cell's width: 37 as statsmodels lays it out, wider for a
+        long name (an outcome named after a Dask key, say)."""
+        return max([37] + [len(label) + len(value) + 1 for label, value in self.header])
+
     def _header_lines(self) -> list[str]:
         def cell(label: str, value: str, width: int) -> str:
             return f"{label:<{width - len(value)}}{value}" if label else " " * width
 
+        width = self._cell_width()
         if not self.two_columns:
-            return [cell(label, value, 37) for label, value in self.header]
-        return [cell(*a, 37) + "   " + cell(*b, 38) for a, b in self._header_pairs()]
+            return [cell(label, value, width) for label, value in self.header]
+        return [cell(*a, width) + "   " + cell(*b, width + 1) for a, b in self._header_pairs()]
 
     def as_html(self) -> str:
         def row(cells: Sequence[str], tag: str = "td") -> str:

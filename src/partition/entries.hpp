@@ -18,6 +18,8 @@ PyObject* cluster_sums(PyObject* module, PyObject* args);
 PyObject* binary_columns(PyObject* module, PyObject* args);
 // (exog, params, names, binary) -> (effect sums, Jacobian sums)
 PyObject* effect_sums(PyObject* module, PyObject* args);
+// (exog, params, probability) -> the linear index of each row, or its normal cdf
+PyObject* predict(PyObject* module, PyObject* args);
 
 // (evaluate, k, max_iter, tol) -> (params, loglike, iterations, converged, hessian)
 PyObject* newton(PyObject* module, PyObject* args);

@@ -18,6 +18,8 @@ PyMethodDef functions[] = {
      "Which columns of one part hold only 0.0 and 1.0."},
     {"effect_sums", effect_sums, METH_VARARGS,
      "Marginal-effect and Jacobian sums of one part."},
+    {"predict", predict, METH_VARARGS,
+     "Linear index of each row of one part, or its normal cdf."},
     {"newton", newton, METH_VARARGS,
      "Newton-Raphson from 0 over points evaluated by a callable."},
     {"covariance", covariance, METH_VARARGS,

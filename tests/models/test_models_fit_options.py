@@ -25,7 +25,7 @@ def model(admissions):
     ({"cov_type": "cluster", "cov_kwds": {"groups": "rank", "df_correction": True}},
      NotImplementedError),
     ({"cov_type": "HC0", "cov_kwds": {"groups": "rank"}}, ValueError),
-    ({"cov_type": "cluster", "cov_kwds": {"groups": "nope"}}, KeyError),
+    ({"cov_type": "cluster", "cov_kwds": {"groups": "nope"}}, ValueError),
     ({"cov_type": "cluster", "cov_kwds": {"groups": np.zeros(399)}}, ValueError),
     ({"cov_type": "cluster", "cov_kwds": {"groups": np.zeros((400, 3))}}, ValueError),
     ({"cov_type": "cluster", "cov_kwds": {"groups": np.zeros(400)}}, ValueError),  # one group

@@ -1,0 +1,125 @@
+"""Data in memory as the driver reads it: the design's arrays in blocks of
+rows, read in place, on a pool of threads."""
+
+from __future__ import annotations
+
+from typing import Any, Optional
+
+import numpy as np
+import pandas as pd
+
+from . import driver
+from .design import Design, check_same_index, constant_columns, refuse_duplicates
+from .groups import encode_groups, group_columns
+from .parts import MemoryPasses, Part, block_slices, memory_parts
+from .prediction_design import formula_design, regressor_design
+
+
+class MemoryData:
+    """The checked design of a model whose data are in memory. `frame` is the
+    caller's DataFrame (for groups given by column name); `inputs` the
+    caller's endog and exog, whose index groups must share."""
+
+    on_dask = False
+    nobs_known = True
+
+    def __init__(self, design: Design, frame: Optional[pd.DataFrame],
+                 inputs: tuple = ()) -> None:
+        self.design = design
+        self.frame = frame
+        self.inputs = inputs
+        self.endog = design.endog
+        self.exog = design.exog
+        self.endog_name = design.endog_name
+        self.exog_names = list(design.exog_names)
+        self.formula = design.formula
+        self.model_spec = design.model_spec
+        self.context = design.context or {}
+        self.row_labels = design.row_labels
+        self.nobs = int(design.exog.shape[0])
+        self.nobs_dropped = design.nobs_dropped
+        self.const_idx = list(design.const_idx if design.const_idx is not None else
+                              constant_columns(design.exog))
+
+    # ---- passes
+
+    def fit_passes(self, groups: Any, n_jobs: Optional[int]) -> MemoryPasses:
+        codes = None if groups is None else self.group_codes(groups)
+        return MemoryPasses(memory_parts(self.endog, self.exog, codes), n_jobs)
+
+    def fit_options(self) -> dict:
+        return {"nobs": self.nobs}
+
+    def fitted(self, fitted: driver.Fitted) -> None:
+        """Nothing to learn: the design was checked before the fit."""
+
+    def fitted_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
+        return MemoryPasses(memory_parts(self.endog, self.exog), n_jobs)
+
+    def null_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
+        parts = [driver.constant_part(p) for p in memory_parts(self.endog, self.exog)]
+        return MemoryPasses(parts, n_jobs)
+
+    # ---- groups
+
+    def group_codes(self, groups: Any) -> np.ndarray:
+        if isinstance(groups, str) or (isinstance(groups, (list, tuple)) and groups
+                                       and all(isinstance(g, str) for g in groups)):
+            columns = self.data_columns([groups] if isinstance(groups, str) else list(groups))
+        else:
+            if isinstance(groups, (pd.Series, pd.DataFrame)):
+                check_same_index(*self.indexed_inputs(), ("groups", groups))
+            columns = group_columns(groups, self.nobs)
+        return encode_groups([self.aligned(c) for c in columns])[0]
+
+    def indexed_inputs(self) -> list[tuple[str, Any]]:
+        if self.frame is not None and self.formula is not None:
+            return [("data", self.frame)]
+        return list(zip(("endog", "exog"), self.inputs))
+
+    def data_columns(self, names: list[str]) -> list[pd.Series]:
+        if self.frame is None:
+            raise ValueError("groups given by column name need the model's data: a formula, "
+                             "or exog as a DataFrame")
+        if len(names) > 2:
+            raise ValueError(f"groups must be one or two columns, got {len(names)}: {names}")
+        refuse_duplicates("groups", names)
+        absent = [n for n in names if n not in self.frame.columns]
+        if absent:
+            raise ValueError(f"groups {absent} are not columns of the data")
+        return [self.frame[n] for n in names]
+
+    def aligned(self, column: Any) -> Any:
+        """A group column for the fitted rows: one given for every row of the
+        caller's data loses the rows that were dropped."""
+        length, rows = len(column), self.nobs + self.nobs_dropped
+        if length == self.nobs:
+            return column
+        if length == rows and self.design.kept_rows is not None:
+            return np.asarray(column)[self.design.kept_rows]
+        raise ValueError(f"groups have {length} rows; the model has {self.nobs} "
+                         f"(of {rows} in the data)")
+
+    # ---- predictions
+
+    def prediction_design(self, exog: Any, transform: bool) -> tuple[
+            np.ndarray, Optional[pd.Index], Optional[np.ndarray]]:
+        if exog is None:
+            return self.exog, self.row_labels, None
+        if self.model_spec is not None and transform:
+            return formula_design(self.model_spec, exog, self.context)
+        return regressor_design(exog, self.exog_names, from_frame=self.frame is not None
+                                and self.formula is None)
+
+    def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
+                n_jobs: Optional[int]) -> Any:
+        design, index, rows = self.prediction_design(exog, transform)
+        parts = [Part(np.empty(0), design[s]) for s in block_slices(len(design))]
+        values = np.concatenate(MemoryPasses(parts, n_jobs).map(driver.predict_part, beta,
+                                                                 probability))
+        if rows is not None and index is not None:
+            filled = np.full(len(index), np.nan)
+            filled[rows] = values
+            values = filled
+        return values if index is None else pd.Series(values, index=index)
+
