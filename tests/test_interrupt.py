@@ -21,6 +21,10 @@ X = np.column_stack([np.ones(50), rng.normal(size=50)])
 y = (X @ [0.2, 0.8] + rng.normal(size=50) > 0).astype(float)
 if case == "newton passes":
     call = lambda: fit_probit(y, X, max_iter=2**64 - 1, tol=0.0)
+elif case == "front door on threads":
+    import quillon_models as qm
+    big = np.repeat(X, 8000, axis=0)  # several blocks of rows
+    call = lambda: qm.Probit(np.repeat(y, 8000), big).fit(maxiter=2**62, tol=0.0, n_jobs=2)
 else:  # 2**40 rows that share one row of memory: a loop without end in practice
     row = [1.0, 0.0] if case == "ame, 0/1 search" else [0.5, -0.5]
     exog = np.lib.stride_tricks.as_strided(np.array(row), (2**40, 2), (0, 8))
@@ -40,6 +44,7 @@ except BaseException as e:
 
 
 @pytest.mark.parametrize("case, raised", [("newton passes", "KeyboardInterrupt"),
+                                          ("front door on threads", "KeyboardInterrupt"),
                                           ("ame rows", "KeyboardInterrupt"),
                                           ("ame, 0/1 search", "KeyboardInterrupt"),
                                           ("ame, the handler frees exog", "RuntimeError")])

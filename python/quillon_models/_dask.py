@@ -9,6 +9,7 @@ Dask is imported here only, when a model is given Dask collections.
 from __future__ import annotations
 
 import re
+import warnings
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
@@ -23,7 +24,7 @@ from .design import (array_names, check_formula, check_outcome_columns, finite_r
                      import_formulaic, missing_counts, outcome_name, outside_values,
                      refuse_duplicates)
 from .parts import Part, PartChecks, add_pairs
-from .prediction_design import refuse_unseen_levels
+from .prediction_design import check_prediction_frame
 
 # --- One partition -------------------------------------------------------------
 
@@ -52,11 +53,13 @@ def checked_part(y: np.ndarray, X: np.ndarray, name: str, names: list, missing: 
     partitions at once, as data in memory are refused."""
     complete = finite_rows(y, X, name, names, "drop")
     counts: dict = dict(extra_missing or {})
+    if complete is not None and missing != "drop":
+        # Missing values of the data's columns are counted there (extra_missing):
+        # the design adds its infinite values.
+        bad = np.isinf if extra_missing is not None else (lambda v: ~np.isfinite(v))
+        for column, count in missing_counts(bad(y), bad(X), name, names).items():
+            counts[column] = counts.get(column, 0) + count
     if complete is not None:
-        if missing != "drop":
-            for column, count in missing_counts(~np.isfinite(y), ~np.isfinite(X), name,
-                                                names).items():
-                counts[column] = counts.get(column, 0) + count
         y, X, kept = y[complete], X[complete], kept[complete]
     outside, values = outside_values(y)
     checks = PartChecks(rows, rows - len(y), counts, outside, values)
@@ -92,7 +95,10 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
     if checked and missing != "drop":
         extra = {c: int(n) for c, n in frame[used].isna().sum().items() if n}
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    design = spec.get_model_matrix(frame, context=context)
+    with warnings.catch_warnings():
+        if extra:  # missing categories, counted above and refused after this pass
+            warnings.filterwarnings("ignore", message=".*categories outside of the nominated")
+        design = spec.get_model_matrix(frame, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X = design.rhs.to_numpy(dtype=np.float64)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
@@ -266,20 +272,25 @@ class DaskData:
 
     def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
                 n_jobs: Optional[int]) -> Any:
-        """A Dask Series over the rows (every row: NaN where a value is
-        missing), or a pandas Series for pandas data."""
+        """A Dask Series over the fitted rows (exog None), or over every row of
+        new data (NaN where a value is missing); a pandas Series for pandas
+        data."""
         if self.formula is not None and (exog is None or transform):
             frame = self.frame if exog is None else exog
-            spec, context = self._spec.rhs, self.context
+            spec, context, every_row = self._spec.rhs, self.context, exog is not None
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
-                refuse_unseen_levels(spec, part)
+                check_prediction_frame(spec, part, context)
                 design = spec.get_model_matrix(part.reset_index(drop=True), context=context)
-                values = np.full(len(part), np.nan)
-                values[np.asarray(design.index, dtype=np.intp)] = driver.predict_part(
+                rows = np.asarray(design.index, dtype=np.intp)
+                values = driver.predict_part(
                     Part(np.empty(0), np.ascontiguousarray(design.to_numpy(dtype=np.float64))),
                     beta, probability)
-                return pd.Series(values, index=part.index, dtype=np.float64)
+                if not every_row:
+                    return pd.Series(values, index=part.index[rows], dtype=np.float64)
+                filled = np.full(len(part), np.nan)
+                filled[rows] = values
+                return pd.Series(filled, index=part.index, dtype=np.float64)
 
             if isinstance(frame, pd.DataFrame):
                 return on_frame(frame)

@@ -191,6 +191,7 @@ def outcome_array(values: Any, name: str) -> np.ndarray:
 
 
 def outcome_message(name: str, dtype: Any, values: Any) -> str:
+    values = sorted(values, key=lambda v: (str(type(v)), str(v)))
     shown = ", ".join(repr(v) for v in list(values)[:8])
     more = f" (and {len(values) - 8} more)" if len(values) > 8 else ""
     return (f"the outcome {name!r} must hold 0/1 values (bool, integer or float); "

@@ -23,12 +23,7 @@ def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
     frame = frame.copy(deep=False)
     frame.index = pd.RangeIndex(len(frame))
     frame.columns = [str(c) for c in frame.columns]
-    absent = sorted(v for v in spec.required_variables
-                    if v not in frame.columns and v not in context)
-    if absent:
-        raise ValueError(f"the data to predict on lack columns the formula uses: "
-                         f"{', '.join(map(repr, absent))}")
-    refuse_unseen_levels(spec, frame)
+    check_prediction_frame(spec, frame, context)
     with warnings.catch_warnings():
         # Any level that slipped past the check above is an error, not a NaN.
         warnings.filterwarnings("error", message=".*categories outside of the nominated levels")
@@ -40,6 +35,17 @@ def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
     rows = np.asarray(matrix.index, dtype=np.intp)
     values = np.ascontiguousarray(matrix.to_numpy(dtype=np.float64))
     return values, index, None if len(rows) == len(frame) else rows
+
+
+def check_prediction_frame(spec: Any, frame: pd.DataFrame, context: dict) -> None:
+    """New data must hold every column the formula reads, and only levels
+    the fit saw."""
+    absent = sorted(v for v in spec.required_variables
+                    if v not in frame.columns and v not in context)
+    if absent:
+        raise ValueError(f"the data to predict on lack columns the formula uses: "
+                         f"{', '.join(map(repr, absent))}")
+    refuse_unseen_levels(spec, frame)
 
 
 def refuse_unseen_levels(spec: Any, frame: pd.DataFrame) -> None:
@@ -54,7 +60,7 @@ def refuse_unseen_levels(spec: Any, frame: pd.DataFrame) -> None:
         known = set(state["categories"])
         unseen = [v for v in pd.unique(frame[column].dropna()) if v not in known]
         if unseen:
-            shown = ", ".join(repr(v) for v in unseen[:8])
+            shown = ", ".join(str(v) for v in unseen[:8])
             raise ValueError(f"column {column!r} holds levels the fit never saw: {shown}; "
                              f"the fit knows {sorted(map(str, known))}")
 

@@ -1,0 +1,191 @@
+"""One contract, four ways: the same inputs through memory on one thread,
+memory on two threads, Dask's threaded scheduler and a two-worker
+LocalCluster give the same refusals and the same numbers: the same bits
+where the partitioning is the same (memory's blocks of rows set to the Dask
+partitions' size), and the same answers to hostile input."""
+
+import contextlib
+import sys
+import warnings
+
+import numpy as np
+import pandas as pd
+import pytest
+
+dask = pytest.importorskip("dask")
+dd = pytest.importorskip("dask.dataframe")
+distributed = pytest.importorskip("distributed")
+pytest.importorskip("formulaic")
+
+import cloudpickle  # noqa: E402
+
+import quillon_models as qm  # noqa: E402
+import quillon_models.parts  # noqa: E402
+
+cloudpickle.register_pickle_by_value(sys.modules[__name__])
+
+ROWS = 250  # rows per part, in memory and on Dask alike
+WAYS = ["memory, 1 thread", "memory, 2 threads", "dask threads", "dask cluster"]
+
+
+@pytest.fixture(scope="module")
+def client():
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1",
+                                  dashboard_address=None, processes=True) as local:
+        with distributed.Client(local, set_as_default=False) as connected:
+            yield connected
+
+
+@pytest.fixture
+def way_of(request, monkeypatch):
+    """way_of(way, frame) -> (data, fit options, scheduler): the frame as the
+    way holds it, the options that choose its threads, and the context in
+    which its passes run."""
+    monkeypatch.setattr(quillon_models.parts, "BLOCK_ROWS", ROWS)
+
+    def holding(way, frame):
+        if way.startswith("memory"):
+            return frame, {"n_jobs": 1 if "1" in way else 2}, contextlib.nullcontext()
+        data = dd.from_pandas(frame, chunksize=ROWS, sort=False)
+        if way == "dask threads":
+            return data, {}, dask.config.set(scheduler="threads")
+        return data, {}, request.getfixturevalue("client").as_current()
+
+    return holding
+
+
+@pytest.fixture
+def run(way_of):
+    """run(way, frame, build, **fit_options): build(data) fitted the way's way."""
+
+    def runner(way, frame, build, **fit_options):
+        data, options, scheduler = way_of(way, frame)
+        with scheduler:
+            return build(data).fit(**options, **fit_options)
+
+    return runner
+
+
+def frame(n=1000, seed=5):
+    rng = np.random.default_rng(seed)
+    data = pd.DataFrame({"x": rng.normal(size=n), "g": rng.choice(["a", "b", "c"], size=n),
+                         "d": (rng.random(n) < 0.4).astype(float),
+                         "school": rng.integers(0, 23, size=n)})
+    index = 0.3 + 0.8 * data.x - 0.5 * data.d + 0.4 * (data.g == "b")
+    data["y"] = (index + rng.normal(size=n) > 0).astype(float)
+    return data
+
+
+def formula_model(formula, **options):
+    return lambda data: qm.probit(formula, data, **options)
+
+
+def numbers(results):
+    table = results.ame()
+    return (results.params.to_dict(), results.cov_params().to_numpy().tobytes(),
+            np.float64(results.llf).tobytes(), table.select_dtypes("number").to_numpy().tobytes(),
+            list(table.index), results.nobs)
+
+
+@pytest.mark.parametrize("cov_type, cov_kwds", [("HC1", None),
+                                                ("cluster", {"groups": ["school", "g"]})])
+def test_the_same_bits_every_way(run, cov_type, cov_kwds):
+    data = frame()
+    got = [numbers(run(way, data, formula_model("y ~ x + C(g) + d"), cov_type=cov_type,
+                       cov_kwds=cov_kwds)) for way in WAYS]
+    assert all(g == got[0] for g in got[1:])
+
+
+def unknown_categories(data):
+    """A category column whose categories Dask learns only by reading it."""
+    if isinstance(data, pd.DataFrame):
+        return data.astype({"g": "category"})
+    return data.assign(g=data["g"].astype("category").cat.as_unknown())
+
+
+@pytest.mark.parametrize("way", WAYS)
+def test_unknown_categories_are_found(run, way):
+    results = run(way, frame(), lambda d: qm.probit("y ~ x + g", unknown_categories(d)))
+    assert list(results.params.index) == ["Intercept", "x", "g[T.b]", "g[T.c]"]
+
+
+def with_holes(data):
+    out = data.copy()
+    out.loc[[3, 400, 999], "x"] = np.nan  # in three different parts
+    out.loc[[10, 620], "g"] = None
+    return out
+
+
+REFUSALS = {
+    "category 0/1 outcome": (lambda d: d.assign(y=d.y.astype(int).astype("category")),
+                             "y ~ x", {}, "dtype category with values 0, 1"),
+    "text outcome": (lambda d: d.assign(y=d.y.map({0.0: "no", 1.0: "yes"})), "y ~ x", {},
+                     "must hold 0/1 values .* values 'no', 'yes'"),
+    "text 0/1 outcome": (lambda d: d.assign(y=d.y.astype(int).astype(str)), "y ~ x", {},
+                         "values '0', '1'"),
+    "two outcomes": (lambda d: d, "y + d ~ x", {}, "left-hand side gave 2 columns"),
+    "outcome 2 in two parts": (lambda d: d.assign(y=d.y.where(~d.index.isin([1, 900]), 2.0)),
+                               "y ~ x", {}, "2 rows hold other values: 2.0"),
+    "missing, counted over every part": (with_holes, "y ~ x + C(g)", {"missing": "raise"},
+                                         "column 'x': 3; column 'g': 2"),
+    "missing category with missing='none'": (with_holes, "y ~ C(g)", {"missing": "none"},
+                                             "column 'g': 2"),
+}
+
+
+@pytest.mark.parametrize("case", REFUSALS)
+@pytest.mark.parametrize("way", WAYS)
+def test_the_same_refusals_every_way(run, way, case):
+    change, formula, options, message = REFUSALS[case]
+    with pytest.raises(ValueError, match=message):
+        run(way, change(frame()), formula_model(formula, **options))
+
+
+@pytest.mark.parametrize("way", WAYS)
+def test_groups_are_one_or_two_columns(run, way):
+    with pytest.raises(ValueError, match="one or two columns, got 3"):
+        run(way, frame(), formula_model("y ~ x"), cov_type="cluster",
+            cov_kwds={"groups": ["school", "g", "d"]})
+
+
+@pytest.mark.parametrize("way", WAYS)
+def test_predictions_name_their_rows_and_refuse_new_levels(way_of, way):
+    data = with_holes(frame())
+    held, options, scheduler = way_of(way, data)
+    with scheduler:
+        results = qm.probit("y ~ x + C(g)", held).fit(**options)
+        fitted, every = (results.predict(), results.predict(held))
+        if not isinstance(fitted, pd.Series):
+            fitted, every = fitted.compute(), every.compute()
+        # the fitted rows by label; new data row for row, NaN where a value is missing
+        assert list(fitted.index) == list(data.dropna().index)
+        assert every.isna().sum() == 5 and list(every.index) == list(data.index)
+        with pytest.raises(ValueError, match="levels the fit never saw: z"):
+            results.predict(pd.DataFrame({"x": [0.1], "g": ["z"]}))
+        with pytest.raises(ValueError, match="lack columns the formula uses: 'x'"):
+            results.predict(pd.DataFrame({"g": ["a"]}))
+
+
+@pytest.mark.parametrize("way", WAYS)
+def test_formulas_see_the_callers_names(way_of, way):
+    scale = 2.0
+    data, options, scheduler = way_of(way, frame().assign(missing=lambda d: d.x))
+    with scheduler, pytest.warns(qm.HessianInversionWarning):
+        results = qm.probit("y ~ I(x / scale) + missing", data).fit(**options)
+    assert list(results.params.index) == ["Intercept", "I(x / scale)", "missing"]
+    # x / 2 and x are collinear: the fit cannot separate them
+    assert not results.converged
+
+
+def test_threads_never_change_the_bits_of_a_large_fit():
+    """Memory's own block size, several blocks: 1, 2 and every thread."""
+    rng = np.random.default_rng(2)
+    n = 3 * quillon_models.parts.BLOCK_ROWS + 17
+    X = np.column_stack([np.ones(n), rng.normal(size=(n, 3))])
+    y = (X @ [0.1, 0.5, -0.3, 0.2] + rng.normal(size=n) > 0).astype(float)
+    fits = [qm.Probit(y, X).fit(cov_type="HC0", n_jobs=j) for j in (1, 2, None)]
+    assert len({f.params.to_numpy().tobytes() + f.cov_params().to_numpy().tobytes()
+                for f in fits}) == 1
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        assert fits[0].predict().shape == (n,)
