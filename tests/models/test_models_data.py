@@ -91,3 +91,13 @@ def test_formulas_with_transforms_interactions_and_no_intercept(admissions):
     theirs = statsmodels_fit("admit ~ 0 + np.log(gre) + I(gpa**2) + gpa:C(rank)", admissions)
     np.testing.assert_allclose(result.params, by_name(result.params, theirs.params), rtol=1e-6)
     assert result.k_constant == 0 and len(result.params) == 6
+
+
+def test_pandas_inputs_with_other_indexes_refused(admissions):
+    y, X = admissions["admit"], admissions[["gre"]].assign(const=1.0)
+    with pytest.raises(ValueError, match="endog and exog have different indexes"):
+        qm.Probit(y, X.set_axis(X.index + 1))
+    shifted = admissions["rank"].set_axis(admissions.index + 1)
+    for model in (qm.Probit(y, X), qm.probit("admit ~ gre", admissions)):
+        with pytest.raises(ValueError, match="and groups have different indexes"):
+            model.fit(cov_type="cluster", cov_kwds={"groups": shifted})

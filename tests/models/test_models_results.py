@@ -87,3 +87,30 @@ def test_results_from_numbers_match_scipy():
         result.ame()
     with pytest.raises(ValueError, match="do not fit together"):
         qm.ProbitResults(params, cov[:2, :2], llf=-1.0, nobs=3)
+
+
+def test_labelled_numbers_pair_by_label():
+    params = pd.Series([0.5, -1.2, 0.3], index=["const", "a", "b"])
+    cov = pd.DataFrame(np.diag([0.04, 0.09, 0.01]), index=params.index, columns=params.index)
+    reordered = qm.ProbitResults(params, cov.iloc[::-1, ::-1], llf=-1.0, nobs=30)
+    np.testing.assert_array_equal(reordered.bse, [0.2, 0.3, 0.1])
+    with pytest.raises(ValueError, match="cov_params is labelled"):
+        qm.ProbitResults(params, cov.rename(index={"b": "c"}), llf=-1.0, nobs=30)
+
+
+def test_remove_data_keeps_the_statistics_and_drops_the_rows(admissions):
+    results = qm.probit("admit ~ gre + gpa", pd.concat([admissions] * 50)).fit()
+    table = str(results.summary())
+    results.remove_data()
+    assert len(pickle.dumps(results)) < 4000
+    assert str(results.summary()).split("Time:")[0] == table.split("Time:")[0]
+    with pytest.raises(ValueError, match="remove_data"):
+        results.predict()
+
+
+def test_summary_stretches_for_long_names(admissions):
+    outcome = admissions["admit"].rename("admitted_to_the_graduate_programme_of_first_choice")
+    text = str(qm.Probit(outcome, admissions[["gre"]].assign(const=1.0)).fit().summary())
+    assert outcome.name in text
+    lines = text.splitlines()
+    assert max(map(len, lines[:-3])) == max(len(line) for line in lines if set(line) == {"="})
