@@ -9,9 +9,11 @@ and complete results in statsmodels' vocabulary.
 
 from .covariance import cluster_factor, hc1_factor, parse_cov_options
 from .exceptions import (
+    CollinearityWarning,
     ConvergenceWarning,
     HessianInversionWarning,
     ModelWarning,
+    PerfectSeparationError,
     PerfectSeparationWarning,
 )
 from .groups import encode_groups
@@ -19,9 +21,11 @@ from .model import Probit, probit
 from .results import ProbitResults
 
 __all__ = [
+    "CollinearityWarning",
     "ConvergenceWarning",
     "HessianInversionWarning",
     "ModelWarning",
+    "PerfectSeparationError",
     "PerfectSeparationWarning",
     "Probit",
     "ProbitResults",

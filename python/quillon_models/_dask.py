@@ -62,7 +62,7 @@ def checked_part(y: np.ndarray, X: np.ndarray, name: str, names: list, missing: 
     if complete is not None:
         y, X, kept = y[complete], X[complete], kept[complete]
     outside, values = outside_values(y)
-    checks = PartChecks(rows, rows - len(y), counts, outside, values)
+    checks = PartChecks(rows, rows - len(y), counts, outside, values, int((y == 1.0).sum()))
     return Part(np.asarray(y, dtype=np.float64), np.asarray(X, dtype=np.float64), kept=kept,
                 checks=checks)
 
@@ -127,6 +127,7 @@ class DaskPasses:
     def __init__(self, parts: list, trusted: Optional[list] = None) -> None:
         self.parts = parts
         self.trusted = trusted
+        self.nobs: Optional[int] = None  # counted by the first pass
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         if checks is not None and checks.dropped == 0 and self.trusted is not None:
@@ -173,6 +174,8 @@ class DaskData:
         self.nobs_dropped = 0
         self.const_idx: list[int] = []
         self._trusted = False
+        self._without: Optional[tuple] = None  # rows left out for separation
+        self._removed = 0  # and how many
 
     @classmethod
     def from_arrays(cls, endog: Any, exog: Any, missing: str) -> DaskData:
@@ -210,7 +213,7 @@ class DaskData:
         return {"describe": True}
 
     def fitted(self, fitted: driver.Fitted) -> None:
-        self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped
+        self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped - self._removed
         self.const_idx = list(fitted.const_idx or [])
         self._trusted = fitted.dropped == 0
         if self._unnamed:
@@ -220,13 +223,38 @@ class DaskData:
 
     def make_parts(self, groups: Any, checked: bool = True) -> list:
         if self.formula is not None:
-            return [dask.delayed(part_from_frame, pure=True)(
+            parts = [dask.delayed(part_from_frame, pure=True)(
                 p, self._spec, groups, self.missing, self.context, self._used, checked)
                 for p in self.frame.to_delayed()]
-        return parts_from_arrays(self.endog, self.exog, groups, self.missing,
-                                 self.endog_name, self.exog_names, checked)
+        else:
+            parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
+                                      self.endog_name, self.exog_names, checked)
+        if self._without is not None:
+            parts = [dask.delayed(driver.without_predicted, pure=True)(p, *self._without)
+                     for p in parts]
+        return parts
+
+    # Rows and columns beyond this many values are not brought to the client
+    # for the exact test of separation.
+    TEST_VALUES = 20_000_000
+
+    def rows_for_test(self, passes: DaskPasses, kept: list[int], nobs: int) -> Optional[tuple]:
+        if nobs * len(kept) > self.TEST_VALUES:
+            return None
+        rows = passes.map(driver.part_rows, np.asarray(kept, dtype=np.intp))
+        return (np.concatenate([r[0] for r in rows]),
+                np.concatenate([r[1] for r in rows]) if rows else np.empty((0, len(kept))))
+
+    def without_rows(self, passes: DaskPasses, found: Any,
+                     n_jobs: Optional[int]) -> DaskPasses:
+        """Passes over the parts less the rows that the separation `found`
+        predicts perfectly; the first pass counts them again."""
+        self._without = (found.direction, found.rows_of)
+        self._removed = found.predicted
+        return self.fit_passes(self._groups, n_jobs)
 
     def fit_passes(self, groups: Any, n_jobs: Optional[int]) -> DaskPasses:
+        self._groups = groups
         source = None if groups is None else self.group_source(groups)
         passes = DaskPasses(self.make_parts(source), self.make_parts(source, checked=False))
         return passes

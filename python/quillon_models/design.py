@@ -256,6 +256,7 @@ def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str
     if len(endog) == 0:
         raise ValueError("no observations left: every row has a missing value")
     check_outcome(endog, endog_name)
+    refuse_one_outcome(endog_name, int((endog == 1.0).sum()), len(endog))
     if labels is not None and positions is not None:
         labels = labels[positions]
     return Design(endog=endog, exog=exog, endog_name=endog_name, exog_names=names,
@@ -330,9 +331,18 @@ def refuse_outside(name: str, count: int, values: tuple) -> None:
 
 def check_part_totals(checks: Any, endog_name: str, missing: str) -> None:
     """What the first pass found over every part, refused as in memory."""
-    if checks.rows - checks.dropped == 0:
+    used = checks.rows - checks.dropped
+    if used == 0:
         raise ValueError("no observations left: every row has a missing value"
                          if checks.rows else "no observations: the data have no rows")
     if missing != "drop":
         refuse_missing(checks.missing)
     refuse_outside(endog_name, checks.outside, checks.outside_values)
+    refuse_one_outcome(endog_name, checks.ones, used)
+
+
+def refuse_one_outcome(name: str, ones: int, rows: int) -> None:
+    """A probit needs both outcomes among the rows it fits."""
+    if ones in (0, rows):
+        raise ValueError(f"the outcome {name!r} is {1 if ones else 0} in all {rows} rows used: "
+                         "a probit needs rows with each outcome")

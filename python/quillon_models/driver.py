@@ -10,8 +10,8 @@ and `map(per_part, *args)`, which returns them in part order.
 
 from __future__ import annotations
 
-from dataclasses import dataclass
-from typing import Any, Optional, Protocol
+from dataclasses import dataclass, replace
+from typing import Any, Optional, Protocol, Sequence
 
 import numpy as np
 import pandas as pd
@@ -19,11 +19,14 @@ import pandas as pd
 from . import _partition as kernels
 from .covariance import CovarianceChoice, cluster_factor, hc1_factor
 from .design import check_part_totals
-from .diagnostics import CLIP_INDEX
+from .collinearity import aliased_columns
+from .separation import screen_fires
 from .parts import Part, PartChecks
 
 
 class Passes(Protocol):
+    nobs: Optional[int]  # rows of the parts, when known without a pass
+
     def checked(self, checks: Optional[PartChecks]) -> None: ...
 
     def run(self, per_part: Any, combine: Any, *args: Any) -> Any: ...
@@ -145,10 +148,25 @@ def add_effects(a: tuple, b: tuple) -> tuple:
     return (a[0] + b[0], a[1] + b[1])
 
 
-def clipped_part(part: Part, beta: np.ndarray) -> int:
-    """Rows whose fitted probability lies at the engine's clip."""
-    index = kernels.predict(part.exog, beta, False)
-    return int(np.count_nonzero(np.abs(index) >= CLIP_INDEX))
+def part_rows(part: Part, columns: np.ndarray) -> tuple:
+    """The part's outcomes and the given columns of its rows."""
+    return part.endog, part.exog[:, columns]
+
+
+def without_predicted(part: Part, direction: np.ndarray, predicted: Any) -> Part:
+    """The part less the rows that `direction` predicts perfectly
+    (`predicted(endog, linear index along it)` tells them)."""
+    linear = kernels.predict(part.exog, direction, False)
+    keep = ~predicted(part.endog, linear)
+    if keep.all():
+        return part
+    groups = None if part.groups is None else part.groups[keep]
+    checks = part.checks
+    if checks is not None:
+        removed = int((~keep).sum())
+        checks = replace(checks, dropped=checks.dropped + removed,
+                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()))
+    return Part(part.endog[keep], part.exog[keep], groups, part.labels, None, checks)
 
 
 def constant_part(part: Part) -> Part:
@@ -163,8 +181,8 @@ def constant_part(part: Part) -> Part:
 
 @dataclass(frozen=True)
 class Fitted:
-    params: np.ndarray
-    cov_params: np.ndarray
+    params: np.ndarray  # NaN for the columns left out
+    cov_params: np.ndarray  # NaN rows and columns for the columns left out
     llf: float
     converged: bool
     iterations: int
@@ -173,90 +191,149 @@ class Fitted:
     # Constant columns found by the first pass (None when not asked).
     const_idx: Optional[list[int]]
     n_groups: Optional[tuple[int, ...]] = None
-    clipped: int = 0
+    aliased: tuple[int, ...] = ()  # columns left out as collinear with others
+    # The screen for separation fired (see `separation`).
+    suspect: bool = False
 
 
-class FirstPass:
-    """The iteration's evaluations; the sums of its first pass are kept for
-    the counts and checks they carry, and `on_first` runs once they are
-    known, before the passes read the parts unchecked."""
+class Evaluations:
+    """The iteration's points, each one pass over the parts. The first pass
+    (at zero, over every column) is kept for the counts and checks it
+    carries; `on_first` runs once they are known, before the passes read the
+    parts unchecked. Columns left out (`keep`) are fitted at zero: the sums
+    over every column are formed and the kept ones taken, which adds exact
+    zeros to each linear index and so gives the bits of a design without
+    them. The last two points and Hessians are kept for the screen."""
 
-    def __init__(self, passes: Passes, describe: bool, on_first: Any = None) -> None:
-        self.passes, self.describe, self.on_first = passes, describe, on_first
-        self.total: Optional[Evaluation] = None
+    def __init__(self, passes: Passes, k: int, describe: bool, on_first: Any) -> None:
+        self.passes, self.k, self.describe, self.on_first = passes, k, describe, on_first
+        self.first: Optional[Evaluation] = None
+        self.kept = np.arange(k)
+        self.history: list = []
+
+    def first_pass(self) -> Evaluation:
+        if self.first is None:
+            self.first = self.passes.run(evaluate_part, add_evaluations, np.zeros(self.k),
+                                         self.describe)
+            if self.on_first is not None:
+                self.on_first(self.first.checks)
+            self.passes.checked(self.first.checks)
+        return self.first
+
+    def keep(self, kept: np.ndarray) -> None:
+        self.kept = kept
+
+    def full(self, beta: np.ndarray) -> np.ndarray:
+        out = np.zeros(self.k)
+        out[self.kept] = beta
+        return out
 
     def __call__(self, beta: np.ndarray) -> tuple:
-        total = self.passes.run(evaluate_part, add_evaluations, beta,
-                                self.describe and self.total is None)
-        if self.total is None:
-            self.total = total
-            if self.on_first is not None:
-                self.on_first(total.checks)
-            self.passes.checked(total.checks)
-        return total.loglike, total.score, total.hessian
+        if not beta.any() and self.first is not None:
+            total = self.first
+        else:
+            total = self.passes.run(evaluate_part, add_evaluations, self.full(beta), False)
+        kept = self.kept
+        hessian = total.hessian if len(kept) == self.k else total.hessian[np.ix_(kept, kept)]
+        self.history = self.history[-1:] + [(beta, hessian)]
+        return total.loglike, total.score[kept], hessian
 
 
-def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float],
-           describe: bool = False, on_first: Any = None) -> tuple:
-    evaluate = FirstPass(passes, describe, on_first)
-    params, llf, iterations, converged, hessian = kernels.newton(evaluate, k, maxiter, tol)
-    assert evaluate.total is not None
-    return params, llf, int(iterations), bool(converged), hessian, evaluate.total
+def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float]) -> tuple:
+    evaluations = Evaluations(passes, k, False, None)
+    params, llf, iterations, converged, hessian = kernels.newton(evaluations, k, maxiter, tol)
+    return params, llf, int(iterations), bool(converged), hessian
 
 
 def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, tol: float,
-              endog_name: str, missing: str, nobs: Optional[int] = None,
-              describe: bool = False) -> Fitted:
-    """The fit of the parts: Newton-Raphson from zero, one pass per point,
-    then the covariance's pass and the count of rows at the clip. `nobs` is
-    the number of rows when known beforehand (in memory); otherwise the first
-    pass counts them, checks them and refuses what the data's checks found."""
+              endog_name: str, missing: str, describe: bool = False,
+              collinear: str = "drop") -> Fitted:
+    """The fit of the parts: a first pass at zero, which counts and checks
+    the rows and tells collinear columns (left out, or refused with
+    collinear="raise"); Newton-Raphson from zero over the other columns, one
+    pass per point; then the covariance's pass."""
 
     def first(checks: Optional[PartChecks]) -> None:
         if checks is not None:
             check_part_totals(checks, endog_name, missing)
 
-    params, llf, iterations, converged, hessian, total = newton(
-        passes, k, maxiter, tol, describe, first)
+    evaluations = Evaluations(passes, k, describe, first)
+    total = evaluations.first_pass()
+    aliased = tuple(aliased_columns(-total.hessian))
+    if aliased and collinear == "raise":
+        raise CollinearityError(aliased)
+    kept = np.array([j for j in range(k) if j not in aliased], dtype=np.intp)
+    evaluations.keep(kept)
+    params, llf, iterations, converged, hessian = kernels.newton(evaluations, len(kept),
+                                                                  maxiter, tol)
+    suspect = screen_fires(evaluations.history, not converged and int(iterations) >= maxiter - 1)
     checks = total.checks
-    rows = nobs if nobs is not None else (checks.rows - checks.dropped if checks else 0)
+    rows = passes.nobs if passes.nobs is not None else (
+        checks.rows - checks.dropped if checks else 0)
     dropped = checks.dropped if checks is not None else 0
-    cov, usable = covariance(passes, hessian, params, choice, rows)
-    n_groups = None
+    full = evaluations.full(params)
     if choice.cov_type == "cluster":
-        cov, n_groups = clustered(passes, hessian, params, choice, rows)
+        cov, n_groups = clustered(passes, hessian, full, kept, choice, rows)
+        usable = kernels.covariance(hessian, params, None)[1]
+    else:
+        (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, rows), None
     const_idx = None
     if describe:
         const_idx = [] if total.constant is None else [
             int(j) for j in np.flatnonzero(total.constant & (total.first_row != 0))]
-    clipped = passes.run(clipped_part, add_arrays, params) if np.isfinite(params).all() else 0
-    return Fitted(params, cov, llf, converged and usable, iterations, rows, dropped, const_idx,
-                  n_groups, int(clipped))
+    return Fitted(spread(params, kept, k), spread(cov, kept, k), llf, bool(converged) and usable,
+                  int(iterations), rows, dropped, const_idx, n_groups, aliased, suspect)
 
 
-def covariance(passes: Passes, hessian: np.ndarray, params: np.ndarray,
+def spread(values: np.ndarray, kept: np.ndarray, k: int) -> np.ndarray:
+    """A vector or square matrix over the kept columns, spread over all k
+    with NaN for the others."""
+    if len(kept) == k:
+        return values
+    if values.ndim == 1:
+        out = np.full(k, np.nan)
+        out[kept] = values
+        return out
+    square = np.full((k, k), np.nan)
+    square[np.ix_(kept, kept)] = values
+    return square
+
+
+class CollinearityError(ValueError):
+    """Columns of the design are linear combinations of others."""
+
+    def __init__(self, columns: tuple[int, ...]) -> None:
+        super().__init__(columns)
+        self.columns = columns
+
+
+def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
                choice: CovarianceChoice, nobs: int) -> tuple[np.ndarray, bool]:
-    """The classical or HC covariance, and whether the maximum is usable."""
+    """The classical or HC covariance over the kept columns, and whether the
+    maximum is usable; `full` is the estimate over every column."""
     middle = None
     if choice.cov_type in ("HC0", "HC1"):
-        middle = passes.run(score_product_part, add_arrays, params)
-    cov, usable = kernels.covariance(hessian, params, middle)
+        middle = passes.run(score_product_part, add_arrays, full)
+        if len(kept) != len(full):
+            middle = middle[np.ix_(kept, kept)]
+    cov, usable = kernels.covariance(hessian, full[kept], middle)
     if choice.cov_type == "HC1":
-        cov = cov * hc1_factor(nobs, len(params))
+        cov = cov * hc1_factor(nobs, len(kept))
     return cov, usable
 
 
-def clustered(passes: Passes, hessian: np.ndarray, params: np.ndarray, choice: CovarianceChoice,
-              nobs: int) -> tuple[np.ndarray, tuple[int, ...]]:
+def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
+              choice: CovarianceChoice, nobs: int) -> tuple[np.ndarray, tuple[int, ...]]:
     """The cluster-robust covariance from one pass, for one way or two; two
     ways as statsmodels combines them: each way's covariance plus the
     other's, less that of their intersection."""
-    ways = passes.run(cluster_part, merge_cluster_ways, params)
+    ways = passes.run(cluster_part, merge_cluster_ways, full)
     covs = []
     for way in ways:
-        cov = kernels.covariance(hessian, params, kernels.cluster_cross_product(way.sums))[0]
+        sums = way.sums if len(kept) == len(full) else way.sums[:, kept]
+        cov = kernels.covariance(hessian, full[kept], kernels.cluster_cross_product(sums))[0]
         if choice.use_correction:
-            cov = cov * cluster_factor(len(way.keys), nobs, len(params))
+            cov = cov * cluster_factor(len(way.keys), nobs, len(kept))
         covs.append(cov)
     cov = covs[0] if len(covs) == 1 else covs[0] + covs[1] - covs[2]
     return cov, tuple(len(way.keys) for way in ways[:2])
@@ -269,16 +346,24 @@ def null_loglike(constant_passes: Passes) -> float:
 
 
 def ame_table(passes: Passes, params: np.ndarray, cov: np.ndarray, names: list[str],
-              const_idx: list[int], nobs: int) -> pd.DataFrame:
+              const_idx: list[int], nobs: int, omitted: Sequence[int] = ()) -> pd.DataFrame:
     """The engine's marginal-effects table, one row per regressor that is not
-    a constant: a pass for the 0/1 columns, then one for the effect sums.
-    Constants are told by their values: the kernels leave out the columns
-    named as constants, so they see placeholder names."""
+    a constant nor omitted: a pass for the 0/1 columns, then one for the
+    effect sums. Constants are told by their values: the kernels leave out
+    the columns named as constants, so they see placeholder names. Omitted
+    columns sit at zero in `params`; their sums are dropped before the
+    table."""
     placeholders = ["const" if j in const_idx else f"column {j}" for j in range(len(names))]
     binary = passes.run(binary_part, both_binary)
     effects, jacobian = passes.run(effects_part, add_effects, params, placeholders, binary)
-    table = kernels.ame_table(effects, jacobian, nobs, cov, placeholders)
-    shown = [names[j] for j in range(len(names)) if j not in const_idx]
+    kept = [j for j in range(len(names)) if j not in omitted]
+    fitted_cov = cov
+    if len(kept) != len(names):
+        effects, jacobian = effects[kept], jacobian[np.ix_(kept, kept)]
+        fitted_cov = cov[np.ix_(kept, kept)]
+    table = kernels.ame_table(effects, jacobian, nobs, fitted_cov,
+                              [placeholders[j] for j in kept])
+    shown = [names[j] for j in kept if j not in const_idx]
     table.index = pd.Index(shown, name=table.index.name)
     return table
 

@@ -16,5 +16,15 @@ class HessianInversionWarning(ModelWarning):
 
 
 class PerfectSeparationWarning(ModelWarning):
-    """Fitted probabilities at 0 or 1 for some observations: the outcome is
-    perfectly or quasi-perfectly separated and some estimates are not identified."""
+    """The outcome is perfectly or quasi-perfectly separated: some estimates
+    run to infinity and some observations are predicted perfectly."""
+
+
+class CollinearityWarning(ModelWarning):
+    """Columns of the design are linear combinations of others: they were
+    left out of the fit."""
+
+
+class PerfectSeparationError(ValueError):
+    """The outcome is separated, and the fit was asked to refuse it
+    (separation="raise")."""

@@ -17,8 +17,9 @@ if TYPE_CHECKING:
 def engine_table(results: ProbitResults) -> pd.DataFrame:
     """quillon's table for the fit, from the model's own passes over its
     data (in memory or on Dask)."""
-    return results._fitted_model().engine_ame(results.params.to_numpy(),
-                                              results.cov_params().to_numpy())
+    omitted = [results.exog_names.index(n) for n in results.omitted]
+    return results._fitted_model().engine_ame(results.fitted_params(),
+                                              results.cov_params().to_numpy(), omitted)
 
 
 def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:

@@ -9,7 +9,8 @@ import numpy as np
 import pandas as pd
 
 from . import driver
-from .design import Design, check_same_index, constant_columns, refuse_duplicates
+from .design import (Design, check_same_index, constant_columns, refuse_duplicates,
+                     refuse_one_outcome)
 from .groups import encode_groups, group_columns
 from .parts import MemoryPasses, Part, block_slices, memory_parts
 from .prediction_design import formula_design, regressor_design
@@ -36,6 +37,7 @@ class MemoryData:
         self.model_spec = design.model_spec
         self.context = design.context or {}
         self.row_labels = design.row_labels
+        self.kept_rows = design.kept_rows
         self.nobs = int(design.exog.shape[0])
         self.nobs_dropped = design.nobs_dropped
         self.const_idx = list(design.const_idx if design.const_idx is not None else
@@ -48,7 +50,7 @@ class MemoryData:
         return MemoryPasses(memory_parts(self.endog, self.exog, codes), n_jobs)
 
     def fit_options(self) -> dict:
-        return {"nobs": self.nobs}
+        return {}
 
     def fitted(self, fitted: driver.Fitted) -> None:
         """Nothing to learn: the design was checked before the fit."""
@@ -58,6 +60,25 @@ class MemoryData:
 
     def null_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
         parts = [driver.constant_part(p) for p in memory_parts(self.endog, self.exog)]
+        return MemoryPasses(parts, n_jobs)
+
+    def rows_for_test(self, passes: MemoryPasses, kept: list[int], nobs: int) -> tuple:
+        """The fitted rows and columns, for the exact test of separation."""
+        return self.endog, self.exog[:, kept]
+
+    def without_rows(self, passes: MemoryPasses, found: Any,
+                     n_jobs: Optional[int]) -> MemoryPasses:
+        """The passes less the rows that the separation `found` predicts
+        perfectly; the fitted rows become those left."""
+        parts = passes.map(driver.without_predicted, found.direction, found.rows_of)
+        keep = ~found.rows_of(self.endog, np.concatenate(
+            passes.map(driver.predict_part, found.direction, False)))
+        refuse_one_outcome(self.endog_name, int((self.endog[keep] == 1.0).sum()), int(keep.sum()))
+        self.endog, self.exog = self.endog[keep], self.exog[keep]
+        self.row_labels = None if self.row_labels is None else self.row_labels[keep]
+        self.nobs = int(keep.sum())
+        self.kept_rows = (np.flatnonzero(keep) if self.kept_rows is None
+                          else self.kept_rows[keep])
         return MemoryPasses(parts, n_jobs)
 
     # ---- groups
@@ -95,8 +116,8 @@ class MemoryData:
         length, rows = len(column), self.nobs + self.nobs_dropped
         if length == self.nobs:
             return column
-        if length == rows and self.design.kept_rows is not None:
-            return np.asarray(column)[self.design.kept_rows]
+        if length == rows and self.kept_rows is not None:
+            return np.asarray(column)[self.kept_rows]
         raise ValueError(f"groups have {length} rows; the model has {self.nobs} "
                          f"(of {rows} in the data)")
 

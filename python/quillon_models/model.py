@@ -10,7 +10,9 @@ predictions, is the same code for both.
 from __future__ import annotations
 
 import operator
-from typing import Any, Optional
+import warnings
+from dataclasses import dataclass
+from typing import Any, Optional, Sequence
 
 import numpy as np
 import pandas as pd
@@ -19,6 +21,8 @@ from . import driver
 from .covariance import CovarianceChoice, parse_cov_options
 from .design import caller_context, check_missing_option, design_from_arrays, design_from_formula
 from .diagnostics import warn_about_fit
+from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSeparationWarning
+from .separation import exact_test
 from .memory import MemoryData
 from .results import ProbitResults
 
@@ -134,7 +138,8 @@ class Probit:
     def fit(self, start_params: Any = None, method: str = "newton", maxiter: int = 35,
             tol: float = 1e-6, cov_type: str = "nonrobust", cov_kwds: dict[str, Any] | None = None,
             use_t: bool | None = None, disp: bool = False, callback: Any = None,
-            n_jobs: Optional[int] = None, **kwargs: Any) -> ProbitResults:
+            n_jobs: Optional[int] = None, separation: str = "warn", collinear: str = "drop",
+            **kwargs: Any) -> ProbitResults:
         """Maximum likelihood by Newton-Raphson from zero, one pass over the
         data per Newton step.
 
@@ -146,39 +151,111 @@ class Probit:
         name(s) of the data, one column or two (two-way clustering).
         n_jobs: threads for data in memory (None: every core this process
         may use); the result does not depend on it.
+        separation: "warn" (a PerfectSeparationWarning naming the estimates
+        that run to infinity; the result is not converged), "raise"
+        (PerfectSeparationError) or "drop" (those regressors and the rows
+        they predict perfectly are left out, and the rest refitted).
+        collinear: "drop" (columns that are linear combinations of others are
+        left out, with NaN estimates) or "raise" (ValueError).
         """
         refuse_unavailable(start_params, method, use_t, callback, kwargs)
         maxiter = operator.index(maxiter)
         if maxiter < 0:
             raise ValueError(f"maxiter must be at least 0, got {maxiter}")
+        check_choice("separation", separation, ("warn", "raise", "drop"))
+        check_choice("collinear", collinear, ("drop", "raise"))
         tol = float(tol)
         choice = parse_cov_options(cov_type, cov_kwds)
         passes = self._data.fit_passes(choice.groups if choice.cov_type == "cluster" else None,
                                        n_jobs)
-        fitted = driver.fit_parts(passes, len(self.exog_names), choice, maxiter, tol,
-                                  self.endog_names, self.missing, **self._data.fit_options())
+        fitted = self._fit_parts(passes, choice, maxiter, tol, collinear)
+        found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
+        separated: list[int] = []
+        notes = []
+        if found is not None and separation != "warn":
+            names = [self.exog_names[j] for j in found.columns]
+            if separation == "raise":
+                raise PerfectSeparationError(separation_message(names, found, fitted.nobs))
+            # Without the rows it predicts perfectly, the direction is a linear
+            # relation among the columns: the refit's collinearity check
+            # leaves out the later columns in it, as Stata drops them.
+            self._data.fitted(fitted)
+            passes = self._data.without_rows(passes, found, n_jobs)
+            fitted = self._fit_parts(passes, choice, maxiter, tol, "drop")
+            separated = [j for j in fitted.aliased if j in found.columns]
+            notes.append(f"Left out for separation: {', '.join(self.exog_names[j] for j in separated)}"
+                         f", and the {found.predicted} observations predicted perfectly.")
+            found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
         self._data.fitted(fitted)
         self._fit_jobs = n_jobs
-        warn_about_fit(fitted.converged, fitted.iterations, maxiter, fitted.clipped, fitted.nobs)
+        self._omitted = set(fitted.aliased)
+        warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.nobs)
+        collinear_columns = [j for j in fitted.aliased if j not in separated]
+        if collinear_columns:
+            names = [self.exog_names[j] for j in collinear_columns]
+            warnings.warn(f"{', '.join(names)} omitted because of collinearity: each is a linear "
+                          "combination of the columns before it", CollinearityWarning,
+                          stacklevel=2)
+            notes.append(f"{', '.join(names)} omitted because of collinearity.")
+        converged = fitted.converged
+        if found is not None:
+            names = [self.exog_names[j] for j in found.columns]
+            message = separation_message(names, found, fitted.nobs)
+            warnings.warn(message, PerfectSeparationWarning, stacklevel=2)
+            notes.append(f"Not converged: {message}")
+            converged = False
         if disp:
-            report_fit(fitted.converged, fitted.llf / fitted.nobs, fitted.iterations)
+            report_fit(converged, fitted.llf / fitted.nobs, fitted.iterations)
         return ProbitResults(
             fitted.params, fitted.cov_params, fitted.llf, fitted.nobs,
             exog_names=self.exog_names, endog_name=self.endog_names,
-            k_constant=self.k_constant, converged=fitted.converged,
+            k_constant=self.k_constant, converged=converged,
             iterations=fitted.iterations, cov_type=choice.cov_type,
             cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=self.nobs_dropped,
-            model=self)
+            model=self, omitted=[self.exog_names[j] for j in sorted(self._omitted)],
+            notes=notes)
+
+    def _fit_parts(self, passes: Any, choice: CovarianceChoice, maxiter: int, tol: float,
+                   collinear: str) -> driver.Fitted:
+        try:
+            return driver.fit_parts(passes, len(self.exog_names), choice, maxiter, tol,
+                                    self.endog_names, self.missing, collinear=collinear,
+                                    **self._data.fit_options())
+        except driver.CollinearityError as error:
+            names = ", ".join(self.exog_names[j] for j in error.columns)
+            raise ValueError(f"{names}: each is a linear combination of the columns before it "
+                             "(collinear='drop' leaves such columns out)") from None
+
+    def _separation(self, fitted: driver.Fitted, passes: Any,
+                    n_jobs: Optional[int]) -> Optional[FoundSeparation]:
+        """The exact test, run when the screen fired, over the fitted
+        columns."""
+        kept = [j for j in range(len(self.exog_names)) if j not in fitted.aliased]
+        rows = self._data.rows_for_test(passes, kept, fitted.nobs)
+        if rows is None:
+            warnings.warn("the fit shows signs of separation (variances that grow from pass to "
+                          "pass), not confirmed: the exact test would bring more rows to this "
+                          "machine than it takes", PerfectSeparationWarning, stacklevel=3)
+            return None
+        found = exact_test(*rows)
+        if found is None:
+            return None
+        direction = np.zeros(len(self.exog_names))
+        direction[kept] = found.direction
+        return FoundSeparation([kept[j] for j in found.columns], found.predicted, direction)
+
+    _omitted: set = set()
 
     def null_loglike(self) -> float:
         """The log-likelihood of the intercept-only model on the fitted rows."""
         return driver.null_loglike(self._data.null_passes(self._fit_jobs))
 
-    def engine_ame(self, params: np.ndarray, cov: np.ndarray) -> pd.DataFrame:
+    def engine_ame(self, params: np.ndarray, cov: np.ndarray,
+                   omitted: Sequence[int] = ()) -> pd.DataFrame:
         """quillon's marginal-effects table: one row per regressor that is not
-        a constant (told by its values)."""
+        a constant (told by its values) nor omitted."""
         return driver.ame_table(self._data.fitted_passes(self._fit_jobs), params, cov,
-                                self.exog_names, self.const_idx, self.nobs)
+                                self.exog_names, self.const_idx, self.nobs, omitted)
 
     def binary_columns(self) -> list[bool]:
         """Which regressors hold only 0 and 1 on the fitted rows."""
@@ -211,6 +288,34 @@ class Probit:
         where = " on Dask data" if self._data.on_dask else ""
         rows = f"; {self.nobs} observations" if self._data.nobs_known else ""
         return f"<Probit{where}: {what}{rows}>"
+
+
+@dataclass(frozen=True)
+class FoundSeparation:
+    """Separation over the model's columns: the positions of the estimates
+    that run to infinity, the rows predicted perfectly, and the direction."""
+
+    columns: list[int]
+    predicted: int
+    direction: np.ndarray
+
+    def rows_of(self, endog: np.ndarray, linear: np.ndarray) -> np.ndarray:
+        """Which rows of a part the direction predicts perfectly, from their
+        outcomes and their linear index along it."""
+        scale = np.abs(linear).max() if len(linear) else 0.0
+        return (2.0 * endog - 1.0) * linear > 1e-9 * max(scale, 1e-300)
+
+
+def separation_message(names: list[str], found: FoundSeparation, nobs: int) -> str:
+    return (f"the outcome is separated: the estimates of {', '.join(names)} run to infinity, "
+            f"and {found.predicted} of {nobs} observations are predicted perfectly; those "
+            "estimates and their standard errors are not usable (fit(separation='drop') "
+            "leaves out the regressors and the observations they predict)")
+
+
+def check_choice(name: str, value: Any, allowed: tuple[str, ...]) -> None:
+    if value not in allowed:
+        raise ValueError(f"{name} must be one of {', '.join(map(repr, allowed))}, got {value!r}")
 
 
 def on_dask(*objects: Any) -> bool:

@@ -48,6 +48,7 @@ class PartChecks:
     missing: dict = field(default_factory=dict)  # column name -> count
     outside: int = 0  # outcome values other than 0 and 1
     outside_values: tuple = ()  # a few of them, sorted
+    ones: int = 0  # outcomes equal to 1
 
     def __add__(self, other: PartChecks) -> PartChecks:
         missing = dict(self.missing)
@@ -55,7 +56,7 @@ class PartChecks:
             missing[name] = missing.get(name, 0) + count
         values = tuple(sorted(set(self.outside_values) | set(other.outside_values)))
         return PartChecks(self.rows + other.rows, self.dropped + other.dropped, missing,
-                          self.outside + other.outside, values[:9])
+                          self.outside + other.outside, values[:9], self.ones + other.ones)
 
 
 def block_slices(nrows: int) -> list[slice]:
@@ -104,6 +105,7 @@ class MemoryPasses:
     def __init__(self, parts: list[Part], n_jobs: Optional[int] = None) -> None:
         self.parts = parts
         self.threads = min(usable_threads(n_jobs), len(parts))
+        self.nobs: Optional[int] = sum(len(part.endog) for part in parts)
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         """In memory the data were checked before the first pass."""

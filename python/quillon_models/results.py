@@ -52,7 +52,8 @@ class ProbitResults:
                  llnull: float | None = None, k_constant: int = 1, converged: bool = True,
                  iterations: int = 0, cov_type: str = "nonrobust",
                  cov_kwds: Mapping[str, Any] | None = None, nobs_dropped: int = 0,
-                 model: Probit | None = None) -> None:
+                 model: Probit | None = None, omitted: Sequence[str] = (),
+                 notes: Sequence[str] = ()) -> None:
         names, values, cov = paired_by_label(params, cov_params, exog_names)
         self.exog_names = names
         self.endog_name = endog_name
@@ -68,6 +69,11 @@ class ProbitResults:
         self.cov_kwds = {**dict(cov_kwds or {}), "description": DESCRIPTIONS.get(cov_type, "")}
         self.nobs_dropped = int(nobs_dropped)
         self.model = model
+        unknown = [n for n in omitted if n not in names]
+        if unknown:
+            raise ValueError(f"omitted names {unknown} are not regressors")
+        self.omitted = list(omitted)
+        self.notes = list(notes)
 
     # ---- estimates and inference
 
@@ -96,12 +102,17 @@ class ProbitResults:
     # ---- fit statistics
 
     @property
+    def k_fitted(self) -> int:
+        """The estimates fitted: the regressors less those omitted."""
+        return len(self.exog_names) - len(self.omitted)
+
+    @property
     def df_model(self) -> float:
-        return float(len(self.exog_names) - self.k_constant)
+        return float(self.k_fitted - self.k_constant)
 
     @property
     def df_resid(self) -> float:
-        return float(self.nobs - len(self.exog_names))
+        return float(self.nobs - self.k_fitted)
 
     @property
     def llnull(self) -> float:
@@ -127,11 +138,11 @@ class ProbitResults:
 
     @property
     def aic(self) -> float:
-        return -2.0 * self.llf + 2.0 * len(self.exog_names)
+        return -2.0 * self.llf + 2.0 * self.k_fitted
 
     @property
     def bic(self) -> float:
-        return -2.0 * self.llf + math.log(self.nobs) * len(self.exog_names)
+        return -2.0 * self.llf + math.log(self.nobs) * self.k_fitted
 
     # ---- predictions
 
@@ -139,7 +150,14 @@ class ProbitResults:
         """Fitted probabilities ("mean") or linear index ("linear") for new
         data (through the formula when the model has one), or for the fitted
         rows when `exog` is None."""
-        return self._fitted_model().predict(self.params.to_numpy(), exog, which, transform)
+        return self._fitted_model().predict(self.fitted_params(), exog, which, transform)
+
+    def fitted_params(self) -> np.ndarray:
+        """The estimates with those omitted at zero: what the model computes
+        with."""
+        params = self.params.to_numpy().copy()
+        params[[self.exog_names.index(n) for n in self.omitted]] = 0.0
+        return params
 
     @property
     def fittedvalues(self) -> Any:

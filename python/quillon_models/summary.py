@@ -150,7 +150,7 @@ def results_summary(results: ProbitResults, alpha: float = 0.05,
 
 
 def covariance_notes(results: ProbitResults) -> list[str]:
-    notes = []
+    notes = list(results.notes)
     if results.cov_type != "nonrobust":
         notes.append(results.cov_kwds["description"])
     if results.cov_type == "HC1":

@@ -130,6 +130,7 @@ REFUSALS = {
                                          "column 'x': 3; column 'g': 2"),
     "missing category with missing='none'": (with_holes, "y ~ C(g)", {"missing": "none"},
                                              "column 'g': 2"),
+    "one outcome value": (lambda d: d.assign(y=0.0), "y ~ x", {}, "is 0 in all 1000 rows used"),
 }
 
 
@@ -139,6 +140,15 @@ def test_the_same_refusals_every_way(run, way, case):
     change, formula, options, message = REFUSALS[case]
     with pytest.raises(ValueError, match=message):
         run(way, change(frame()), formula_model(formula, **options))
+
+
+@pytest.mark.parametrize("way", WAYS)
+def test_separation_found_and_left_out_every_way(run, way):
+    data = frame().assign(y=lambda d: d.y.where(d.d == 0, 1.0))
+    with pytest.raises(qm.PerfectSeparationError, match="estimates of d run to infinity"):
+        run(way, data, formula_model("y ~ x + d"), separation="raise")
+    dropped = run(way, data, formula_model("y ~ x + d"), separation="drop")
+    assert dropped.omitted == ["d"] and dropped.nobs == int((data.d == 0).sum())
 
 
 @pytest.mark.parametrize("way", WAYS)
@@ -170,11 +180,11 @@ def test_predictions_name_their_rows_and_refuse_new_levels(way_of, way):
 def test_formulas_see_the_callers_names(way_of, way):
     scale = 2.0
     data, options, scheduler = way_of(way, frame().assign(missing=lambda d: d.x))
-    with scheduler, pytest.warns(qm.HessianInversionWarning):
+    with scheduler, pytest.warns(qm.CollinearityWarning, match="missing omitted"):
         results = qm.probit("y ~ I(x / scale) + missing", data).fit(**options)
+    # x / 2, then x: the second is the first scaled, and left out
     assert list(results.params.index) == ["Intercept", "I(x / scale)", "missing"]
-    # x / 2 and x are collinear: the fit cannot separate them
-    assert not results.converged
+    assert results.omitted == ["missing"]
 
 
 def test_threads_never_change_the_bits_of_a_large_fit():

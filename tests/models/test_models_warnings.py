@@ -21,12 +21,37 @@ def test_clean_fit_warns_nothing(admissions):
     assert caught == []
 
 
-def test_singular_hessian(admissions):
-    data = admissions.assign(zero=0.0, twice=2 * admissions["gpa"])
-    for formula in ("admit ~ gre + gpa + zero", "admit ~ gre + gpa + twice"):
-        for cov_type in ("nonrobust", "HC0"):
-            result, caught = fit_quietly(qm.probit(formula, data), cov_type=cov_type)
-            assert qm.HessianInversionWarning in caught and not result.converged
+@pytest.mark.parametrize("formula, omitted", [
+    ("admit ~ gre + gpa + zero", ["zero"]),
+    ("admit ~ gre + gpa + twice", ["twice"]),
+    # top is the first rank's dummy, a combination of the constant and the
+    # others; its interactions with the other ranks are all zero
+    ("admit ~ C(rank) + top + C(rank):top", ["top", "C(rank)[T.2]:top", "C(rank)[T.3]:top",
+                                              "C(rank)[T.4]:top"]),
+])
+def test_collinear_columns_omitted_or_refused(admissions, formula, omitted):
+    data = admissions.assign(zero=0.0, twice=2 * admissions["gpa"] + 1e-9,
+                             top=(admissions["rank"] == 1).astype(float))
+    for cov_type in ("nonrobust", "HC0"):
+        result, caught = fit_quietly(qm.probit(formula, data), cov_type=cov_type)
+        assert caught == [qm.CollinearityWarning] and result.converged
+        assert result.omitted == omitted and result.params[omitted].isna().all()
+        assert result.bse.drop(omitted).notna().all() and result.df_model == (
+            len(result.params) - len(omitted) - 1)
+        assert "omitted because of collinearity" in str(result.summary())
+    reference = qm.probit(formula.replace(" + zero", "").replace(" + twice", ""), data)
+    if "zero" in formula or "twice" in formula:
+        np.testing.assert_allclose(result.params.drop(omitted), reference.fit().params,
+                                   rtol=1e-12)
+    with pytest.raises(ValueError, match=f"{omitted[0]}.*linear combination"):
+        qm.probit(formula, data).fit(collinear="raise")
+
+
+def test_near_collinearity_is_fitted(admissions):
+    rng = np.random.default_rng(1)
+    data = admissions.assign(close=admissions["gpa"] + 1e-4 * rng.normal(size=400))
+    result, caught = fit_quietly(qm.probit("admit ~ gpa + close", data))
+    assert caught == [] and result.omitted == [] and result.converged
 
 
 def test_not_converged(admissions):
