@@ -7,9 +7,10 @@ and complete results in statsmodels' vocabulary.
     res.ame()
 """
 
-from .covariance import cluster_factor, hc1_factor, parse_cov_options
+from .covariance import clip_psd, cluster_factor, hc1_factor, parse_cov_options
 from .exceptions import (
     ConvergenceWarning,
+    CovarianceWarning,
     HessianInversionWarning,
     ModelWarning,
     PerfectSeparationWarning,
@@ -20,11 +21,13 @@ from .results import ProbitResults
 
 __all__ = [
     "ConvergenceWarning",
+    "CovarianceWarning",
     "HessianInversionWarning",
     "ModelWarning",
     "PerfectSeparationWarning",
     "Probit",
     "ProbitResults",
+    "clip_psd",
     "cluster_factor",
     "encode_groups",
     "hc1_factor",

@@ -13,7 +13,7 @@ import quillon
 if TYPE_CHECKING:
     from quillon import CorvidProbitResults
 
-from .covariance import CovarianceChoice, cluster_factor, hc1_factor
+from .covariance import CovarianceChoice, clip_psd, cluster_factor, hc1_factor
 from .groups import intersection_count
 
 
@@ -43,13 +43,14 @@ def fit_with_engine(endog: np.ndarray, exog: np.ndarray, choice: CovarianceChoic
     assert codes is not None and counts is not None
     if codes.shape[1] == 1:
         result, cov = clustered(endog, exog, codes, counts[0], choice, maxiter, tol)
-        return from_result(result, cov, counts)
+        return from_result(result, clip_psd(cov) if choice.psd else cov, counts)
     # Two-way, as statsmodels forms it: each way's covariance plus the other's,
     # less that of their intersection, each with its own correction.
     first, cov0 = clustered(endog, exog, codes[:, :1], counts[0], choice, maxiter, tol)
     _, cov1 = clustered(endog, exog, codes[:, 1:], counts[1], choice, maxiter, tol)
     _, cov01 = clustered(endog, exog, codes, intersection_count(codes), choice, maxiter, tol)
-    return from_result(first, cov0 + cov1 - cov01, counts)
+    cov = cov0 + cov1 - cov01
+    return from_result(first, clip_psd(cov) if choice.psd else cov, counts)
 
 
 def clustered(endog: np.ndarray, exog: np.ndarray, codes: np.ndarray, n_groups: int,

@@ -18,3 +18,8 @@ class HessianInversionWarning(ModelWarning):
 class PerfectSeparationWarning(ModelWarning):
     """Fitted probabilities at 0 or 1 for some observations: the outcome is
     perfectly or quasi-perfectly separated and some estimates are not identified."""
+
+
+class CovarianceWarning(ModelWarning):
+    """A variance in the covariance is not positive: the standard errors, z
+    statistics, p-values and intervals that rest on it are NaN."""

@@ -13,6 +13,7 @@ import pandas as pd
 
 from .covariance import DESCRIPTIONS
 from .distributions import chi2_sf, normal_quantile, two_sided_pvalues
+from .variances import covariance_hint, standard_errors
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
@@ -84,8 +85,11 @@ class ProbitResults:
 
     @cached_property
     def bse(self) -> pd.Series:
-        with np.errstate(invalid="ignore"):
-            return pd.Series(np.sqrt(np.diag(self._cov)), index=self.exog_names)
+        """Standard errors; NaN, with a CovarianceWarning naming the terms,
+        where a variance is not positive (z, p-values and intervals follow)."""
+        errors = standard_errors(np.diag(self._cov), self.exog_names, "estimates",
+                                 covariance_hint(self.cov_type), stacklevel=3)
+        return pd.Series(errors, index=self.exog_names)
 
     @cached_property
     def tvalues(self) -> pd.Series:

@@ -154,6 +154,9 @@ def covariance_notes(results: ProbitResults) -> list[str]:
         corrected = ("with the correction G/(G-1)*(n-1)/(n-k)"
                      if results.cov_kwds.get("use_correction", True) else "without correction")
         notes.append(f"{way}: {counted} groups, {corrected}.")
+        if results.cov_kwds.get("psd") == "clip":
+            notes.append("The covariance was made positive semi-definite by clipping its "
+                         "negative eigenvalues at zero (Cameron, Gelbach and Miller 2011).")
     if results.nobs_dropped:
         notes.append(f"{results.nobs_dropped} rows with missing values were dropped.")
     return notes
