@@ -78,3 +78,9 @@ def _upper_fraction(a: float, x: float) -> float:
         if abs(delta - 1.0) < 1e-16:
             break
     return math.exp(-x + a * math.log(x) - math.lgamma(a)) * h
+
+
+def normal_pdf(x: np.ndarray) -> np.ndarray:
+    """phi(x) elementwise."""
+    values = np.asarray(x, dtype=np.float64)
+    return np.exp(-0.5 * values * values) / math.sqrt(2.0 * math.pi)

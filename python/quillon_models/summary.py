@@ -34,8 +34,9 @@ class Summary:
         name_width = max([len(name) for name, _ in self.rows] + [12]) + 1
         width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1))
         lines = [self.title.center(width if self.two_columns else 37).rstrip()]
-        lines.append("=" * (width if self.two_columns else 37))
-        lines += self._header_lines()
+        if self.header:
+            lines.append("=" * (width if self.two_columns else 37))
+            lines += self._header_lines()
         lines.append("=" * width)
         cells = [f"{self.columns[0]:>10}"] + [f"{c:>11}" for c in self.columns[1:]]
         lines.append(" " * name_width + "".join(cells))

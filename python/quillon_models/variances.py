@@ -10,15 +10,19 @@ import numpy as np
 
 from .exceptions import CovarianceWarning
 
+# Names listed in a warning before the rest are counted.
+SHOWN = 10
+
 
 def standard_errors(variances: np.ndarray, names: Sequence[str], what: str, hint: str = "",
-                    stacklevel: int = 2) -> np.ndarray:
+                    stacklevel: int = 2, zero_usable: bool = False) -> np.ndarray:
     """sqrt(variances), NaN where a variance is zero or negative; `what` says
     whose variances they are ("estimates", "marginal effects") in the warning,
     `hint` what might help. `stacklevel` counts from the caller, as
-    warnings.warn counts."""
+    warnings.warn counts. With `zero_usable`, only negative variances are
+    refused (a combination that the covariance leaves exactly known)."""
     values = np.asarray(variances, dtype=np.float64)
-    unusable = values <= 0.0
+    unusable = values < 0.0 if zero_usable else values <= 0.0
     if unusable.any():
         warn_unusable([str(n) for n, bad in zip(names, unusable) if bad], what, hint,
                       stacklevel + 1)
@@ -28,7 +32,8 @@ def standard_errors(variances: np.ndarray, names: Sequence[str], what: str, hint
 
 def warn_unusable(names: Sequence[str], what: str, hint: str, stacklevel: int) -> None:
     """A CovarianceWarning naming the terms; `stacklevel` counts from the caller."""
-    listed = ", ".join(names)
+    listed = ", ".join(names[:SHOWN]) + (f" and {len(names) - SHOWN} more"
+                                          if len(names) > SHOWN else "")
     warnings.warn(f"the variances of the {what} of {listed} are not positive: their standard "
                   f"errors, z statistics, p-values and intervals are NaN{hint}",
                   CovarianceWarning, stacklevel=stacklevel + 1)
