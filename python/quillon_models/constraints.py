@@ -4,6 +4,7 @@
 
 from __future__ import annotations
 
+import re
 from typing import Any, Sequence
 
 import numpy as np
@@ -58,7 +59,7 @@ def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.
         raise ImportError("constraints given as text need formulaic: "
                           "pip install 'quillon[models]'") from error
     try:
-        parsed = LinearConstraints.from_spec(text, variable_names=list(names))
+        parsed = LinearConstraints.from_spec(signed_operands(text), variable_names=list(names))
     except KeyError as error:
         raise ValueError(f"r_matrix {text!r} names {error}, which is not a parameter; the "
                          f"parameters are {', '.join(names)} (quote names with spaces or "
@@ -70,3 +71,10 @@ def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.
     if matrix.shape[0] == 0:
         raise ValueError(f"r_matrix {text!r} holds no constraint")
     return matrix, np.array(parsed.constraint_values, dtype=np.float64).reshape(-1)
+
+
+def signed_operands(text: str) -> str:
+    """The constraints with a zero before a sign that opens a side or a
+    bracket ("age = -0.3" as "age = 0 -0.3"): formulaic's tokenizer would
+    read "= -" as one unknown operator."""
+    return re.sub(r"([=,(])(\s*)([-+])", r"\1\2 0 \3", text)
