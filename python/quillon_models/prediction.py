@@ -101,8 +101,8 @@ def pred_table(results: ProbitResults, threshold: float = 0.5) -> np.ndarray:
     model = results._fitted_model()
     endog = getattr(model, "endog", None)
     if not isinstance(endog, np.ndarray) or not isinstance(model.exog, np.ndarray):
-        raise NotImplementedError("pred_table needs the fitted outcome and design in memory, "
-                                  "which a fit on Dask data does not hold")
+        raise NotImplementedError("pred_table needs the fitted outcome and design in memory; "
+                                  "a fit on Dask data does not hold them")
     predicted = np.asarray(results.predict(), dtype=np.float64) > threshold
     cells = 2 * (endog == 1.0).astype(np.intp) + predicted.astype(np.intp)
     return np.bincount(cells, minlength=4).reshape(2, 2).astype(np.float64)
