@@ -21,5 +21,7 @@ class PerfectSeparationWarning(ModelWarning):
 
 
 class CovarianceWarning(ModelWarning):
-    """A variance in the covariance is not positive: the standard errors, z
-    statistics, p-values and intervals that rest on it are NaN."""
+    """The covariance cannot serve as it stands: a variance is not positive
+    (the standard errors, z statistics, p-values and intervals that rest on
+    it are NaN), or the constraints of a Wald test have a singular covariance
+    (the test counts its rank as degrees of freedom)."""

@@ -214,7 +214,8 @@ class ProbitResults:
 
     # ---- tests of hypotheses and predictions with intervals
 
-    def t_test(self, r_matrix: Any, cov_p: Any = None, use_t: bool | None = None) -> ContrastResults:
+    def t_test(self, r_matrix: Any, cov_p: Any = None,
+               use_t: bool | None = None) -> ContrastResults:
         """One z test per linear constraint: a string ("educ = exper, age =
         0"), a matrix R (tested against 0) or an (R, q) pair; `cov_p` replaces
         the fit's covariance."""
