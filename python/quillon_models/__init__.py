@@ -7,10 +7,11 @@ and complete results in statsmodels' vocabulary.
     res.ame()
 """
 
-from .covariance import cluster_factor, hc1_factor, parse_cov_options
+from .covariance import clip_psd, cluster_factor, hc1_factor, parse_cov_options
 from .exceptions import (
     CollinearityWarning,
     ConvergenceWarning,
+    CovarianceWarning,
     HessianInversionWarning,
     ModelWarning,
     PerfectSeparationError,
@@ -23,12 +24,14 @@ from .results import ProbitResults
 __all__ = [
     "CollinearityWarning",
     "ConvergenceWarning",
+    "CovarianceWarning",
     "HessianInversionWarning",
     "ModelWarning",
     "PerfectSeparationError",
     "PerfectSeparationWarning",
     "Probit",
     "ProbitResults",
+    "clip_psd",
     "cluster_factor",
     "encode_groups",
     "hc1_factor",

@@ -9,7 +9,6 @@ Dask is imported here only, when a model is given Dask collections.
 from __future__ import annotations
 
 import re
-import warnings
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
@@ -24,7 +23,7 @@ from .design import (array_names, check_formula, check_outcome_columns, finite_r
                      import_formulaic, missing_counts, outcome_name, outside_values,
                      refuse_duplicates)
 from .parts import Part, PartChecks, add_pairs
-from .prediction_design import check_prediction_frame
+from .prediction_design import check_prediction_frame, formula_design, regressor_design
 
 # --- One partition -------------------------------------------------------------
 
@@ -93,12 +92,16 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
     counted for refusal."""
     extra = None
     if checked and missing != "drop":
-        extra = {c: int(n) for c, n in frame[used].isna().sum().items() if n}
+        # every used column, in the data's order, so that the counts of all
+        # parts merge into one order
+        extra = {c: int(n) for c, n in frame[used].isna().sum().items()}
+        if any(extra.values()):  # refused after this pass: only the counts are needed
+            k = len(spec.rhs.column_names)
+            checks = PartChecks(len(frame), len(frame), extra)
+            return Part(np.empty(0), np.empty((0, k)), kept=np.empty(0, dtype=np.intp),
+                        checks=checks)
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    with warnings.catch_warnings():
-        if extra:  # missing categories, counted above and refused after this pass
-            warnings.filterwarnings("ignore", message=".*categories outside of the nominated")
-        design = spec.get_model_matrix(frame, context=context)
+    design = spec.get_model_matrix(frame, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X = design.rhs.to_numpy(dtype=np.float64)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
@@ -295,8 +298,15 @@ class DaskData:
     # ---- predictions
 
     def prediction_design(self, exog: Any, transform: bool) -> Any:
-        raise NotImplementedError("the design of a model on Dask data stays in its partitions; "
-                                  "predict() computes there")
+        """The design of new rows in memory (a pandas DataFrame or arrays);
+        the fitted rows' design stays in the partitions."""
+        if exog is None or on_dask_collection(exog):
+            raise NotImplementedError("get_prediction needs the design in memory: on Dask data, "
+                                      "give the rows to predict as a pandas DataFrame, or use "
+                                      "predict() for the values alone")
+        if self.formula is not None and transform:
+            return formula_design(self._spec.rhs, exog, self.context)
+        return regressor_design(exog, self.exog_names, from_frame=not self._unnamed)
 
     def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
                 n_jobs: Optional[int]) -> Any:
@@ -332,6 +342,10 @@ class DaskData:
                                        beta, probability)
 
         return dd.from_dask_array(x.map_blocks(on_block, drop_axis=1, dtype=np.float64))
+
+
+def on_dask_collection(value: Any) -> bool:
+    return isinstance(value, (da.Array, dd.DataFrame, dd.Series))
 
 
 # --- Parts from Dask collections ---------------------------------------------------

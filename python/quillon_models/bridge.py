@@ -1,5 +1,7 @@
 """statsmodels' own probit results, built from quillon's numbers without
-refitting, for what statsmodels offers beyond them (t_test, wald_test, ...)."""
+refitting, for what statsmodels offers beyond them. A formula's model spec
+goes with them, so that statsmodels' predict on new data and its
+wald_test_terms read the formula as the fit did."""
 
 from __future__ import annotations
 
@@ -29,6 +31,7 @@ def to_statsmodels(results: ProbitResults) -> Any:
     endog = pd.Series(model.endog, index=model.row_labels, name=results.endog_name)
     exog = pd.DataFrame(model.exog, index=model.row_labels, columns=results.exog_names)
     sm_model = Probit(endog, exog)
+    hand_over_formula(sm_model, model)
     params = results.params.to_numpy()
     fit = LikelihoodModelResults(sm_model, params, normalized_cov_params=results.cov_params()
                                  .to_numpy(), scale=1.0)
@@ -41,3 +44,31 @@ def to_statsmodels(results: ProbitResults) -> Any:
     converted._cache["llf"] = results.llf
     converted._cache["llnull"] = results.llnull
     return BinaryResultsWrapper(converted)
+
+
+def hand_over_formula(sm_model: Any, model: Any) -> None:
+    """The formula and its model spec on statsmodels' model, in the form its
+    formula engine reads: formulaic's spec itself, or the same spec as
+    patsy's DesignInfo."""
+    spec = getattr(model, "model_spec", None)
+    if spec is None:
+        return
+    if formula_engine() == "formulaic":
+        handed = spec
+    else:
+        from .patsy_design import design_info
+
+        handed = design_info(spec)
+    sm_model.formula = model.formula
+    # statsmodels 0.15 reads model_spec; earlier versions design_info.
+    sm_model.data.model_spec = handed
+    sm_model.data.design_info = handed
+
+
+def formula_engine() -> str:
+    """The formula engine statsmodels uses: patsy, unless set to formulaic."""
+    try:
+        from statsmodels.formula import options
+    except ImportError:
+        return "patsy"
+    return str(getattr(options, "formula_engine", "patsy"))

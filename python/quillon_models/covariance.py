@@ -6,6 +6,8 @@ from __future__ import annotations
 from dataclasses import dataclass
 from typing import Any, Mapping
 
+import numpy as np
+
 COV_TYPES = ("nonrobust", "HC0", "HC1", "cluster")
 
 DESCRIPTIONS = {
@@ -22,6 +24,8 @@ class CovarianceChoice:
     cov_type: str
     groups: Any = None  # as given: array, Series, DataFrame, column name(s)
     use_correction: bool = True
+    # "clip": negative eigenvalues of the clustered covariance set to zero.
+    psd: str | None = None
 
     @property
     def robust(self) -> bool:
@@ -41,15 +45,34 @@ def parse_cov_options(cov_type: str, cov_kwds: Mapping[str, Any] | None) -> Cova
         return CovarianceChoice(canonical)
     if "groups" not in kwds:
         raise ValueError("cov_type='cluster' needs cov_kwds={'groups': ...}")
-    unknown = sorted(set(kwds) - {"groups", "use_correction"})
+    unknown = sorted(set(kwds) - {"groups", "use_correction", "psd"})
     if unknown:
         raise NotImplementedError(f"cov_kwds {unknown} are not available for cov_type='cluster'; "
-                                  "only 'groups' and 'use_correction' are")
+                                  "only 'groups', 'use_correction' and 'psd' are")
     use_correction = kwds.get("use_correction", True)
     if not isinstance(use_correction, bool):
         raise TypeError(f"use_correction must be True or False, got {use_correction!r}")
-    return CovarianceChoice("cluster", kwds["groups"], use_correction)
+    psd = kwds.get("psd")
+    if psd not in (None, "clip"):
+        raise ValueError(f"psd must be 'clip' or None, got {psd!r}")
+    return CovarianceChoice("cluster", kwds["groups"], use_correction, psd)
 
+
+def clip_psd(cov: Any) -> np.ndarray:
+    """The covariance made positive semi-definite: its symmetric part with
+    negative eigenvalues set to zero (Cameron, Gelbach and Miller 2011, for
+    multi-way clustering). One that has none comes back unchanged."""
+    matrix = np.array(cov, dtype=np.float64)
+    if matrix.ndim != 2 or matrix.shape[0] != matrix.shape[1]:
+        raise ValueError(f"cov must be a square matrix, got shape {matrix.shape}")
+    if not np.isfinite(matrix).all():
+        raise ValueError("cov holds NaN or infinite values: it has no eigenvalues to clip")
+    symmetric = 0.5 * (matrix + matrix.T)
+    values, vectors = np.linalg.eigh(symmetric)
+    if values.min(initial=0.0) >= 0.0:
+        return matrix
+    clipped = (vectors * np.maximum(values, 0.0)) @ vectors.T
+    return 0.5 * (clipped + clipped.T)
 
 def hc1_factor(nobs: int, k_params: int) -> float:
     """HC1's factor n / (n - k) on the HC0 covariance."""

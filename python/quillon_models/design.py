@@ -331,12 +331,12 @@ def refuse_outside(name: str, count: int, values: tuple) -> None:
 
 def check_part_totals(checks: Any, endog_name: str, missing: str) -> None:
     """What the first pass found over every part, refused as in memory."""
+    if missing != "drop":
+        refuse_missing(checks.missing)
     used = checks.rows - checks.dropped
     if used == 0:
         raise ValueError("no observations left: every row has a missing value"
                          if checks.rows else "no observations: the data have no rows")
-    if missing != "drop":
-        refuse_missing(checks.missing)
     refuse_outside(endog_name, checks.outside, checks.outside_values)
     refuse_one_outcome(endog_name, checks.ones, used)
 

@@ -17,7 +17,7 @@ import numpy as np
 import pandas as pd
 
 from . import _partition as kernels
-from .covariance import CovarianceChoice, cluster_factor, hc1_factor
+from .covariance import CovarianceChoice, clip_psd, cluster_factor, hc1_factor
 from .design import check_part_totals
 from .collinearity import aliased_columns
 from .separation import screen_fires
@@ -336,6 +336,8 @@ def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.nd
             cov = cov * cluster_factor(len(way.keys), nobs, len(kept))
         covs.append(cov)
     cov = covs[0] if len(covs) == 1 else covs[0] + covs[1] - covs[2]
+    if choice.psd == "clip":
+        cov = clip_psd(cov)
     return cov, tuple(len(way.keys) for way in ways[:2])
 
 

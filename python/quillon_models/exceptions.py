@@ -28,3 +28,10 @@ class CollinearityWarning(ModelWarning):
 class PerfectSeparationError(ValueError):
     """The outcome is separated, and the fit was asked to refuse it
     (separation="raise")."""
+
+
+class CovarianceWarning(ModelWarning):
+    """The covariance cannot serve as it stands: a variance is not positive
+    (the standard errors, z statistics, p-values and intervals that rest on
+    it are NaN), or the constraints of a Wald test have a singular covariance
+    (the test counts its rank as degrees of freedom)."""

@@ -10,6 +10,7 @@ import pandas as pd
 
 from .distributions import normal_quantile
 from .summary import Summary, estimate_rows, interval_columns
+from .variances import covariance_hint, warn_unusable
 
 if TYPE_CHECKING:
     from .results import ProbitResults
@@ -18,8 +19,21 @@ def engine_table(results: ProbitResults) -> pd.DataFrame:
     """quillon's table for the fit, from the model's own passes over its
     data (in memory or on Dask)."""
     omitted = [results.exog_names.index(n) for n in results.omitted]
-    return results._fitted_model().engine_ame(results.fitted_params(),
-                                              results.cov_params().to_numpy(), omitted)
+    table = results._fitted_model().engine_ame(results.fitted_params(),
+                                               results.cov_params().to_numpy(), omitted)
+    return without_unusable_errors(table, results.cov_type)
+
+
+def without_unusable_errors(table: pd.DataFrame, cov_type: str) -> pd.DataFrame:
+    """The engine's table with NaN for the standard error, z and p-value of an
+    effect whose variance is not positive (the engine writes 0.0 there), and
+    a CovarianceWarning naming those effects."""
+    unusable = table["Std. Err"].to_numpy(dtype=np.float64) <= 0.0
+    if unusable.any():
+        warn_unusable([str(n) for n in table.index[unusable]], "marginal effects",
+                      covariance_hint(cov_type), stacklevel=5)
+        table.loc[unusable, ["Std. Err", "z", "Pr(>|z|)"]] = np.nan
+    return table
 
 
 def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:

@@ -354,6 +354,8 @@ def cov_record(choice: CovarianceChoice, n_groups: tuple[int, ...] | None) -> di
     if choice.cov_type == "cluster":
         record["use_correction"] = choice.use_correction
         record["n_groups"] = n_groups
+        if choice.psd is not None:
+            record["psd"] = choice.psd
     return record
 
 

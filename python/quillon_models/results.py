@@ -13,13 +13,17 @@ import pandas as pd
 
 from .covariance import DESCRIPTIONS
 from .distributions import chi2_sf, normal_quantile, two_sided_pvalues
+from .variances import covariance_hint, standard_errors
 
 if TYPE_CHECKING:
     from matplotlib.axes import Axes
 
+    from .hypothesis import ContrastResults
     from .margins import DiscreteMargins
     from .model import Probit
+    from .prediction import PredictionResults
     from .summary import Summary
+    from .terms import WaldTestResults
 
 
 class ProbitResults:
@@ -82,8 +86,11 @@ class ProbitResults:
 
     @cached_property
     def bse(self) -> pd.Series:
-        with np.errstate(invalid="ignore"):
-            return pd.Series(np.sqrt(np.diag(self._cov)), index=self.exog_names)
+        """Standard errors; NaN, with a CovarianceWarning naming the terms,
+        where a variance is not positive (z, p-values and intervals follow)."""
+        errors = standard_errors(np.diag(self._cov), self.exog_names, "estimates",
+                                 covariance_hint(self.cov_type), stacklevel=3)
+        return pd.Series(errors, index=self.exog_names)
 
     @cached_property
     def tvalues(self) -> pd.Series:
@@ -222,6 +229,54 @@ class ProbitResults:
             raise ValueError("these results have no model (built from numbers, or after "
                              "remove_data()): predictions and marginal effects need the data")
         return self.model
+
+    # ---- tests of hypotheses and predictions with intervals
+
+    def t_test(self, r_matrix: Any, cov_p: Any = None,
+               use_t: bool | None = None) -> ContrastResults:
+        """One z test per linear constraint: a string ("educ = exper, age =
+        0"), a matrix R (tested against 0) or an (R, q) pair; `cov_p` replaces
+        the fit's covariance."""
+        from .hypothesis import t_test
+
+        refuse_t(use_t, "use_t")
+        return t_test(self, r_matrix, cov_p)
+
+    def wald_test(self, r_matrix: Any, cov_p: Any = None, use_f: bool | None = None,
+                  scalar: bool = True) -> ContrastResults:
+        """The joint chi-squared test of the constraints (as for t_test)."""
+        from .hypothesis import wald_test
+
+        refuse_t(use_f, "use_f")
+        return wald_test(self, r_matrix, cov_p, scalar)
+
+    def wald_test_terms(self, skip_single: bool = False, extra_constraints: Any = None,
+                        combine_terms: Any = None, scalar: bool = True) -> WaldTestResults:
+        """One joint test per formula term (a factor's levels together); its table
+        holds scalars whatever `scalar` says."""
+        from .terms import wald_test_terms
+
+        return wald_test_terms(self, skip_single, extra_constraints, combine_terms)
+
+    def get_prediction(self, exog: Any = None, which: str = "mean",
+                       transform: bool = True) -> PredictionResults:
+        """Predictions as `predict` gives them, with standard errors and
+        intervals (delta method for probabilities)."""
+        from .prediction import get_prediction
+
+        return get_prediction(self, exog, which, transform)
+
+    def pred_table(self, threshold: float = 0.5) -> np.ndarray:
+        """Classification table of the fitted rows: observed 0/1 by predicted
+        probability above `threshold`."""
+        from .prediction import pred_table
+
+        return pred_table(self, threshold)
+
+
+def refuse_t(flag: bool | None, name: str) -> None:
+    if flag:
+        raise NotImplementedError(f"{name}: inference is on the normal distribution only")
 
 
 def paired_by_label(params: Any, cov_params: Any, exog_names: Sequence[str] | None) -> tuple[

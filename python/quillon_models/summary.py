@@ -36,8 +36,9 @@ class Summary:
         width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1), 2 * cell + 4)
         top = width if self.two_columns else cell
         lines = [self.title.center(top).rstrip()]
-        lines.append("=" * top)
-        lines += self._header_lines()
+        if self.header:
+            lines.append("=" * top)
+            lines += self._header_lines()
         lines.append("=" * width)
         cells = [f"{self.columns[0]:>10}"] + [f"{c:>11}" for c in self.columns[1:]]
         lines.append(" " * name_width + "".join(cells))
@@ -162,6 +163,9 @@ def covariance_notes(results: ProbitResults) -> list[str]:
         corrected = ("with the correction G/(G-1)*(n-1)/(n-k)"
                      if results.cov_kwds.get("use_correction", True) else "without correction")
         notes.append(f"{way}: {counted} groups, {corrected}.")
+        if results.cov_kwds.get("psd") == "clip":
+            notes.append("The covariance was made positive semi-definite by clipping its "
+                         "negative eigenvalues at zero (Cameron, Gelbach and Miller 2011).")
     if results.nobs_dropped:
         notes.append(f"{results.nobs_dropped} rows with missing values were dropped.")
     return notes

@@ -87,6 +87,7 @@ def numbers(results):
             list(table.index), results.nobs)
 
 
+@pytest.mark.filterwarnings("ignore::quillon_models.CovarianceWarning")  # two ways, 3 groups
 @pytest.mark.parametrize("cov_type, cov_kwds", [("HC1", None),
                                                 ("cluster", {"groups": ["school", "g"]})])
 def test_the_same_bits_every_way(run, cov_type, cov_kwds):

@@ -1,0 +1,80 @@
+"""Linear hypotheses R @ params = q in statsmodels' forms: a string such as
+"educ = exper, age = 0" (formulaic's linear-constraint parser), a matrix R
+(q = 0), or an (R, q) pair."""
+
+from __future__ import annotations
+
+import re
+from typing import Any, Sequence
+
+import numpy as np
+
+
+def constraint_matrices(r_matrix: Any, names: Sequence[str]) -> tuple[np.ndarray, np.ndarray]:
+    """(R, q) as float64, R of shape (m, k) and q of shape (m,), for the
+    parameters `names`."""
+    if isinstance(r_matrix, (list, tuple)) and r_matrix and all(
+            isinstance(c, str) for c in r_matrix):
+        r_matrix = ", ".join(r_matrix)
+    if isinstance(r_matrix, str):
+        return parsed_constraints(r_matrix, names)
+    if isinstance(r_matrix, tuple):
+        if len(r_matrix) != 2:
+            raise ValueError(f"r_matrix as a tuple must be a pair (R, q), got {len(r_matrix)} "
+                             "items")
+        matrix = restriction_rows(r_matrix[0], len(names))
+        values = np.array(r_matrix[1], dtype=np.float64).reshape(-1)
+        if values.size == 1:
+            values = np.full(matrix.shape[0], values[0])
+        if values.size != matrix.shape[0]:
+            raise ValueError(f"r_matrix: R has {matrix.shape[0]} rows and q {values.size} "
+                             "values")
+        return matrix, values
+    matrix = restriction_rows(r_matrix, len(names))
+    return matrix, np.zeros(matrix.shape[0])
+
+
+def restriction_rows(values: Any, k: int) -> np.ndarray:
+    """R as a float64 (m, k) matrix; one row may be given as a vector."""
+    try:
+        matrix = np.array(values, dtype=np.float64)
+    except (TypeError, ValueError) as error:
+        raise TypeError("r_matrix must be a string of constraints, a matrix or an (R, q) "
+                        f"pair; got {type(values).__name__}") from error
+    if matrix.ndim == 1:
+        matrix = matrix[None, :]
+    if matrix.ndim != 2 or matrix.shape[1] != k or matrix.shape[0] == 0:
+        raise ValueError(f"r_matrix needs rows of {k} values, one per parameter; got shape "
+                         f"{np.shape(values)}")
+    if not np.isfinite(matrix).all():
+        raise ValueError("r_matrix holds NaN or infinite values")
+    return matrix
+
+
+def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.ndarray]:
+    try:
+        from formulaic.errors import FormulaSyntaxError
+        from formulaic.utils.constraints import LinearConstraints
+    except ImportError as error:
+        raise ImportError("constraints given as text need formulaic: "
+                          "pip install 'quillon[models]'") from error
+    try:
+        parsed = LinearConstraints.from_spec(signed_operands(text), variable_names=list(names))
+    except KeyError as error:
+        raise ValueError(f"r_matrix {text!r} names {error}, which is not a parameter; the "
+                         f"parameters are {', '.join(names)} (quote names with spaces or "
+                         "brackets in backticks)") from None
+    except (FormulaSyntaxError, RuntimeError, ArithmeticError) as error:
+        raise ValueError(f"r_matrix {text!r} is not a set of linear constraints: "
+                         f"{error}") from None
+    matrix = np.array(parsed.constraint_matrix, dtype=np.float64).reshape(-1, len(names))
+    if matrix.shape[0] == 0:
+        raise ValueError(f"r_matrix {text!r} holds no constraint")
+    return matrix, np.array(parsed.constraint_values, dtype=np.float64).reshape(-1)
+
+
+def signed_operands(text: str) -> str:
+    """The constraints with a zero before a sign that opens a side or a
+    bracket ("age = -0.3" as "age = 0 -0.3"): formulaic's tokenizer would
+    read "= -" as one unknown operator."""
+    return re.sub(r"([=,(])(\s*)([-+])", r"\1\2 0 \3", text)
