@@ -13,6 +13,7 @@ import quillon
 
 from .distributions import normal_quantile
 from .summary import Summary, estimate_rows, interval_columns
+from .tables import EffectTable, effect_table
 
 if TYPE_CHECKING:
     from .results import ProbitResults
@@ -44,7 +45,7 @@ def engine_table(results: ProbitResults) -> pd.DataFrame:
     return quillon.ame(view)
 
 
-def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
+def ame_table(results: ProbitResults, alpha: float = 0.05) -> EffectTable:
     """quillon's table ("dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance")
     with the bounds of the 1 - alpha interval."""
     quantile = normal_quantile(alpha)
@@ -52,7 +53,7 @@ def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
     low, high = interval_columns(alpha)
     table[low] = table["dy/dx"] - quantile * table["Std. Err"]
     table[high] = table["dy/dx"] + quantile * table["Std. Err"]
-    return table
+    return effect_table(table)
 
 
 class DiscreteMargins:
@@ -73,10 +74,10 @@ class DiscreteMargins:
         half = normal_quantile(alpha) * self.margeff_se
         return np.column_stack([self.margeff - half, self.margeff + half])
 
-    def summary_frame(self, alpha: float = 0.05) -> pd.DataFrame:
+    def summary_frame(self, alpha: float = 0.05) -> EffectTable:
         """statsmodels' columns, its spelling included."""
         interval = self.conf_int(alpha)
-        return pd.DataFrame({"dy/dx": self.margeff, "Std. Err.": self.margeff_se,
+        return EffectTable({"dy/dx": self.margeff, "Std. Err.": self.margeff_se,
                              "z": self.tvalues, "Pr(>|z|)": self.pvalues,
                              "Conf. Int. Low": interval[:, 0], "Cont. Int. Hi.": interval[:, 1]},
                             index=self.names)

@@ -68,17 +68,17 @@ class Summary:
         return [cell(*a, 37) + "   " + cell(*b, 38) for a, b in self._header_pairs()]
 
     def as_html(self) -> str:
-        def row(cells: Sequence[str], tag: str = "td") -> str:
-            return "<tr>" + "".join(f"<{tag}>{html.escape(c)}</{tag}>" for c in cells) + "</tr>"
-
-        header = "".join(row([cell for pair in pairs for cell in pair])
-                         for pairs in self._header_pairs())
-        table = row([""] + self.columns, "th") + "".join(
-            row([name] + [v.strip() for v in values]) for name, values in self.rows)
+        """The summary as statsmodels' HTML: labels and column names in ``<th>``
+        cells, set off from the values in ``<td>``; one value per cell,
+        without padding, so the tables paste into a spreadsheet cell by cell."""
+        header = "".join(_html_row(_pair_cells(pairs)) for pairs in self._header_pairs())
+        table = _html_row([("td", "")] + [("th", c) for c in self.columns]) + "".join(
+            _html_row([("th", name)] + [("td", v.strip()) for v in values])
+            for name, values in self.rows)
         notes = "".join(f"<br/>[{i}] {html.escape(n)}" for i, n in enumerate(self.notes, 1))
-        return (f'<table class="simpletable"><caption>{html.escape(self.title)}</caption>'
-                f"{header}</table>\n<table class=\"simpletable\">{table}</table>\n"
-                + (f"Notes:{notes}" if notes else ""))
+        return (f'<table class="simpletable">\n<caption>{html.escape(self.title)}</caption>\n'
+                f'{header}</table>\n<table class="simpletable">\n{table}</table>\n'
+                + (f"<br/><br/>Notes:{notes}" if notes else ""))
 
     def __str__(self) -> str:
         return self.as_text()
@@ -88,6 +88,19 @@ class Summary:
 
     def _repr_html_(self) -> str:
         return self.as_html()
+
+
+def _pair_cells(pairs: Sequence[tuple[str, str]]) -> list[tuple[str, str]]:
+    """A header row's cells: each label set off as a heading, its value beside it."""
+    cells: list[tuple[str, str]] = []
+    for label, value in pairs:
+        cells += [("th", label), ("td", value)] if label else [("td", ""), ("td", "")]
+    return cells
+
+
+def _html_row(cells: Sequence[tuple[str, str]]) -> str:
+    return "<tr>\n" + "".join(f"  <{tag}>{html.escape(text)}</{tag}>\n"
+                              for tag, text in cells) + "</tr>\n"
 
 
 def forg(x: float, prec: int = 3) -> str:
