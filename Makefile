@@ -40,7 +40,7 @@ DOC_TESTS := tests/docs
 
 .PHONY: soak py-test-newest sanitize demo test check bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64 plainest-wheel
-.PHONY: dist sdist sdist-test wheel-aarch64 wheel-test-aarch64
+.PHONY: dist sdist sdist-test wheel-aarch64 wheel-test-aarch64 docs-run
 
 # The demo fits through quillon_models and draws its marginal effects, with
 # formulaic and matplotlib from the "demo" extra; the module itself never
@@ -50,7 +50,7 @@ demo: install
 	$(PY) examples/demo.py
 
 test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize \
-  sdist-test
+  sdist-test docs-run
 
 # A quick round while developing: one build of the C++ tests and one wheel in
 # one environment (no clang, aarch64, oldest-NumPy, newest-CPython or
@@ -260,6 +260,13 @@ soak: cpp-test
 define install_dask
 	$(1)/bin/python -m pip install --quiet "$$(ls $(2)/quillon-*.whl)[dask]"
 endef
+
+# The README and the user guide as a pip user runs them: the wheel with its
+# extras in a new environment (pip's cache reused), the Markdown files alone
+# in an empty folder, each document's Python blocks run as one script.
+docs-run: install
+	QUILLON_DOCS_WHEEL="$$(ls $(CURDIR)/$(DIST)/quillon-*.whl)" \
+	  $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_run.py
 
 py-test: install
 	$(call install_dask,$(VENV),$(DIST))
