@@ -20,7 +20,27 @@ WIDTH = 78
 
 @dataclass
 class Summary:
-    """A summary table: str() or as_text() for text, as_html() for HTML."""
+    """A summary in statsmodels' layout: a header of fit statistics, a
+    table of estimates and notes.
+
+    ``str()`` and :meth:`as_text` give text, :meth:`as_html` (and a
+    notebook's display) HTML.
+
+    Attributes
+    ----------
+    title : str
+        The caption.
+    header : list of (str, str)
+        The (label, value) pairs of the header.
+    columns : list of str
+        The estimates table's column names.
+    rows : list of (str, list of str)
+        Each estimate's name and formatted values.
+    notes : list of str
+        The numbered notes under the table.
+    two_columns : bool
+        Whether the header is laid out in two columns.
+    """
 
     title: str
     # (label, value) pairs, shown in two columns (or one, for a short header)
@@ -31,6 +51,12 @@ class Summary:
     two_columns: bool = True
 
     def as_text(self) -> str:
+        """The summary as fixed-width text, as statsmodels prints it.
+
+        Returns
+        -------
+        str
+        """
         name_width = max([len(name) for name, _ in self.rows] + [12]) + 1
         width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1))
         lines = [self.title.center(width if self.two_columns else 37).rstrip()]
