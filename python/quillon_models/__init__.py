@@ -5,7 +5,8 @@ Examples
 --------
 >>> import quillon_models as qm
 >>> from quillon_models import datasets
->>> res = qm.probit("admit ~ gre + gpa + C(rank)", datasets.load("admissions")).fit()
+>>> df = datasets.load("admissions")
+>>> res = qm.probit("admit ~ gre + gpa + C(rank)", df).fit()
 >>> res.converged, res.nobs
 (True, 400)
 >>> print(res.summary())  # doctest: +SKIP
