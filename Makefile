@@ -40,7 +40,7 @@ DOC_TESTS := tests/docs
 
 .PHONY: soak py-test-newest sanitize demo test check bench install wheel cpp-test py-test py-test-numpy1 system-deps format clean
 .PHONY: kernel-digest cpp-test-clang cpp-test-aarch64 plainest-wheel
-.PHONY: dist sdist sdist-test wheel-aarch64 wheel-test-aarch64
+.PHONY: dist sdist sdist-test wheel-aarch64 wheel-test-aarch64 docs-run docs docs-tools docs-site
 
 # The demo fits through quillon_models and draws its marginal effects, with
 # formulaic and matplotlib from the "demo" extra; the module itself never
@@ -50,7 +50,7 @@ demo: install
 	$(PY) examples/demo.py
 
 test: system-deps cpp-test cpp-test-clang cpp-test-aarch64 py-test py-test-numpy1 py-test-newest sanitize \
-  sdist-test
+  sdist-test docs-run docs-site
 
 # A quick round while developing: one build of the C++ tests and one wheel in
 # one environment (no clang, aarch64, oldest-NumPy, newest-CPython or
@@ -205,8 +205,8 @@ install: wheel
 	$(call install_wheel,$(VENV),$(DIST))
 
 # GoogleTest, clang, the aarch64 cross compiler and qemu-user (either
-# Debian package provides qemu-aarch64).
-SYSTEM_PACKAGES := libgtest-dev clang g++-aarch64-linux-gnu
+# Debian package provides qemu-aarch64); Chromium for the docs' browser test.
+SYSTEM_PACKAGES := libgtest-dev clang g++-aarch64-linux-gnu chromium
 system-deps:
 	@missing=$$(for p in $(SYSTEM_PACKAGES); do dpkg -s $$p >/dev/null 2>&1 || echo $$p; done); \
 	if ! command -v qemu-aarch64-static >/dev/null && ! command -v qemu-aarch64 >/dev/null; then \
@@ -260,6 +260,29 @@ soak: cpp-test
 define install_dask
 	$(1)/bin/python -m pip install --quiet "$$(ls $(2)/quillon-*.whl)[dask]"
 endef
+
+# The README and the user guide as a pip user runs them: the wheel with its
+# extras in a new environment (pip's cache reused), the Markdown files alone
+# in an empty folder, each document's Python blocks run as one script.
+docs-run: install
+	QUILLON_DOCS_WHEEL="$$(ls $(CURDIR)/$(DIST)/quillon-*.whl)" \
+	  $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_run.py
+
+# The HTML site: the guide and the API reference from the installed
+# package's docstrings, with the pinned tools; warnings (a broken reference
+# among them) are errors.
+DOCS_HTML := build/docs/html
+docs-tools: $(PY)
+	$(PIP) install -r docs/requirements.txt
+
+docs: install docs-tools
+	rm -rf $(DOCS_HTML)
+	$(PY) -m sphinx -W --keep-going -n -q -b html docs $(DOCS_HTML)
+	@echo "The site: $(DOCS_HTML)/index.html"
+
+# The site built by the test itself and opened in headless Chromium.
+docs-site: system-deps install docs-tools
+	QUILLON_DOCS_SITE=1 $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_site.py
 
 py-test: install
 	$(call install_dask,$(VENV),$(DIST))

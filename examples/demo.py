@@ -18,9 +18,9 @@ from pathlib import Path
 import pandas as pd
 
 import quillon_models as qm
+from quillon_models import datasets
 
 REPO = Path(__file__).resolve().parents[1]
-DATA = REPO.parent / "shared" / "data" / "mroz.csv"
 PLOT = REPO / "build" / "demo" / "mroz_ame.png"
 FORMULA = "inlf ~ nwifeinc + educ + exper + expersq + age + kidslt6 + kidsge6"
 
@@ -30,7 +30,7 @@ def main():
     parser.add_argument("--plot", type=Path, default=PLOT, help=f"PNG to write (default {PLOT})")
     args = parser.parse_args()
 
-    frame = pd.read_csv(DATA, na_values=".")
+    frame = datasets.load("mroz")
     model = qm.probit(FORMULA, frame)
     classical = model.fit()
     robust = model.fit(cov_type="HC0")

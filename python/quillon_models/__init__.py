@@ -1,10 +1,22 @@
 """Probit models from formulas and DataFrames, fitted by quillon, with named
 and complete results in statsmodels' vocabulary.
 
-    import quillon_models as qm
-    res = qm.probit("admit ~ gre + gpa + C(rank)", df).fit()
-    print(res.summary())
-    res.ame()
+Examples
+--------
+>>> import quillon_models as qm
+>>> from quillon_models import datasets
+>>> df = datasets.load("admissions")
+>>> res = qm.probit("admit ~ gre + gpa + C(rank)", df).fit()
+>>> res.converged, res.nobs
+(True, 400)
+>>> print(res.summary())  # doctest: +SKIP
+>>> res.ame()["dy/dx"].round(4)
+gre             0.0004
+gpa             0.1552
+C(rank)[T.2]   -0.1287
+C(rank)[T.3]   -0.2413
+C(rank)[T.4]   -0.2538
+Name: dy/dx, dtype: float64
 """
 
 from .covariance import clip_psd, cluster_factor, hc1_factor, parse_cov_options

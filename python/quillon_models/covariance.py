@@ -21,6 +21,10 @@ DESCRIPTIONS = {
 
 @dataclass(frozen=True)
 class CovarianceChoice:
+    """A checked covariance option: its type, the groups as given (array,
+    Series, DataFrame or column names) and whether the cluster correction
+    applies."""
+
     cov_type: str
     groups: Any = None  # as given: array, Series, DataFrame, column name(s)
     use_correction: bool = True
@@ -33,7 +37,30 @@ class CovarianceChoice:
 
 
 def parse_cov_options(cov_type: str, cov_kwds: Mapping[str, Any] | None) -> CovarianceChoice:
-    """Checks cov_type and cov_kwds; what the engine cannot form is refused."""
+    """Check statsmodels' covariance options against what the engine forms.
+
+    Parameters
+    ----------
+    cov_type : {"nonrobust", "HC0", "HC1", "cluster"}
+        In any letter case.
+    cov_kwds : mapping, optional
+        For "cluster": ``"groups"`` (required) and ``"use_correction"``
+        (bool, default True); nothing for the others.
+
+    Returns
+    -------
+    CovarianceChoice
+        The canonical type, the groups as given and the correction.
+
+    Raises
+    ------
+    NotImplementedError
+        For another covariance type or another cluster option.
+    ValueError
+        For missing groups, or options given to a type that takes none.
+    TypeError
+        For a `use_correction` that is not a bool.
+    """
     kwds = dict(cov_kwds or {})
     canonical = {c.lower(): c for c in COV_TYPES}.get(str(cov_type).lower())
     if canonical is None:
@@ -75,13 +102,46 @@ def clip_psd(cov: Any) -> np.ndarray:
     return 0.5 * (clipped + clipped.T)
 
 def hc1_factor(nobs: int, k_params: int) -> float:
-    """HC1's factor n / (n - k) on the HC0 covariance."""
+    """HC1's factor on the HC0 covariance.
+
+    Parameters
+    ----------
+    nobs : int
+        Observations fitted, n.
+    k_params : int
+        Estimates, k.
+
+    Returns
+    -------
+    float
+        n / (n - k).
+    """
     check_residual_degrees("HC1", nobs, k_params)
     return nobs / (nobs - k_params)
 
 
 def cluster_factor(n_groups: int, nobs: int, k_params: int) -> float:
-    """statsmodels' cluster correction G / (G - 1) * (n - 1) / (n - k)."""
+    """statsmodels' small-sample correction of a cluster-robust covariance.
+
+    Parameters
+    ----------
+    n_groups : int
+        Clusters, G.
+    nobs : int
+        Observations fitted, n.
+    k_params : int
+        Estimates, k.
+
+    Returns
+    -------
+    float
+        G / (G - 1) * (n - 1) / (n - k).
+
+    Raises
+    ------
+    ValueError
+        For fewer than two groups.
+    """
     if n_groups < 2:
         raise ValueError(f"cluster-robust covariance needs at least two groups, got {n_groups}")
     check_residual_degrees("the cluster correction", nobs, k_params)

@@ -31,9 +31,27 @@ def group_columns(groups: Any, nobs: int) -> list[Any]:
 
 
 def encode_groups(columns: Sequence[Any]) -> tuple[np.ndarray, tuple[int, ...]]:
-    """Codes 0, 1, ... per column in order of first appearance, as an n x m
-    float64 array, and the number of groups of each column. Distinct values
-    never share a code, whatever their type; a missing value is refused."""
+    """Cluster groups of any type as the float64 codes the engine clusters on.
+
+    Parameters
+    ----------
+    columns : sequence of array_like
+        One or two group columns of equal length, of any type (integers,
+        floats, strings, categories).
+
+    Returns
+    -------
+    codes : numpy.ndarray
+        n x m float64: 0, 1, ... per column in order of first appearance.
+        Distinct values never share a code, however close.
+    counts : tuple of int
+        The number of groups of each column.
+
+    Raises
+    ------
+    ValueError
+        For columns of different lengths, or a missing value.
+    """
     nobs = len(columns[0])
     codes = np.empty((nobs, len(columns)), dtype=np.float64)
     counts = []

@@ -11,6 +11,7 @@ import pandas as pd
 from .distributions import normal_quantile
 from .summary import Summary, estimate_rows, interval_columns
 from .variances import covariance_hint, warn_unusable
+from .tables import EffectTable, effect_table
 
 if TYPE_CHECKING:
     from .results import ProbitResults
@@ -36,7 +37,7 @@ def without_unusable_errors(table: pd.DataFrame, cov_type: str) -> pd.DataFrame:
     return table
 
 
-def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
+def ame_table(results: ProbitResults, alpha: float = 0.05) -> EffectTable:
     """quillon's table ("dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance")
     with the bounds of the 1 - alpha interval."""
     quantile = normal_quantile(alpha)
@@ -44,11 +45,26 @@ def ame_table(results: ProbitResults, alpha: float = 0.05) -> pd.DataFrame:
     low, high = interval_columns(alpha)
     table[low] = table["dy/dx"] - quantile * table["Std. Err"]
     table[high] = table["dy/dx"] + quantile * table["Std. Err"]
-    return table
+    return effect_table(table)
 
 
 class DiscreteMargins:
-    """Average marginal effects with statsmodels' attributes and tables."""
+    """Average marginal effects with statsmodels' attributes and tables.
+
+    Returned by :meth:`ProbitResults.get_margeff
+    <quillon_models.ProbitResults.get_margeff>`.
+
+    Attributes
+    ----------
+    results : ProbitResults
+        The fit whose effects these are.
+    names : list of str
+        The regressors with an effect (not the constant).
+    margeff, margeff_se, tvalues, pvalues : numpy.ndarray
+        The effects, their standard errors, z statistics and p-values.
+    margeff_options : dict
+        The ``at``, ``method``, ``dummy`` and ``count`` asked for.
+    """
 
     def __init__(self, results: ProbitResults, table: pd.DataFrame,
                  options: dict[str, Any]) -> None:
@@ -62,18 +78,54 @@ class DiscreteMargins:
         self.pvalues = table["Pr(>|z|)"].to_numpy(dtype=np.float64)
 
     def conf_int(self, alpha: float = 0.05) -> np.ndarray:
+        """Normal intervals of the effects.
+
+        Parameters
+        ----------
+        alpha : float, default 0.05
+            One minus the intervals' level.
+
+        Returns
+        -------
+        numpy.ndarray
+            One row per effect: lower and upper bound.
+        """
         half = normal_quantile(alpha) * self.margeff_se
         return np.column_stack([self.margeff - half, self.margeff + half])
 
-    def summary_frame(self, alpha: float = 0.05) -> pd.DataFrame:
-        """statsmodels' columns, its spelling included."""
+    def summary_frame(self, alpha: float = 0.05) -> EffectTable:
+        """The effects as statsmodels' table, its column names' spelling included.
+
+        Parameters
+        ----------
+        alpha : float, default 0.05
+            One minus the intervals' level.
+
+        Returns
+        -------
+        EffectTable
+            Columns "dy/dx", "Std. Err.", "z", "Pr(>|z|)", "Conf. Int. Low"
+            and "Cont. Int. Hi.", one row per regressor by name.
+        """
         interval = self.conf_int(alpha)
-        return pd.DataFrame({"dy/dx": self.margeff, "Std. Err.": self.margeff_se,
+        return EffectTable({"dy/dx": self.margeff, "Std. Err.": self.margeff_se,
                              "z": self.tvalues, "Pr(>|z|)": self.pvalues,
                              "Conf. Int. Low": interval[:, 0], "Cont. Int. Hi.": interval[:, 1]},
                             index=self.names)
 
     def summary(self, alpha: float = 0.05) -> Summary:
+        """The effects in statsmodels' summary layout.
+
+        Parameters
+        ----------
+        alpha : float, default 0.05
+            One minus the intervals' level.
+
+        Returns
+        -------
+        Summary
+            Text with ``str()``, HTML with ``as_html()``.
+        """
         header = [("Dep. Variable:", self.results.endog_name),
                   ("Method:", self.margeff_options["method"]),
                   ("At:", self.margeff_options["at"])]

@@ -30,15 +30,40 @@ from .results import ProbitResults
 class Probit:
     """Binary probit model, fitted by quillon's Newton-Raphson.
 
+    Given Dask collections, the model fits on Dask, partition by partition,
+    with the same results class.
+
     Parameters
     ----------
-    endog : the 0/1 outcome (bool, integer or float): array, Series or
-        one-column DataFrame; or a Dask array or Series.
-    exog : the regressors, with a constant column if the model has one:
-        two-dimensional array or DataFrame (its column names name the
-        estimates); or a Dask array or DataFrame.
-    missing : "none" or "raise" refuse NaN and inf values with a ValueError
-        that names the columns; "drop" drops those rows and counts them.
+    endog : array_like, pandas.Series or pandas.DataFrame
+        The 0/1 outcome (bool, integer or float): an array, a Series or a
+        one-column DataFrame.
+    exog : array_like or pandas.DataFrame
+        The regressors, two-dimensional, with a constant column if the model
+        has one (add it yourself); a DataFrame's column names name the
+        estimates, else ``x1, x2, ...`` and ``const``.
+    missing : {"none", "raise", "drop"}
+        "none" and "raise" refuse NaN and inf values with a ValueError that
+        names the columns; "drop" drops those rows and counts them.
+
+    Raises
+    ------
+    ValueError
+        For an outcome that is not 0/1 (the message shows its values), or
+        missing values under "none" or "raise".
+
+    See Also
+    --------
+    probit : The model of a formula.
+
+    Examples
+    --------
+    >>> import quillon_models as qm
+    >>> from quillon_models import datasets
+    >>> df = datasets.load("admissions")
+    >>> res = qm.Probit(df["admit"], df[["gre", "gpa"]].assign(const=1.0)).fit()
+    >>> list(res.params.index)
+    ['gre', 'gpa', 'const']
     """
 
     def __init__(self, endog: Any, exog: Any, missing: str = "none") -> None:
@@ -55,10 +80,24 @@ class Probit:
     @classmethod
     def from_formula(cls, formula: str, data: Any, missing: str = "drop",
                      eval_env: Any = 0) -> Probit:
-        """The model of a formula ("admit ~ gre + gpa + C(rank)", formulaic's
-        syntax) on the columns of `data`; rows with missing values are
-        dropped and counted. Names the formula uses that are not columns
-        (`I(x / scale)`) are the caller's (`eval_env` frames up, or a dict)."""
+        """The model of a formula on the columns of `data`.
+
+        Parameters
+        ----------
+        formula : str
+            In formulaic's syntax, e.g. ``"admit ~ gre + gpa + C(rank)"``.
+        data : pandas.DataFrame or dask.dataframe.DataFrame
+            The variables of the formula, by column name.
+        missing : {"drop", "none", "raise"}
+            By default rows with a missing value are dropped and counted.
+        eval_env : int or dict, default 0
+            Where the formula's names that are not columns come from: the
+            frame that many levels above the caller's, or a dict.
+
+        Returns
+        -------
+        Probit
+        """
         context = (dict(eval_env) if isinstance(eval_env, dict) else
                    caller_context(formula, operator.index(eval_env) + 1)
                    if isinstance(formula, str) else {})
@@ -140,23 +179,69 @@ class Probit:
             use_t: bool | None = None, disp: bool = False, callback: Any = None,
             n_jobs: Optional[int] = None, separation: str = "warn", collinear: str = "drop",
             **kwargs: Any) -> ProbitResults:
-        """Maximum likelihood by Newton-Raphson from zero, one pass over the
-        data per Newton step.
+        """Maximum likelihood by Newton-Raphson from zero, one pass over the data a step.
 
-        maxiter is the most Newton passes; the iteration stops when the
-        log-likelihood changes by less than tol. cov_type: "nonrobust"
-        (inverse of the negative Hessian), "HC0", "HC1" (HC0 times
-        n / (n - k)) or "cluster" with cov_kwds={"groups": ...,
-        "use_correction": True}; groups are an array, a Series or column
-        name(s) of the data, one column or two (two-way clustering).
-        n_jobs: threads for data in memory (None: every core this process
-        may use); the result does not depend on it.
-        separation: "warn" (a PerfectSeparationWarning naming the estimates
-        that run to infinity; the result is not converged), "raise"
-        (PerfectSeparationError) or "drop" (those regressors and the rows
-        they predict perfectly are left out, and the rest refitted).
-        collinear: "drop" (columns that are linear combinations of others are
-        left out, with NaN estimates) or "raise" (ValueError).
+        Parameters
+        ----------
+        start_params : None
+            Not available: the iteration starts at zero.
+        method : {"newton"}
+            The only method.
+        maxiter : int, default 35
+            The most Newton passes.
+        tol : float, default 1e-6
+            The iteration stops when the log-likelihood changes by less.
+        cov_type : {"nonrobust", "HC0", "HC1", "cluster"}
+            The inverse of the negative Hessian, the heteroskedasticity-robust
+            sandwich, HC0 times n / (n - k), or the cluster-robust sandwich.
+        cov_kwds : dict, optional
+            For "cluster": ``{"groups": ..., "use_correction": True}``; groups
+            are an array, a Series or column name(s) of the data, one column
+            or two (two-way clustering).
+        use_t : None
+            Not available: inference is normal.
+        disp : bool, default False
+            Print a line about convergence, as statsmodels does.
+        callback : None
+            Not available.
+        n_jobs : int, optional
+            Threads for data in memory; None (the default) for every core the
+            process may use. The result does not depend on it.
+        separation : {"warn", "raise", "drop"}
+            A separated outcome: a PerfectSeparationWarning naming the
+            estimates that run to infinity (the result not converged), a
+            PerfectSeparationError, or those regressors and the rows they
+            predict perfectly left out and the rest refitted.
+        collinear : {"drop", "raise"}
+            Columns that are linear combinations of the columns before them:
+            left out (NaN estimates, named in ``omitted``), or a ValueError.
+        **kwargs
+            None available.
+
+        Returns
+        -------
+        ProbitResults
+
+        Raises
+        ------
+        NotImplementedError
+            For an option of statsmodels' fit that quillon does not have.
+        ValueError
+            For a negative `maxiter`, bad covariance options, or collinear
+            columns with ``collinear="raise"``.
+        PerfectSeparationError
+            For a separated outcome with ``separation="raise"``.
+
+        Warns
+        -----
+        ConvergenceWarning
+            When the log-likelihood had not settled after `maxiter` passes.
+        CollinearityWarning
+            When collinear columns were left out.
+        PerfectSeparationWarning
+            When the outcome is separated (``separation="warn"``).
+        HessianInversionWarning
+            When the Hessian at the estimates is not negative definite.
         """
         refuse_unavailable(start_params, method, use_t, callback, kwargs)
         maxiter = operator.index(maxiter)
@@ -247,7 +332,12 @@ class Probit:
     _omitted: set = set()
 
     def null_loglike(self) -> float:
-        """The log-likelihood of the intercept-only model on the fitted rows."""
+        """The log-likelihood of the intercept-only model, fitted by quillon.
+
+        Returns
+        -------
+        float
+        """
         return driver.null_loglike(self._data.null_passes(self._fit_jobs))
 
     def engine_ame(self, params: np.ndarray, cov: np.ndarray,
@@ -266,8 +356,25 @@ class Probit:
 
     def predict(self, params: Any, exog: Any = None, which: str = "mean",
                 transform: bool = True) -> Any:
-        """Probabilities ("mean") or linear index ("linear") at `params`, by the
-        engine's kernels; rows of new data with a missing value get NaN."""
+        """Probabilities or linear index at `params`.
+
+        Parameters
+        ----------
+        params : array_like
+            The estimates.
+        exog : pandas.DataFrame or array_like, optional
+            New data (through the formula when `transform`), or None for the
+            fitted rows.
+        which : {"mean", "linear"}
+            Probabilities, or the linear index.
+        transform : bool, default True
+            Whether new data go through the model's formula.
+
+        Returns
+        -------
+        pandas.Series or numpy.ndarray
+            One value per row; NaN for a row with a missing value.
+        """
         if which not in ("mean", "linear"):
             raise ValueError(f"which must be 'mean' or 'linear', got {which!r}")
         beta = np.asarray(params, dtype=np.float64).reshape(-1)
@@ -324,8 +431,35 @@ def on_dask(*objects: Any) -> bool:
 
 
 def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0) -> Probit:
-    """A probit model from a formula, as statsmodels.formula.api.probit; the
-    formula sees the caller's names."""
+    """A probit model from a formula, as ``statsmodels.formula.api.probit``.
+
+    Parameters
+    ----------
+    formula : str
+        In formulaic's syntax: ``C()`` for categories, ``a:b`` and ``a*b``
+        for interactions, ``I()`` for arithmetic, ``0 +`` to leave out the
+        intercept.
+    data : pandas.DataFrame or dask.dataframe.DataFrame
+        The variables of the formula, by column name.
+    missing : {"drop", "none", "raise"}
+        By default rows with a missing value are dropped and counted.
+    eval_env : int or dict, default 0
+        Where the formula's names that are not columns come from: the
+        caller's frame (0), one further up, or a dict.
+
+    Returns
+    -------
+    Probit
+        Fitted with :meth:`Probit.fit`.
+
+    Examples
+    --------
+    >>> import quillon_models as qm
+    >>> from quillon_models import datasets
+    >>> res = qm.probit("admit ~ gre + gpa + C(rank)", datasets.load("admissions")).fit()
+    >>> round(res.llf, 4)
+    -229.2066
+    """
     context = (dict(eval_env) if isinstance(eval_env, dict) else
                caller_context(formula, operator.index(eval_env) + 1)
                if isinstance(formula, str) else {})

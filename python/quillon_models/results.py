@@ -28,27 +28,75 @@ if TYPE_CHECKING:
 
 class ProbitResults:
     """Estimates of a probit model, their covariance and the statistics built
-    on them. Returned by `Probit.fit`; it can also be built directly from the
-    numbers of a fit run elsewhere.
+    on them.
+
+    Returned by :meth:`Probit.fit <quillon_models.Probit.fit>`; it can also be
+    built directly from the numbers of a fit run elsewhere, for the same
+    statistics and summary (predictions and marginal effects then need a
+    `model`).
 
     Parameters
     ----------
-    params, cov_params : the estimates (k) and their covariance (k x k).
-    llf : the log-likelihood at `params`.
-    nobs : the number of observations fitted.
-    exog_names : the regressors' names (default: the index of a `params`
-        Series, else x1, x2, ...).
-    endog_name : the outcome's name.
-    llnull : the log-likelihood of the intercept-only model; when None, the
-        model (if given) fits it on first use.
-    k_constant : 1 when the model has a constant, else 0.
-    converged, iterations : as the engine reports them (`iterations` is the
-        0-based index of the last Newton pass).
-    cov_type : "nonrobust", "HC0", "HC1" or "cluster".
-    cov_kwds : what the covariance used: "use_correction", "n_groups".
-    nobs_dropped : rows of the data left out for missing values.
-    model : the `Probit` that was fitted, needed for predictions and
-        marginal effects.
+    params : array_like or pandas.Series
+        The estimates, k of them.
+    cov_params : array_like
+        Their covariance, k x k.
+    llf : float
+        The log-likelihood at `params`.
+    nobs : int
+        The number of observations fitted.
+    exog_names : sequence of str, optional
+        The regressors' names; by default the index of a `params` Series,
+        else ``x1, x2, ...``.
+    endog_name : str, default "y"
+        The outcome's name.
+    llnull : float, optional
+        The log-likelihood of the intercept-only model; when None, the model
+        (if given) fits it on first use.
+    k_constant : int, default 1
+        1 when the model has a constant, else 0.
+    converged : bool, default True
+        As the engine reports it.
+    iterations : int, default 0
+        The 0-based index of the last Newton pass.
+    cov_type : {"nonrobust", "HC0", "HC1", "cluster"}
+        The covariance's type.
+    cov_kwds : mapping, optional
+        What the covariance used: ``"use_correction"``, ``"n_groups"``.
+    nobs_dropped : int, default 0
+        Rows of the data left out for missing values.
+    model : Probit, optional
+        The model that was fitted, needed for predictions and marginal
+        effects.
+
+    Attributes
+    ----------
+    params : pandas.Series
+        The estimates by name.
+    exog_names : list of str
+        The regressors' names.
+    endog_name : str
+        The outcome's name.
+    llf : float
+        The log-likelihood.
+    nobs, nobs_dropped : int
+        Rows fitted, and rows dropped for missing values.
+    converged : bool
+        True when the log-likelihood settled at finite estimates whose
+        classical variances are all positive and finite.
+    iterations : int
+        The 0-based index of the last Newton pass.
+    cov_type : str
+        The covariance's type.
+    cov_kwds : dict
+        What the covariance used, with its ``"description"``.
+    model : Probit or None
+        The fitted model.
+
+    Raises
+    ------
+    ValueError
+        If `params`, `exog_names` and `cov_params` differ in size.
     """
 
     def __init__(self, params: Any, cov_params: Any, llf: float, nobs: int, *,
@@ -82,6 +130,13 @@ class ProbitResults:
     # ---- estimates and inference
 
     def cov_params(self) -> pd.DataFrame:
+        """The covariance of the estimates.
+
+        Returns
+        -------
+        pandas.DataFrame
+            k x k, indexed by name on both axes; a copy.
+        """
         return pd.DataFrame(self._cov.copy(), index=self.exog_names, columns=self.exog_names)
 
     @cached_property
@@ -94,15 +149,29 @@ class ProbitResults:
 
     @cached_property
     def tvalues(self) -> pd.Series:
+        """z statistics by name, the estimates over their standard errors."""
         with np.errstate(divide="ignore", invalid="ignore"):
             return self.params / self.bse
 
     @cached_property
     def pvalues(self) -> pd.Series:
+        """Two-sided p-values of the z statistics (normal), by name."""
         return pd.Series(two_sided_pvalues(self.tvalues.to_numpy()), index=self.exog_names)
 
     def conf_int(self, alpha: float = 0.05) -> pd.DataFrame:
-        """Normal intervals at level 1 - alpha: columns 0 (lower) and 1 (upper)."""
+        """Normal confidence intervals of the estimates.
+
+        Parameters
+        ----------
+        alpha : float, default 0.05
+            One minus the intervals' level.
+
+        Returns
+        -------
+        pandas.DataFrame
+            Columns 0 (lower bound) and 1 (upper bound), one row per
+            estimate by name.
+        """
         half = normal_quantile(alpha) * self.bse
         return pd.DataFrame({0: self.params - half, 1: self.params + half})
 
@@ -115,14 +184,23 @@ class ProbitResults:
 
     @property
     def df_model(self) -> float:
+        """The number of fitted regressors (less those omitted) less the constant."""
         return float(self.k_fitted - self.k_constant)
 
     @property
     def df_resid(self) -> float:
+        """The number of observations less the number of fitted regressors."""
         return float(self.nobs - self.k_fitted)
 
     @property
     def llnull(self) -> float:
+        """The log-likelihood of the intercept-only model, fitted on first use.
+
+        Raises
+        ------
+        ValueError
+            If it was not given and there is no model to fit it on.
+        """
         if self._llnull is None:
             if self.model is None:
                 raise ValueError("llnull was not given and there is no model to fit it on")
@@ -141,22 +219,47 @@ class ProbitResults:
 
     @property
     def llr_pvalue(self) -> float:
+        """The chi-squared p-value of :attr:`llr` on :attr:`df_model` degrees."""
         return chi2_sf(self.llr, self.df_model)
 
     @property
     def aic(self) -> float:
+        """Akaike's information criterion, -2 llf + 2 k (k the fitted regressors)."""
         return -2.0 * self.llf + 2.0 * self.k_fitted
 
     @property
     def bic(self) -> float:
+        """Schwarz's Bayesian information criterion, -2 llf + log(n) k."""
         return -2.0 * self.llf + math.log(self.nobs) * self.k_fitted
 
     # ---- predictions
 
     def predict(self, exog: Any = None, which: str = "mean", transform: bool = True) -> Any:
-        """Fitted probabilities ("mean") or linear index ("linear") for new
-        data (through the formula when the model has one), or for the fitted
-        rows when `exog` is None."""
+        """Fitted probabilities or linear index, for new data or the fitted rows.
+
+        Parameters
+        ----------
+        exog : DataFrame or array_like, optional
+            New data: the formula's variables when the model has a formula
+            (categories included; `transform` True), else the regressors'
+            columns. None for the fitted rows.
+        which : {"mean", "linear"}
+            Probabilities, or the linear index.
+        transform : bool, default True
+            Whether new data go through the model's formula.
+
+        Returns
+        -------
+        pandas.Series or numpy.ndarray
+            One value per row; NaN for a row with a missing value. A Dask
+            Series for a model fitted on Dask data.
+
+        Raises
+        ------
+        ValueError
+            If `which` is neither, the columns do not fit, or the results
+            have no model.
+        """
         return self._fitted_model().predict(self.fitted_params(), exog, which, transform)
 
     def fitted_params(self) -> np.ndarray:
@@ -174,6 +277,21 @@ class ProbitResults:
     # ---- tables
 
     def summary(self, alpha: float = 0.05, title: str | None = None) -> Summary:
+        """The fit's summary in statsmodels' layout.
+
+        Parameters
+        ----------
+        alpha : float, default 0.05
+            One minus the level of the intervals shown.
+        title : str, optional
+            The title; by default "Probit Regression Results".
+
+        Returns
+        -------
+        Summary
+            Text with ``str()``, HTML with :meth:`Summary.as_html
+            <quillon_models.summary.Summary.as_html>`.
+        """
         from .summary import results_summary
 
         return results_summary(self, alpha, title)
@@ -191,27 +309,96 @@ class ProbitResults:
     # ---- marginal effects and bridges
 
     def ame(self, alpha: float = 0.05) -> pd.DataFrame:
-        """quillon's table of average marginal effects, one row per regressor
-        by name, with the bounds of the 1 - alpha interval."""
+        """The average marginal effects with delta-method standard errors.
+
+        The effect of a 0/1 regressor is the average change from 0 to 1, of
+        any other the average derivative of the probability; the constant
+        has none. The standard errors use the fit's covariance, so a robust
+        or clustered fit gives robust or clustered effects.
+
+        Parameters
+        ----------
+        alpha : float, default 0.05
+            One minus the level of the intervals.
+
+        Returns
+        -------
+        EffectTable
+            A DataFrame, one row per regressor by name, with the columns
+            "dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance" and the
+            interval's bounds; printed within 80 columns.
+
+        Raises
+        ------
+        ValueError
+            If the results have no model.
+        """
         from .margins import ame_table
 
         return ame_table(self, alpha)
 
     def get_margeff(self, at: str = "overall", method: str = "dydx", atexog: Any = None,
                     dummy: bool = True, count: bool = False) -> DiscreteMargins:
-        """Average marginal effects in statsmodels' form, for ported code."""
+        """Average marginal effects in statsmodels' form, for ported code.
+
+        Parameters
+        ----------
+        at : {"overall"}
+            Effects averaged over the observations, the only choice.
+        method : {"dydx"}
+            Effects on the probability, the only choice.
+        atexog : None
+            Not available.
+        dummy : bool, default True
+            0/1 regressors take the change from 0 to 1; False is refused when
+            the model has one.
+        count : bool, default False
+            Not available.
+
+        Returns
+        -------
+        DiscreteMargins
+            With statsmodels' ``margeff``, ``margeff_se``, ``summary_frame()``
+            and ``summary()``.
+
+        Raises
+        ------
+        NotImplementedError
+            For the options that quillon does not have.
+        """
         from .margins import get_margeff
 
         return get_margeff(self, at, method, atexog, dummy, count)
 
     def plot_ame(self, ax: Axes | None = None, alpha: float = 0.05) -> Axes:
-        """Dot-and-whisker plot of the average marginal effects (matplotlib)."""
+        """Dot-and-whisker plot of the average marginal effects.
+
+        Parameters
+        ----------
+        ax : matplotlib.axes.Axes, optional
+            Where to draw; by default a new figure's.
+        alpha : float, default 0.05
+            One minus the level of the intervals drawn.
+
+        Returns
+        -------
+        matplotlib.axes.Axes
+            The axes, one row per regressor by name, zero marked and the
+            values on the right. Needs matplotlib (``quillon[plot]``).
+        """
         from .plot import plot_ame
 
         return plot_ame(self, ax, alpha)
 
     def to_statsmodels(self) -> Any:
-        """statsmodels' own probit results built from these numbers."""
+        """statsmodels' own probit results built from these numbers.
+
+        Returns
+        -------
+        statsmodels.discrete.discrete_model.BinaryResultsWrapper
+            For ``t_test``, ``wald_test`` and the rest, without refitting.
+            Needs statsmodels (``quillon[statsmodels]``).
+        """
         from .bridge import to_statsmodels
 
         return to_statsmodels(self)

@@ -20,7 +20,27 @@ WIDTH = 78
 
 @dataclass
 class Summary:
-    """A summary table: str() or as_text() for text, as_html() for HTML."""
+    """A summary in statsmodels' layout: a header of fit statistics, a
+    table of estimates and notes.
+
+    ``str()`` and :meth:`as_text` give text, :meth:`as_html` (and a
+    notebook's display) HTML.
+
+    Attributes
+    ----------
+    title : str
+        The caption.
+    header : list of (str, str)
+        The (label, value) pairs of the header.
+    columns : list of str
+        The estimates table's column names.
+    rows : list of (str, list of str)
+        Each estimate's name and formatted values.
+    notes : list of str
+        The numbered notes under the table.
+    two_columns : bool
+        Whether the header is laid out in two columns.
+    """
 
     title: str
     # (label, value) pairs, shown in two columns (or one, for a short header)
@@ -31,6 +51,12 @@ class Summary:
     two_columns: bool = True
 
     def as_text(self) -> str:
+        """The summary as fixed-width text, as statsmodels prints it.
+
+        Returns
+        -------
+        str
+        """
         name_width = max([len(name) for name, _ in self.rows] + [12]) + 1
         cell = self._cell_width()
         width = max(WIDTH, name_width + 10 + 11 * (len(self.columns) - 1), 2 * cell + 4)
@@ -77,17 +103,17 @@ class Summary:
         return [cell(*a, width) + "   " + cell(*b, width + 1) for a, b in self._header_pairs()]
 
     def as_html(self) -> str:
-        def row(cells: Sequence[str], tag: str = "td") -> str:
-            return "<tr>" + "".join(f"<{tag}>{html.escape(c)}</{tag}>" for c in cells) + "</tr>"
-
-        header = "".join(row([cell for pair in pairs for cell in pair])
-                         for pairs in self._header_pairs())
-        table = row([""] + self.columns, "th") + "".join(
-            row([name] + [v.strip() for v in values]) for name, values in self.rows)
+        """The summary as statsmodels' HTML: labels and column names in ``<th>``
+        cells, set off from the values in ``<td>``; one value per cell,
+        without padding, so the tables paste into a spreadsheet cell by cell."""
+        header = "".join(_html_row(_pair_cells(pairs)) for pairs in self._header_pairs())
+        table = _html_row([("td", "")] + [("th", c) for c in self.columns]) + "".join(
+            _html_row([("th", name)] + [("td", v.strip()) for v in values])
+            for name, values in self.rows)
         notes = "".join(f"<br/>[{i}] {html.escape(n)}" for i, n in enumerate(self.notes, 1))
-        return (f'<table class="simpletable"><caption>{html.escape(self.title)}</caption>'
-                f"{header}</table>\n<table class=\"simpletable\">{table}</table>\n"
-                + (f"Notes:{notes}" if notes else ""))
+        return (f'<table class="simpletable">\n<caption>{html.escape(self.title)}</caption>\n'
+                f'{header}</table>\n<table class="simpletable">\n{table}</table>\n'
+                + (f"<br/><br/>Notes:{notes}" if notes else ""))
 
     def __str__(self) -> str:
         return self.as_text()
@@ -97,6 +123,19 @@ class Summary:
 
     def _repr_html_(self) -> str:
         return self.as_html()
+
+
+def _pair_cells(pairs: Sequence[tuple[str, str]]) -> list[tuple[str, str]]:
+    """A header row's cells: each label set off as a heading, its value beside it."""
+    cells: list[tuple[str, str]] = []
+    for label, value in pairs:
+        cells += [("th", label), ("td", value)] if label else [("td", ""), ("td", "")]
+    return cells
+
+
+def _html_row(cells: Sequence[tuple[str, str]]) -> str:
+    return "<tr>\n" + "".join(f"  <{tag}>{html.escape(text)}</{tag}>\n"
+                              for tag, text in cells) + "</tr>\n"
 
 
 def forg(x: float, prec: int = 3) -> str:

@@ -114,3 +114,58 @@ def test_summary_stretches_for_long_names(admissions):
     assert outcome.name in text
     lines = text.splitlines()
     assert max(map(len, lines[:-3])) == max(len(line) for line in lines if set(line) == {"="})
+
+
+def html_tables(markup):
+    """Each <table> of the markup as rows of (tag, text) cells."""
+    from html.parser import HTMLParser
+
+    class Cells(HTMLParser):
+        def __init__(self):
+            super().__init__()
+            self.tables, self.cell = [], None
+
+        def handle_starttag(self, tag, attrs):
+            if tag == "table":
+                self.tables.append([])
+            elif tag == "tr":
+                self.tables[-1].append([])
+            elif tag in ("th", "td"):
+                self.cell = (tag, [])
+
+        def handle_data(self, data):
+            if self.cell:
+                self.cell[1].append(data)
+
+        def handle_endtag(self, tag):
+            if tag in ("th", "td"):
+                self.tables[-1][-1].append((self.cell[0], "".join(self.cell[1])))
+                self.cell = None
+
+    parser = Cells()
+    parser.feed(markup)
+    return parser.tables
+
+
+def test_html_sets_labels_off_and_keeps_one_value_per_cell(fitted):
+    summary = fitted.summary()
+    header, estimates = html_tables(summary.as_html())
+    pairs = [pair for row in header for pair in zip(row[::2], row[1::2]) if pair[0][1]]
+    assert sorted((label, value) for (_, label), (_, value) in pairs) == sorted(summary.header)
+    assert {tags for pair in pairs for tags in [(pair[0][0], pair[1][0])]} == {("th", "td")}
+    assert estimates[0] == [("td", "")] + [("th", c) for c in summary.columns]
+    assert estimates[1:] == [[("th", name)] + [("td", v.strip()) for v in values]
+                             for name, values in summary.rows]
+
+
+def test_effect_tables_print_every_column_within_80(fitted):
+    table = fitted.ame()
+    plain = pd.DataFrame(table)
+    lines = repr(table).splitlines()
+    assert max(map(len, lines)) <= 80
+    assert all(str(c) in repr(table) for c in table.columns)
+    assert "..." not in repr(table) and str(table) == repr(table)
+    assert repr(table) != repr(plain)  # short formats, not pandas' own
+    np.testing.assert_array_equal(table["dy/dx"].to_numpy(), plain["dy/dx"].to_numpy())
+    frame = fitted.get_margeff().summary_frame()
+    assert max(map(len, repr(frame).splitlines())) <= 80
