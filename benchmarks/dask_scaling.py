@@ -166,7 +166,7 @@ def driver(parts: int, rows_per_part: int) -> dict:
     import dask.array as da
     import distributed
 
-    from quillon_models import _dask
+    from quillon_models import _dask, driver
 
     y, X = design(parts * rows_per_part, seed=3)
     dy = da.from_array(y, chunks=rows_per_part)
@@ -174,16 +174,16 @@ def driver(parts: int, rows_per_part: int) -> dict:
     part_list = _dask.parts_from_arrays(dy, dX, None, "none", "y", [f"x{j}" for j in range(K)])
     beta = np.zeros(K)
     out = {"partitions": parts}
-    one = _dask.evaluate_part(_dask.part_from_arrays(y[:rows_per_part], X[:rows_per_part], None,
-                                                     "none", "y", []), beta)
+    one = driver.evaluate_part(_dask.part_from_arrays(y[:rows_per_part], X[:rows_per_part], None,
+                                                      "none", "y", []), beta)
     out["bytes_per_partition_sum"] = len(pickle.dumps(one))
-    out["bytes_to_client_per_pass"] = len(pickle.dumps(_dask.add_evaluations(one, one)))
+    out["bytes_to_client_per_pass"] = len(pickle.dumps(driver.add_evaluations(one, one)))
     out["bytes_beta_per_task"] = len(pickle.dumps(beta))
     for name, scheduler in (("sync", "sync"), ("threads", "threads")):
         with dask.config.set(scheduler=scheduler):
-            passes = _dask.Passes(part_list, {})
+            passes = _dask.DaskPasses(part_list)
             out[f"{name}_pass_s"] = median_seconds(
-                lambda: passes.run(_dask.evaluate_part, _dask.add_evaluations, beta), 5)
+                lambda: passes.run(driver.evaluate_part, driver.add_evaluations, beta), 5)
     with distributed.LocalCluster(n_workers=2, threads_per_worker=1, host="127.0.0.1",
                                   dashboard_address=None) as cluster, \
             distributed.Client(cluster) as client, dask.config.set(scheduler=None):
@@ -192,10 +192,10 @@ def driver(parts: int, rows_per_part: int) -> dict:
         py, pX = client.persist([dy, dX])
         part_list = _dask.parts_from_arrays(py, pX, None, "none", "y",
                                             [f"x{j}" for j in range(K)])
-        passes = _dask.Passes(part_list, {})
-        passes.run(_dask.evaluate_part, _dask.add_evaluations, beta)
+        passes = _dask.DaskPasses(part_list)
+        passes.run(driver.evaluate_part, driver.add_evaluations, beta)
         out["distributed_pass_s"] = median_seconds(
-            lambda: passes.run(_dask.evaluate_part, _dask.add_evaluations, beta), 5)
+            lambda: passes.run(driver.evaluate_part, driver.add_evaluations, beta), 5)
     out["distributed_s_per_partition"] = out["distributed_pass_s"] / parts
     return out
 

@@ -9,6 +9,7 @@ Dask is imported here only, when a model is given Dask collections.
 from __future__ import annotations
 
 import re
+import uuid
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
@@ -17,6 +18,8 @@ import pandas as pd
 import dask
 import dask.array as da
 import dask.dataframe as dd
+from dask.delayed import Delayed
+from dask.highlevelgraph import HighLevelGraph
 
 from . import driver
 from .design import (array_names, check_formula, check_outcome_columns, finite_rows,
@@ -119,32 +122,70 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
 # --- Passes ---------------------------------------------------------------------
 
 
+class PassArguments:
+    """A pass's arguments, opaque to Dask's graph (which would otherwise look
+    into lists for keys)."""
+
+    def __init__(self, values: tuple) -> None:
+        self.values = values
+
+
+def call_part(per_part: Callable, part: Part, arguments: PassArguments) -> Any:
+    return per_part(part, *arguments.values)
+
+
 class DaskPasses:
     """Runs one pass over the partitions and brings its summed result back:
     on the current Dask client, else on Dask's default scheduler.
 
-    `trusted`, when given, are the same partitions unchecked: once a first
-    pass has checked every row and dropped none, the later passes read them
-    without checking again."""
+    The graph of the partitions is built once; a pass adds its own tasks to
+    it (one per partition, and the fixed tree of sums) under a name of its
+    own, so that its cost is the kernels' and the scheduler's, not that of
+    building a graph anew. `trusted`, when given, are the same partitions
+    unchecked: once a first pass has checked every row and dropped none,
+    the later passes read them without checking again."""
 
     def __init__(self, parts: list, trusted: Optional[list] = None) -> None:
-        self.parts = parts
         self.trusted = trusted
         self.nobs: Optional[int] = None  # counted by the first pass
+        self.use(parts)
+
+    def use(self, parts: list) -> None:
+        self.parts = parts
+        self.graph = dict(HighLevelGraph.merge(*[p.__dask_graph__() for p in parts]))
+        self.keys = [p.key for p in parts]
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         if checks is not None and checks.dropped == 0 and self.trusted is not None:
-            self.parts = self.trusted
+            self.use(self.trusted)
+            self.trusted = None
+
+    def each(self, per_part: Callable, *args: Any) -> tuple[dict, list]:
+        """The graph with the pass's task on every part, and their keys."""
+        name = f"quillon-pass-{uuid.uuid4().hex}"
+        graph = dict(self.graph)
+        arguments = PassArguments(args)
+        keys = []
+        for i, part in enumerate(self.keys):
+            graph[(name, 0, i)] = (call_part, per_part, part, arguments)
+            keys.append((name, 0, i))
+        return graph, keys
 
     def run(self, per_part: Callable, combine: Callable, *args: Any) -> Any:
-        sums = [dask.delayed(per_part, pure=True)(part, *args) for part in self.parts]
-        tree = add_pairs(sums, lambda a, b: dask.delayed(combine, pure=True)(a, b))
-        (total,) = dask.compute(tree)
+        graph, keys = self.each(per_part, *args)
+        name = keys[0][0]
+
+        def pair(a: Any, b: Any) -> Any:
+            key = (name, 1, len(graph))
+            graph[key] = (combine, a, b)
+            return key
+
+        (total,) = dask.compute(Delayed(add_pairs(keys, pair), graph), optimize_graph=False)
         return total
 
     def map(self, per_part: Callable, *args: Any) -> list:
-        return list(dask.compute(*[dask.delayed(per_part, pure=True)(part, *args)
-                                   for part in self.parts]))
+        graph, keys = self.each(per_part, *args)
+        return list(dask.compute(*[Delayed(key, graph) for key in keys], optimize_graph=False))
 
 
 # --- The model's data on Dask -------------------------------------------------------
