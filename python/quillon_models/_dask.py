@@ -23,8 +23,8 @@ from dask.highlevelgraph import HighLevelGraph
 
 from . import driver
 from .design import (array_names, check_formula, check_outcome_columns, finite_rows,
-                     import_formulaic, missing_counts, outcome_name, outside_values,
-                     refuse_duplicates)
+                     formula_columns, import_formulaic, mentions, missing_counts, outcome_name,
+                     outside_values, refuse_duplicates)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
 
@@ -441,16 +441,9 @@ def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_na
 # --- The formula's spec -----------------------------------------------------------------
 
 
-def mentions(text: str, name: str) -> bool:
-    """Whether `name` appears in `text` as a whole identifier."""
-    return re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", text) is not None
-
-
 def used_columns(formula: str, frame: Any) -> list:
-    """The columns of the data that the formula names (formulaic's own list
-    leaves out the arguments of some transforms)."""
-    named = import_formulaic().Formula(formula).required_variables
-    return [str(c) for c in frame.columns if c in named or mentions(formula, str(c))]
+    """The columns of the data that the formula names."""
+    return formula_columns(formula, frame.columns)
 
 
 def partition_uniques(part: pd.DataFrame, columns: Sequence[str]) -> dict:
@@ -504,16 +497,15 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
     that holds every level of every column the formula encodes as
     categories, found by a first pass over the data."""
     formulaic = import_formulaic()
-    parsed = formulaic.Formula(formula)
     probe = formulaic.model_matrix(formula, frame._meta_nonempty, na_action="ignore",
                                    context=context)
     factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
                for name, (kind, _) in spec.encoder_state.items()
                if getattr(kind, "value", kind) == "categorical"]
     categorical = categorical_columns(frame, used, factors)
-    outcome = [c for c in parsed.lhs.required_variables if c in frame.columns]
+    outcome = formula_columns(formula.split("~", 1)[0], frame.columns)
     found = distinct_values(frame, sorted(set(categorical) | set(outcome)))
-    check_outcome_columns(parsed, frame.dtypes, lambda c: found[c])
+    check_outcome_columns(formula, frame.dtypes, lambda c: found[c])
     levels = {c: level_values(frame.dtypes[c], found[c]) for c in categorical}
     rows = max([len(v) for v in levels.values()] + [2])
     prototype = {}

@@ -59,7 +59,8 @@ def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.
         raise ImportError("constraints given as text need formulaic: "
                           "pip install 'quillon[models]'") from error
     try:
-        parsed = LinearConstraints.from_spec(signed_operands(text), variable_names=list(names))
+        parsed = LinearConstraints.from_spec(quoted_names(signed_operands(text), names),
+                                             variable_names=list(names))
     except KeyError as error:
         raise ValueError(f"r_matrix {text!r} names {error}, which is not a parameter; the "
                          f"parameters are {', '.join(names)} (quote names with spaces or "
@@ -71,6 +72,22 @@ def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.
     if matrix.shape[0] == 0:
         raise ValueError(f"r_matrix {text!r} holds no constraint")
     return matrix, np.array(parsed.constraint_values, dtype=np.float64).reshape(-1)
+
+
+def quoted_names(text: str, names: Sequence[str]) -> str:
+    """Parameter names that are not plain identifiers ("C(rank)[T.2]") put in
+    backticks, where the text does not quote them already, so that every
+    formulaic version reads them as names; the longest names first, so that
+    one containing another is quoted whole."""
+    plain = re.compile(r"[A-Za-z_][A-Za-z0-9_]*\Z")
+    pieces = re.split(r"(`[^`]*`)", text)
+    for name in sorted((n for n in names if not plain.match(n)), key=len, reverse=True):
+        pieces = [piece if piece.startswith("`") else
+                  "".join(part if part.startswith("`") else part.replace(name, f"`{name}`")
+                          for part in re.split(r"(`[^`]*`)", piece))
+                  for piece in pieces]
+        pieces = re.split(r"(`[^`]*`)", "".join(pieces))
+    return "".join(pieces)
 
 
 def signed_operands(text: str) -> str:

@@ -66,10 +66,9 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
     # does not drop.
     frame = frame.copy(deep=False)
     frame.index = pd.RangeIndex(len(frame))
-    parsed = formulaic.Formula(formula)
-    check_outcome_columns(parsed, frame.dtypes, lambda column: pd.unique(frame[column].dropna()))
+    check_outcome_columns(formula, frame.dtypes, lambda column: pd.unique(frame[column].dropna()))
     if missing != "drop":
-        used = [c for c in frame.columns if c in parsed.required_variables]
+        used = formula_columns(formula, frame.columns)
         refuse_missing(dict(frame[used].isna().sum()))
     na_action = "drop" if missing == "drop" else "ignore"
     matrices = formulaic.model_matrix(formula, frame, na_action=na_action,
@@ -78,12 +77,26 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
     endog_name = outcome_name(lhs)
     positions = np.asarray(rhs.index, dtype=np.intp)
     endog = lhs.iloc[:, 0].to_numpy(dtype=np.float64)
-    # Row-major: the kernels sweep the rows, and read them faster in this order.
-    exog = np.ascontiguousarray(rhs.to_numpy(dtype=np.float64))
+    # In the layout pandas gives it (column-major for one block of floats): the
+    # kernels read any strides, a little slower across columns than along
+    # rows, but a copy into fresh memory costs more than every pass gains.
+    exog = rhs.to_numpy(dtype=np.float64)
     names = [str(c) for c in rhs.columns]
     design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame))
     return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
                      "formula": formula, "context": context})
+
+
+def mentions(text: str, name: str) -> bool:
+    """Whether `name` appears in `text` as a whole identifier."""
+    return re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", text) is not None
+
+
+def formula_columns(text: str, columns: Any) -> list[str]:
+    """The columns of the data that a formula (or one side of it) names, in
+    the data's order: read from its text, which every formulaic version
+    has, and which also holds the arguments of transforms."""
+    return [str(c) for c in columns if mentions(text, str(c))]
 
 
 def check_formula(formula: Any) -> None:
@@ -91,12 +104,12 @@ def check_formula(formula: Any) -> None:
         raise ValueError(f"formula must be a string 'outcome ~ regressors', got {formula!r}")
 
 
-def check_outcome_columns(parsed: Any, dtypes: pd.Series, values_of: Any) -> None:
+def check_outcome_columns(formula: str, dtypes: pd.Series, values_of: Any) -> None:
     """The outcome's data column must hold numbers or bools: text and
     categories are refused with the values they hold (`values_of(column)`),
     whatever they look like ("0"/"1", a categorical of 0 and 1)."""
-    for column in parsed.lhs.required_variables:
-        if column in dtypes.index and not numeric_outcome_dtype(dtypes[column]):
+    for column in formula_columns(formula.split("~", 1)[0], dtypes.index):
+        if not numeric_outcome_dtype(dtypes[column]):
             raise ValueError(outcome_message(str(column), dtypes[column], values_of(column)))
 
 

@@ -33,19 +33,28 @@ def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
             raise ValueError(f"the data to predict on hold levels the fit never saw: "
                              f"{warning}") from None
     rows = np.asarray(matrix.index, dtype=np.intp)
-    values = np.ascontiguousarray(matrix.to_numpy(dtype=np.float64))
+    values = matrix.to_numpy(dtype=np.float64)
     return values, index, None if len(rows) == len(frame) else rows
 
 
 def check_prediction_frame(spec: Any, frame: pd.DataFrame, context: dict) -> None:
     """New data must hold every column the formula reads, and only levels
     the fit saw."""
-    absent = sorted(v for v in spec.required_variables
+    absent = sorted(v for v in data_variables(spec)
                     if v not in frame.columns and v not in context)
     if absent:
         raise ValueError(f"the data to predict on lack columns the formula uses: "
                          f"{', '.join(map(repr, absent))}")
     refuse_unseen_levels(spec, frame)
+
+
+def data_variables(spec: Any) -> set:
+    """The variables the spec reads from the data (older formulaic lists
+    them by source only)."""
+    try:
+        return set(spec.required_variables)
+    except AttributeError:
+        return {str(v) for v in spec.variables_by_source.get("data", set())}
 
 
 def refuse_unseen_levels(spec: Any, frame: pd.DataFrame) -> None:
