@@ -92,6 +92,7 @@ def main():
     parser.add_argument("--quick", action="store_true", help="n = 10^5 (2*10^4 at k = 80)")
     parser.add_argument("--repeats", type=int, default=7)
     parser.add_argument("--baseline", help="another build's quillon.abi3.so")
+    parser.add_argument("--k", type=int, nargs="+", default=K_VALUES, help="the k to measure")
     args = parser.parse_args()
     base = load_partition(args.baseline) if args.baseline else None
     print(f"processor: {processor()}")
@@ -102,7 +103,7 @@ def main():
     print(header)
     print("-" * len(header))
     scale = 10 if args.quick else 1
-    for k in K_VALUES:
+    for k in args.k:
         n = (200_000 if k == 80 else 1_000_000) // scale
         measure(n, k, args.repeats, base)
         gc.collect()

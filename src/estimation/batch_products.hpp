@@ -74,16 +74,19 @@ template <std::size_t kLanes, std::size_t kChunks, bool kMasked>
                                                           const double* x, std::ptrdiff_t xstride,
                                                           const double* w, std::size_t rows,
                                                           LinePrefetcher& pf) {
-  constexpr std::size_t kGroup = kChunks <= 2 ? 4 : 3;
+  // Accumulators of kGroup x kChunks vectors, the row's kChunks vectors
+  // and a broadcast held in registers: 16 of them with four lanes (AVX2),
+  // 32 with eight (AVX-512). With eight lanes, 6 x 2 and 4 x 4 took 0.92 to
+  // 0.95 of the time of 4 x 2 and 3 x 4 at k = 30 and 80; 8 x 2 and 6 x 4
+  // gained no more (benchmarks/part_kernels.py's machine).
+  constexpr std::size_t kGroup = kLanes == 8 ? (kChunks <= 2 ? 6 : 4) : (kChunks <= 2 ? 4 : 3);
   std::size_t j0 = j_begin;
   for (; j0 + kGroup <= j_end; j0 += kGroup)
     subtract_outer_group<kLanes, kChunks, kGroup, kMasked>(h, k, width, j0, l0, x, xstride, w,
                                                            rows, pf);
-  if (j0 + 2 <= j_end) {
+  for (; j0 + 2 <= j_end; j0 += 2)
     subtract_outer_group<kLanes, kChunks, 2, kMasked>(h, k, width, j0, l0, x, xstride, w, rows,
                                                       pf);
-    j0 += 2;
-  }
   for (; j0 < j_end; ++j0)
     subtract_outer_group<kLanes, kChunks, 1, kMasked>(h, k, width, j0, l0, x, xstride, w, rows,
                                                       pf);
