@@ -184,7 +184,8 @@ template <unsigned kWhat, std::size_t kLanes>
   }
 }
 
-// The two sweeps the estimation needs, in two widths of vector: four lanes
+// The sweeps the estimation needs (the fit's, the partition kernels' with
+// the mirrored Hessian, the score rows), in two widths of vector: four lanes
 // (compiled for the baseline and AVX2) and eight (AVX-512), from as many
 // regressors as the process's paths say (code_paths.cpp, with the
 // measurements). Vector lanes only ever hold different elements of one
