@@ -49,8 +49,8 @@ def load_partition(quillon_path):
         raise SystemExit(f"no _partition module in {folder}")
     name = "quillon_models._partition"
     loader = importlib.machinery.ExtensionFileLoader(name, found[0])
-    spec = importlib.util.spec_from_file_location(name, found[0], loader=loader)
-    module = importlib.util.module_from_spec(spec)
+    location = importlib.util.spec_from_file_location(name, found[0], loader=loader)
+    module = importlib.util.module_from_spec(location)
     loader.exec_module(module)
     return module
 
