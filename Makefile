@@ -251,7 +251,7 @@ cpp-test-aarch64: kernel-digest
 SOAK_SAMPLES ?= 1000000000
 soak: cpp-test
 	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \
-	  --gtest_filter='VectorKernels.*'
+	  --gtest_filter='VectorKernels.*:*VectorKernelsByWidth.*'
 
 # DASK_BENCH_ARGS=--out-of-core adds the fit of 5*10^7 rows from 50 Parquet
 # files (minutes, 4 GB in the temporary folder) to make bench.
@@ -312,6 +312,8 @@ bench: install
 	  $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
 	$(PY) benchmarks/one_driver.py $(BENCH_ARGS)
+	$(PY) benchmarks/part_kernels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
+	  $(BENCH_ARGS)
 	$(call install_dask,$(VENV),$(DIST))
 	$(PY) benchmarks/dask_scaling.py $(BENCH_ARGS) $(DASK_BENCH_ARGS)
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 #include <utility>
 
@@ -215,16 +216,64 @@ QUILLON_FOR_EACH_UNIT(batch_indices, (Batch& batch, const std::vector<double>& b
 // are formed once and shared by all of them. `first` is the position of the
 // chunk's first row in X: polls fall every kRowsPerPoll rows of X, whatever
 // the chunk size.
-// Drops from `binary`, with their sums, the columns that hold a value other
-// than 0.0 and 1.0 among the batch's rows.
-void drop_non_binary(const Batch& batch, std::vector<std::size_t>& binary, ChunkSums& sums) {
-  for (std::size_t b = binary.size(); b-- > 0;) {
-    bool zero_one = true;
-    for (std::size_t i = 0; i < batch.count; ++i) {
-      const double v = batch.x[static_cast<std::ptrdiff_t>(i) * batch.stride + binary[b]];
-      zero_one = zero_one && (v == 0.0 || v == 1.0);
+// zero_one[l] for the kVectors * kSumLanes columns l from l0: whether every
+// value of column l among the rows is 0.0 or 1.0 (true for padding columns).
+// Four columns side by side, the rows in chains of one bitwise and each.
+template <std::size_t kVectors>
+[[gnu::always_inline]] inline void zero_one_piece(const BatchRows& rows, std::size_t k,
+                                                  std::size_t l0, std::uint8_t* zero_one,
+                                                  simd::LinePrefetcher& prefetch) {
+  using V = simd::Lanes<kSumLanes>;
+  using M = simd::Mask<kSumLanes>;
+  M keep[kVectors], all[kVectors];
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    simd::columns_below<kSumLanes>(keep[v], k, l0 + v * kSumLanes);
+    all[v] = ~M{};
+  }
+  for (std::size_t i = 0; i < rows.count; ++i) {
+    const double* row = rows.x + static_cast<std::ptrdiff_t>(i) * rows.stride + l0;
+    for (std::size_t line = 0; line < kVectors / 2; ++line) prefetch.step();
+    for (std::size_t v = 0; v < kVectors; ++v) {
+      V x;
+      simd::load<kSumLanes>(x, row + v * kSumLanes);
+      simd::mask<kSumLanes>(x, keep[v]);  // padding lanes: other rows' values, or zeros
+      simd::keep_zero_or_one<kSumLanes>(all[v], x);
     }
-    if (zero_one) continue;
+  }
+  for (std::size_t v = 0; v < kVectors; ++v) {
+    for (std::size_t lane = 0; lane < kSumLanes; ++lane)
+      zero_one[l0 + v * kSumLanes + lane] = all[v][lane] != 0 ? 1 : 0;
+  }
+}
+
+// zero_one[l] for the columns l < width (k padded to a whole number of
+// kSumPiece): four vectors of columns at a time over the rows, then two,
+// each row step fetching a line of `prefetch` (the next rows) per 64 bytes
+// read. Compiled for every vector unit (lanes hold different columns).
+[[gnu::always_inline]] inline void zero_one_columns_body(const BatchRows& rows, std::size_t k,
+                                                         std::size_t width,
+                                                         std::uint8_t* zero_one,
+                                                         simd::LinePrefetcher prefetch) {
+  std::size_t l0 = 0;
+  for (; l0 + 4 * kSumLanes <= width; l0 += 4 * kSumLanes)
+    zero_one_piece<4>(rows, k, l0, zero_one, prefetch);
+  if (l0 < width) zero_one_piece<2>(rows, k, l0, zero_one, prefetch);
+}
+QUILLON_FOR_EACH_UNIT(zero_one_columns,
+                      (const BatchRows& rows, std::size_t k, std::size_t width,
+                       std::uint8_t* zero_one, const simd::LinePrefetcher& prefetch),
+                      zero_one_columns_body, (rows, k, width, zero_one, prefetch))
+
+// Drops from `binary`, with their sums, the columns that hold a value other
+// than 0.0 and 1.0 among the batch's rows; zero_one holds batch.width flags.
+void drop_non_binary(const Batch& batch, std::vector<std::size_t>& binary, ChunkSums& sums,
+                     std::vector<std::uint8_t>& zero_one) {
+  if (binary.empty()) return;
+  // The next rows are fetched by the sums that follow.
+  zero_one_columns({0, batch.count, batch.x, batch.stride, batch.padding_in_x}, batch.k,
+                   batch.width, zero_one.data(), simd::LinePrefetcher{});
+  for (std::size_t b = binary.size(); b-- > 0;) {
+    if (zero_one[binary[b]] != 0) continue;
     const auto at = static_cast<std::ptrdiff_t>(b);
     binary.erase(binary.begin() + at);
     sums.cdf1.erase(sums.cdf1.begin() + at);
@@ -249,6 +298,7 @@ ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector
   batch.k = k;
   batch.width = padded_width(k);
   RowBatches batches(rows, batch.width, kBatch, first);
+  std::vector<std::uint8_t> zero_one(batch.width);
   for (std::size_t start = 0; start < rows.rows; start += kBatch) {
     if (batches.poll_due(start)) interrupt();
     const BatchRows read = batches.batch(start);
@@ -258,7 +308,7 @@ ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector
     batch.padding_in_x = read.padding_in_x;
     simd::LinePrefetcher prefetch = batches.prefetch_after(start);
     batch.prefetch = &prefetch;
-    if (find_binary_too) drop_non_binary(batch, binary, sums);
+    if (find_binary_too) drop_non_binary(batch, binary, sums, zero_one);
     batch_indices(batch, beta);
     pdf_values(batch.q, batch.pdf, batch.count);
     // Phi(q) once per row: with the regressor at its own value (0 or 1) the
@@ -364,20 +414,17 @@ std::vector<std::size_t> find_binary(const MatrixView& exog, const std::vector<s
                                      const std::vector<std::size_t>& intercepts,
                                      const InterruptPoll& interrupt) {
   std::vector<std::size_t> candidates = binary_candidates(names, intercepts, exog.cols);
-  // One pass over the rows, in memory order for a row-major X, dropping a
-  // column at its first value other than 0.0 and 1.0.
-  constexpr std::size_t kDropped = static_cast<std::size_t>(-1);
-  for (std::size_t r = 0; r < exog.rows && !candidates.empty(); ++r) {
-    interrupt.at_row(r);
-    bool dropped = false;
-    for (std::size_t& i : candidates) {
-      const double v = exog(r, i);
-      if (!(v == 0.0 || v == 1.0)) {
-        i = kDropped;
-        dropped = true;
-      }
-    }
-    if (dropped) std::erase(candidates, kDropped);
+  // One pass over the rows a batch at a time, read in place when X's memory
+  // allows, dropping a column after the first batch in which it holds a
+  // value other than 0.0 and 1.0.
+  const std::size_t width = padded_width(exog.cols);
+  RowBatches batches(exog, width, kBatch);
+  std::vector<std::uint8_t> zero_one(width);
+  for (std::size_t start = 0; start < exog.rows && !candidates.empty(); start += kBatch) {
+    if (batches.poll_due(start)) interrupt();
+    zero_one_columns(batches.batch(start), exog.cols, width, zero_one.data(),
+                     batches.prefetch_after(start));
+    std::erase_if(candidates, [&zero_one](std::size_t j) { return zero_one[j] == 0; });
   }
   return candidates;
 }

@@ -64,54 +64,102 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMas
   }
 }
 
-// The update of columns [l0, l0 + kChunks * kLanes) of every row of H, the
-// rows in groups as large as the registers allow. Only the last piece of
-// columns can hold padding lanes.
+// The update of columns [l0, l0 + kChunks * kLanes) of the rows
+// j_begin <= j < j_end of H, the rows in groups as large as the registers
+// allow. Only the last piece of columns can hold padding lanes.
 template <std::size_t kLanes, std::size_t kChunks, bool kMasked>
 [[gnu::always_inline]] inline void subtract_outer_columns(double* h, std::size_t k,
-                                                          std::size_t width, std::size_t l0,
+                                                          std::size_t width, std::size_t j_begin,
+                                                          std::size_t j_end, std::size_t l0,
                                                           const double* x, std::ptrdiff_t xstride,
                                                           const double* w, std::size_t rows,
                                                           LinePrefetcher& pf) {
-  constexpr std::size_t kGroup = kChunks <= 2 ? 4 : 3;
-  std::size_t j0 = 0;
-  for (; j0 + kGroup <= k; j0 += kGroup)
+  // Accumulators of kGroup x kChunks vectors, the row's kChunks vectors
+  // and a broadcast held in registers: 16 of them with four lanes (AVX2),
+  // 32 with eight (AVX-512). With eight lanes, 6 x 2 and 4 x 4 took 0.92 to
+  // 0.95 of the time of 4 x 2 and 3 x 4 at k = 30 and 80; 8 x 2 and 6 x 4
+  // gained no more (benchmarks/part_kernels.py's machine).
+  constexpr std::size_t kGroup = kLanes == 8 ? (kChunks <= 2 ? 6 : 4) : (kChunks <= 2 ? 4 : 3);
+  std::size_t j0 = j_begin;
+  for (; j0 + kGroup <= j_end; j0 += kGroup)
     subtract_outer_group<kLanes, kChunks, kGroup, kMasked>(h, k, width, j0, l0, x, xstride, w,
                                                            rows, pf);
-  for (; j0 < k; ++j0)
+  for (; j0 + 2 <= j_end; j0 += 2)
+    subtract_outer_group<kLanes, kChunks, 2, kMasked>(h, k, width, j0, l0, x, xstride, w, rows,
+                                                      pf);
+  for (; j0 < j_end; ++j0)
     subtract_outer_group<kLanes, kChunks, 1, kMasked>(h, k, width, j0, l0, x, xstride, w, rows,
                                                       pf);
 }
 
-// The whole update of H (k x width, row-major) by the batch's rows.
+// The update of rows [j_begin, j_end) of H (k x width, row-major) by the
+// batch's rows, over the columns from l_begin (a multiple of kLanes) on, in
+// pieces of at most four vectors; only the last one holds padding lanes.
 // kPaddingInX: the rows' padding lanes hold other values, to be masked.
+template <std::size_t kLanes, bool kPaddingInX>
+[[gnu::always_inline]] inline void subtract_outer_rows(double* h, std::size_t k,
+                                                       std::size_t width, std::size_t j_begin,
+                                                       std::size_t j_end, std::size_t l_begin,
+                                                       const double* x, std::ptrdiff_t xstride,
+                                                       const double* w, std::size_t rows,
+                                                       LinePrefetcher& pf) {
+  for (std::size_t l0 = l_begin; l0 < width; l0 += 4 * kLanes) {
+    const bool last = l0 + 4 * kLanes >= width;
+    switch (std::min<std::size_t>(4, (width - l0) / kLanes)) {
+      case 1:
+        subtract_outer_columns<kLanes, 1, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+                                                       xstride, w, rows, pf);
+        break;
+      case 2:
+        subtract_outer_columns<kLanes, 2, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+                                                       xstride, w, rows, pf);
+        break;
+      case 3:
+        subtract_outer_columns<kLanes, 3, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+                                                       xstride, w, rows, pf);
+        break;
+      default:
+        if (last) {
+          subtract_outer_columns<kLanes, 4, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+                                                         xstride, w, rows, pf);
+        } else {
+          subtract_outer_columns<kLanes, 4, false>(h, k, width, j_begin, j_end, l0, x, xstride,
+                                                   w, rows, pf);
+        }
+        break;
+    }
+  }
+}
+
+// The whole update of H (k x width, row-major) by the batch's rows.
 template <std::size_t kLanes, bool kPaddingInX>
 [[gnu::always_inline]] inline void subtract_weighted_outer(double* h, std::size_t k,
                                                            std::size_t width, const double* x,
                                                            std::ptrdiff_t xstride,
                                                            const double* w, std::size_t rows,
                                                            LinePrefetcher& pf) {
-  // Pieces of at most four vectors; only the last one holds padding lanes.
-  for (std::size_t l0 = 0; l0 < width; l0 += 4 * kLanes) {
-    const bool last = l0 + 4 * kLanes >= width;
-    switch (std::min<std::size_t>(4, (width - l0) / kLanes)) {
-      case 1:
-        subtract_outer_columns<kLanes, 1, kPaddingInX>(h, k, width, l0, x, xstride, w, rows, pf);
-        break;
-      case 2:
-        subtract_outer_columns<kLanes, 2, kPaddingInX>(h, k, width, l0, x, xstride, w, rows, pf);
-        break;
-      case 3:
-        subtract_outer_columns<kLanes, 3, kPaddingInX>(h, k, width, l0, x, xstride, w, rows, pf);
-        break;
-      default:
-        if (last) {
-          subtract_outer_columns<kLanes, 4, kPaddingInX>(h, k, width, l0, x, xstride, w, rows, pf);
-        } else {
-          subtract_outer_columns<kLanes, 4, false>(h, k, width, l0, x, xstride, w, rows, pf);
-        }
-        break;
-    }
+  subtract_outer_rows<kLanes, kPaddingInX>(h, k, width, 0, k, 0, x, xstride, w, rows, pf);
+}
+
+// The update of the elements of H on and above the diagonal (with those
+// below it that share their vectors): the rows kLanes at a time, each block
+// of rows from the vector holding its first diagonal element on. Every
+// element so formed is the same sum, in the same order, as in
+// subtract_weighted_outer, so the upper triangle has its bits; the elements
+// below the diagonal are to be taken from their mirror images. At k = 10
+// (four lanes) this is 22 vector updates per row of X instead of 30; at
+// k = 80 (eight lanes) 440 instead of 800.
+template <std::size_t kLanes, bool kPaddingInX>
+[[gnu::always_inline]] inline void subtract_weighted_outer_upper(double* h, std::size_t k,
+                                                                 std::size_t width,
+                                                                 const double* x,
+                                                                 std::ptrdiff_t xstride,
+                                                                 const double* w,
+                                                                 std::size_t rows,
+                                                                 LinePrefetcher& pf) {
+  for (std::size_t j0 = 0; j0 < k; j0 += kLanes) {
+    subtract_outer_rows<kLanes, kPaddingInX>(h, k, width, j0, std::min(k, j0 + kLanes), j0, x,
+                                             xstride, w, rows, pf);
   }
 }
 

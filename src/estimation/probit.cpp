@@ -19,13 +19,21 @@ namespace {
 
 using batch::add_scaled_rows;
 using batch::subtract_weighted_outer;
+using batch::subtract_weighted_outer_upper;
 using simd::LinePrefetcher;
 
 // 2 y - 1: +1 for y = 1, -1 for y = 0.
 double sign_of_outcome(double y) { return (y + y) + (-1.0); }
 
-// Which sums one sweep forms.
-enum Sums : unsigned { kLogLikelihood = 1, kScore = 2, kHessian = 4, kScoreRows = 8 };
+// Which sums one sweep forms; kMirroredHessian is the Hessian formed on and
+// above the diagonal and mirrored below it.
+enum Sums : unsigned {
+  kLogLikelihood = 1,
+  kScore = 2,
+  kHessian = 4,
+  kScoreRows = 8,
+  kMirroredHessian = 16
+};
 
 struct SweepOutput {
   double loglike = 0.0;
@@ -67,7 +75,8 @@ bool normal_values(const double* z, std::size_t rows, double* p, double* phi) {
 template <unsigned kWhat, std::size_t kLanes>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
                                          SweepOutput& out) {
-  constexpr bool kDerivatives = (kWhat & (kScore | kHessian | kScoreRows)) != 0;
+  constexpr bool kAnyHessian = (kWhat & (kHessian | kMirroredHessian)) != 0;
+  constexpr bool kDerivatives = kAnyHessian || (kWhat & (kScore | kScoreRows)) != 0;
   const std::size_t n = data.nobs();
   const std::size_t k = data.nparams();
   // Rows are read as `width` doubles, k padded to a whole number of vector
@@ -76,7 +85,7 @@ template <unsigned kWhat, std::size_t kLanes>
   RowBatches batches(data.exog.row_range(0, n), width, kBatch);
   // The Hessian and the score, padded likewise; the score continues the
   // caller's sums.
-  std::vector<double> h((kWhat & kHessian) != 0 ? k * width : 0, 0.0);
+  std::vector<double> h(kAnyHessian ? k * width : 0, 0.0);
   std::vector<double> g((kWhat & kScore) != 0 ? width : 0, 0.0);
   if constexpr ((kWhat & kScore) != 0) std::copy(out.score, out.score + k, g.data());
   double loglike = 0.0;
@@ -150,6 +159,14 @@ template <unsigned kWhat, std::size_t kLanes>
         subtract_weighted_outer<kLanes, false>(h.data(), k, width, xs, xstride, w, rows, pf);
       }
     }
+    if constexpr ((kWhat & kMirroredHessian) != 0) {
+      if (padding_in_x) {
+        subtract_weighted_outer_upper<kLanes, true>(h.data(), k, width, xs, xstride, w, rows, pf);
+      } else {
+        subtract_weighted_outer_upper<kLanes, false>(h.data(), k, width, xs, xstride, w, rows,
+                                                     pf);
+      }
+    }
   }
   out.loglike = loglike;
   if constexpr ((kWhat & kScore) != 0) std::copy(g.data(), g.data() + k, out.score);
@@ -158,9 +175,17 @@ template <unsigned kWhat, std::size_t kLanes>
       std::copy(h.data() + j * width, h.data() + j * width + k, out.hessian + j * k);
     }
   }
+  if constexpr ((kWhat & kMirroredHessian) != 0) {
+    for (std::size_t j = 0; j < k; ++j) {
+      for (std::size_t l = 0; l < k; ++l) {
+        out.hessian[j * k + l] = l >= j ? h[j * width + l] : h[l * width + j];
+      }
+    }
+  }
 }
 
-// The two sweeps the estimation needs, in two widths of vector: four lanes
+// The sweeps the estimation needs (the fit's, the partition kernels' with
+// the mirrored Hessian, the score rows), in two widths of vector: four lanes
 // (compiled for the baseline and AVX2) and eight (AVX-512), from as many
 // regressors as the process's paths say (code_paths.cpp, with the
 // measurements). Vector lanes only ever hold different elements of one
@@ -191,6 +216,7 @@ template <unsigned kWhat, std::size_t kLanes>
     }                                                                                         \
   }
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
+QUILLON_SWEEP(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)
 #undef QUILLON_SWEEP
 
@@ -208,11 +234,15 @@ void require_rows(const ProbitData& data) {
 
 }  // namespace
 
-ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta) const {
+ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta, HessianForm form) const {
   require_rows(*this);
   ProbitEvaluation e{0.0, std::vector<double>(nparams(), 0.0), Matrix(nparams(), nparams())};
   SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
-  sweep_all(*this, beta.data(), out);
+  if (form == HessianForm::kMirrored) {
+    sweep_all_mirrored(*this, beta.data(), out);
+  } else {
+    sweep_all(*this, beta.data(), out);
+  }
   throw_if_interrupted(out);
   e.loglike = out.loglike;
   return e;

@@ -27,6 +27,14 @@ inline double clip_probability(double p) {
   return p;
 }
 
+// How a sweep forms the Hessian: every element as its own sum (the engine's
+// fit, whose bits are fixed), or the elements on and above the diagonal, the
+// same sums with the same bits, mirrored below it, so that it is exactly
+// symmetric and costs about half the multiplies at large k. Below the
+// diagonal the two differ in the last bits: x_j w x_l and x_l w x_j round
+// differently.
+enum class HessianForm { kFull, kMirrored };
+
 // The log-likelihood, score and Hessian at one point.
 struct ProbitEvaluation {
   double loglike = 0.0;
@@ -49,7 +57,8 @@ struct ProbitData {
   // The log-likelihood sum_i ln P_i, the score g = sum_i lambda_i x_i and
   // the Hessian H = -sum_i w_i x_i x_i' at beta, from a single sweep over
   // the observations.
-  ProbitEvaluation evaluate(const std::vector<double>& beta) const;
+  ProbitEvaluation evaluate(const std::vector<double>& beta,
+                            HessianForm form = HessianForm::kFull) const;
   // Row i of out (n x k, row-major) is the score of observation i,
   // lambda_i x_i; a caller takes the observations a range at a time (rows())
   // into one reused buffer.

@@ -81,27 +81,33 @@ namespace {
 using VectorForm = void (*)(const double*, double*, std::size_t);
 
 #if defined(__x86_64__)
+constexpr VectorForm kWideCdf = avx2::cdf_wide;
 constexpr VectorForm kVectorCdf = avx2::cdf;
 constexpr VectorForm kVectorPdf = avx2::pdf;
 constexpr VectorForm kVectorLog = avx2::log;
 constexpr VectorForm kVectorExp = avx2::exp;
 #else
+constexpr VectorForm kWideCdf = nullptr;
 constexpr VectorForm kVectorCdf = nullptr;
 constexpr VectorForm kVectorPdf = nullptr;
 constexpr VectorForm kVectorLog = nullptr;
 constexpr VectorForm kVectorExp = nullptr;
 #endif
 
+// The scalar form, the four-lane one, or the wide one where a function has
+// one (the four-lane one elsewhere).
 template <double (*scalar)(double)>
-void apply(const double* x, double* out, std::size_t n, Kernels kernels, VectorForm vector) {
-  if (kernels == Kernels::kVector && vector != nullptr) return vector(x, out, n);
+void apply(const double* x, double* out, std::size_t n, Kernels kernels, VectorForm vector,
+           VectorForm wide = nullptr) {
+  if (kernels == Kernels::kVectorWide && wide != nullptr) return wide(x, out, n);
+  if (kernels != Kernels::kScalar && vector != nullptr) return vector(x, out, n);
   for (std::size_t i = 0; i < n; ++i) out[i] = scalar(x[i]);
 }
 
 }  // namespace
 
 void cdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-  apply<scalar_cdf>(x, out, n, kernels, kVectorCdf);
+  apply<scalar_cdf>(x, out, n, kernels, kVectorCdf, kWideCdf);
 }
 
 void pdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {

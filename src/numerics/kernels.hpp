@@ -3,7 +3,8 @@
 //
 // Two implementations give the same bits: the scalar one (NormalDistribution
 // and the C library's log, one value at a time: the reference) and a
-// four-lane one (simd/kernels4.hpp). Which one runs is decided once per
+// four-lane one (simd/kernels4.hpp; on a CPU with AVX-512F the cdf takes its
+// polynomial pass eight lanes at a time). Which one runs is decided once per
 // process, with its other code paths (code_paths.hpp): the four-lane one only
 // on an x86-64 CPU with AVX2 and FMA, under a C library whose exp and log
 // were checked to be the ones it replicates, and after a start-up

@@ -68,12 +68,12 @@ std::vector<double> specials() {
 // Inputs of the same group, run in odd lengths and at odd offsets so that every
 // lane position and remainder is taken.
 void expect_same(Batch f, double (*reference)(double), const std::vector<double>& x,
-                 const std::string& group) {
+                 const std::string& group, Kernels kernels = Kernels::kVector) {
   std::vector<double> vector(x.size());
   std::vector<double> scalar(x.size());
   for (std::size_t start = 0; start < x.size(); start += 1021) {
     const std::size_t count = std::min<std::size_t>(1021, x.size() - start);
-    f(x.data() + start, vector.data() + start, count, Kernels::kVector);
+    f(x.data() + start, vector.data() + start, count, kernels);
     f(x.data() + start, scalar.data() + start, count, Kernels::kScalar);
   }
   std::size_t mismatches = 0;
@@ -92,14 +92,15 @@ void expect_same(Batch f, double (*reference)(double), const std::vector<double>
 
 // random_samples() inputs from draw(i), compared a million at a time.
 template <class Draw>
-void expect_same_random(Batch f, double (*reference)(double), Draw draw, const std::string& group) {
+void expect_same_random(Batch f, double (*reference)(double), Draw draw, const std::string& group,
+                        Kernels kernels = Kernels::kVector) {
   const std::size_t total = random_samples();
   std::vector<double> x;
   for (std::size_t done = 0; done < total; done += x.size()) {
     x.clear();
     const std::size_t count = std::min<std::size_t>(std::size_t{1} << 20, total - done);
     for (std::size_t i = 0; i < count; ++i) x.push_back(draw(done + i));
-    expect_same(f, reference, x, group + " (random)");
+    expect_same(f, reference, x, group + " (random)", kernels);
   }
 }
 
@@ -188,11 +189,31 @@ double normal_input(std::mt19937_64& rng, std::size_t i) {
   }
 }
 
-TEST_F(VectorKernels, CdfMatchesScalar) {
-  expect_same(cdf_values, normal_cdf, normal_edges(), "cdf");
-  expect_same_random(
-      cdf_values, normal_cdf, [&](std::size_t i) { return normal_input(rng, i); }, "cdf");
+bool avx512f() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("avx512f");
+#else
+  return false;
+#endif
 }
+
+class VectorKernelsByWidth : public VectorKernels, public ::testing::WithParamInterface<Kernels> {
+ protected:
+  void SetUp() override {
+    VectorKernels::SetUp();
+    if (GetParam() == Kernels::kVectorWide && !avx512f()) GTEST_SKIP() << "no AVX-512F";
+  }
+};
+
+TEST_P(VectorKernelsByWidth, CdfMatchesScalar) {
+  expect_same(cdf_values, normal_cdf, normal_edges(), "cdf", GetParam());
+  expect_same_random(
+      cdf_values, normal_cdf, [&](std::size_t i) { return normal_input(rng, i); }, "cdf",
+      GetParam());
+}
+
+INSTANTIATE_TEST_SUITE_P(FourAndEightLanes, VectorKernelsByWidth,
+                         ::testing::Values(Kernels::kVector, Kernels::kVectorWide));
 
 TEST_F(VectorKernels, PdfMatchesScalar) {
   expect_same(pdf_values, normal_pdf, normal_edges(), "pdf");

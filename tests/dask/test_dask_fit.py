@@ -1,5 +1,6 @@
-"""Fits on Dask collections against the same fits in memory: the same bits on
-one partition, 1e-10 on several, the same bits whichever scheduler runs a
+"""Fits on Dask collections against the same fits in memory: 1e-12 on one
+partition (the part kernels mirror the Hessian, the engine forms both of its
+triangles), 1e-10 on several, the same bits whichever scheduler runs a
 partitioning, and faults that reach the caller or are recovered from."""
 
 import os
@@ -81,11 +82,23 @@ def relative_gap(a, b):
     return float(np.max(np.abs(a - b) / np.maximum(np.abs(b), 1e-300)))
 
 
+def assert_agree(results, memory, tolerance):
+    """Names and counts the same; estimates, covariances, log-likelihoods and
+    the effects' estimates, errors and z within `tolerance`."""
+    exact = ("names", "counts")
+    assert {key: numbers(results)[key] for key in exact} == {
+        key: numbers(memory)[key] for key in exact}
+    assert relative_gap(results.params, memory.params) < tolerance
+    assert relative_gap(results.cov_params(), memory.cov_params()) < tolerance
+    assert relative_gap([results.llf, results.llnull], [memory.llf, memory.llnull]) < tolerance
+    assert relative_gap(results.ame().iloc[:, :3], memory.ame().iloc[:, :3]) < tolerance
+
+
 @pytest.mark.parametrize("cov, kwds", COVARIANCES)
-def test_one_partition_gives_the_bits_in_memory(frame, cov, kwds):
+def test_one_partition_agrees_with_memory_within_1e_12(frame, cov, kwds):
     with dask.config.set(scheduler="sync"):
-        on_dask = numbers(fit(FORMULA, dd.from_pandas(frame, npartitions=1), cov, kwds))
-    assert on_dask == numbers(fit(FORMULA, frame, cov, kwds))
+        on_dask = fit(FORMULA, dd.from_pandas(frame, npartitions=1), cov, kwds)
+        assert_agree(on_dask, fit(FORMULA, frame, cov, kwds), 1e-12)
 
 
 @pytest.mark.parametrize("cov, kwds", COVARIANCES)
@@ -112,8 +125,8 @@ def test_arrays_fit_like_memory_and_predict_lazily(frame):
         predicted = results.predict()
         assert isinstance(predicted, dd.Series)
         np.testing.assert_allclose(predicted.compute().to_numpy(), memory.predict(), rtol=1e-12)
-        assert numbers(results) == numbers(memory)
-        assert numbers(pickle.loads(pickle.dumps(results))) == numbers(memory)
+        assert_agree(results, memory, 1e-12)
+        assert numbers(pickle.loads(pickle.dumps(results))) == numbers(results)
 
 
 def test_one_partitioning_gives_the_same_bits_on_every_scheduler(frame, cluster):

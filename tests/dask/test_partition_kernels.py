@@ -1,5 +1,6 @@
-"""The partition kernels on one part holding all rows give the bits of the
-in-memory engine, and refuse inconsistent parts with Python exceptions."""
+"""The partition kernels on one part holding all rows agree with the
+in-memory engine within 1e-12 (their Hessian is mirrored, so exactly
+symmetric), and refuse inconsistent parts with Python exceptions."""
 
 import sys
 import threading
@@ -25,12 +26,18 @@ class _Model:
         return self._cov
 
 
-def assert_same_table(table, expected):
-    """Names, markers and every number of two marginal-effects tables, bit for bit."""
+def relative_gap(a, b):
+    a, b = np.asarray(a, dtype=float), np.asarray(b, dtype=float)
+    return float(np.max(np.abs(a - b) / np.abs(b)))
+
+
+def assert_close_table(table, expected):
+    """Names and markers of two marginal-effects tables, and their estimates,
+    standard errors and z within 1e-12."""
     assert table.index.tolist() == expected.index.tolist()
     assert table["Significance"].tolist() == expected["Significance"].tolist()
-    numbers = ["dy/dx", "Std. Err", "z", "Pr(>|z|)"]
-    assert table[numbers].to_numpy().tobytes() == expected[numbers].to_numpy().tobytes()
+    numbers = ["dy/dx", "Std. Err", "z"]
+    assert relative_gap(table[numbers], expected[numbers]) < 1e-12
 
 
 def _fit(y, X):
@@ -38,7 +45,7 @@ def _fit(y, X):
 
 
 @pytest.mark.parametrize("cov", ["nonrobust", "HC0", "cluster"])
-def test_one_part_has_the_bits_of_the_engine(cov):
+def test_one_part_agrees_with_the_engine_within_1e_12(cov):
     y, X = make_design(n=3000, seed=5)
     groups = np.floor(np.linspace(0, 40, len(y), endpoint=False))[::-1].copy()[:, None]
     kwargs = {"nonrobust": {}, "HC0": {"robust": True},
@@ -55,17 +62,18 @@ def test_one_part_has_the_bits_of_the_engine(cov):
         middle = P.cluster_cross_product(sums)
     cov_params, usable = P.covariance(hessian, params, middle)
 
-    assert params.tobytes() == engine.params.tobytes()
-    assert (llf, iterations, converged and usable) == (
-        engine.loglike, engine.iterations, engine.converged)
-    assert cov_params.tobytes() == engine.cov_params().tobytes()
+    assert np.array_equal(hessian, hessian.T)
+    assert relative_gap(params, engine.params) < 1e-12
+    assert relative_gap(llf, engine.loglike) < 1e-12
+    assert (iterations, converged and usable) == (engine.iterations, engine.converged)
+    assert relative_gap(cov_params, engine.cov_params()) < 1e-12
 
     binary = P.binary_columns(X)
     assert binary == [True, False, False, True]
     effects, jacobian = P.effect_sums(X, params, NAMES, binary)
     table = P.ame_table(effects, jacobian, len(y), cov_params, NAMES)
     expected = quillon.ame(_Model(engine, X))
-    assert_same_table(table, expected)
+    assert_close_table(table, expected)
 
 
 def test_kernels_release_the_interpreter_lock():

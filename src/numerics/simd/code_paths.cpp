@@ -61,7 +61,10 @@ CodePaths choose_code_paths() {
   // whatever the caller's (vector_kernels_agree_with_libm sees to it).
   paths.unit = widest_unit();
   paths.kernels = vector_kernels_agree_with_libm() ? Kernels::kVector : Kernels::kScalar;
-  if (paths.unit == VectorUnit::kAvx512) paths.eight_lanes_from = eight_lanes_from(amd_family());
+  if (paths.unit == VectorUnit::kAvx512) {
+    paths.eight_lanes_from = eight_lanes_from(amd_family());
+    if (paths.kernels == Kernels::kVector) paths.kernels = Kernels::kVectorWide;
+  }
   return paths;
 }
 
@@ -81,8 +84,9 @@ std::vector<CodePaths> runnable_code_paths() {
   const bool vector_kernels = vector_kernels_agree_with_libm();
   for (const VectorUnit unit : {VectorUnit::kBaseline, VectorUnit::kAvx2, VectorUnit::kAvx512}) {
     if (unit > widest) continue;
-    for (const Kernels kernels : {Kernels::kScalar, Kernels::kVector}) {
-      if (kernels == Kernels::kVector && !vector_kernels) continue;
+    for (const Kernels kernels : {Kernels::kScalar, Kernels::kVector, Kernels::kVectorWide}) {
+      if (kernels != Kernels::kScalar && !vector_kernels) continue;
+      if (kernels == Kernels::kVectorWide && unit != VectorUnit::kAvx512) continue;
       all.push_back({unit, kernels, CodePaths::kNever});
       if (unit == VectorUnit::kAvx512) all.push_back({unit, kernels, 1});
     }

@@ -17,7 +17,9 @@
 namespace quillon {
 
 enum class VectorUnit { kBaseline, kAvx2, kAvx512 };
-enum class Kernels { kScalar, kVector };
+// kVectorWide: the four-lane kernels with the cdf's polynomial pass on eight
+// lanes (needs AVX-512F).
+enum class Kernels { kScalar, kVector, kVectorWide };
 
 struct CodePaths {
   static constexpr std::size_t kNever = SIZE_MAX;

@@ -14,6 +14,8 @@ namespace quillon::avx2 {
 #if defined(__x86_64__)
 // out[i] = f(x[i]) for i < n; out may be x.
 void cdf(const double* x, double* out, std::size_t n);
+// The same with its polynomial pass on eight lanes; needs AVX-512F too.
+void cdf_wide(const double* x, double* out, std::size_t n);
 void pdf(const double* x, double* out, std::size_t n);
 void exp(const double* x, double* out, std::size_t n);
 void log(const double* x, double* out, std::size_t n);

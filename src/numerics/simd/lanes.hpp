@@ -63,6 +63,15 @@ template <std::size_t kLanes>
   v = (Lanes<kLanes>)((Mask<kLanes>)v & keep);
 }
 
+// all's lanes kept where v's lane is 0.0 (either sign) or 1.0, cleared
+// elsewhere (NaN included): quiet comparisons, as the scalar v == 0.0 ||
+// v == 1.0.
+template <std::size_t kLanes>
+[[gnu::always_inline]] inline void keep_zero_or_one(Mask<kLanes>& all, const Lanes<kLanes>& v) {
+  const Lanes<kLanes> zero = {}, one = zero + 1.0;
+  all = all & ((Mask<kLanes>)(v == zero) | (Mask<kLanes>)(v == one));
+}
+
 // Prefetches of up to two ranges of memory (the next batch's rows of X and
 // outcomes), one cache line per step, so that the lines arrive while the
 // current batch is computed rather than in a burst when the batch starts.

@@ -18,6 +18,15 @@
 // independent iterations, so that the divisions and table loads of many
 // observations overlap instead of forming one long chain per four.
 //
+// cdf_wide (AVX-512F) runs the polynomial pass eight lanes at a time, the
+// other passes as above: each coefficient of the eight lanes' pieces comes
+// from one two-register permute of that coefficient's values in the
+// fourteen pieces (lookup16), where four lanes take a transpose of four
+// table rows (half the vector instructions of the four-lane pass). The
+// lanes' operations are the same, so are their values. Measured on one
+// Intel Xeon (AVX-512) over 128-value batches of N(0.3, 1.2) inputs: the
+// polynomial pass 1.2-1.3 instead of 2.2-2.4 ns per value.
+//
 // Exact to the scalar form wherever exp4 is to glibc's exp (see exp4.hpp):
 // compared with it on every piece edge, special values and 10^6 random
 // inputs by the C++ tests (10^9 in make soak), with no difference; it needs
@@ -32,6 +41,7 @@
 
 #include "numerics/normal.hpp"
 #include "numerics/simd/exp4.hpp"
+#include "numerics/simd/lanes_avx512.hpp"
 
 namespace quillon::avx2 {
 namespace {
@@ -99,11 +109,31 @@ constexpr PieceTable make_piece_table() {
 
 constexpr PieceTable kPieceTable = make_piece_table();
 
+// The same coefficients by column, for lookup16: column j of pieces 0..7
+// in low[j], of pieces 8..15 (14 and 15 unused) in high[j].
+struct PieceColumns {
+  alignas(64) double low[17][8] = {};
+  alignas(64) double high[17][8] = {};
+};
+
+constexpr PieceColumns make_piece_columns() {
+  PieceColumns c;
+  for (std::size_t j = 0; j < 17; ++j) {
+    for (std::size_t piece = 0; piece < kPieces; ++piece) {
+      (piece < 8 ? c.low[j][piece] : c.high[j][piece - 8]) = kPieceTable.rows[piece][j];
+    }
+  }
+  return c;
+}
+
+constexpr PieceColumns kPieceColumns = make_piece_columns();
+
 constexpr std::size_t kBlock = 256;
 
 struct alignas(32) CdfScratch {
   double z[kBlock], a[kBlock], num[kBlock], den[kBlock], offset[kBlock], e[kBlock];
   std::uint32_t slot[kBlock];
+  std::uint64_t piece[kBlock];  // cdf_polynomials_wide's
   std::uint32_t rare[kBlock / 4];  // first observation of each vector with a rare lane
 };
 
@@ -136,10 +166,11 @@ QUILLON_AVX2 std::size_t cdf_prepare(const double* x, std::size_t n, CdfScratch&
   return rare_count;
 }
 
-// The two polynomials of each lane's piece, and its offset.
-QUILLON_AVX2 void cdf_polynomials(std::size_t n, CdfScratch& s) {
+// The two polynomials of each lane's piece, and its offset, for the
+// observations [first, n).
+QUILLON_AVX2 void cdf_polynomials(std::size_t first, std::size_t n, CdfScratch& s) {
   const Lanes<4> one = broadcast(1.0);
-  for (std::size_t i = 0; i < n; i += 4) {
+  for (std::size_t i = first; i < n; i += 4) {
     Lanes<4> c[17];
     transpose_rows(kPieceTable.rows[kPieceTable.piece_of_slot[s.slot[i + 0]]],
                    kPieceTable.rows[kPieceTable.piece_of_slot[s.slot[i + 1]]],
@@ -160,6 +191,34 @@ QUILLON_AVX2 void cdf_polynomials(std::size_t n, CdfScratch& s) {
     store<4>(s.den + i, den);
     store<4>(s.offset + i, c[kOffsetColumn]);
   }
+}
+
+// The same, eight lanes at a time, each coefficient looked up in its column
+// by the lanes' pieces; a last four by cdf_polynomials.
+QUILLON_AVX512_KERNEL void cdf_polynomials_wide(std::size_t n, CdfScratch& s) {
+  for (std::size_t i = 0; i < n; ++i) s.piece[i] = kPieceTable.piece_of_slot[s.slot[i]];
+  const Lanes<8> one = broadcast8(1.0);
+  const PieceColumns& c = kPieceColumns;
+  const std::size_t whole = n / 8 * 8;
+  for (std::size_t i = 0; i < whole; i += 8) {
+    Bits<8> piece;
+    __builtin_memcpy(&piece, s.piece + i, sizeof piece);
+    Lanes<8> a;
+    load<8>(a, s.a + i);
+    const Lanes<8> t = a - lookup16(c.low[kShiftColumn], c.high[kShiftColumn], piece);
+    Lanes<8> num = lookup16(c.low[7], c.high[7], piece);
+    Lanes<8> den = lookup16(c.low[14], c.high[14], piece);
+    for (int j = 6; j >= 0; --j) {
+      num = num * t + lookup16(c.low[j], c.high[j], piece);
+      den = den * t + (j == 0 ? one : lookup16(c.low[7 + j], c.high[7 + j], piece));
+    }
+    // The erf piece's numerator is z P(z).
+    const Mask<8> small = less(a, broadcast8(0.5));
+    store<8>(s.num + i, select(small, a * num, num));
+    store<8>(s.den + i, den);
+    store<8>(s.offset + i, lookup16(c.low[kOffsetColumn], c.high[kOffsetColumn], piece));
+  }
+  cdf_polynomials(whole, n, s);
 }
 
 // exp(-z z) for the erfc pieces (the erf piece needs none: any argument will do).
@@ -202,10 +261,15 @@ QUILLON_AVX2 void cdf_combine(std::size_t n, const CdfScratch& s, double* out) {
 }
 
 // cdf for n <= kBlock observations, n a multiple of 4; out may be x.
+template <bool kWide>
 QUILLON_AVX2 void cdf_block(const double* x, double* out, std::size_t n) {
   CdfScratch s;
   const std::size_t rare_count = cdf_prepare(x, n, s);
-  cdf_polynomials(n, s);
+  if constexpr (kWide) {
+    cdf_polynomials_wide(n, s);
+  } else {
+    cdf_polynomials(0, n, s);
+  }
   cdf_exponentials(n, s);
   // The rare vectors' inputs, before out (which may be x) is written.
   double rare_x[kBlock];
@@ -220,15 +284,24 @@ QUILLON_AVX2 void cdf_block(const double* x, double* out, std::size_t n) {
   }
 }
 
-}  // namespace
-
-QUILLON_AVX2 void cdf(const double* x, double* out, std::size_t n) {
+template <bool kWide>
+QUILLON_AVX2 void cdf_blocks(const double* x, double* out, std::size_t n) {
   const std::size_t whole = n / 4 * 4;
   for (std::size_t start = 0; start < whole; start += kBlock) {
     const std::size_t count = whole - start < kBlock ? whole - start : kBlock;
-    cdf_block(x + start, out + start, count);
+    cdf_block<kWide>(x + start, out + start, count);
   }
   for (std::size_t i = whole; i < n; ++i) out[i] = kStandardNormal.cdf(x[i]);
+}
+
+}  // namespace
+
+QUILLON_AVX2 void cdf(const double* x, double* out, std::size_t n) {
+  cdf_blocks<false>(x, out, n);
+}
+
+QUILLON_AVX2 void cdf_wide(const double* x, double* out, std::size_t n) {
+  cdf_blocks<true>(x, out, n);
 }
 
 }  // namespace quillon::avx2
