@@ -6,6 +6,7 @@
 
 #include "interface/entries.hpp"
 #include "interface/py_ref.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -23,8 +24,8 @@ void release_module(void*) { initialised.store(false); }
 
 PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT,
-    "quillon",
-    "A Python module implemented in Corvid.",
+    texts::kModuleName,
+    texts::kModuleDoc,
     0,
     nullptr,
     nullptr,
@@ -45,8 +46,8 @@ PyCFunction as_cfunction(Function function) {
 // The module-level functions, in registration order; each definition lives
 // for the life of the process.
 PyMethodDef module_functions[] = {
-    {"ame", as_cfunction(ame), METH_FASTCALL | METH_KEYWORDS, kAmeDoc},
-    {"fit_probit", as_cfunction(fit_probit), METH_FASTCALL | METH_KEYWORDS, kFitProbitDoc},
+    {"ame", as_cfunction(ame), METH_FASTCALL | METH_KEYWORDS, texts::kAmeDoc},
+    {"fit_probit", as_cfunction(fit_probit), METH_FASTCALL | METH_KEYWORDS, texts::kFitProbitDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -82,13 +83,11 @@ PyObject* create_module() {
   // CPython 3.12 and later refuse this module in an isolated sub-interpreter
   // themselves, but only after this function has run.
   if (PyInterpreterState_GetID(PyInterpreterState_Get()) != kMainInterpreter) {
-    PyErr_SetString(PyExc_ImportError,
-                    "quillon: the module can only be imported in the main interpreter");
+    PyErr_SetString(PyExc_ImportError, texts::kNotMainInterpreter);
     return nullptr;
   }
   if (initialised.exchange(true)) {
-    PyErr_SetString(PyExc_ImportError,
-                    "quillon: the modules may only be initialized once per interpreter process");
+    PyErr_SetString(PyExc_ImportError, texts::kInitialisedTwice);
     return nullptr;
   }
   // From here the flag belongs to the module made next: destroying it, also

@@ -10,6 +10,7 @@
 #include "numerics/panic.hpp"
 #include "numerics/simd/code_paths.hpp"
 #include "numerics/simd/lanes.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -170,7 +171,7 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
 ClassicalCovariance classical_covariance(const Matrix& hessian) {
   const std::optional<Matrix> h_inv = invert_matrix(hessian.view());
   if (!h_inv) {
-    write_diagnostic("Hessian singular => using identity for Cov\n");
+    write_diagnostic(texts::kHessianSingularForCov);
     return {Matrix::identity(hessian.rows()), false};
   }
   Matrix a = *h_inv;

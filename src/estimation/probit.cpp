@@ -13,6 +13,7 @@
 #include "numerics/panic.hpp"
 #include "numerics/row_batches.hpp"
 #include "numerics/simd/code_paths.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -279,7 +280,7 @@ ProbitFit newton_iterate(std::size_t k, const Evaluate& evaluate, const Interrup
     fit.iterations = t;
     const std::optional<Matrix> h_inv = invert_matrix(current.hessian.view());
     if (!h_inv) {
-      write_diagnostic("Hessian near singular at iteration " + std::to_string(t) + "\n");
+      write_diagnostic(texts::kHessianNearSingular + std::to_string(t) + "\n");
       break;
     }
     // beta - H^-1 g, the full Newton step.

@@ -16,6 +16,7 @@
 #include "interface/model_family.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -26,7 +27,7 @@ constexpr Signature kSignature{"ame", kParameters, 1};
 int convert_chunk_size(PyObject* obj, std::optional<std::uint64_t>& chunk_size) {
   if (convert_count(obj, "chunk_size", chunk_size) < 0) return -1;
   if (chunk_size == 0u) {
-    PyErr_SetString(PyExc_ValueError, "chunk_size must be at least 1, got 0");
+    PyErr_SetString(PyExc_ValueError, texts::kChunkSizeZero);
     return -1;
   }
   return 0;
@@ -126,7 +127,7 @@ bool stop_reading(const void* context) {
   if (signal_handler_raised()) return true;
   const char* changed = changed_array(*static_cast<const ArraysRead*>(context));
   if (changed == nullptr) return false;
-  PyErr_Format(PyExc_RuntimeError, "%s changed while ame was reading it", changed);
+  PyErr_Format(PyExc_RuntimeError, texts::kChangedWhileReadingFormat, changed);
   return true;
 }
 

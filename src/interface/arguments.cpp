@@ -6,6 +6,7 @@
 
 #include "interface/py_ref.hpp"
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -34,8 +35,8 @@ int raise_missing(const Signature& signature, std::span<PyObject*> bound) {
     if (bound[p] == nullptr) missing.push_back(signature.parameters[p]);
   }
   if (missing.empty()) return 0;
-  return raise_type_error(std::string(signature.function) + "() missing " +
-                          std::to_string(missing.size()) + " required positional " +
+  return raise_type_error(std::string(signature.function) + texts::kMissingArguments +
+                          std::to_string(missing.size()) + texts::kRequiredPositional +
                           (missing.size() == 1 ? "argument" : "arguments") + ": " +
                           quoted_list(missing));
 }
@@ -47,9 +48,10 @@ int bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t
   const std::size_t total = signature.parameters.size();
   std::fill(bound.begin(), bound.end(), nullptr);
   if (static_cast<std::size_t>(nargs) > total) {
-    return raise_type_error(std::string(signature.function) + "() takes from " +
+    return raise_type_error(std::string(signature.function) + texts::kTakesFrom +
                             std::to_string(signature.required) + " to " + std::to_string(total) +
-                            " positional arguments but " + std::to_string(nargs) + " were given");
+                            texts::kPositionalButGiven + std::to_string(nargs) +
+                            texts::kWereGiven);
   }
   for (Py_ssize_t i = 0; i < nargs; ++i) bound[static_cast<std::size_t>(i)] = args[i];
 
@@ -59,12 +61,12 @@ int bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t
     std::size_t p = 0;
     while (p < total && PyUnicode_CompareWithASCIIString(key, signature.parameters[p]) != 0) ++p;
     if (p == total) {
-      return raise_type_error(std::string(signature.function) +
-                              "() got an unexpected keyword argument '" + utf8_or(key, "?") + "'");
+      return raise_type_error(std::string(signature.function) + texts::kUnexpectedKeyword +
+                              utf8_or(key, "?") + "'");
     }
     if (bound[p] != nullptr) {
-      return raise_type_error(std::string(signature.function) +
-                              "() got multiple values for argument '" + utf8_or(key, "?") + "'");
+      return raise_type_error(std::string(signature.function) + texts::kMultipleValues +
+                              utf8_or(key, "?") + "'");
     }
     bound[p] = args[nargs + i];
   }
@@ -84,7 +86,7 @@ int prefix_argument_error(const char* name) {
   PyRef type(raw_type), value(raw_value), traceback(raw_traceback);
   PyRef message(PyObject_Str(value.get()));
   if (!message) return -1;
-  PyRef text(PyUnicode_FromFormat("argument '%s': %U", name, message.get()));
+  PyRef text(PyUnicode_FromFormat(texts::kArgumentPrefixFormat, name, message.get()));
   if (!text) return -1;
   PyRef error(PyObject_CallFunctionObjArgs(PyExc_TypeError, text.get(), nullptr));
   if (!error) return -1;
@@ -118,7 +120,7 @@ int convert_real(PyObject* obj, const char* name, std::optional<double>& value) 
 int convert_flag(PyObject* obj, const char* name, std::optional<bool>& value) {
   if (absent(obj)) return 0;
   if (Py_TYPE(obj) != &PyBool_Type) {
-    raise_conversion_failure(obj, "PyBool");
+    raise_conversion_failure(obj, texts::kBoolTarget);
     return prefix_argument_error(name);
   }
   value = obj == Py_True;

@@ -9,6 +9,7 @@
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -79,13 +80,13 @@ int check_array_argument(PyObject* obj, int ndim) {
     case 1:
       return raise_conversion_failure(obj, kArrayTarget);
     case 2:
-      PyErr_Format(PyExc_TypeError, "dimensionality mismatch:\n from=%d, to=%d",
+      PyErr_Format(PyExc_TypeError, texts::kDimensionalityFormat,
                    numpy::fields(obj)->nd, ndim);
       return -1;
     case 3: {
       PyRef float64(numpy::descr_from_type(numpy::kDouble));
       if (!float64) return -1;
-      const std::string message = "type mismatch:\n from=" + str_of(numpy::fields(obj)->descr) +
+      const std::string message = texts::kTypeMismatch + str_of(numpy::fields(obj)->descr) +
                                   ", to=" + str_of(float64.get());
       PyErr_SetString(PyExc_TypeError, message.c_str());
       return -1;
@@ -145,7 +146,7 @@ PyObject* to_numpy(OwnedArray array) {
   if (!owner) {
     delete buffer;
     PyErr_Clear();
-    return raise_panic(Panic{"Failed to create slice container", SourceLocation::current()});
+    return raise_panic(Panic{texts::kSliceContainerFailed, SourceLocation::current()});
   }
   Py_ssize_t dims[2];
   Py_ssize_t byte_strides[2];

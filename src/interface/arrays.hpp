@@ -8,10 +8,11 @@
 #include "interface/py_ref.hpp"
 #include "numerics/matrix.hpp"
 #include "numerics/owned_array.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 
-inline constexpr const char* kArrayTarget = "PyArray<T, D>";
+inline constexpr const char* kArrayTarget = texts::kArrayTarget;
 
 // The strict test for a declared array parameter: a NumPy array (or subtype)
 // with `ndim` dimensions and a float64-equivalent element type, each failure

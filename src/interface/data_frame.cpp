@@ -6,6 +6,7 @@
 #include "interface/lists.hpp"
 #include "interface/py_ref.hpp"
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -26,10 +27,10 @@ PyObject* to_data_frame(const std::vector<TableRow>& rows) {
   if (!data) return nullptr;
   using Field = double TableRow::*;
   constexpr std::array<std::pair<const char*, Field>, 4> numeric = {{
-      {"dy/dx", &TableRow::effect},
-      {"Std. Err", &TableRow::std_error},
-      {"z", &TableRow::z},
-      {"Pr(>|z|)", &TableRow::p_value},
+      {texts::kEffectColumn, &TableRow::effect},
+      {texts::kStdErrColumn, &TableRow::std_error},
+      {texts::kZColumn, &TableRow::z},
+      {texts::kPValueColumn, &TableRow::p_value},
   }};
   for (const auto& [title, field] : numeric) {
     // Copied by name: clang before 16 cannot capture a structured binding.
@@ -39,7 +40,7 @@ PyObject* to_data_frame(const std::vector<TableRow>& rows) {
   }
   PyObject* stars =
       new_list(rows, [](const TableRow& row) { return PyUnicode_FromString(row.stars); });
-  if (set_item(data.get(), "Significance", stars) < 0) return nullptr;
+  if (set_item(data.get(), texts::kSignificanceColumn, stars) < 0) return nullptr;
 
   PyRef kwargs(PyDict_New());
   if (!kwargs || PyDict_SetItemString(kwargs.get(), "data", data.get()) < 0) return nullptr;

@@ -14,6 +14,7 @@
 #include "interface/result_types.hpp"
 #include "interface/text.hpp"
 #include "numerics/owned_array.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -54,7 +55,7 @@ int parse_extent(PyObject* item, unsigned long long& value) {
 }
 
 int raise_endog_shape(unsigned long long nobs, unsigned long long m) {
-  PyErr_Format(PyExc_ValueError, "endog must be shape (nobs,) or (nobs,1). Got shape=(%llu,%llu)",
+  PyErr_Format(PyExc_ValueError, texts::kEndogShapeFormat,
                nobs, m);
   return -1;
 }
@@ -64,10 +65,10 @@ int raise_endog_shape(unsigned long long nobs, unsigned long long m) {
 int read_endog(PyObject* endog_py, OwnedArray& endog) {
   PyRef shape(PyObject_GetAttrString(endog_py, "shape"));
   if (!shape) return -1;
-  if (!PyTuple_Check(shape.get())) return raise_conversion_failure(shape.get(), "PyTuple");
+  if (!PyTuple_Check(shape.get())) return raise_conversion_failure(shape.get(), texts::kTupleTarget);
   const Py_ssize_t length = PyTuple_Size(shape.get());
   if (length != 1 && length != 2) {
-    PyErr_Format(PyExc_ValueError, "expected tuple of length 2, but got tuple of length %zd",
+    PyErr_Format(PyExc_ValueError, texts::kShapeLengthFormat,
                  length);
     return -1;
   }
@@ -97,7 +98,7 @@ int read_endog(PyObject* endog_py, OwnedArray& endog) {
 int check_rows(const OwnedArray& endog, const OwnedArray& exog) {
   if (exog.extents[0] == endog.extents[0]) return 0;
   PyErr_Format(PyExc_ValueError,
-               "exog has %zu rows but endog has %zu elements; exog needs one row per observation",
+               texts::kRowsMismatchFormat,
                exog.extents[0], endog.extents[0]);
   return -1;
 }
@@ -110,7 +111,7 @@ std::optional<Matrix> cluster_middle(const ProbitData& data, const std::vector<d
   if (capture_array(cluster_vars, 2, read) < 0) return std::nullopt;
   const OwnedArray clusters = copy_matrix(read.view);
   if (clusters.extents[0] != data.nobs()) {
-    PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
+    PyErr_Format(PyExc_ValueError, texts::kClusterShapeFormat,
                  clusters.extents[0], data.nobs());
     return std::nullopt;
   }

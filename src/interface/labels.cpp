@@ -8,6 +8,7 @@
 
 #include "interface/arrays.hpp"
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -74,7 +75,7 @@ int raise_disagreement(const std::vector<PyRef>& labels, const std::vector<std::
       if (PyList_Append(duplicated.get(), label.get()) < 0) return -1;
     }
   }
-  PyRef message(PyUnicode_FromFormat("the %s of %s disagrees with model.exog_names:", axis, what));
+  PyRef message(PyUnicode_FromFormat(texts::kLabelsDisagreeFormat, axis, what));
   if (!message) return -1;
   const char* separator = " ";
   for (const auto& [kind, list] : {std::pair{"missing", missing.get()},

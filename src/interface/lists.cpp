@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 
@@ -10,10 +11,10 @@ int names_from_python(PyObject* obj, std::vector<std::string>& names) {
   const int is_str = PyObject_IsInstance(obj, reinterpret_cast<PyObject*>(&PyUnicode_Type));
   if (is_str < 0) return -1;
   if (is_str) {
-    PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    PyErr_SetString(PyExc_TypeError, texts::kStrToVec);
     return -1;
   }
-  if (!PySequence_Check(obj)) return raise_conversion_failure(obj, "Sequence");
+  if (!PySequence_Check(obj)) return raise_conversion_failure(obj, texts::kSequenceTarget);
   Py_ssize_t hint = PySequence_Size(obj);
   if (hint < 0) {
     PyErr_Clear();
@@ -25,7 +26,7 @@ int names_from_python(PyObject* obj, std::vector<std::string>& names) {
   PyRef iterator(PyObject_GetIter(obj));
   if (!iterator) return -1;
   while (PyRef item{PyIter_Next(iterator.get())}) {
-    if (!PyUnicode_Check(item.get())) return raise_conversion_failure(item.get(), "PyString");
+    if (!PyUnicode_Check(item.get())) return raise_conversion_failure(item.get(), texts::kStringTarget);
     Py_ssize_t size = 0;
     const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
     if (utf8 == nullptr) return -1;

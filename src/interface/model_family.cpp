@@ -7,6 +7,7 @@
 
 #include "interface/py_ref.hpp"
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -31,10 +32,8 @@ int check_probit_family(PyObject* model) {
   const std::string module = type_attribute(model, "__module__");
   const std::string name = type_attribute(model, "__name__");
   if (!from_statsmodels(module) || name == "Probit") return 0;
-  PyErr_Format(PyExc_TypeError,
-               "ame computes probit marginal effects: the results of a statsmodels %s model "
-               "(%s.%s) are not a probit fit",
-               name.c_str(), module.c_str(), name.c_str());
+  PyErr_Format(PyExc_TypeError, texts::kNotProbitFormat, name.c_str(), module.c_str(),
+               name.c_str());
   return -1;
 }
 

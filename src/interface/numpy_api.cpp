@@ -2,6 +2,7 @@
 
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
+#include "public_texts.hpp"
 
 namespace quillon::numpy {
 namespace {
@@ -29,17 +30,17 @@ int ensure_api() {
   PyRef module(PyImport_ImportModule("numpy.core.multiarray"));
   if (!module) {
     PyErr_Clear();
-    return fail("Failed to import NumPy module");
+    return fail(texts::kNumpyImportFailed);
   }
   PyRef capsule(PyObject_GetAttrString(module.get(), "_ARRAY_API"));
   if (!capsule) {
     PyErr_Clear();
-    return fail("Failed to get NumPy API capsule");
+    return fail(texts::kNumpyCapsuleMissing);
   }
   void* table = PyCapsule_GetPointer(capsule.get(), nullptr);
   if (table == nullptr) {
     PyErr_Clear();
-    return fail("NumPy API capsule holds no interface table");
+    return fail(texts::kNumpyTableMissing);
   }
   // Another thread may have stored the (same) table while this one imported.
   if (api != nullptr) return 0;

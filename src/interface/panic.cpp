@@ -5,6 +5,7 @@
 
 #include "estimation/diagnostics.hpp"
 #include "interface/py_ref.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -15,9 +16,7 @@ PyObject* panic_type = nullptr;
 PyObject* panic_exception_type() {
   if (panic_type != nullptr) return panic_type;
   PyRef created(PyErr_NewExceptionWithDoc(
-      "quillon.PanicException",
-      "Raised when quillon detects a broken internal invariant. It derives from "
-      "BaseException, not Exception, so that it is not silently caught.",
+      texts::kPanicExceptionName, texts::kPanicExceptionDoc,
       PyExc_BaseException, nullptr));
   // Another thread may have got in while the type was made (see ensure_type
   // in result_types.cpp): the type stored first is the one.
@@ -35,7 +34,7 @@ std::string_view module_path(const char* file) {
 }  // namespace
 
 PyObject* raise_panic(const Panic& failure) {
-  write_diagnostic("quillon panicked at " + std::string(module_path(failure.where.file_name())) +
+  write_diagnostic(texts::kPanickedAt + std::string(module_path(failure.where.file_name())) +
                    ":" + std::to_string(failure.where.line()) + ":\n" + failure.message + "\n");
   PyObject* type = panic_exception_type();
   if (type != nullptr) PyErr_SetString(type, failure.message.c_str());
@@ -45,7 +44,7 @@ PyObject* raise_panic(const Panic& failure) {
 bool signal_handler_raised() { return PyErr_CheckSignals() < 0; }
 
 PyObject* raise_unexpected_exception() {
-  return raise_panic(Panic{"unexpected native exception", SourceLocation::current()});
+  return raise_panic(Panic{texts::kUnexpectedNativeException, SourceLocation::current()});
 }
 
 }  // namespace quillon

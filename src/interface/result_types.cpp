@@ -7,6 +7,7 @@
 #include "interface/lists.hpp"
 #include "interface/panic.hpp"
 #include "interface/text.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -14,21 +15,21 @@ namespace {
 // The instances: the object header, then the record. Each class's type
 // object is created on first use and kept for the life of the process.
 struct ModelObject {
-  static constexpr const char* kClassName = "CorvidProbitModel";
+  static constexpr const char* kClassName = texts::kModelClass;
   static inline PyTypeObject* type = nullptr;
   PyObject ob_base;
   ModelRecord record;
 };
 
 struct ResultsObject {
-  static constexpr const char* kClassName = "CorvidProbitResults";
+  static constexpr const char* kClassName = texts::kResultsClass;
   static inline PyTypeObject* type = nullptr;
   PyObject ob_base;
   ResultsRecord record;
 };
 
 PyObject* refuse_construction(PyTypeObject*, PyObject*, PyObject*) {
-  PyErr_SetString(PyExc_TypeError, "No constructor defined");
+  PyErr_SetString(PyExc_TypeError, texts::kNoConstructor);
   return nullptr;
 }
 
@@ -78,7 +79,7 @@ Object* instance(PyObject* self) {
   }
   auto* object = reinterpret_cast<Object*>(self);
   if (!filled(object->record)) {
-    PyErr_Format(PyExc_TypeError, "empty '%s' object: it was not created by quillon",
+    PyErr_Format(PyExc_TypeError, texts::kEmptyObjectFormat,
                  Object::kClassName);
     return nullptr;
   }
@@ -122,7 +123,7 @@ PyType_Slot model_slots[] = {
 
 // Immutable, so that Python code cannot replace __new__ or the attributes.
 PyType_Spec model_spec = {
-    "builtins.CorvidProbitModel",
+    texts::kModelTypeName,
     sizeof(ModelObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,
@@ -173,7 +174,7 @@ PyGetSetDef results_getset[] = {
 };
 
 PyMethodDef results_methods[] = {
-    {"cov_params", results_cov_params, METH_NOARGS, "cov_params($self)\n--\n\n"},
+    {"cov_params", results_cov_params, METH_NOARGS, texts::kCovParamsDoc},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -188,7 +189,7 @@ PyType_Slot results_slots[] = {
 };
 
 PyType_Spec results_spec = {
-    "builtins.CorvidProbitResults",
+    texts::kResultsTypeName,
     sizeof(ResultsObject),
     0,
     Py_TPFLAGS_DEFAULT | Py_TPFLAGS_IMMUTABLETYPE,

@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "interface/py_ref.hpp"
+#include "public_texts.hpp"
 
 namespace quillon {
 namespace {
@@ -35,7 +36,7 @@ PyObject* new_str(const std::string& text) {
 
 int raise_conversion_failure(PyObject* obj, const char* target) {
   const std::string message =
-      "'" + type_name(obj) + "' object cannot be converted to '" + target + "'";
+      "'" + type_name(obj) + texts::kCannotConvert + target + "'";
   PyErr_SetString(PyExc_TypeError, message.c_str());
   return -1;
 }
