@@ -127,38 +127,19 @@ class Probit:
 
     # ---- what the data say
 
-    @property
-    def exog_names(self) -> list[str]:
-        return list(self._data.exog_names)
-
-    @property
-    def endog(self) -> Any:
-        return self._data.endog
-
-    @property
-    def exog(self) -> Any:
-        return self._data.exog
-
-    @property
-    def data(self) -> Any:
-        """The caller's data, for groups given by column name."""
-        return self._data.frame
-
-    @property
-    def row_labels(self) -> Optional[pd.Index]:
-        return self._data.row_labels
-
-    @property
-    def nobs(self) -> int:
-        return self._data.nobs
-
-    @property
-    def nobs_dropped(self) -> int:
-        return self._data.nobs_dropped
-
-    @property
-    def const_idx(self) -> list[int]:
-        return self._data.const_idx
+    exog_names = property(lambda self: list(self._data.exog_names),
+                          doc="The regressors' names.")
+    endog = property(lambda self: self._data.endog, doc="The fitted outcome (in memory).")
+    exog = property(lambda self: self._data.exog, doc="The fitted design (in memory).")
+    data = property(lambda self: self._data.frame,
+                    doc="The caller's data, for groups given by column name.")
+    row_labels = property(lambda self: self._data.row_labels,
+                          doc="The labels of the fitted rows in the caller's data.")
+    nobs = property(lambda self: self._data.nobs, doc="The number of rows fitted.")
+    nobs_dropped = property(lambda self: self._data.nobs_dropped,
+                            doc="Rows of the data left out for missing values.")
+    const_idx = property(lambda self: self._data.const_idx,
+                         doc="The positions of the constant columns, told by their values.")
 
     @property
     def k_constant(self) -> int:

@@ -171,6 +171,9 @@ def test_predictions_name_their_rows_and_refuse_new_levels(way_of, way):
         # the fitted rows by label; new data row for row, NaN where a value is missing
         assert list(fitted.index) == list(data.dropna().index)
         assert every.isna().sum() == 5 and list(every.index) == list(data.index)
+        # the same estimates predict the same bits in memory, row by row
+        in_memory = qm.probit("y ~ x + C(g)", data).predict(results.params.to_numpy(), data)
+        np.testing.assert_array_equal(every.to_numpy(), in_memory.to_numpy())
         with pytest.raises(ValueError, match="levels the fit never saw: z"):
             results.predict(pd.DataFrame({"x": [0.1], "g": ["z"]}))
         with pytest.raises(ValueError, match="lack columns the formula uses: 'x'"):
