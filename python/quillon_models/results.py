@@ -165,12 +165,35 @@ class ProbitResults:
 
     # ---- marginal effects and bridges
 
-    def ame(self, alpha: float = 0.05) -> pd.DataFrame:
-        """quillon's table of average marginal effects, one row per regressor
-        by name, with the bounds of the 1 - alpha interval."""
-        from .margins import ame_table
+    def ame(self, alpha: float = 0.05, variables: Any = None, by: Any = None,
+            binary: str = "contrast") -> pd.DataFrame:
+        """Average marginal effects of the formula's variables: the slope
+        ("dY/dX") of a numeric variable through every term it enters, and
+        for a factor the contrast of each level with the reference
+        ("4 - 1"); a numeric 0/1 variable gets its 0 -> 1 contrast ("1 - 0"),
+        or its slope with binary="slope". Delta-method standard errors and
+        1 - alpha intervals; rows indexed by ("term", "contrast"), and by the
+        groups of `by` (column names of the data) when given. `variables`
+        names the variables to show."""
+        from .effects import Effects
 
-        return ame_table(self, alpha)
+        return Effects(self).ame(alpha, variables, by, binary)
+
+    def predictions(self, by: Any = None, alpha: float = 0.05) -> pd.DataFrame:
+        """The average predicted probability, overall or by the groups of
+        `by`, with its delta-method standard error and interval."""
+        from .effects import Effects
+
+        return Effects(self).predictions(alpha, by)
+
+    def comparisons(self, variables: Any, by: Any = None, alpha: float = 0.05) -> pd.DataFrame:
+        """The average change in P(y = 1) when each variable of the dict
+        `variables` moves from its first value to its second ({"educ": (12,
+        16)}; two levels for a factor), every other variable at its observed
+        value, with delta-method standard errors."""
+        from .effects import Effects
+
+        return Effects(self).comparisons(variables, alpha, by)
 
     def get_margeff(self, at: str = "overall", method: str = "dydx", atexog: Any = None,
                     dummy: bool = True, count: bool = False) -> DiscreteMargins:
@@ -179,11 +202,11 @@ class ProbitResults:
 
         return get_margeff(self, at, method, atexog, dummy, count)
 
-    def plot_ame(self, ax: Axes | None = None, alpha: float = 0.05) -> Axes:
-        """Dot-and-whisker plot of the average marginal effects (matplotlib)."""
+    def plot_ame(self, ax: Axes | None = None, alpha: float = 0.05, by: Any = None) -> Axes:
+        """Dot-and-whisker plot of the effects of `ame()` (matplotlib)."""
         from .plot import plot_ame
 
-        return plot_ame(self, ax, alpha)
+        return plot_ame(self, ax, alpha, by)
 
     def to_statsmodels(self) -> Any:
         """statsmodels' own probit results built from these numbers."""

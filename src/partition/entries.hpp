@@ -18,6 +18,10 @@ PyObject* cluster_sums(PyObject* module, PyObject* args);
 PyObject* binary_columns(PyObject* module, PyObject* args);
 // (exog, params, names, binary) -> (effect sums, Jacobian sums)
 PyObject* effect_sums(PyObject* module, PyObject* args);
+// (exog, derivative, params, groups or None, n_groups) -> (G slope sums, G x k Jacobian sums)
+PyObject* slope_sums(PyObject* module, PyObject* args);
+// (high, low or None, params, groups or None, n_groups) -> (G contrast sums, G x k Jacobian sums)
+PyObject* contrast_sums(PyObject* module, PyObject* args);
 // (exog, params, probability) -> the linear index of each row, or its normal cdf
 PyObject* predict(PyObject* module, PyObject* args);
 
