@@ -196,8 +196,13 @@ class ProbitResults:
         return Effects(self).comparisons(variables, alpha, by)
 
     def get_margeff(self, at: str = "overall", method: str = "dydx", atexog: Any = None,
-                    dummy: bool = True, count: bool = False) -> DiscreteMargins:
-        """Average marginal effects in statsmodels' form, for ported code."""
+                    dummy: bool = False, count: bool = False) -> DiscreteMargins:
+        """Marginal effects of the design's columns as statsmodels' get_margeff
+        takes them, its options and defaults included, for ported code: at
+        "overall", "mean", "median" or "zero"; method "dydx", "eyex",
+        "dyex" or "eydx"; atexog {column position: value}; dummy (0/1
+        columns by their change from 0 to 1) and count (count columns by
+        half their change from x - 1 to x + 1)."""
         from .margins import get_margeff
 
         return get_margeff(self, at, method, atexog, dummy, count)

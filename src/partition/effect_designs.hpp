@@ -23,14 +23,29 @@ struct GroupedEffectSums {
 using GroupCodes = std::optional<VectorView>;
 
 // Sums of phi(x b) (d b) and of phi(x b) (d - (x b)(d b) x), d the row of D.
+// With `relative`, of the change of log P instead: lambda (d b) and
+// lambda (d - (x b + lambda)(d b) x), lambda = phi(x b) / Phi(x b).
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
                              const std::vector<double>& beta, const GroupCodes& groups,
-                             std::size_t n_groups);
+                             std::size_t n_groups, bool relative = false);
 
 // Sums of Phi(x1 b) - Phi(x0 b) and of phi(x1 b) x1 - phi(x0 b) x0; without
-// `low`, of Phi(x1 b) and phi(x1 b) x1 (the average prediction).
+// `low`, of Phi(x1 b) and phi(x1 b) x1 (the average prediction). With
+// `relative`, of log Phi(x1 b) - log Phi(x0 b) and lambda1 x1 - lambda0 x0.
 GroupedEffectSums contrast_sums(const MatrixView& high, const std::optional<MatrixView>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
-                                std::size_t n_groups);
+                                std::size_t n_groups, bool relative = false);
+
+// Per column: the sum, the least and the greatest value, and whether every
+// value is a whole number.
+struct ColumnSummary {
+  std::vector<double> sums, mins, maxs;
+  std::vector<bool> whole;
+};
+ColumnSummary column_summary(const MatrixView& exog);
+
+// Per column, the median (the mean of the two middle values of an even
+// count), as NumPy's median takes it.
+std::vector<double> column_medians(const MatrixView& exog);
 
 }  // namespace quillon

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "interface/arrays.hpp"
+#include "interface/lists.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
 #include "partition/effect_designs.hpp"
@@ -67,8 +68,9 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
     PyObject *exog, *derivative_py, *params, *groups_py;
     Py_ssize_t n_groups;
-    if (!PyArg_ParseTuple(args, "OOOOn:slope_sums", &exog, &derivative_py, &params, &groups_py,
-                          &n_groups)) {
+    int relative = 0;
+    if (!PyArg_ParseTuple(args, "OOOOn|p:slope_sums", &exog, &derivative_py, &params, &groups_py,
+                          &n_groups, &relative)) {
       return nullptr;
     }
     PartArrays part;
@@ -81,7 +83,7 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
     }
     GroupedEffectSums sums = without_interpreter_lock([&] {
       return quillon::slope_sums(part.exog.view, derivative.view, part.params, codes,
-                                 static_cast<std::size_t>(n_groups));
+                                 static_cast<std::size_t>(n_groups), relative != 0);
     });
     return sums_to_python(std::move(sums));
   });
@@ -91,8 +93,9 @@ PyObject* contrast_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
     PyObject *high_py, *low_py, *params, *groups_py;
     Py_ssize_t n_groups;
-    if (!PyArg_ParseTuple(args, "OOOOn:contrast_sums", &high_py, &low_py, &params, &groups_py,
-                          &n_groups)) {
+    int relative = 0;
+    if (!PyArg_ParseTuple(args, "OOOOn|p:contrast_sums", &high_py, &low_py, &params, &groups_py,
+                          &n_groups, &relative)) {
       return nullptr;
     }
     PartArrays part;
@@ -109,9 +112,41 @@ PyObject* contrast_sums(PyObject*, PyObject* args) {
     }
     GroupedEffectSums sums = without_interpreter_lock([&] {
       return quillon::contrast_sums(part.exog.view, low_view, part.params, codes,
-                                    static_cast<std::size_t>(n_groups));
+                                    static_cast<std::size_t>(n_groups), relative != 0);
     });
     return sums_to_python(std::move(sums));
+  });
+}
+
+PyObject* column_summary(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject* exog;
+    if (!PyArg_ParseTuple(args, "O:column_summary", &exog)) return nullptr;
+    ArrayRead x;
+    if (capture_array(exog, 2, x) < 0) return nullptr;
+    ColumnSummary summary =
+        without_interpreter_lock([&] { return quillon::column_summary(x.view); });
+    PyRef sums(to_numpy(OwnedArray::from_vector(std::move(summary.sums))));
+    if (!sums) return nullptr;
+    PyRef mins(to_numpy(OwnedArray::from_vector(std::move(summary.mins))));
+    if (!mins) return nullptr;
+    PyRef maxs(to_numpy(OwnedArray::from_vector(std::move(summary.maxs))));
+    if (!maxs) return nullptr;
+    PyRef whole(new_list(summary.whole, [](bool flag) { return PyBool_FromLong(flag ? 1 : 0); }));
+    if (!whole) return nullptr;
+    return PyTuple_Pack(4, sums.get(), mins.get(), maxs.get(), whole.get());
+  });
+}
+
+PyObject* column_medians(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject* exog;
+    if (!PyArg_ParseTuple(args, "O:column_medians", &exog)) return nullptr;
+    ArrayRead x;
+    if (capture_array(exog, 2, x) < 0) return nullptr;
+    std::vector<double> medians =
+        without_interpreter_lock([&] { return quillon::column_medians(x.view); });
+    return to_numpy(OwnedArray::from_vector(std::move(medians)));
   });
 }
 
