@@ -57,20 +57,17 @@ def column_sums(exog: np.ndarray, plan: ColumnPlan, beta: np.ndarray) -> tuple:
     for j, kind in enumerate(plan.kinds):
         if kind is None:
             continue
+        column = exog[:, j:j + 1]
         if kind == "slope":
-            derivative = np.zeros(exog.shape)
-            derivative[:, j] = exog[:, j] if plan.method.endswith("ex") else 1.0
-            e, jac = kernels.slope_sums(exog, derivative, beta, None, 1, relative)
+            derivative = column if plan.method.endswith("ex") else np.ones((len(exog), 1))
+            e, jac = kernels.slope_sums(exog, derivative, [j], beta, None, 1, relative)
+        elif kind == "dummy":
+            e, jac = kernels.contrast_sums(exog, [j], np.ones((len(exog), 1)),
+                                           np.zeros((len(exog), 1)), beta, None, 1, relative)
         else:
-            high, low = np.array(exog, order="C"), np.array(exog, order="C")
-            if kind == "dummy":
-                high[:, j], low[:, j] = 1.0, 0.0
-            else:
-                high[:, j] += 1.0
-                low[:, j] -= 1.0
-            e, jac = kernels.contrast_sums(high, low, beta, None, 1, relative)
-            if kind == "count":
-                e, jac = e / 2.0, jac / 2.0
+            e, jac = kernels.contrast_sums(exog, [j], column + 1.0, column - 1.0, beta, None, 1,
+                                           relative)
+            e, jac = e / 2.0, jac / 2.0
         effects[j], jacobian[j] = e[0], jac[0]
     return effects, jacobian
 
@@ -113,7 +110,8 @@ def atexog_settings(atexog: Any, k: int) -> tuple:
                              f"{column!r}")
         if not np.isscalar(value) or isinstance(value, (str, bytes)):
             raise TypeError(f"atexog[{column}] must be a number, got {value!r}")
-        settings.append((int(column), float(value)))
+        number: Any = value
+        settings.append((int(column), float(number)))
     return tuple(settings)
 
 

@@ -34,9 +34,29 @@ COLUMNS = ["dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance"]
 SLOPE = "dY/dX"
 STEP = 2.0 ** -70  # the complex step: a power of two, so that dividing by it is exact
 PROBE_ROWS = 32  # rows on which a part checks that the complex step holds
+EFFECT_BLOCK_ROWS = 1 << 18
 
 
 # --- The variables of a model -------------------------------------------------------------
+
+
+@dataclass(frozen=True)
+class Terms:
+    """The design columns a variable enters: those that are the variable
+    itself (`bare`: their derivative is 1, their counterfactual the value),
+    and the others, built by the model spec of their terms alone (`spec`,
+    None when there are none) from the data columns `reads`."""
+
+    spec: Any
+    built: tuple  # positions of the spec's columns in the design
+    bare: tuple
+    reads: tuple
+    # The spec's columns that are the variable's (None: all of them).
+    select: Optional[tuple] = None
+
+    @property
+    def positions(self) -> list[int]:
+        return list(self.bare) + list(self.built)
 
 
 @dataclass(frozen=True)
@@ -49,119 +69,167 @@ class Variable:
     kind: str
     levels: tuple = ()
     column: Optional[int] = None  # arrays fits: the design column
+    terms: Optional[Terms] = field(default=None, compare=False)
+
+    @property
+    def positions(self) -> list[int]:
+        if self.terms is None:
+            assert self.column is not None
+            return [self.column]
+        return self.terms.positions
 
 
 @dataclass
 class Setting:
-    """What one pass computes: the slope of `variable`, its contrast
-    `high` - `low`, or (variable None) the average prediction."""
+    """What one pass computes: the slope of `variable` (no pairs), its
+    contrasts high - low for each of `pairs`, or (no variable) the average
+    prediction."""
 
     variable: Optional[Variable] = None
-    high: Any = None
-    low: Any = None
-
-    @property
-    def slope(self) -> bool:
-        return self.variable is not None and self.high is None
+    pairs: tuple = ()
 
 
 @dataclass
 class EffectPart:
     """One part as the effect passes read it: the fitted design's rows, the
-    caller's rows they came from (formula fits: `source` at `positions`, the
-    columns `columns`), group codes."""
+    caller's rows they came from (formula fits: `source` at `positions`),
+    group codes."""
 
     exog: np.ndarray
     source: Optional[pd.DataFrame] = None
     positions: Optional[np.ndarray] = None
-    columns: Optional[list] = None
     groups: Optional[np.ndarray] = None
 
-    @property
-    def rows(self) -> Optional[pd.DataFrame]:
-        """The caller's rows of the part, a copy of the used columns only."""
-        if self.source is None:
-            return None
-        frame = self.source if self.columns is None else self.source[self.columns]
-        return frame if self.positions is None else frame.iloc[self.positions]
+    def rows(self, columns: Sequence[str], first: Optional[int] = None) -> pd.DataFrame:
+        """The caller's rows of the part (the `first` only, when given): a
+        copy of `columns` only, which the designs may change."""
+        source, positions = self.source, self.positions
+        assert source is not None
+        if positions is None:
+            positions = np.arange(len(source) if first is None else min(first, len(source)))
+        elif first is not None:
+            positions = positions[:first]
+        return pd.DataFrame({c: source[c].array.take(positions) for c in columns})
+
+
+def variable_terms(spec: Any, name: str, columns: Sequence[str]) -> Terms:
+    """The design columns `name` enters; the terms that are more than the
+    variable itself get their own spec, which costs a fraction of the whole
+    design to evaluate."""
+    names = list(spec.column_names)
+    terms = [t for t in spec.terms if name in spec.term_variables[t]]
+    bare = [t for t in terms if str(t) == name and name in names and
+            list(spec.term_slices[t].indices(len(names)))[:2] == [names.index(name),
+                                                                   names.index(name) + 1]]
+    others = [t for t in terms if t not in bare]
+    bare_positions = tuple(names.index(name) for _ in bare)
+    if not others:
+        return Terms(None, (), bare_positions, (name,))
+    if hasattr(spec, "subset"):
+        subset = spec.subset(others)
+        built = tuple(names.index(c) for c in subset.column_names)
+        needed = set(subset.required_variables)
+        return Terms(subset, built, bare_positions,
+                     tuple(c for c in columns if c == name or c in needed))
+    # formulaic before 1.1: the whole design is built, and the terms'
+    # columns taken from it.
+    built = tuple(j for t in others for j in range(len(names))[spec.term_slices[t]])
+    needed = set(spec.variables_by_source.get("data", set()))
+    return Terms(spec, built, bare_positions, tuple(c for c in columns if c in needed), built)
+
+
+def constant_column(like: pd.Series, value: Any, n: int) -> Any:
+    """`value` on every row, of the type of the column it replaces."""
+    if isinstance(like.dtype, pd.CategoricalDtype):
+        return pd.Categorical.from_codes(np.full(n, like.dtype.categories.get_loc(value)),
+                                         dtype=like.dtype)
+    return np.full(n, value, dtype=object if like.dtype == object else None)
 
 
 @dataclass
 class Builder:
-    """How a part's designs are made: from the formula's model spec on the
-    part's rows, or (arrays fits) by setting a design column."""
+    """How a part's designs are made: only the columns a variable enters,
+    from the model spec of its terms on the part's rows; or (arrays fits)
+    the one column. The kernels read the rest from the fitted design."""
 
     spec: Any = None
     context: dict = field(default_factory=dict)
+    # Variables whose transforms were found to carry the complex step.
+    verified: dict = field(default_factory=dict)
 
-    def design(self, part: EffectPart, setting: Setting, value: Any) -> np.ndarray:
-        variable = setting.variable
-        assert variable is not None
-        if self.spec is None:
-            out = np.array(part.exog, dtype=np.float64, order="C")
-            out[:, variable.column] = value
-            return out
-        rows = part.rows
-        assert rows is not None
-        rows = rows.copy(deep=False)
-        column = rows[variable.name]
-        if isinstance(column.dtype, pd.CategoricalDtype):
-            rows[variable.name] = pd.Categorical([value] * len(rows),
-                                                 categories=column.dtype.categories,
-                                                 ordered=column.dtype.ordered)
-        else:
-            rows[variable.name] = pd.Series([value] * len(rows), index=rows.index,
-                                            dtype=column.dtype if variable.kind == "factor"
-                                            else np.float64)
-        return self.evaluate(rows)
+    def columns(self, part: EffectPart, variable: Variable, value: Any) -> np.ndarray:
+        """The variable's columns with the variable at `value` on every row."""
+        n = len(part.exog)
+        terms = variable.terms
+        if terms is None:
+            return np.broadcast_to(np.float64(value), (n, 1))
+        # Terms of the variable alone are the same on every row: one row is
+        # built, and read by the kernels for every row (a stride of 0).
+        alone = terms.reads == (variable.name,)
+        out = np.empty((1 if alone else n, len(terms.positions)))
+        out[:, :len(terms.bare)] = float(value) if terms.bare else 0.0
+        if terms.spec is not None:
+            rows = part.rows(terms.reads, 1 if alone else None)
+            rows[variable.name] = constant_column(rows[variable.name], value, len(rows))
+            out[:, len(terms.bare):] = self.evaluate(terms, rows)
+        return np.broadcast_to(out, (n, out.shape[1])) if alone else out
 
-    def evaluate(self, rows: pd.DataFrame) -> np.ndarray:
-        return np.asarray(self.spec.get_model_matrix(rows, context=self.context))
+    def evaluate(self, terms: Terms, rows: pd.DataFrame) -> np.ndarray:
+        design = np.asarray(terms.spec.get_model_matrix(rows, context=self.context))
+        return design if terms.select is None else design[:, list(terms.select)]
 
     def derivative(self, part: EffectPart, variable: Variable) -> np.ndarray:
-        """dx/dv for every row of the part."""
-        if self.spec is None:
-            out = np.zeros(part.exog.shape)
-            out[:, variable.column] = 1.0
+        """The derivative of the variable's columns for every row of the part."""
+        n = len(part.exog)
+        terms = variable.terms
+        if terms is None:
+            return np.ones((n, 1))
+        out = np.empty((n, len(terms.positions)))
+        out[:, :len(terms.bare)] = 1.0
+        if terms.spec is None:
             return out
-        rows = part.rows
-        assert rows is not None
+        rows = part.rows(terms.reads)
         values = rows[variable.name].to_numpy(dtype=np.float64)
-        if self.complex_step_holds(rows.iloc[:PROBE_ROWS], variable, values[:PROBE_ROWS]):
-            design = self.complex_step(rows, variable, values)
-            if design is not None:
-                return design
-        return self.difference(rows, variable, values)
+        columns = None
+        if self.verified.get(variable.name) is None:
+            self.verified[variable.name] = self.complex_step_holds(
+                terms, part.rows(terms.reads, PROBE_ROWS), variable, values[:PROBE_ROWS])
+        if self.verified[variable.name]:
+            columns = self.complex_step(terms, rows, variable, values)
+        if columns is None:
+            columns = self.difference(terms, rows, variable, values)
+        out[:, len(terms.bare):] = columns
+        return out
 
-    def complex_step(self, rows: pd.DataFrame, variable: Variable,
+    def complex_step(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
                      values: np.ndarray) -> Optional[np.ndarray]:
         """The complex-step derivative, or None when a transform refuses
         complex values."""
         shifted = rows.copy(deep=False)
         shifted[variable.name] = values + 1j * STEP
         try:
-            design = self.evaluate(shifted)
+            design = self.evaluate(terms, shifted)
         except (TypeError, ValueError):
             return None
         if not np.iscomplexobj(design):
             return None
-        return np.ascontiguousarray(design.imag / STEP, dtype=np.float64)
+        return design.imag / STEP
 
-    def complex_step_holds(self, rows: pd.DataFrame, variable: Variable,
+    def complex_step_holds(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
                            values: np.ndarray) -> bool:
         """Whether the transforms carry the imaginary part through: on a few
         rows, every column that moves with a real step of v must have a
         complex-step derivative (abs(), casts to float and the like lose it)."""
-        derivative = self.complex_step(rows, variable, values)
+        derivative = self.complex_step(terms, rows, variable, values)
         if derivative is None:
             return False
         moved = rows.copy(deep=False)
         moved[variable.name] = values + 1e-4 * np.maximum(1.0, np.abs(values))
-        change = self.evaluate(moved).astype(np.float64) - self.evaluate(rows)
+        change = self.evaluate(terms, moved).astype(np.float64) - self.evaluate(terms, rows)
         lost = (change != 0.0) & (derivative == 0.0)
         return not bool(lost.any())
 
-    def difference(self, rows: pd.DataFrame, variable: Variable,
+    def difference(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
                    values: np.ndarray) -> np.ndarray:
         """The central difference at steps h and h/2, extrapolated (error of
         order h^4)."""
@@ -171,10 +239,10 @@ class Builder:
             up, down = rows.copy(deep=False), rows.copy(deep=False)
             up[variable.name] = values + step
             down[variable.name] = values - step
-            return ((self.evaluate(up).astype(np.float64) - self.evaluate(down)) /
+            return ((self.evaluate(terms, up).astype(np.float64) - self.evaluate(terms, down)) /
                     (2.0 * step[:, None]))
 
-        return np.ascontiguousarray((4.0 * central(h / 2.0) - central(h)) / 3.0)
+        return (4.0 * central(h / 2.0) - central(h)) / 3.0
 
 
 def formula_variables(spec: Any, dtypes: pd.Series) -> list[tuple[str, Optional[tuple]]]:
@@ -193,6 +261,20 @@ def formula_variables(spec: Any, dtypes: pd.Series) -> list[tuple[str, Optional[
     return out
 
 
+def factor_variables(spec: Any) -> dict:
+    """Each factor of the formula with the data variables it reads."""
+    found = getattr(spec, "factor_variables", None)
+    if found is not None:
+        return dict(found)
+    data = set(spec.variables_by_source.get("data", set()))
+    return {factor: {v for v in data if mentions(str(factor), v)}
+            for factor in spec.encoder_state}
+
+
+def mentions(text: str, name: str) -> bool:
+    return re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", text) is not None
+
+
 def first_use(spec: Any, name: str) -> int:
     match = re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", str(spec.formula))
     return match.start() if match else 0
@@ -203,7 +285,7 @@ def factor_levels(spec: Any, name: str, dtype: Any) -> Optional[tuple]:
     reference first; None for a numeric variable."""
     if dtype is not None and pd.api.types.is_bool_dtype(dtype):
         return (False, True)
-    for factor, variables in spec.factor_variables.items():
+    for factor, variables in factor_variables(spec).items():
         if name not in variables:
             continue
         kind, state = spec.encoder_state.get(str(factor), (None, {}))
@@ -223,22 +305,32 @@ def factor_levels(spec: Any, name: str, dtype: Any) -> Optional[tuple]:
 
 
 def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.ndarray,
-                n_groups: int) -> tuple:
-    """One part's G effect sums and G x k Jacobian sums."""
+                n_groups: int) -> list[tuple]:
+    """One part's G effect sums and G x k Jacobian sums, for each contrast
+    of the setting (one for a slope or a prediction)."""
+    k = len(beta)
     if len(part.exog) == 0:
-        return np.zeros(n_groups), np.zeros((n_groups, len(beta)))
-    if setting.variable is None:
-        return kernels.contrast_sums(part.exog, None, beta, part.groups, n_groups)
-    if setting.slope:
-        return kernels.slope_sums(part.exog, builder.derivative(part, setting.variable), beta,
-                                  part.groups, n_groups)
-    high = builder.design(part, setting, setting.high)
-    low = builder.design(part, setting, setting.low)
-    return kernels.contrast_sums(high, low, beta, part.groups, n_groups)
+        return [(np.zeros(n_groups), np.zeros((n_groups, k)))] * max(1, len(setting.pairs))
+    variable = setting.variable
+    if variable is None:
+        return [kernels.contrast_sums(part.exog, [], None, None, beta, part.groups, n_groups)]
+    positions = variable.positions
+    if not setting.pairs:
+        return [kernels.slope_sums(part.exog, builder.derivative(part, variable), positions,
+                                   beta, part.groups, n_groups)]
+    built: dict = {}
+
+    def columns(value: Any) -> np.ndarray:
+        if value not in built:
+            built[value] = builder.columns(part, variable, value)
+        return built[value]
+
+    return [kernels.contrast_sums(part.exog, positions, columns(high), columns(low), beta,
+                                  part.groups, n_groups) for high, low in setting.pairs]
 
 
-def add_sums(a: tuple, b: tuple) -> tuple:
-    return (a[0] + b[0], a[1] + b[1])
+def add_sums(a: list[tuple], b: list[tuple]) -> list[tuple]:
+    return [(x[0] + y[0], x[1] + y[1]) for x, y in zip(a, b)]
 
 
 def counts_part(part: EffectPart, n_groups: int) -> np.ndarray:
@@ -248,15 +340,13 @@ def counts_part(part: EffectPart, n_groups: int) -> np.ndarray:
     return np.bincount(part.groups.astype(np.intp), minlength=n_groups).astype(np.float64)
 
 
-def binary_part(part: EffectPart, name: str) -> bool:
-    rows = part.rows
-    assert rows is not None
-    values = np.ascontiguousarray(rows[[name]].to_numpy(dtype=np.float64))
-    return bool(kernels.binary_columns(values)[0]) if len(values) else True
+def binary_part(part: EffectPart, names: list[str]) -> list[bool]:
+    values = np.ascontiguousarray(part.rows(names).to_numpy(dtype=np.float64))
+    return kernels.binary_columns(values) if len(values) else [True] * len(names)
 
 
-def both(a: bool, b: bool) -> bool:
-    return a and b
+def both(a: list[bool], b: list[bool]) -> list[bool]:
+    return [x and y for x, y in zip(a, b)]
 
 
 # --- The table ------------------------------------------------------------------------
@@ -320,14 +410,21 @@ class Effects:
                      for j, name in enumerate(self.model.exog_names)
                      if j not in self.model.const_idx]
         else:
+            spec = self.builder.spec
+            listed = formula_variables(spec, self.dtypes())
+            numeric = [name for name, levels in listed if levels is None]
+            flags = dict(zip(numeric, passes.run(binary_part, both, numeric) if numeric and
+                             binary == "contrast" else [False] * len(numeric)))
+            columns = self.data_columns()
             found = []
-            for name, levels in formula_variables(self.builder.spec, self.dtypes()):
+            for name, levels in listed:
+                terms = variable_terms(spec, name, columns)
                 if levels is not None:
-                    found.append(Variable(name, "factor", levels))
-                elif binary == "contrast" and passes.run(binary_part, both, name):
-                    found.append(Variable(name, "binary", (0.0, 1.0)))
+                    found.append(Variable(name, "factor", levels, terms=terms))
+                elif flags[name]:
+                    found.append(Variable(name, "binary", (0.0, 1.0), terms=terms))
                 else:
-                    found.append(Variable(name, "slope"))
+                    found.append(Variable(name, "slope", terms=terms))
         if wanted is None:
             return found
         names = [v.name for v in found]
@@ -336,26 +433,29 @@ class Effects:
             raise ValueError(f"variables {absent} are not variables of the model: {names}")
         return [v for v in found if v.name in wanted]
 
+    def data_columns(self) -> list[str]:
+        frame = self.data.frame
+        return [str(c) for c in frame.columns] if frame is not None else []
+
     def dtypes(self) -> pd.Series:
         frame = self.data.frame
         return frame.dtypes if frame is not None else pd.Series(dtype=object)
 
     # ---- tables
 
-    def table(self, passes: Any, labels: list, settings: list[tuple[tuple, Setting]],
+    def table(self, passes: Any, labels: list, settings: list[tuple[list, Setting]],
               by: Optional[list[str]], alpha: float, names: list[str]) -> pd.DataFrame:
         n_groups = len(labels)
         counts = passes.run(counts_part, add_arrays, n_groups)
         present = counts > 0
         frames: list[pd.DataFrame] = []
         keys: list[tuple] = []
-        for key, setting in settings:
-            effects, jacobian = passes.run(effect_sums, add_sums, self.builder, setting,
-                                           self.beta, n_groups)
-            rows = effect_rows(effects[present] / counts[present],
-                               jacobian[present] / counts[present, None], self.cov)
-            frames.append(rows)
-            keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
+        for contrasts, setting in settings:
+            sums = passes.run(effect_sums, add_sums, self.builder, setting, self.beta, n_groups)
+            for key, (effects, jacobian) in zip(contrasts, sums):
+                frames.append(effect_rows(effects[present] / counts[present],
+                                          jacobian[present] / counts[present, None], self.cov))
+                keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
         table = with_interval(pd.concat(frames, ignore_index=True), alpha)
         index = pd.MultiIndex.from_tuples(keys, names=names + (by or []))
         table.index = index.get_level_values(0) if index.nlevels == 1 else index
@@ -371,12 +471,14 @@ class Effects:
         settings = []
         for variable in self.variables(passes, wanted, binary):
             if variable.kind == "slope":
-                settings.append(((variable.name, SLOPE), Setting(variable)))
+                settings.append(([(variable.name, SLOPE)], Setting(variable)))
                 continue
             reference = variable.levels[0]
-            for level in variable.levels[1:]:
-                contrast = f"{level_text(level)} - {level_text(reference)}"
-                settings.append(((variable.name, contrast), Setting(variable, level, reference)))
+            levels = variable.levels[1:]
+            keys = [(variable.name, f"{level_text(level)} - {level_text(reference)}")
+                    for level in levels]
+            settings.append((keys, Setting(variable, tuple((level, reference)
+                                                           for level in levels))))
         return self.table(passes, labels, settings, by_names, alpha, ["term", "contrast"])
 
     def predictions(self, alpha: float, by: Any) -> pd.DataFrame:
@@ -384,7 +486,7 @@ class Effects:
         by_names = names_list("by", by)
         passes, labels = self.passes(by_names)
         key, names = ((), []) if by_names else (("average",), ["prediction"])
-        table = self.table(passes, labels, [(key, Setting())], by_names, alpha, names)
+        table = self.table(passes, labels, [([key], Setting())], by_names, alpha, names)
         return table.rename(columns={"dy/dx": "estimate"})
 
     def comparisons(self, variables: Any, alpha: float, by: Any) -> pd.DataFrame:
@@ -413,7 +515,7 @@ class Effects:
                     raise ValueError(f"variables[{name!r}] must be two numbers, got "
                                      f"{pair!r}") from None
             contrast = f"{level_text(high)} - {level_text(low)}"
-            settings.append(((name, contrast), Setting(variable, high, low)))
+            settings.append(([(name, contrast)], Setting(variable, ((high, low),))))
         table = self.table(passes, labels, settings, by_names, alpha, ["term", "contrast"])
         return table.rename(columns={"dy/dx": "estimate"})
 
@@ -437,7 +539,7 @@ def names_list(what: str, names: Any) -> Optional[list[str]]:
 
 def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
                          n_jobs: Optional[int]) -> tuple[Any, list]:
-    from .parts import MemoryPasses, block_slices
+    from .parts import MemoryPasses
 
     frame = data.frame
     if by and frame is None:
@@ -447,13 +549,18 @@ def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
     codes, labels = None, [()]
     if by:
         codes, labels = group_codes(frame.iloc[positions], by)
-    columns = None
-    if builder.spec is not None:
-        columns = [c for c in frame.columns if c in builder.spec.required_variables]
     parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
-                        positions[s], columns, None if codes is None else codes[s])
-             for s in block_slices(data.nobs)]
+                        positions[s], None if codes is None else codes[s])
+             for s in effect_slices(data.nobs)]
     return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]
+
+
+def effect_slices(nrows: int) -> list[slice]:
+    """The row blocks of the effect passes in memory: larger than the fit's,
+    as each block's designs are built by formulaic, whose cost per call is
+    large; fixed by the number of rows alone."""
+    return [slice(start, min(start + EFFECT_BLOCK_ROWS, nrows))
+            for start in range(0, max(nrows, 1), EFFECT_BLOCK_ROWS)]
 
 
 def group_codes(rows: pd.DataFrame, by: list[str], labels: Optional[list] = None) -> tuple[
@@ -492,7 +599,7 @@ def dask_effect_part(frame: pd.DataFrame, spec: Any, missing: str, context: dict
     if by:
         kept = rows if part.kept is None else rows.iloc[part.kept]
         codes = group_codes(kept, by, labels)[0]
-    return EffectPart(part.exog, rows, part.kept, list(used), codes)
+    return EffectPart(part.exog, rows, part.kept, codes)
 
 
 def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:

@@ -11,14 +11,11 @@ namespace {
 // Rows taken at a time, so that the normal kernels see whole lanes.
 constexpr std::size_t kBatchRows = 512;
 
-// x_i'b summed in column order from 0.0, for rows [first, first + count).
-void linear_index(const MatrixView& x, const std::vector<double>& beta, std::size_t first,
-                  std::size_t count, double* out) {
-  for (std::size_t r = 0; r < count; ++r) {
-    double sum = 0.0;
-    for (std::size_t j = 0; j < x.cols; ++j) sum += x(first + r, j) * beta[j];
-    out[r] = sum;
-  }
+// x'b summed in column order from 0.0.
+double dot(const double* x, const std::vector<double>& beta) {
+  double sum = 0.0;
+  for (std::size_t j = 0; j < beta.size(); ++j) sum += x[j] * beta[j];
+  return sum;
 }
 
 std::size_t group_of(const GroupCodes& groups, std::size_t row) {
@@ -29,73 +26,103 @@ GroupedEffectSums empty_sums(std::size_t n_groups, std::size_t k) {
   return {std::vector<double>(n_groups, 0.0), Matrix(n_groups, k)};
 }
 
+// A batch of rows of a design, row-major, with their linear index.
+struct RowBatch {
+  std::vector<double> rows, index;
+  RowBatch(std::size_t k) : rows(kBatchRows * k), index(kBatchRows) {}
+  const double* row(std::size_t r, std::size_t k) const { return rows.data() + r * k; }
+};
+
+void fill(const ColumnsOver& design, const std::vector<double>& beta, std::size_t first,
+          std::size_t count, RowBatch& batch) {
+  const std::size_t k = beta.size();
+  for (std::size_t r = 0; r < count; ++r) {
+    double* row = batch.rows.data() + r * k;
+    design.row(first + r, row);
+    batch.index[r] = dot(row, beta);
+  }
+}
+
 }  // namespace
 
+void ColumnsOver::row(std::size_t i, double* out) const {
+  exog.copy_row(i, out);
+  if (!columns) return;
+  for (std::size_t m = 0; m < positions.size(); ++m) out[positions[m]] = (*columns)(i, m);
+}
+
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
+                             const std::vector<std::size_t>& positions,
                              const std::vector<double>& beta, const GroupCodes& groups,
                              std::size_t n_groups, bool relative) {
   const std::size_t k = exog.cols;
   GroupedEffectSums out = empty_sums(n_groups, k);
-  std::vector<double> index(kBatchRows), slope(kBatchRows), density(kBatchRows);
-  std::vector<double> probability(kBatchRows);
+  const ColumnsOver design{exog, std::nullopt, {}};
+  RowBatch batch(k);
+  std::vector<double> slope(kBatchRows), density(kBatchRows), probability(kBatchRows);
+  std::vector<double> d(k, 0.0);
   for (std::size_t first = 0; first < exog.rows; first += kBatchRows) {
     const std::size_t count = std::min(kBatchRows, exog.rows - first);
-    linear_index(exog, beta, first, count, index.data());
-    linear_index(derivative, beta, first, count, slope.data());
-    pdf_values(index.data(), density.data(), count);
+    fill(design, beta, first, count, batch);
+    for (std::size_t r = 0; r < count; ++r) {
+      for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(first + r, m);
+      slope[r] = dot(d.data(), beta);
+    }
+    pdf_values(batch.index.data(), density.data(), count);
     if (relative) {
-      cdf_values(index.data(), probability.data(), count);
+      cdf_values(batch.index.data(), probability.data(), count);
       for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
     }
     for (std::size_t r = 0; r < count; ++r) {
       const std::size_t i = first + r, g = group_of(groups, i);
       out.effects[g] += density[r] * slope[r];
-      const double shift = (relative ? index[r] + density[r] : index[r]) * slope[r];
-      double* row = out.jacobian.row(g);
-      for (std::size_t j = 0; j < k; ++j) {
-        row[j] += density[r] * (derivative(i, j) - shift * exog(i, j));
-      }
+      const double shift = (relative ? batch.index[r] + density[r] : batch.index[r]) * slope[r];
+      for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(i, m);
+      const double* x = batch.row(r, k);
+      double* sums = out.jacobian.row(g);
+      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
     }
   }
   return out;
 }
 
-GroupedEffectSums contrast_sums(const MatrixView& high, const std::optional<MatrixView>& low,
+GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
                                 std::size_t n_groups, bool relative) {
-  const std::size_t k = high.cols;
+  const std::size_t k = beta.size();
+  const std::size_t n = high.exog.rows;
   GroupedEffectSums out = empty_sums(n_groups, k);
-  std::vector<double> index1(kBatchRows), cdf1(kBatchRows), pdf1(kBatchRows);
-  std::vector<double> index0(kBatchRows, 0.0), cdf0(kBatchRows, 0.0), pdf0(kBatchRows, 0.0);
-  for (std::size_t first = 0; first < high.rows; first += kBatchRows) {
-    const std::size_t count = std::min(kBatchRows, high.rows - first);
-    linear_index(high, beta, first, count, index1.data());
-    cdf_values(index1.data(), cdf1.data(), count);
-    pdf_values(index1.data(), pdf1.data(), count);
+  RowBatch batch1(k), batch0(low ? k : 0);
+  std::vector<double> cdf1(kBatchRows), pdf1(kBatchRows), cdf0(kBatchRows), pdf0(kBatchRows);
+  for (std::size_t first = 0; first < n; first += kBatchRows) {
+    const std::size_t count = std::min(kBatchRows, n - first);
+    fill(high, beta, first, count, batch1);
+    cdf_values(batch1.index.data(), cdf1.data(), count);
+    pdf_values(batch1.index.data(), pdf1.data(), count);
     if (low) {
-      linear_index(*low, beta, first, count, index0.data());
-      cdf_values(index0.data(), cdf0.data(), count);
-      pdf_values(index0.data(), pdf0.data(), count);
-    }
-    if (relative && low) {
-      for (std::size_t r = 0; r < count; ++r) {
-        pdf1[r] /= cdf1[r];
-        pdf0[r] /= cdf0[r];
+      fill(*low, beta, first, count, batch0);
+      cdf_values(batch0.index.data(), cdf0.data(), count);
+      pdf_values(batch0.index.data(), pdf0.data(), count);
+      if (relative) {
+        for (std::size_t r = 0; r < count; ++r) {
+          pdf1[r] /= cdf1[r];
+          pdf0[r] /= cdf0[r];
+        }
+        log_values(cdf1.data(), cdf1.data(), count);
+        log_values(cdf0.data(), cdf0.data(), count);
       }
-      log_values(cdf1.data(), cdf1.data(), count);
-      log_values(cdf0.data(), cdf0.data(), count);
     }
     for (std::size_t r = 0; r < count; ++r) {
-      const std::size_t i = first + r, g = group_of(groups, i);
-      double* row = out.jacobian.row(g);
+      const std::size_t g = group_of(groups, first + r);
+      double* sums = out.jacobian.row(g);
+      const double* x1 = batch1.row(r, k);
       if (low) {
+        const double* x0 = batch0.row(r, k);
         out.effects[g] += cdf1[r] - cdf0[r];
-        for (std::size_t j = 0; j < k; ++j) {
-          row[j] += pdf1[r] * high(i, j) - pdf0[r] * (*low)(i, j);
-        }
+        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] - pdf0[r] * x0[j];
       } else {
         out.effects[g] += cdf1[r];
-        for (std::size_t j = 0; j < k; ++j) row[j] += pdf1[r] * high(i, j);
+        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j];
       }
     }
   }

@@ -22,17 +22,32 @@ struct GroupedEffectSums {
 // when there are no groups.
 using GroupCodes = std::optional<VectorView>;
 
-// Sums of phi(x b) (d b) and of phi(x b) (d - (x b)(d b) x), d the row of D.
-// With `relative`, of the change of log P instead: lambda (d b) and
-// lambda (d - (x b + lambda)(d b) x), lambda = phi(x b) / Phi(x b).
+// A design that differs from X in a few columns: row i is X's, with
+// the columns at `positions` taken from row i of `columns` (n x m); without
+// `columns`, X itself. A variable's designs differ from X only in the
+// columns of the terms it enters, so only those are built and passed.
+struct ColumnsOver {
+  MatrixView exog;
+  std::optional<MatrixView> columns;
+  std::vector<std::size_t> positions;
+
+  // Row i into out[0 .. k).
+  void row(std::size_t i, double* out) const;
+};
+
+// Sums of phi(x b) (d b) and of phi(x b) (d - (x b)(d b) x), x the row of X
+// and d that of D = dx/dv, which is zero but at `positions`, where it is
+// `derivative` (n x m). With `relative`, of the change of log P instead:
+// lambda (d b) and lambda (d - (x b + lambda)(d b) x), lambda = phi / Phi.
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
+                             const std::vector<std::size_t>& positions,
                              const std::vector<double>& beta, const GroupCodes& groups,
                              std::size_t n_groups, bool relative = false);
 
 // Sums of Phi(x1 b) - Phi(x0 b) and of phi(x1 b) x1 - phi(x0 b) x0; without
 // `low`, of Phi(x1 b) and phi(x1 b) x1 (the average prediction). With
 // `relative`, of log Phi(x1 b) - log Phi(x0 b) and lambda1 x1 - lambda0 x0.
-GroupedEffectSums contrast_sums(const MatrixView& high, const std::optional<MatrixView>& low,
+GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
                                 std::size_t n_groups, bool relative = false);
 

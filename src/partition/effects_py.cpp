@@ -1,6 +1,7 @@
 // The effect kernels of variables: one part's derivative or counterfactual
 // designs read in place, the grouped sums formed with the interpreter lock
 // released.
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <vector>
@@ -17,13 +18,35 @@
 namespace quillon::partition {
 namespace {
 
-// A design of the part's shape, read in place. Returns 0 or -1.
-int read_design(PyObject* obj, const char* what, const PartArrays& part, ArrayRead& read) {
+// Columns (n x m) for the design positions `positions` of a part with k
+// columns, read in place. Returns 0 or -1.
+int read_columns(PyObject* obj, const char* what, const PartArrays& part,
+                 const std::vector<std::size_t>& positions, ArrayRead& read) {
   if (capture_array(obj, 2, read) < 0) return -1;
-  if (read.view.rows != part.exog.view.rows || read.view.cols != part.exog.view.cols) {
-    PyErr_Format(PyExc_ValueError, "%s is %zu x %zu but exog is %zu x %zu", what, read.view.rows,
-                 read.view.cols, part.exog.view.rows, part.exog.view.cols);
+  if (read.view.rows != part.exog.view.rows || read.view.cols != positions.size()) {
+    PyErr_Format(PyExc_ValueError, "%s is %zu x %zu but exog has %zu rows and %zu positions "
+                 "are given", what, read.view.rows, read.view.cols, part.exog.view.rows,
+                 positions.size());
     return -1;
+  }
+  return 0;
+}
+
+// Distinct column positions in [0, k). Returns 0 or -1.
+int read_positions(PyObject* obj, std::size_t k, std::vector<std::size_t>& out) {
+  PyRef list(PySequence_List(obj));
+  if (!list) return -1;
+  for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i) {
+    const Py_ssize_t j = PyNumber_AsSsize_t(PyList_GetItem(list.get(), i), PyExc_OverflowError);
+    if (j == -1 && PyErr_Occurred()) return -1;
+    const bool repeated =
+        std::find(out.begin(), out.end(), static_cast<std::size_t>(j)) != out.end();
+    if (j < 0 || static_cast<std::size_t>(j) >= k || repeated) {
+      PyErr_Format(PyExc_ValueError, "positions must be distinct columns in [0, %zu), got %zd",
+                   k, j);
+      return -1;
+    }
+    out.push_back(static_cast<std::size_t>(j));
   }
   return 0;
 }
@@ -66,23 +89,27 @@ PyObject* sums_to_python(GroupedEffectSums sums) {
 
 PyObject* slope_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *exog, *derivative_py, *params, *groups_py;
+    PyObject *exog, *derivative_py, *positions_py, *params, *groups_py;
     Py_ssize_t n_groups;
     int relative = 0;
-    if (!PyArg_ParseTuple(args, "OOOOn|p:slope_sums", &exog, &derivative_py, &params, &groups_py,
-                          &n_groups, &relative)) {
+    if (!PyArg_ParseTuple(args, "OOOOOn|p:slope_sums", &exog, &derivative_py, &positions_py,
+                          &params, &groups_py, &n_groups, &relative)) {
       return nullptr;
     }
     PartArrays part;
     if (read_part(nullptr, exog, params, part) < 0) return nullptr;
+    std::vector<std::size_t> positions;
+    if (read_positions(positions_py, part.exog.view.cols, positions) < 0) return nullptr;
     ArrayRead derivative, groups_read;
-    if (read_design(derivative_py, "derivative", part, derivative) < 0) return nullptr;
+    if (read_columns(derivative_py, "derivative", part, positions, derivative) < 0) {
+      return nullptr;
+    }
     GroupCodes codes;
     if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
       return nullptr;
     }
     GroupedEffectSums sums = without_interpreter_lock([&] {
-      return quillon::slope_sums(part.exog.view, derivative.view, part.params, codes,
+      return quillon::slope_sums(part.exog.view, derivative.view, positions, part.params, codes,
                                  static_cast<std::size_t>(n_groups), relative != 0);
     });
     return sums_to_python(std::move(sums));
@@ -91,27 +118,34 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
 
 PyObject* contrast_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *high_py, *low_py, *params, *groups_py;
+    PyObject *exog, *positions_py, *high_py, *low_py, *params, *groups_py;
     Py_ssize_t n_groups;
     int relative = 0;
-    if (!PyArg_ParseTuple(args, "OOOOn|p:contrast_sums", &high_py, &low_py, &params, &groups_py,
-                          &n_groups, &relative)) {
+    if (!PyArg_ParseTuple(args, "OOOOOOn|p:contrast_sums", &exog, &positions_py, &high_py,
+                          &low_py, &params, &groups_py, &n_groups, &relative)) {
       return nullptr;
     }
     PartArrays part;
-    if (read_part(nullptr, high_py, params, part) < 0) return nullptr;
-    ArrayRead low, groups_read;
-    std::optional<MatrixView> low_view;
+    if (read_part(nullptr, exog, params, part) < 0) return nullptr;
+    std::vector<std::size_t> positions;
+    if (read_positions(positions_py, part.exog.view.cols, positions) < 0) return nullptr;
+    ArrayRead high, low, groups_read;
+    ColumnsOver high_design{part.exog.view, std::nullopt, positions};
+    std::optional<ColumnsOver> low_design;
+    if (high_py != Py_None) {
+      if (read_columns(high_py, "high", part, positions, high) < 0) return nullptr;
+      high_design.columns = high.view;
+    }
     if (low_py != Py_None) {
-      if (read_design(low_py, "low", part, low) < 0) return nullptr;
-      low_view = low.view;
+      if (read_columns(low_py, "low", part, positions, low) < 0) return nullptr;
+      low_design = ColumnsOver{part.exog.view, low.view, positions};
     }
     GroupCodes codes;
     if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
       return nullptr;
     }
     GroupedEffectSums sums = without_interpreter_lock([&] {
-      return quillon::contrast_sums(part.exog.view, low_view, part.params, codes,
+      return quillon::contrast_sums(high_design, low_design, part.params, codes,
                                     static_cast<std::size_t>(n_groups), relative != 0);
     });
     return sums_to_python(std::move(sums));

@@ -18,11 +18,11 @@ PyObject* cluster_sums(PyObject* module, PyObject* args);
 PyObject* binary_columns(PyObject* module, PyObject* args);
 // (exog, params, names, binary) -> (effect sums, Jacobian sums)
 PyObject* effect_sums(PyObject* module, PyObject* args);
-// (exog, derivative, params, groups or None, n_groups[, relative])
+// (exog, derivative columns, positions, params, groups or None, n_groups[, relative])
 //   -> (G slope sums, G x k Jacobian sums)
 PyObject* slope_sums(PyObject* module, PyObject* args);
-// (high, low or None, params, groups or None, n_groups[, relative])
-//   -> (G contrast sums, G x k Jacobian sums)
+// (exog, positions, high columns or None, low columns or None, params, groups or None,
+//  n_groups[, relative]) -> (G contrast sums, G x k Jacobian sums)
 PyObject* contrast_sums(PyObject* module, PyObject* args);
 // (exog,) -> (column sums, minima, maxima, list of bool: whole numbers only)
 PyObject* column_summary(PyObject* module, PyObject* args);

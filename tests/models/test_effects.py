@@ -10,7 +10,7 @@ import pandas as pd
 import pytest
 
 import quillon_models as qm
-from quillon_models.effects import Builder, EffectPart, Variable
+from quillon_models.effects import Builder, EffectPart, Variable, variable_terms
 
 pytest.importorskip("formulaic")
 from scipy.stats import norm  # noqa: E402
@@ -53,10 +53,12 @@ def test_derivative_designs_match_analytic(formula, column, analytic):
     context = {"sq": lambda v: np.asarray(v, dtype=float) ** 2, "np": np}
     model = qm.probit(formula, frame, eval_env=context)
     builder = Builder(model.model_spec, context)
-    part = EffectPart(model.exog, frame, None, list(frame.columns))
+    variable = Variable("x", "slope", terms=variable_terms(model.model_spec, "x", frame.columns))
+    derivative = np.zeros(model.exog.shape)
     with warnings.catch_warnings():
         warnings.simplefilter("ignore")  # the cast of sq() to float warns
-        derivative = builder.derivative(part, Variable("x", "slope"))
+        derivative[:, variable.positions] = builder.derivative(EffectPart(model.exog, frame),
+                                                               variable)
     j = model.exog_names.index(column)
     np.testing.assert_allclose(derivative[:, j], analytic(frame), rtol=1e-9 if "sq" not in
                                formula else 1e-7)
