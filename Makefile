@@ -288,6 +288,7 @@ bench: install
 	$(PY) benchmarks/compare_statsmodels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
 	  $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
+	$(PY) benchmarks/effects.py $(BENCH_ARGS)
 	$(PY) benchmarks/one_driver.py $(BENCH_ARGS)
 	$(call install_dask,$(VENV),$(DIST))
 	$(PY) benchmarks/dask_scaling.py $(BENCH_ARGS) $(DASK_BENCH_ARGS)
