@@ -27,14 +27,14 @@ import numpy as np
 import pandas as pd
 
 from . import _partition as kernels
+from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import interval_columns
 
-COLUMNS = ["dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance"]
 SLOPE = "dY/dX"
 STEP = 2.0 ** -70  # the complex step: a power of two, so that dividing by it is exact
 PROBE_ROWS = 32  # rows on which a part checks that the complex step holds
-EFFECT_BLOCK_ROWS = 1 << 18
+BLOCKS_PER_PART = 4  # the fit's blocks of rows in one effect part in memory
 
 
 # --- The variables of a model -------------------------------------------------------------
@@ -99,6 +99,8 @@ class EffectPart:
     source: Optional[pd.DataFrame] = None
     positions: Optional[np.ndarray] = None
     groups: Optional[np.ndarray] = None
+    # The rows the kernels sum apart, in order (None: all at once).
+    splits: Optional[list] = None
 
     def rows(self, columns: Sequence[str], first: Optional[int] = None) -> pd.DataFrame:
         """The caller's rows of the part (the `first` only, when given): a
@@ -305,19 +307,30 @@ def factor_levels(spec: Any, name: str, dtype: Any) -> Optional[tuple]:
 
 
 def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.ndarray,
-                n_groups: int) -> list[tuple]:
-    """One part's G effect sums and G x k Jacobian sums, for each contrast
-    of the setting (one for a slope or a prediction)."""
+                n_groups: int) -> list[list[tuple]]:
+    """For each of the part's splits, the G effect sums and G x k Jacobian
+    sums of each contrast of the setting (one for a slope or a prediction).
+    The designs are built once for the whole part; the kernels sum each
+    split on its own, so that the sums are those of parts of the splits'
+    size."""
     k = len(beta)
+    splits = part.splits or [slice(0, len(part.exog))]
     if len(part.exog) == 0:
-        return [(np.zeros(n_groups), np.zeros((n_groups, k)))] * max(1, len(setting.pairs))
+        return [[(np.zeros(n_groups), np.zeros((n_groups, k)))] * max(1, len(setting.pairs))
+                for _ in splits]
+
+    def groups(at: slice) -> Optional[np.ndarray]:
+        return None if part.groups is None else part.groups[at]
+
     variable = setting.variable
     if variable is None:
-        return [kernels.contrast_sums(part.exog, [], None, None, beta, part.groups, n_groups)]
+        return [[kernels.contrast_sums(part.exog[at], [], None, None, beta, groups(at),
+                                       n_groups)] for at in splits]
     positions = variable.positions
     if not setting.pairs:
-        return [kernels.slope_sums(part.exog, builder.derivative(part, variable), positions,
-                                   beta, part.groups, n_groups)]
+        derivative = builder.derivative(part, variable)
+        return [[kernels.slope_sums(part.exog[at], derivative[at], positions, beta, groups(at),
+                                    n_groups)] for at in splits]
     built: dict = {}
 
     def columns(value: Any) -> np.ndarray:
@@ -325,8 +338,9 @@ def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.n
             built[value] = builder.columns(part, variable, value)
         return built[value]
 
-    return [kernels.contrast_sums(part.exog, positions, columns(high), columns(low), beta,
-                                  part.groups, n_groups) for high, low in setting.pairs]
+    pairs = [(columns(high), columns(low)) for high, low in setting.pairs]
+    return [[kernels.contrast_sums(part.exog[at], positions, high[at], low[at], beta, groups(at),
+                                   n_groups) for high, low in pairs] for at in splits]
 
 
 def add_sums(a: list[tuple], b: list[tuple]) -> list[tuple]:
@@ -451,7 +465,9 @@ class Effects:
         frames: list[pd.DataFrame] = []
         keys: list[tuple] = []
         for contrasts, setting in settings:
-            sums = passes.run(effect_sums, add_sums, self.builder, setting, self.beta, n_groups)
+            per_split = [sums for part in passes.map(effect_sums, self.builder, setting,
+                                                     self.beta, n_groups) for sums in part]
+            sums = add_pairs(per_split, add_sums)
             for key, (effects, jacobian) in zip(contrasts, sums):
                 frames.append(effect_rows(effects[present] / counts[present],
                                           jacobian[present] / counts[present, None], self.cov))
@@ -550,17 +566,27 @@ def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
     if by:
         codes, labels = group_codes(frame.iloc[positions], by)
     parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
-                        positions[s], None if codes is None else codes[s])
-             for s in effect_slices(data.nobs)]
+                        positions[s], None if codes is None else codes[s], splits)
+             for s, splits in effect_slices(data.nobs)]
     return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]
 
 
-def effect_slices(nrows: int) -> list[slice]:
-    """The row blocks of the effect passes in memory: larger than the fit's,
-    as each block's designs are built by formulaic, whose cost per call is
-    large; fixed by the number of rows alone."""
-    return [slice(start, min(start + EFFECT_BLOCK_ROWS, nrows))
-            for start in range(0, max(nrows, 1), EFFECT_BLOCK_ROWS)]
+def effect_slices(nrows: int) -> list[tuple[slice, list[slice]]]:
+    """The row blocks of the effect passes in memory, each with its splits:
+    the blocks hold several of the fit's blocks, as each block's designs are
+    built by formulaic, whose cost per call is large; the kernels sum the
+    fit's blocks apart, so that the sums are added over the same parts as
+    the fit's (and as Dask partitions of that size)."""
+    from .parts import block_slices
+
+    fit_blocks = block_slices(nrows)
+    out = []
+    for first in range(0, len(fit_blocks), BLOCKS_PER_PART):
+        group = fit_blocks[first:first + BLOCKS_PER_PART]
+        start = group[0].start
+        out.append((slice(start, group[-1].stop),
+                    [slice(b.start - start, b.stop - start) for b in group]))
+    return out
 
 
 def group_codes(rows: pd.DataFrame, by: list[str], labels: Optional[list] = None) -> tuple[

@@ -191,8 +191,7 @@ def test_against_marginaleffects(marginaleffects, mroz, admissions):
                   smf.probit("admit ~ gre + gpa + rank", frame).fit(disp=0))
     ours = res.predictions(by="rank")
     theirs = marginaleffects.avg_predictions(model, by="rank").to_pandas().set_index("rank")
-    np.testing.assert_allclose(ours["estimate"], theirs.loc[[i[0] for i in ours.index],
-                                                            "estimate"], rtol=1e-9)
+    np.testing.assert_allclose(ours["estimate"], theirs.loc[ours.index, "estimate"], rtol=1e-9)
     ours = res.comparisons({"gpa": (3, 4)})
     theirs = marginaleffects.avg_comparisons(model, variables={"gpa": [3, 4]}).to_pandas()
     np.testing.assert_allclose(ours["estimate"], theirs["estimate"], rtol=1e-9)
