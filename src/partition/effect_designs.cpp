@@ -33,14 +33,35 @@ struct RowBatch {
   const double* row(std::size_t r, std::size_t k) const { return rows.data() + r * k; }
 };
 
+// The linear index of `count` rows of a batch: each summed in column order
+// from 0.0, as dot() does, four rows at a time so that their four chains of
+// additions overlap.
+void batch_index(const double* rows, std::size_t count, const std::vector<double>& beta,
+                 double* out) {
+  const std::size_t k = beta.size();
+  std::size_t r = 0;
+  for (; r + 4 <= count; r += 4) {
+    const double* x = rows + r * k;
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (std::size_t j = 0; j < k; ++j) {
+      s0 += x[j] * beta[j];
+      s1 += x[k + j] * beta[j];
+      s2 += x[2 * k + j] * beta[j];
+      s3 += x[3 * k + j] * beta[j];
+    }
+    out[r] = s0;
+    out[r + 1] = s1;
+    out[r + 2] = s2;
+    out[r + 3] = s3;
+  }
+  for (; r < count; ++r) out[r] = dot(rows + r * k, beta);
+}
+
 void fill(const ColumnsOver& design, const std::vector<double>& beta, std::size_t first,
           std::size_t count, RowBatch& batch) {
   const std::size_t k = beta.size();
-  for (std::size_t r = 0; r < count; ++r) {
-    double* row = batch.rows.data() + r * k;
-    design.row(first + r, row);
-    batch.index[r] = dot(row, beta);
-  }
+  for (std::size_t r = 0; r < count; ++r) design.row(first + r, batch.rows.data() + r * k);
+  batch_index(batch.rows.data(), count, beta, batch.index.data());
 }
 
 }  // namespace
@@ -65,8 +86,12 @@ GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivativ
     const std::size_t count = std::min(kBatchRows, exog.rows - first);
     fill(design, beta, first, count, batch);
     for (std::size_t r = 0; r < count; ++r) {
-      for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(first + r, m);
-      slope[r] = dot(d.data(), beta);
+      // d is zero but at the positions: d'b over them, in their order.
+      double sum = 0.0;
+      for (std::size_t m = 0; m < positions.size(); ++m) {
+        sum += derivative(first + r, m) * beta[positions[m]];
+      }
+      slope[r] = sum;
     }
     pdf_values(batch.index.data(), density.data(), count);
     if (relative) {
