@@ -158,6 +158,8 @@ class Builder:
     context: dict = field(default_factory=dict)
     # Variables whose transforms were found to carry the complex step.
     verified: dict = field(default_factory=dict)
+    # The one row of the terms of a variable alone, by (variable, value).
+    rows_alone: dict = field(default_factory=dict)
 
     def columns(self, part: EffectPart, variable: Variable, value: Any) -> np.ndarray:
         """The variable's columns with the variable at `value` on every row."""
@@ -168,13 +170,18 @@ class Builder:
         # Terms of the variable alone are the same on every row: one row is
         # built, and read by the kernels for every row (a stride of 0).
         alone = terms.reads == (variable.name,)
+        if alone and (variable.name, value) in self.rows_alone:
+            return np.broadcast_to(self.rows_alone[variable.name, value], (n, len(terms.positions)))
         out = np.empty((1 if alone else n, len(terms.positions)))
         out[:, :len(terms.bare)] = float(value) if terms.bare else 0.0
         if terms.spec is not None:
             rows = part.rows(terms.reads, 1 if alone else None)
             rows[variable.name] = constant_column(rows[variable.name], value, len(rows))
             out[:, len(terms.bare):] = self.evaluate(terms, rows)
-        return np.broadcast_to(out, (n, out.shape[1])) if alone else out
+        if not alone:
+            return out
+        self.rows_alone[variable.name, value] = out
+        return np.broadcast_to(out, (n, out.shape[1]))
 
     def evaluate(self, terms: Terms, rows: pd.DataFrame) -> np.ndarray:
         design = np.asarray(terms.spec.get_model_matrix(rows, context=self.context))
