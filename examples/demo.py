@@ -22,7 +22,7 @@ from quillon_models import datasets
 
 REPO = Path(__file__).resolve().parents[1]
 PLOT = REPO / "build" / "demo" / "mroz_ame.png"
-FORMULA = "inlf ~ nwifeinc + educ + exper + expersq + age + kidslt6 + kidsge6"
+FORMULA = "inlf ~ nwifeinc + educ + exper + I(exper**2) + age + kidslt6 + kidsge6"
 
 
 def main():
@@ -49,7 +49,8 @@ def main():
         print()
         print(clustered.summary())
         print()
-        print("Average marginal effects (clustered by county unemployment rate)")
+        print("Average marginal effects of the variables (clustered by county unemployment "
+              "rate):\nexper's is its slope through exper and its square")
         print(clustered.ame().to_string())
     plot_effects(clustered, args.plot, f"Probit of labour-force participation, "
                                        f"{clustered.nobs} women")

@@ -8,7 +8,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import pandas as pd
 
-from .distributions import normal_quantile
+from .distributions import normal_quantile, two_sided_pvalues
 from .summary import Summary, estimate_rows, interval_columns
 from .variances import covariance_hint, warn_unusable
 from .tables import EffectTable, effect_table
@@ -143,25 +143,19 @@ class DiscreteMargins:
 
 
 def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx",
-                atexog: Any = None, dummy: bool = True, count: bool = False) -> DiscreteMargins:
-    if at != "overall":
-        raise NotImplementedError(f"at={at!r}: quillon averages the effects over the "
-                                  "observations only (at='overall')")
-    if method != "dydx":
-        raise NotImplementedError(f"method={method!r}: quillon computes dy/dx only")
-    if atexog is not None:
-        raise NotImplementedError("atexog: quillon averages over the fitted rows only")
-    if count:
-        raise NotImplementedError("count=True: quillon has no discrete change for count "
-                                  "regressors")
-    if not dummy and has_binary_regressor(results):
-        raise NotImplementedError("dummy=False: quillon's effect of a 0/1 regressor is the "
-                                  "change from 0 to 1 (dummy=True)")
-    table = engine_table(results)
-    return DiscreteMargins(results, table, {"at": at, "method": method, "dummy": dummy,
-                                            "count": count})
+                atexog: Any = None, dummy: bool = False, count: bool = False) -> DiscreteMargins:
+    """statsmodels' per-column marginal effects, its options and defaults
+    included (see `column_margins`)."""
+    from .column_margins import column_effects
 
-
-def has_binary_regressor(results: ProbitResults) -> bool:
     model = results._fitted_model()
-    return any(flag for j, flag in enumerate(model.binary_columns()) if j not in model.const_idx)
+    effects, se, shown = column_effects(model, results.params.to_numpy(),
+                                        results.cov_params().to_numpy(), at, method, atexog,
+                                        bool(dummy), bool(count))
+    with np.errstate(invalid="ignore", divide="ignore"):
+        z = np.where(se > 0.0, effects / se, np.nan)
+    table = pd.DataFrame({"dy/dx": effects, "Std. Err": se, "z": z,
+                          "Pr(>|z|)": two_sided_pvalues(z)},
+                         index=[results.exog_names[j] for j in shown])
+    return DiscreteMargins(results, table, {"at": str(at).lower(), "method": str(method).lower(),
+                                            "dummy": dummy, "count": count})

@@ -20,10 +20,26 @@ def import_pyplot() -> Any:
     return plt
 
 
-def plot_ame(results: ProbitResults, ax: Axes | None = None, alpha: float = 0.05) -> Axes:
-    """Each effect as a dot with its 1 - alpha interval, the first regressor
-    at the top, zero marked; the axis states the level and the covariance."""
-    table = results.ame(alpha)
+def row_labels(index: Any) -> list[str]:
+    """A variable's name for its slope, "name: level - reference" for a
+    contrast, and the groups of by= after a bar."""
+    labels = []
+    for key in index:
+        key = key if isinstance(key, tuple) else (key,)
+        term, contrast, groups = str(key[0]), str(key[1]) if len(key) > 1 else "", key[2:]
+        label = term if contrast in ("", "dY/dX") else f"{term}: {contrast}"
+        if groups:
+            label += " | " + ", ".join(str(g) for g in groups)
+        labels.append(label)
+    return labels
+
+
+def plot_ame(results: ProbitResults, ax: Axes | None = None, alpha: float = 0.05,
+             by: Any = None) -> Axes:
+    """Each effect of `results.ame()` as a dot with its 1 - alpha interval,
+    the first variable at the top, zero marked; the axis states the level
+    and the covariance."""
+    table = results.ame(alpha, by=by)
     low, high = table.columns[-2], table.columns[-1]
     if ax is None:
         plt = import_pyplot()
@@ -35,7 +51,7 @@ def plot_ame(results: ProbitResults, ax: Axes | None = None, alpha: float = 0.05
     ax.errorbar(effects, rows, xerr=whiskers, fmt="o", color="tab:blue", ecolor="tab:blue",
                 elinewidth=1.5, capsize=3, zorder=2)
     ax.set_yticks(rows)
-    ax.set_yticklabels([str(name) for name in table.index])
+    ax.set_yticklabels(row_labels(table.index))
     ax.set_ylim(-0.7, len(table) - 0.3)
     # The numbers on the right: effects of very different sizes share one axis.
     values = ax.twinx()

@@ -308,70 +308,95 @@ class ProbitResults:
 
     # ---- marginal effects and bridges
 
-    def ame(self, alpha: float = 0.05) -> pd.DataFrame:
-        """The average marginal effects with delta-method standard errors.
+    def ame(self, alpha: float = 0.05, variables: Any = None, by: Any = None,
+            binary: str = "contrast") -> pd.DataFrame:
+        """Average marginal effects of the formula's variables.
 
-        The effect of a 0/1 regressor is the average change from 0 to 1, of
-        any other the average derivative of the probability; the constant
-        has none. The standard errors use the fit's covariance, so a robust
-        or clustered fit gives robust or clustered effects.
+        A numeric variable gets its slope ("dY/dX"), the average derivative
+        of the probability through every term it enters; a factor the
+        contrast of each level with the reference ("4 - 1"); a numeric 0/1
+        variable its 0 -> 1 contrast ("1 - 0"), or its slope with
+        ``binary="slope"``. Every other variable stays at its observed value.
+        The standard errors are the delta method's with the exact Jacobian
+        and the fit's covariance.
 
         Parameters
         ----------
         alpha : float, default 0.05
             One minus the level of the intervals.
+        variables : str or list of str, optional
+            The variables to show; by default all of the formula's.
+        by : str or list of str, optional
+            Column names of the data: the effects within each group.
+        binary : {"contrast", "slope"}
+            The effect of a numeric 0/1 variable.
 
         Returns
         -------
-        EffectTable
-            A DataFrame, one row per regressor by name, with the columns
-            "dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance" and the
-            interval's bounds; printed within 80 columns.
+        pandas.DataFrame
+            Rows indexed by ("term", "contrast") (and the groups of `by`),
+            with the columns "dy/dx", "Std. Err", "z", "Pr(>|z|)",
+            "Significance" and the interval's bounds.
 
         Raises
         ------
         ValueError
-            If the results have no model.
+            If the results have no model, or an argument names what the
+            model does not have.
         """
-        from .margins import ame_table
+        from .effects import Effects
 
-        return ame_table(self, alpha)
+        return Effects(self).ame(alpha, variables, by, binary)
+
+    def predictions(self, by: Any = None, alpha: float = 0.05) -> pd.DataFrame:
+        """The average predicted probability, overall or by the groups of
+        `by`, with its delta-method standard error and interval."""
+        from .effects import Effects
+
+        return Effects(self).predictions(alpha, by)
+
+    def comparisons(self, variables: Any, by: Any = None, alpha: float = 0.05) -> pd.DataFrame:
+        """The average change in P(y = 1) when each variable of the dict
+        `variables` moves from its first value to its second ({"educ": (12,
+        16)}; two levels for a factor), every other variable at its observed
+        value, with delta-method standard errors."""
+        from .effects import Effects
+
+        return Effects(self).comparisons(variables, alpha, by)
 
     def get_margeff(self, at: str = "overall", method: str = "dydx", atexog: Any = None,
-                    dummy: bool = True, count: bool = False) -> DiscreteMargins:
-        """Average marginal effects in statsmodels' form, for ported code.
+                    dummy: bool = False, count: bool = False) -> DiscreteMargins:
+        """Marginal effects of the design's columns, as statsmodels' get_margeff.
+
+        For code being ported: statsmodels' options and defaults.
 
         Parameters
         ----------
-        at : {"overall"}
-            Effects averaged over the observations, the only choice.
-        method : {"dydx"}
-            Effects on the probability, the only choice.
-        atexog : None
-            Not available.
-        dummy : bool, default True
-            0/1 regressors take the change from 0 to 1; False is refused when
-            the model has one.
+        at : {"overall", "mean", "median", "zero"}
+            Effects averaged over the observations, or at the regressors'
+            means, medians or zero.
+        method : {"dydx", "eyex", "dyex", "eydx"}
+            Derivatives of the probability or its logarithm, with respect to
+            the regressors or their logarithms.
+        atexog : dict, optional
+            {column position: value}: regressors held at given values.
+        dummy : bool, default False
+            0/1 columns by their change from 0 to 1.
         count : bool, default False
-            Not available.
+            Count columns by half their change from x - 1 to x + 1.
 
         Returns
         -------
         DiscreteMargins
             With statsmodels' ``margeff``, ``margeff_se``, ``summary_frame()``
             and ``summary()``.
-
-        Raises
-        ------
-        NotImplementedError
-            For the options that quillon does not have.
         """
         from .margins import get_margeff
 
         return get_margeff(self, at, method, atexog, dummy, count)
 
-    def plot_ame(self, ax: Axes | None = None, alpha: float = 0.05) -> Axes:
-        """Dot-and-whisker plot of the average marginal effects.
+    def plot_ame(self, ax: Axes | None = None, alpha: float = 0.05, by: Any = None) -> Axes:
+        """Dot-and-whisker plot of the effects of `ame()`.
 
         Parameters
         ----------
@@ -379,16 +404,18 @@ class ProbitResults:
             Where to draw; by default a new figure's.
         alpha : float, default 0.05
             One minus the level of the intervals drawn.
+        by : str or list of str, optional
+            As for `ame`.
 
         Returns
         -------
         matplotlib.axes.Axes
-            The axes, one row per regressor by name, zero marked and the
-            values on the right. Needs matplotlib (``quillon[plot]``).
+            The axes, one row per effect, zero marked and the values on the
+            right. Needs matplotlib (``quillon[plot]``).
         """
         from .plot import plot_ame
 
-        return plot_ame(self, ax, alpha)
+        return plot_ame(self, ax, alpha, by)
 
     def to_statsmodels(self) -> Any:
         """statsmodels' own probit results built from these numbers.

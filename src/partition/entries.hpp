@@ -18,6 +18,16 @@ PyObject* cluster_sums(PyObject* module, PyObject* args);
 PyObject* binary_columns(PyObject* module, PyObject* args);
 // (exog, params, names, binary) -> (effect sums, Jacobian sums)
 PyObject* effect_sums(PyObject* module, PyObject* args);
+// (exog, derivative columns, positions, params, groups or None, n_groups[, relative])
+//   -> (G slope sums, G x k Jacobian sums)
+PyObject* slope_sums(PyObject* module, PyObject* args);
+// (exog, positions, high columns or None, low columns or None, params, groups or None,
+//  n_groups[, relative]) -> (G contrast sums, G x k Jacobian sums)
+PyObject* contrast_sums(PyObject* module, PyObject* args);
+// (exog,) -> (column sums, minima, maxima, list of bool: whole numbers only)
+PyObject* column_summary(PyObject* module, PyObject* args);
+// (exog,) -> the column medians
+PyObject* column_medians(PyObject* module, PyObject* args);
 // (exog, params, probability) -> the linear index of each row, or its normal cdf
 PyObject* predict(PyObject* module, PyObject* args);
 

@@ -55,6 +55,7 @@ def test_plot_rows_and_axis(admissions):
     matplotlib.use("Agg")
     result = qm.probit("admit ~ gre + gpa + C(rank)", admissions).fit(cov_type="HC0")
     ax = result.plot_ame(alpha=0.1)
-    assert [t.get_text() for t in ax.get_yticklabels()] == list(result.ame().index)
+    assert [t.get_text() for t in ax.get_yticklabels()] == [
+        "gre", "gpa", "rank: 2 - 1", "rank: 3 - 1", "rank: 4 - 1"]
     assert "90% interval" in ax.get_xlabel() and "HC0 covariance" in ax.get_xlabel()
     ax.figure.canvas.draw()

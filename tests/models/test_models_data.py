@@ -81,7 +81,7 @@ def test_names_from_arrays_series_and_frames(admissions):
     model = qm.Probit(admissions["admit"], admissions[["gre", "gpa"]].assign(ones=1.0))
     assert model.endog_names == "admit" and model.exog_names == ["gre", "gpa", "ones"]
     # a constant under another name is still left out of the effects
-    assert list(model.fit().ame().index) == ["gre", "gpa"]
+    assert list(model.fit().ame().index.get_level_values("term")) == ["gre", "gpa"]
     with pytest.raises(ValueError, match="exog column 'rank' has dtype category"):
         qm.Probit(admissions["admit"], admissions[["rank"]].astype("category"))
 

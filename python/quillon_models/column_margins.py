@@ -1,0 +1,170 @@
+"""statsmodels' per-column marginal effects (`get_margeff`), for code being
+ported: every option of statsmodels' probit, from the kernels' sums.
+
+A column's effect is its derivative ("dydx"), its elasticity ("eyex"), or
+the semi-elasticities ("dyex", "eydx"); with `dummy`, a 0/1 column's effect
+is the change from 0 to 1, and with `count` a count column's is half the
+change from x - 1 to x + 1 (for "ey", of log P). Averaged over the rows
+(at="overall") or taken at one point: the columns' means, medians, or zero.
+`atexog` ({column position: value}) sets columns before that, as statsmodels
+does (at="zero" ignores it, as statsmodels does). The Jacobians are exact,
+so the standard errors are statsmodels' to rounding.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass
+from typing import Any, Optional
+
+import numpy as np
+
+from . import _partition as kernels
+from .parts import Part
+
+AT = ("overall", "mean", "median", "zero")
+METHODS = ("dydx", "eyex", "dyex", "eydx")
+
+
+@dataclass(frozen=True)
+class ColumnPlan:
+    """What each column's effect is: "slope", "dummy" or "count" by column;
+    `method`; the columns set by atexog."""
+
+    kinds: tuple
+    method: str
+    settings: tuple  # ((column, value), ...)
+
+
+def summary_part(part: Part) -> tuple:
+    sums, mins, maxs, whole = kernels.column_summary(part.exog)
+    return sums, mins, maxs, np.array(whole, dtype=bool)
+
+
+def merge_summaries(a: tuple, b: tuple) -> tuple:
+    return (a[0] + b[0], np.minimum(a[1], b[1]), np.maximum(a[2], b[2]), a[3] & b[3])
+
+
+def column_sums(exog: np.ndarray, plan: ColumnPlan, beta: np.ndarray) -> tuple:
+    """The effect sums (k) and Jacobian sums (k x k) of every column over
+    the rows of `exog`: one kernel call per column on designs built from it."""
+    k = len(beta)
+    if plan.settings:
+        exog = np.array(exog, dtype=np.float64, order="C")
+        for column, value in plan.settings:
+            exog[:, column] = value
+    relative = plan.method.startswith("ey")
+    effects, jacobian = np.zeros(k), np.zeros((k, k))
+    for j, kind in enumerate(plan.kinds):
+        if kind is None:
+            continue
+        column = exog[:, j:j + 1]
+        if kind == "slope":
+            derivative = column if plan.method.endswith("ex") else np.ones((len(exog), 1))
+            e, jac = kernels.slope_sums(exog, derivative, [j], beta, None, 1, relative)
+        elif kind == "dummy":
+            e, jac = kernels.contrast_sums(exog, [j], np.ones((len(exog), 1)),
+                                           np.zeros((len(exog), 1)), beta, None, 1, relative)
+        else:
+            e, jac = kernels.contrast_sums(exog, [j], column + 1.0, column - 1.0, beta, None, 1,
+                                           relative)
+            e, jac = e / 2.0, jac / 2.0
+        effects[j], jacobian[j] = e[0], jac[0]
+    return effects, jacobian
+
+
+def column_part(part: Part, plan: ColumnPlan, beta: np.ndarray) -> tuple:
+    return column_sums(part.exog, plan, beta)
+
+
+def add_pairs_of_arrays(a: tuple, b: tuple) -> tuple:
+    return (a[0] + b[0], a[1] + b[1])
+
+
+def check_options(at: Any, method: Any, dummy: bool, count: bool) -> tuple[str, str]:
+    if not isinstance(at, str) or at.lower() not in AT + ("all",):
+        raise ValueError(f"at must be one of {', '.join(AT)}, got {at!r}")
+    if not isinstance(method, str) or method.lower() not in METHODS:
+        raise ValueError(f"method must be one of {', '.join(METHODS)}, got {method!r}")
+    at, method = at.lower(), method.lower()
+    if at == "all":
+        raise NotImplementedError("at='all': quillon returns averages, not one effect per row")
+    if (dummy or count) and method in ("dyex", "eyex"):
+        raise ValueError(f"method={method!r} is not allowed with dummy or count (discrete "
+                         "regressors)")
+    if (dummy or count) and at in ("median", "zero"):
+        raise ValueError(f"at={at!r} is not allowed with dummy or count (discrete regressors)")
+    return at, method
+
+
+def atexog_settings(atexog: Any, k: int) -> tuple:
+    if atexog is None:
+        return ()
+    if not isinstance(atexog, dict):
+        raise TypeError("atexog must be a dict {column position: value}, got "
+                        f"{type(atexog).__name__}")
+    settings = []
+    for column, value in atexog.items():
+        if isinstance(column, bool) or not isinstance(column, (int, np.integer)) or not (
+                0 <= column < k):
+            raise ValueError(f"atexog: keys must be column positions 0 to {k - 1}, got "
+                             f"{column!r}")
+        if not np.isscalar(value) or isinstance(value, (str, bytes)):
+            raise TypeError(f"atexog[{column}] must be a number, got {value!r}")
+        number: Any = value
+        settings.append((int(column), float(number)))
+    return tuple(settings)
+
+
+def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, method: str,
+                   atexog: Any, dummy: bool, count: bool) -> tuple[np.ndarray, np.ndarray,
+                                                                   list[int]]:
+    """The effects and standard errors of the columns that are not
+    constants, and those columns' positions."""
+    at, method = check_options(at, method, dummy, count)
+    k = len(beta)
+    settings = atexog_settings(atexog, k)
+    passes = model._data.fitted_passes(model._fit_jobs)
+    sums, mins, maxs, whole = passes.run(summary_part, merge_summaries)
+    constant = set(model.const_idx) | {j for j in range(k) if mins[j] == maxs[j]}
+    shown = [j for j in range(k) if j not in constant]
+    kinds: list[Optional[str]] = []
+    for j in range(k):
+        binary = whole[j] and mins[j] == 0.0 and maxs[j] == 1.0
+        if j in constant:
+            kinds.append(None)
+        elif dummy and binary:
+            kinds.append("dummy")
+        elif count and whole[j] and mins[j] >= 0.0 and not binary:
+            kinds.append("count")
+        else:
+            kinds.append("slope")
+    plan = ColumnPlan(tuple(kinds), method, settings if at != "zero" else ())
+    if at == "overall":
+        effects, jacobian = passes.run(column_part, add_pairs_of_arrays, plan, beta)
+        effects, jacobian = effects / model.nobs, jacobian / model.nobs
+    else:
+        point = at_point(model, at, sums, constant, settings, k)
+        effects, jacobian = column_sums(point[None, :], ColumnPlan(tuple(kinds), method, ()),
+                                        beta)
+    with np.errstate(invalid="ignore"):
+        se = np.sqrt(np.einsum("ij,jk,ik->i", jacobian, cov, jacobian))
+    return effects[shown], se[shown], shown
+
+
+def at_point(model: Any, at: str, sums: np.ndarray, constant: set, settings: tuple,
+             k: int) -> np.ndarray:
+    """The one row statsmodels evaluates the effects at."""
+    if at == "zero":
+        point = np.zeros(k)
+        point[sorted(constant)] = 1.0
+        return point
+    if at == "mean":
+        point = sums / model.nobs
+    else:
+        if model._data.on_dask:
+            raise NotImplementedError("at='median' needs every row at once: not available on "
+                                      "Dask data")
+        point = kernels.column_medians(model._data.exog)
+    for column, value in settings:
+        point[column] = value
+    return point

@@ -1,0 +1,673 @@
+"""Effects of variables: slopes of numeric variables through every term they
+enter, contrasts of factor levels, average predictions and comparisons,
+overall or by group, with delta-method standard errors.
+
+The designs they need are built a part at a time, from the rows of the part:
+a derivative design D = dx/dv for a slope, a pair of counterfactual designs
+(X1, X0) for a contrast. The kernels of `_partition` reduce each part to
+G effect sums and G x k Jacobian sums (G groups); the parts' sums are added
+along the fixed tree, so the result has the same bits on any number of
+threads. Python only builds designs and combines k-sized sums.
+
+Derivatives of the design are taken by the complex step: the formula is
+evaluated with v + i h for a tiny h (2^-70), and the imaginary part over h
+is the derivative, exact to rounding for the analytic transforms (powers,
+products, logarithms, exponentials); no difference is subtracted, so there
+is no cancellation. Transforms that refuse complex values fall back to a
+central difference extrapolated by Richardson's rule.
+"""
+
+from __future__ import annotations
+
+import re
+from dataclasses import dataclass, field
+from typing import Any, Optional, Sequence
+
+import numpy as np
+import pandas as pd
+
+from . import _partition as kernels
+from .parts import add_pairs
+from .distributions import normal_quantile, two_sided_pvalues
+from .summary import interval_columns
+from .tables import EffectTable
+from .variances import covariance_hint, warn_unusable
+
+SLOPE = "dY/dX"
+STEP = 2.0 ** -70  # the complex step: a power of two, so that dividing by it is exact
+PROBE_ROWS = 32  # rows on which a part checks that the complex step holds
+BLOCKS_PER_PART = 4  # the fit's blocks of rows in one effect part in memory
+
+
+# --- The variables of a model -------------------------------------------------------------
+
+
+@dataclass(frozen=True)
+class Terms:
+    """The design columns a variable enters: those that are the variable
+    itself (`bare`: their derivative is 1, their counterfactual the value),
+    and the others, built by the model spec of their terms alone (`spec`,
+    None when there are none) from the data columns `reads`."""
+
+    spec: Any
+    built: tuple  # positions of the spec's columns in the design
+    bare: tuple
+    reads: tuple
+    # The spec's columns that are the variable's (None: all of them).
+    select: Optional[tuple] = None
+
+    @property
+    def positions(self) -> list[int]:
+        return list(self.bare) + list(self.built)
+
+
+@dataclass(frozen=True)
+class Variable:
+    """A variable of the formula (or a column of an arrays fit): `kind` is
+    "slope" (numeric), "binary" (numeric, all 0 and 1) or "factor";
+    `levels` the factor's levels, the reference first."""
+
+    name: str
+    kind: str
+    levels: tuple = ()
+    column: Optional[int] = None  # arrays fits: the design column
+    terms: Optional[Terms] = field(default=None, compare=False)
+
+    @property
+    def positions(self) -> list[int]:
+        if self.terms is None:
+            assert self.column is not None
+            return [self.column]
+        return self.terms.positions
+
+
+@dataclass
+class Setting:
+    """What one pass computes: the slope of `variable` (no pairs), its
+    contrasts high - low for each of `pairs`, or (no variable) the average
+    prediction."""
+
+    variable: Optional[Variable] = None
+    pairs: tuple = ()
+
+
+@dataclass
+class EffectPart:
+    """One part as the effect passes read it: the fitted design's rows, the
+    caller's rows they came from (formula fits: `source` at `positions`),
+    group codes."""
+
+    exog: np.ndarray
+    source: Optional[pd.DataFrame] = None
+    positions: Optional[np.ndarray] = None
+    groups: Optional[np.ndarray] = None
+    # The rows the kernels sum apart, in order (None: all at once).
+    splits: Optional[list] = None
+
+    def rows(self, columns: Sequence[str], first: Optional[int] = None) -> pd.DataFrame:
+        """The caller's rows of the part (the `first` only, when given): a
+        copy of `columns` only, which the designs may change."""
+        source, positions = self.source, self.positions
+        assert source is not None
+        if positions is None:
+            positions = np.arange(len(source) if first is None else min(first, len(source)))
+        elif first is not None:
+            positions = positions[:first]
+        return pd.DataFrame({c: source[c].array.take(positions) for c in columns})
+
+
+def variable_terms(spec: Any, name: str, columns: Sequence[str]) -> Terms:
+    """The design columns `name` enters; the terms that are more than the
+    variable itself get their own spec, which costs a fraction of the whole
+    design to evaluate."""
+    names = list(spec.column_names)
+    terms = [t for t in spec.terms if name in spec.term_variables[t]]
+    bare = [t for t in terms if str(t) == name and name in names and
+            list(spec.term_slices[t].indices(len(names)))[:2] == [names.index(name),
+                                                                   names.index(name) + 1]]
+    others = [t for t in terms if t not in bare]
+    bare_positions = tuple(names.index(name) for _ in bare)
+    if not others:
+        return Terms(None, (), bare_positions, (name,))
+    if hasattr(spec, "subset"):
+        subset = spec.subset(others)
+        built = tuple(names.index(c) for c in subset.column_names)
+        needed = set(subset.required_variables)
+        return Terms(subset, built, bare_positions,
+                     tuple(c for c in columns if c == name or c in needed))
+    # formulaic before 1.1: the whole design is built, and the terms'
+    # columns taken from it.
+    built = tuple(j for t in others for j in range(len(names))[spec.term_slices[t]])
+    needed = set(spec.variables_by_source.get("data", set()))
+    return Terms(spec, built, bare_positions, tuple(c for c in columns if c in needed), built)
+
+
+def constant_column(like: pd.Series, value: Any, n: int) -> Any:
+    """`value` on every row, of the type of the column it replaces."""
+    if isinstance(like.dtype, pd.CategoricalDtype):
+        return pd.Categorical.from_codes(np.full(n, like.dtype.categories.get_loc(value)),
+                                         dtype=like.dtype)
+    return np.full(n, value, dtype=object if like.dtype == object else None)
+
+
+@dataclass
+class Builder:
+    """How a part's designs are made: only the columns a variable enters,
+    from the model spec of its terms on the part's rows; or (arrays fits)
+    the one column. The kernels read the rest from the fitted design."""
+
+    spec: Any = None
+    context: dict = field(default_factory=dict)
+    # Variables whose transforms were found to carry the complex step.
+    verified: dict = field(default_factory=dict)
+    # The one row of the terms of a variable alone, by (variable, value).
+    rows_alone: dict = field(default_factory=dict)
+
+    def columns(self, part: EffectPart, variable: Variable, value: Any) -> np.ndarray:
+        """The variable's columns with the variable at `value` on every row."""
+        n = len(part.exog)
+        terms = variable.terms
+        if terms is None:
+            return np.broadcast_to(np.float64(value), (n, 1))
+        # Terms of the variable alone are the same on every row: one row is
+        # built, and read by the kernels for every row (a stride of 0).
+        alone = terms.reads == (variable.name,)
+        if alone and (variable.name, value) in self.rows_alone:
+            return np.broadcast_to(self.rows_alone[variable.name, value], (n, len(terms.positions)))
+        out = np.empty((1 if alone else n, len(terms.positions)))
+        out[:, :len(terms.bare)] = float(value) if terms.bare else 0.0
+        if terms.spec is not None:
+            rows = part.rows(terms.reads, 1 if alone else None)
+            rows[variable.name] = constant_column(rows[variable.name], value, len(rows))
+            out[:, len(terms.bare):] = self.evaluate(terms, rows)
+        if not alone:
+            return out
+        self.rows_alone[variable.name, value] = out
+        return np.broadcast_to(out, (n, out.shape[1]))
+
+    def evaluate(self, terms: Terms, rows: pd.DataFrame) -> np.ndarray:
+        design = np.asarray(terms.spec.get_model_matrix(rows, context=self.context))
+        return design if terms.select is None else design[:, list(terms.select)]
+
+    def derivative(self, part: EffectPart, variable: Variable) -> np.ndarray:
+        """The derivative of the variable's columns for every row of the part."""
+        n = len(part.exog)
+        terms = variable.terms
+        if terms is None:
+            return np.ones((n, 1))
+        out = np.empty((n, len(terms.positions)))
+        out[:, :len(terms.bare)] = 1.0
+        if terms.spec is None:
+            return out
+        rows = part.rows(terms.reads)
+        values = rows[variable.name].to_numpy(dtype=np.float64)
+        columns = None
+        if self.verified.get(variable.name) is None:
+            self.verified[variable.name] = self.complex_step_holds(
+                terms, part.rows(terms.reads, PROBE_ROWS), variable, values[:PROBE_ROWS])
+        if self.verified[variable.name]:
+            columns = self.complex_step(terms, rows, variable, values)
+        if columns is None:
+            columns = self.difference(terms, rows, variable, values)
+        out[:, len(terms.bare):] = columns
+        return out
+
+    def complex_step(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
+                     values: np.ndarray) -> Optional[np.ndarray]:
+        """The complex-step derivative, or None when a transform refuses
+        complex values."""
+        shifted = rows.copy(deep=False)
+        shifted[variable.name] = values + 1j * STEP
+        try:
+            design = self.evaluate(terms, shifted)
+        except (TypeError, ValueError):
+            return None
+        if not np.iscomplexobj(design):
+            return None
+        return design.imag / STEP
+
+    def complex_step_holds(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
+                           values: np.ndarray) -> bool:
+        """Whether the transforms carry the imaginary part through: on a few
+        rows, every column that moves with a real step of v must have a
+        complex-step derivative (abs(), casts to float and the like lose it)."""
+        derivative = self.complex_step(terms, rows, variable, values)
+        if derivative is None:
+            return False
+        moved = rows.copy(deep=False)
+        moved[variable.name] = values + 1e-4 * np.maximum(1.0, np.abs(values))
+        change = self.evaluate(terms, moved).astype(np.float64) - self.evaluate(terms, rows)
+        lost = (change != 0.0) & (derivative == 0.0)
+        return not bool(lost.any())
+
+    def difference(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
+                   values: np.ndarray) -> np.ndarray:
+        """The central difference at steps h and h/2, extrapolated (error of
+        order h^4)."""
+        h = 1e-3 * np.maximum(1.0, np.abs(values))
+
+        def central(step: np.ndarray) -> np.ndarray:
+            up, down = rows.copy(deep=False), rows.copy(deep=False)
+            up[variable.name] = values + step
+            down[variable.name] = values - step
+            return ((self.evaluate(terms, up).astype(np.float64) - self.evaluate(terms, down)) /
+                    (2.0 * step[:, None]))
+
+        return (4.0 * central(h / 2.0) - central(h)) / 3.0
+
+
+def formula_variables(spec: Any, dtypes: pd.Series) -> list[tuple[str, Optional[tuple]]]:
+    """The data's variables in the order the formula first uses them, each
+    with its levels when the formula treats it as a factor (None when
+    numeric)."""
+    data = set(spec.variables_by_source.get("data", set()))
+    order: list[str] = []
+    for term in spec.terms:
+        for name in sorted(spec.term_variables[term] & data, key=lambda v: first_use(spec, v)):
+            if name not in order:
+                order.append(name)
+    out = []
+    for name in order:
+        out.append((name, factor_levels(spec, name, dtypes.get(name))))
+    return out
+
+
+def factor_variables(spec: Any) -> dict:
+    """Each factor of the formula with the data variables it reads."""
+    found = getattr(spec, "factor_variables", None)
+    if found is not None:
+        return dict(found)
+    data = set(spec.variables_by_source.get("data", set()))
+    return {factor: {v for v in data if mentions(str(factor), v)}
+            for factor in spec.encoder_state}
+
+
+def mentions(text: str, name: str) -> bool:
+    return re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", text) is not None
+
+
+def first_use(spec: Any, name: str) -> int:
+    match = re.search(rf"(?<![\w.]){re.escape(name)}(?!\w)", str(spec.formula))
+    return match.start() if match else 0
+
+
+def factor_levels(spec: Any, name: str, dtype: Any) -> Optional[tuple]:
+    """The levels of a variable the formula encodes as a factor, its
+    reference first; None for a numeric variable."""
+    if dtype is not None and pd.api.types.is_bool_dtype(dtype):
+        return (False, True)
+    for factor, variables in factor_variables(spec).items():
+        if name not in variables:
+            continue
+        kind, state = spec.encoder_state.get(str(factor), (None, {}))
+        if getattr(kind, "value", kind) != "categorical":
+            continue
+        levels = list(state.get("categories", []))
+        contrasts = state.get("contrasts")
+        base = getattr(getattr(contrasts, "contrasts", None), "base", None)
+        if base is not None and base in levels:
+            levels.remove(base)
+            levels.insert(0, base)
+        return tuple(levels)
+    return None
+
+
+# --- Passes -------------------------------------------------------------------------
+
+
+def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.ndarray,
+                n_groups: int) -> list[list[tuple]]:
+    """For each of the part's splits, the G effect sums and G x k Jacobian
+    sums of each contrast of the setting (one for a slope or a prediction).
+    The designs are built once for the whole part; the kernels sum each
+    split on its own, so that the sums are those of parts of the splits'
+    size."""
+    k = len(beta)
+    splits = part.splits or [slice(0, len(part.exog))]
+    if len(part.exog) == 0:
+        return [[(np.zeros(n_groups), np.zeros((n_groups, k)))] * max(1, len(setting.pairs))
+                for _ in splits]
+
+    def groups(at: slice) -> Optional[np.ndarray]:
+        return None if part.groups is None else part.groups[at]
+
+    variable = setting.variable
+    if variable is None:
+        return [[kernels.contrast_sums(part.exog[at], [], None, None, beta, groups(at),
+                                       n_groups)] for at in splits]
+    positions = variable.positions
+    if not setting.pairs:
+        derivative = builder.derivative(part, variable)
+        return [[kernels.slope_sums(part.exog[at], derivative[at], positions, beta, groups(at),
+                                    n_groups)] for at in splits]
+    built: dict = {}
+
+    def columns(value: Any) -> np.ndarray:
+        if value not in built:
+            built[value] = builder.columns(part, variable, value)
+        return built[value]
+
+    pairs = [(columns(high), columns(low)) for high, low in setting.pairs]
+    return [[kernels.contrast_sums(part.exog[at], positions, high[at], low[at], beta, groups(at),
+                                   n_groups) for high, low in pairs] for at in splits]
+
+
+def add_sums(a: list[tuple], b: list[tuple]) -> list[tuple]:
+    return [(x[0] + y[0], x[1] + y[1]) for x, y in zip(a, b)]
+
+
+def counts_part(part: EffectPart, n_groups: int) -> np.ndarray:
+    """Rows per group (counted, not computed on)."""
+    if part.groups is None:
+        return np.array([float(len(part.exog))])
+    return np.bincount(part.groups.astype(np.intp), minlength=n_groups).astype(np.float64)
+
+
+def binary_part(part: EffectPart, names: list[str]) -> list[bool]:
+    values = np.ascontiguousarray(part.rows(names).to_numpy(dtype=np.float64))
+    return kernels.binary_columns(values) if len(values) else [True] * len(names)
+
+
+def both(a: list[bool], b: list[bool]) -> list[bool]:
+    return [x and y for x, y in zip(a, b)]
+
+
+# --- The table ------------------------------------------------------------------------
+
+
+def effect_rows(effects: np.ndarray, jacobian: np.ndarray, cov: np.ndarray) -> pd.DataFrame:
+    """Effects and delta-method standard errors: se = sqrt(J V J')."""
+    with np.errstate(invalid="ignore", divide="ignore"):
+        variance = np.einsum("gi,ij,gj->g", jacobian, cov, jacobian)
+        se = np.where(variance > 0.0, np.sqrt(np.abs(variance)), np.nan)
+        z = np.where(se > 0.0, effects / se, np.nan)
+    p = two_sided_pvalues(z)
+    stars = ["***" if v < 0.01 else "**" if v < 0.05 else "*" if v < 0.1 else "" for v in p]
+    return pd.DataFrame({"dy/dx": effects, "Std. Err": se, "z": z, "Pr(>|z|)": p,
+                         "Significance": stars})
+
+
+def with_interval(table: pd.DataFrame, alpha: float) -> pd.DataFrame:
+    quantile = normal_quantile(alpha)
+    low, high = interval_columns(alpha)
+    table[low] = table["dy/dx"] - quantile * table["Std. Err"]
+    table[high] = table["dy/dx"] + quantile * table["Std. Err"]
+    return table
+
+
+def level_text(value: Any) -> str:
+    if isinstance(value, (float, np.floating)) and float(value).is_integer():
+        return str(int(value))
+    return str(value)
+
+
+# --- The model's side ---------------------------------------------------------------------
+
+
+class Effects:
+    """The effect passes of a fitted model, in memory or on Dask."""
+
+    def __init__(self, results: Any) -> None:
+        self.results = results
+        self.model = results._fitted_model()
+        self.data = self.model._data
+        # columns omitted from the fit enter at zero, with no variance
+        self.beta = results.fitted_params()
+        self.cov = np.nan_to_num(results.cov_params().to_numpy(), nan=0.0)
+        spec = self.model.model_spec
+        self.builder = Builder(spec, dict(self.data.context or {}))
+
+    # ---- parts and groups
+
+    def passes(self, by: Optional[list[str]]) -> tuple[Any, list]:
+        """Passes over the effect parts, with the groups' labels (one, None,
+        without `by`)."""
+        if self.data.on_dask:
+            return dask_effect_passes(self.data, self.builder, by)
+        return memory_effect_passes(self.data, self.builder, by, self.model._fit_jobs)
+
+    def variables(self, passes: Any, wanted: Optional[Sequence[str]], binary: str) -> list:
+        if self.builder.spec is None:
+            flags = self.model.binary_columns()
+            found = [Variable(name, "binary" if flags[j] and binary == "contrast" else "slope",
+                              (0.0, 1.0) if flags[j] else (), j)
+                     for j, name in enumerate(self.model.exog_names)
+                     if j not in self.model.const_idx]
+        else:
+            spec = self.builder.spec
+            listed = formula_variables(spec, self.dtypes())
+            numeric = [name for name, levels in listed if levels is None]
+            flags = dict(zip(numeric, passes.run(binary_part, both, numeric) if numeric and
+                             binary == "contrast" else [False] * len(numeric)))
+            columns = self.data_columns()
+            found = []
+            for name, levels in listed:
+                terms = variable_terms(spec, name, columns)
+                if levels is not None:
+                    found.append(Variable(name, "factor", levels, terms=terms))
+                elif flags[name]:
+                    found.append(Variable(name, "binary", (0.0, 1.0), terms=terms))
+                else:
+                    found.append(Variable(name, "slope", terms=terms))
+        if wanted is None:
+            return found
+        names = [v.name for v in found]
+        absent = [w for w in wanted if w not in names]
+        if absent:
+            raise ValueError(f"variables {absent} are not variables of the model: {names}")
+        return [v for v in found if v.name in wanted]
+
+    def data_columns(self) -> list[str]:
+        frame = self.data.frame
+        return [str(c) for c in frame.columns] if frame is not None else []
+
+    def dtypes(self) -> pd.Series:
+        frame = self.data.frame
+        return frame.dtypes if frame is not None else pd.Series(dtype=object)
+
+    # ---- tables
+
+    def table(self, passes: Any, labels: list, settings: list[tuple[list, Setting]],
+              by: Optional[list[str]], alpha: float, names: list[str]) -> pd.DataFrame:
+        n_groups = len(labels)
+        counts = passes.run(counts_part, add_arrays, n_groups)
+        present = counts > 0
+        frames: list[pd.DataFrame] = []
+        keys: list[tuple] = []
+        for contrasts, setting in settings:
+            per_split = [sums for part in passes.map(effect_sums, self.builder, setting,
+                                                     self.beta, n_groups) for sums in part]
+            sums = add_pairs(per_split, add_sums)
+            for key, (effects, jacobian) in zip(contrasts, sums):
+                frames.append(effect_rows(effects[present] / counts[present],
+                                          jacobian[present] / counts[present, None], self.cov))
+                keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
+        table = with_interval(pd.concat(frames, ignore_index=True), alpha)
+        index = pd.MultiIndex.from_tuples(keys, names=names + (by or []))
+        table.index = index.get_level_values(0) if index.nlevels == 1 else index
+        unusable = table["Std. Err"].isna() & table["dy/dx"].notna()
+        if unusable.any():
+            rows = [" ".join(map(str, key)) if isinstance(key, tuple) else str(key)
+                    for key in table.index[unusable.to_numpy()]]
+            warn_unusable(rows, "marginal effects", covariance_hint(self.results.cov_type),
+                          stacklevel=4)
+        return EffectTable(table)
+
+    def ame(self, alpha: float, variables: Any, by: Any, binary: str) -> pd.DataFrame:
+        if binary not in ("contrast", "slope"):
+            raise ValueError(f"binary must be 'contrast' or 'slope', got {binary!r}")
+        normal_quantile(alpha)
+        wanted = names_list("variables", variables)
+        by_names = names_list("by", by)
+        passes, labels = self.passes(by_names)
+        settings = []
+        for variable in self.variables(passes, wanted, binary):
+            if variable.kind == "slope":
+                settings.append(([(variable.name, SLOPE)], Setting(variable)))
+                continue
+            reference = variable.levels[0]
+            levels = variable.levels[1:]
+            keys = [(variable.name, f"{level_text(level)} - {level_text(reference)}")
+                    for level in levels]
+            settings.append((keys, Setting(variable, tuple((level, reference)
+                                                           for level in levels))))
+        return self.table(passes, labels, settings, by_names, alpha, ["term", "contrast"])
+
+    def predictions(self, alpha: float, by: Any) -> pd.DataFrame:
+        normal_quantile(alpha)
+        by_names = names_list("by", by)
+        passes, labels = self.passes(by_names)
+        key, names = ((), []) if by_names else (("average",), ["prediction"])
+        table = self.table(passes, labels, [([key], Setting())], by_names, alpha, names)
+        return table.rename(columns={"dy/dx": "estimate"})
+
+    def comparisons(self, variables: Any, alpha: float, by: Any) -> pd.DataFrame:
+        normal_quantile(alpha)
+        if not isinstance(variables, dict) or not variables:
+            raise TypeError("variables must be a dict of variable: (low, high), e.g. "
+                            "{'educ': (12, 16)}")
+        by_names = names_list("by", by)
+        passes, labels = self.passes(by_names)
+        known = {v.name: v for v in self.variables(passes, list(variables), "slope")}
+        settings = []
+        for name, pair in variables.items():
+            if not isinstance(pair, (tuple, list)) or len(pair) != 2:
+                raise ValueError(f"variables[{name!r}] must be a pair (low, high), got {pair!r}")
+            low, high = pair
+            variable = known[name]
+            if variable.kind == "factor":
+                for level in (low, high):
+                    if level not in variable.levels:
+                        raise ValueError(f"variables[{name!r}]: {level!r} is not a level of "
+                                         f"{name}: {list(variable.levels)}")
+            else:
+                try:
+                    low, high = float(low), float(high)
+                except (TypeError, ValueError):
+                    raise ValueError(f"variables[{name!r}] must be two numbers, got "
+                                     f"{pair!r}") from None
+            contrast = f"{level_text(high)} - {level_text(low)}"
+            settings.append(([(name, contrast)], Setting(variable, ((high, low),))))
+        table = self.table(passes, labels, settings, by_names, alpha, ["term", "contrast"])
+        return table.rename(columns={"dy/dx": "estimate"})
+
+
+def add_arrays(a: Any, b: Any) -> Any:
+    return a + b
+
+
+def names_list(what: str, names: Any) -> Optional[list[str]]:
+    if names is None:
+        return None
+    if isinstance(names, str):
+        return [names]
+    if isinstance(names, (list, tuple)) and names and all(isinstance(n, str) for n in names):
+        return list(names)
+    raise TypeError(f"{what} must be a column name or a list of them, got {names!r}")
+
+
+# --- In memory ------------------------------------------------------------------------
+
+
+def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
+                         n_jobs: Optional[int]) -> tuple[Any, list]:
+    from .parts import MemoryPasses
+
+    frame = data.frame
+    if by and frame is None:
+        raise ValueError("by= needs the model's data: a formula, or exog as a DataFrame")
+    kept = data.design.kept_rows
+    positions = np.arange(data.nobs) if kept is None else np.asarray(kept)
+    codes, labels = None, [()]
+    if by:
+        codes, labels = group_codes(frame.iloc[positions], by)
+    parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
+                        positions[s], None if codes is None else codes[s], splits)
+             for s, splits in effect_slices(data.nobs)]
+    return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]
+
+
+def effect_slices(nrows: int) -> list[tuple[slice, list[slice]]]:
+    """The row blocks of the effect passes in memory, each with its splits:
+    the blocks hold several of the fit's blocks, as each block's designs are
+    built by formulaic, whose cost per call is large; the kernels sum the
+    fit's blocks apart, so that the sums are added over the same parts as
+    the fit's (and as Dask partitions of that size)."""
+    from .parts import block_slices
+
+    fit_blocks = block_slices(nrows)
+    out = []
+    for first in range(0, len(fit_blocks), BLOCKS_PER_PART):
+        group = fit_blocks[first:first + BLOCKS_PER_PART]
+        start = group[0].start
+        out.append((slice(start, group[-1].stop),
+                    [slice(b.start - start, b.stop - start) for b in group]))
+    return out
+
+
+def group_codes(rows: pd.DataFrame, by: list[str], labels: Optional[list] = None) -> tuple[
+        np.ndarray, list]:
+    """Each row's group among `labels` (tuples of the by columns' values;
+    by default the sorted distinct ones of `rows`)."""
+    absent = [c for c in by if c not in rows.columns]
+    if absent:
+        raise ValueError(f"by: {absent} are not columns of the data")
+    keys = rows[by]
+    if keys.isna().to_numpy().any():
+        raise ValueError(f"by: the columns {by} have missing values on the fitted rows")
+    index = pd.MultiIndex.from_frame(keys)
+    if labels is None:
+        labels = sorted(set(index), key=lambda t: tuple(map(sort_key, t)))
+    codes = pd.Index(labels, tupleize_cols=True).get_indexer(index)
+    return codes.astype(np.float64), labels
+
+
+def sort_key(value: Any) -> tuple:
+    return (0, value, "") if isinstance(value, (int, float, np.number)) else (1, 0, str(value))
+
+
+# --- On Dask ------------------------------------------------------------------------------
+
+
+def dask_effect_part(frame: pd.DataFrame, spec: Any, missing: str, context: dict, used: list,
+                     by: Optional[list[str]], labels: list) -> EffectPart:
+    """A partition's effect part: its fitted design and rows, as the fit's
+    `part_from_frame` builds them, with the rows' groups."""
+    from ._dask import part_from_frame
+
+    part = part_from_frame(frame, spec, None, missing, context, used, checked=False)
+    rows = frame.reset_index(drop=True)
+    codes = None
+    if by:
+        kept = rows if part.kept is None else rows.iloc[part.kept]
+        codes = group_codes(kept, by, labels)[0]
+    return EffectPart(part.exog, rows, part.kept, codes)
+
+
+def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
+    absent = [c for c in by if c not in frame.columns]
+    if absent:
+        raise ValueError(f"by: {absent} are not columns of the data")
+    return set(pd.MultiIndex.from_frame(frame[by].dropna()))
+
+
+def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> tuple[Any, list]:
+    import dask
+
+    from ._dask import DaskPasses
+
+    if data.formula is None:
+        if by:
+            raise ValueError("by= needs the model's data: a formula on a Dask DataFrame")
+        parts = [dask.delayed(lambda p: EffectPart(p.exog), pure=True)(p)
+                 for p in data.make_parts(None, checked=not data._trusted)]
+        return DaskPasses(parts), [()]
+    labels: list = [()]
+    if by:
+        found = dask.compute(*[dask.delayed(partition_groups, pure=True)(p, by)
+                               for p in data.frame.to_delayed()])
+        labels = sorted(set().union(*found), key=lambda t: tuple(map(sort_key, t)))
+    parts = [dask.delayed(dask_effect_part, pure=True)(p, data._spec, data.missing, data.context,
+                                                       data._used, by, labels)
+             for p in data.frame.to_delayed()]
+    return DaskPasses(parts), labels

@@ -1,0 +1,193 @@
+#include "partition/effect_designs.hpp"
+
+#include <algorithm>
+#include <cmath>
+
+#include "numerics/kernels.hpp"
+
+namespace quillon {
+namespace {
+
+// Rows taken at a time, so that the normal kernels see whole lanes.
+constexpr std::size_t kBatchRows = 512;
+
+// x'b summed in column order from 0.0.
+double dot(const double* x, const std::vector<double>& beta) {
+  double sum = 0.0;
+  for (std::size_t j = 0; j < beta.size(); ++j) sum += x[j] * beta[j];
+  return sum;
+}
+
+std::size_t group_of(const GroupCodes& groups, std::size_t row) {
+  return groups ? static_cast<std::size_t>((*groups)[row]) : 0;
+}
+
+GroupedEffectSums empty_sums(std::size_t n_groups, std::size_t k) {
+  return {std::vector<double>(n_groups, 0.0), Matrix(n_groups, k)};
+}
+
+// A batch of rows of a design, row-major, with their linear index.
+struct RowBatch {
+  std::vector<double> rows, index;
+  RowBatch(std::size_t k) : rows(kBatchRows * k), index(kBatchRows) {}
+  const double* row(std::size_t r, std::size_t k) const { return rows.data() + r * k; }
+};
+
+// The linear index of `count` rows of a batch: each summed in column order
+// from 0.0, as dot() does, four rows at a time so that their four chains of
+// additions overlap.
+void batch_index(const double* rows, std::size_t count, const std::vector<double>& beta,
+                 double* out) {
+  const std::size_t k = beta.size();
+  std::size_t r = 0;
+  for (; r + 4 <= count; r += 4) {
+    const double* x = rows + r * k;
+    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
+    for (std::size_t j = 0; j < k; ++j) {
+      s0 += x[j] * beta[j];
+      s1 += x[k + j] * beta[j];
+      s2 += x[2 * k + j] * beta[j];
+      s3 += x[3 * k + j] * beta[j];
+    }
+    out[r] = s0;
+    out[r + 1] = s1;
+    out[r + 2] = s2;
+    out[r + 3] = s3;
+  }
+  for (; r < count; ++r) out[r] = dot(rows + r * k, beta);
+}
+
+void fill(const ColumnsOver& design, const std::vector<double>& beta, std::size_t first,
+          std::size_t count, RowBatch& batch) {
+  const std::size_t k = beta.size();
+  for (std::size_t r = 0; r < count; ++r) design.row(first + r, batch.rows.data() + r * k);
+  batch_index(batch.rows.data(), count, beta, batch.index.data());
+}
+
+}  // namespace
+
+void ColumnsOver::row(std::size_t i, double* out) const {
+  exog.copy_row(i, out);
+  if (!columns) return;
+  for (std::size_t m = 0; m < positions.size(); ++m) out[positions[m]] = (*columns)(i, m);
+}
+
+GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
+                             const std::vector<std::size_t>& positions,
+                             const std::vector<double>& beta, const GroupCodes& groups,
+                             std::size_t n_groups, bool relative) {
+  const std::size_t k = exog.cols;
+  GroupedEffectSums out = empty_sums(n_groups, k);
+  const ColumnsOver design{exog, std::nullopt, {}};
+  RowBatch batch(k);
+  std::vector<double> slope(kBatchRows), density(kBatchRows), probability(kBatchRows);
+  std::vector<double> d(k, 0.0);
+  for (std::size_t first = 0; first < exog.rows; first += kBatchRows) {
+    const std::size_t count = std::min(kBatchRows, exog.rows - first);
+    fill(design, beta, first, count, batch);
+    for (std::size_t r = 0; r < count; ++r) {
+      // d is zero but at the positions: d'b over them, in their order.
+      double sum = 0.0;
+      for (std::size_t m = 0; m < positions.size(); ++m) {
+        sum += derivative(first + r, m) * beta[positions[m]];
+      }
+      slope[r] = sum;
+    }
+    pdf_values(batch.index.data(), density.data(), count);
+    if (relative) {
+      cdf_values(batch.index.data(), probability.data(), count);
+      for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+      const std::size_t i = first + r, g = group_of(groups, i);
+      out.effects[g] += density[r] * slope[r];
+      const double shift = (relative ? batch.index[r] + density[r] : batch.index[r]) * slope[r];
+      for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(i, m);
+      const double* x = batch.row(r, k);
+      double* sums = out.jacobian.row(g);
+      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
+    }
+  }
+  return out;
+}
+
+GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
+                                const std::vector<double>& beta, const GroupCodes& groups,
+                                std::size_t n_groups, bool relative) {
+  const std::size_t k = beta.size();
+  const std::size_t n = high.exog.rows;
+  GroupedEffectSums out = empty_sums(n_groups, k);
+  RowBatch batch1(k), batch0(low ? k : 0);
+  std::vector<double> cdf1(kBatchRows), pdf1(kBatchRows), cdf0(kBatchRows), pdf0(kBatchRows);
+  for (std::size_t first = 0; first < n; first += kBatchRows) {
+    const std::size_t count = std::min(kBatchRows, n - first);
+    fill(high, beta, first, count, batch1);
+    cdf_values(batch1.index.data(), cdf1.data(), count);
+    pdf_values(batch1.index.data(), pdf1.data(), count);
+    if (low) {
+      fill(*low, beta, first, count, batch0);
+      cdf_values(batch0.index.data(), cdf0.data(), count);
+      pdf_values(batch0.index.data(), pdf0.data(), count);
+      if (relative) {
+        for (std::size_t r = 0; r < count; ++r) {
+          pdf1[r] /= cdf1[r];
+          pdf0[r] /= cdf0[r];
+        }
+        log_values(cdf1.data(), cdf1.data(), count);
+        log_values(cdf0.data(), cdf0.data(), count);
+      }
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+      const std::size_t g = group_of(groups, first + r);
+      double* sums = out.jacobian.row(g);
+      const double* x1 = batch1.row(r, k);
+      if (low) {
+        const double* x0 = batch0.row(r, k);
+        out.effects[g] += cdf1[r] - cdf0[r];
+        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] - pdf0[r] * x0[j];
+      } else {
+        out.effects[g] += cdf1[r];
+        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j];
+      }
+    }
+  }
+  return out;
+}
+
+ColumnSummary column_summary(const MatrixView& exog) {
+  const std::size_t k = exog.cols;
+  ColumnSummary out{std::vector<double>(k, 0.0), std::vector<double>(k, INFINITY),
+                    std::vector<double>(k, -INFINITY), std::vector<bool>(k, true)};
+  for (std::size_t i = 0; i < exog.rows; ++i) {
+    for (std::size_t j = 0; j < k; ++j) {
+      const double v = exog(i, j);
+      out.sums[j] += v;
+      out.mins[j] = std::min(out.mins[j], v);
+      out.maxs[j] = std::max(out.maxs[j], v);
+      if (out.whole[j] && std::floor(v) != v) out.whole[j] = false;
+    }
+  }
+  return out;
+}
+
+std::vector<double> column_medians(const MatrixView& exog) {
+  std::vector<double> out(exog.cols, NAN), values(exog.rows);
+  if (exog.rows == 0) return out;
+  const std::size_t middle = exog.rows / 2;
+  for (std::size_t j = 0; j < exog.cols; ++j) {
+    for (std::size_t i = 0; i < exog.rows; ++i) values[i] = exog(i, j);
+    std::nth_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle),
+                     values.end());
+    const double upper = values[middle];
+    if (exog.rows % 2) {
+      out[j] = upper;
+    } else {
+      const double lower =
+          *std::max_element(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(middle));
+      out[j] = lower + (upper - lower) * 0.5;
+    }
+  }
+  return out;
+}
+
+}  // namespace quillon
