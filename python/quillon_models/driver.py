@@ -140,14 +140,6 @@ def both_binary(a: list[bool], b: list[bool]) -> list[bool]:
     return [x and y for x, y in zip(a, b)]
 
 
-def effects_part(part: Part, beta: np.ndarray, names: list[str], binary: list[bool]) -> tuple:
-    return kernels.effect_sums(part.exog, beta, names, binary)
-
-
-def add_effects(a: tuple, b: tuple) -> tuple:
-    return (a[0] + b[0], a[1] + b[1])
-
-
 def part_rows(part: Part, columns: np.ndarray) -> tuple:
     """The part's outcomes and the given columns of its rows."""
     return part.endog, part.exog[:, columns]
@@ -345,29 +337,6 @@ def null_loglike(constant_passes: Passes) -> float:
     """The log-likelihood of the intercept-only model: `constant_passes` run
     over the fitted parts' constant_part."""
     return float(newton(constant_passes, 1, None, None)[1])
-
-
-def ame_table(passes: Passes, params: np.ndarray, cov: np.ndarray, names: list[str],
-              const_idx: list[int], nobs: int, omitted: Sequence[int] = ()) -> pd.DataFrame:
-    """The engine's marginal-effects table, one row per regressor that is not
-    a constant nor omitted: a pass for the 0/1 columns, then one for the
-    effect sums. Constants are told by their values: the kernels leave out
-    the columns named as constants, so they see placeholder names. Omitted
-    columns sit at zero in `params`; their sums are dropped before the
-    table."""
-    placeholders = ["const" if j in const_idx else f"column {j}" for j in range(len(names))]
-    binary = passes.run(binary_part, both_binary)
-    effects, jacobian = passes.run(effects_part, add_effects, params, placeholders, binary)
-    kept = [j for j in range(len(names)) if j not in omitted]
-    fitted_cov = cov
-    if len(kept) != len(names):
-        effects, jacobian = effects[kept], jacobian[np.ix_(kept, kept)]
-        fitted_cov = cov[np.ix_(kept, kept)]
-    table = kernels.ame_table(effects, jacobian, nobs, fitted_cov,
-                              [placeholders[j] for j in kept])
-    shown = [names[j] for j in kept if j not in const_idx]
-    table.index = pd.Index(shown, name=table.index.name)
-    return table
 
 
 def predict_part(part: Part, beta: np.ndarray, probability: bool) -> np.ndarray:

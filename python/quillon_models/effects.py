@@ -449,6 +449,9 @@ class Effects:
                     found.append(Variable(name, "binary", (0.0, 1.0), terms=terms))
                 else:
                     found.append(Variable(name, "slope", terms=terms))
+        # a variable whose every column was left out of the fit has no effect
+        omitted = {self.model.exog_names.index(n) for n in self.results.omitted}
+        found = [v for v in found if not (v.positions and set(v.positions) <= omitted)]
         if wanted is None:
             return found
         names = [v.name for v in found]

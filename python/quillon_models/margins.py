@@ -16,36 +16,21 @@ from .tables import EffectTable, effect_table
 if TYPE_CHECKING:
     from .results import ProbitResults
 
-def engine_table(results: ProbitResults) -> pd.DataFrame:
-    """quillon's table for the fit, from the model's own passes over its
-    data (in memory or on Dask)."""
-    omitted = [results.exog_names.index(n) for n in results.omitted]
-    table = results._fitted_model().engine_ame(results.fitted_params(),
-                                               results.cov_params().to_numpy(), omitted)
-    return without_unusable_errors(table, results.cov_type)
-
-
-def without_unusable_errors(table: pd.DataFrame, cov_type: str) -> pd.DataFrame:
-    """The engine's table with NaN for the standard error, z and p-value of an
-    effect whose variance is not positive (the engine writes 0.0 there), and
-    a CovarianceWarning naming those effects."""
-    unusable = table["Std. Err"].to_numpy(dtype=np.float64) <= 0.0
+def without_unusable_errors(table: pd.DataFrame, cov_type: str,
+                            stacklevel: int = 4) -> pd.DataFrame:
+    """The table with NaN for the standard error, z and p-value of an effect
+    whose variance is not positive, and a CovarianceWarning naming those
+    effects. An effect that is exactly zero with a zero variance (a
+    derivative with respect to log x at x = 0, say) is exactly known, and
+    kept."""
+    se = table["Std. Err"].to_numpy(dtype=np.float64)
+    effects = table["dy/dx"].to_numpy(dtype=np.float64)
+    unusable = ~(se > 0.0) & ~((se == 0.0) & (effects == 0.0))
     if unusable.any():
         warn_unusable([str(n) for n in table.index[unusable]], "marginal effects",
-                      covariance_hint(cov_type), stacklevel=5)
+                      covariance_hint(cov_type), stacklevel=stacklevel)
         table.loc[unusable, ["Std. Err", "z", "Pr(>|z|)"]] = np.nan
     return table
-
-
-def ame_table(results: ProbitResults, alpha: float = 0.05) -> EffectTable:
-    """quillon's table ("dy/dx", "Std. Err", "z", "Pr(>|z|)", "Significance")
-    with the bounds of the 1 - alpha interval."""
-    quantile = normal_quantile(alpha)
-    table = engine_table(results)
-    low, high = interval_columns(alpha)
-    table[low] = table["dy/dx"] - quantile * table["Std. Err"]
-    table[high] = table["dy/dx"] + quantile * table["Std. Err"]
-    return effect_table(table)
 
 
 class DiscreteMargins:
@@ -157,5 +142,6 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
     table = pd.DataFrame({"dy/dx": effects, "Std. Err": se, "z": z,
                           "Pr(>|z|)": two_sided_pvalues(z)},
                          index=[results.exog_names[j] for j in shown])
+    table = without_unusable_errors(table, results.cov_type)
     return DiscreteMargins(results, table, {"at": str(at).lower(), "method": str(method).lower(),
                                             "dummy": dummy, "count": count})

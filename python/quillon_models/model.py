@@ -321,13 +321,6 @@ class Probit:
         """
         return driver.null_loglike(self._data.null_passes(self._fit_jobs))
 
-    def engine_ame(self, params: np.ndarray, cov: np.ndarray,
-                   omitted: Sequence[int] = ()) -> pd.DataFrame:
-        """quillon's marginal-effects table: one row per regressor that is not
-        a constant (told by its values) nor omitted."""
-        return driver.ame_table(self._data.fitted_passes(self._fit_jobs), params, cov,
-                                self.exog_names, self.const_idx, self.nobs, omitted)
-
     def binary_columns(self) -> list[bool]:
         """Which regressors hold only 0 and 1 on the fitted rows."""
         return self._data.fitted_passes(self._fit_jobs).run(driver.binary_part,

@@ -105,7 +105,7 @@ class MemoryPasses:
     def __init__(self, parts: list[Part], n_jobs: Optional[int] = None) -> None:
         self.parts = parts
         self.threads = min(usable_threads(n_jobs), len(parts))
-        self.nobs: Optional[int] = sum(len(part.endog) for part in parts)
+        self.nobs: Optional[int] = sum(len(part.exog) for part in parts)
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         """In memory the data were checked before the first pass."""
