@@ -23,6 +23,16 @@ std::vector<std::size_t> first_rows(const ClusterIds& ids) {
   return first;
 }
 
+// The key text of each cluster, in cluster order.
+std::vector<std::string> cluster_keys(const ClusterIds& ids, const MatrixView& clusters) {
+  std::vector<std::string> keys;
+  keys.reserve(ids.count);
+  for (const std::size_t row : first_rows(ids)) {
+    keys.push_back(std::move(build_cluster_keys(clusters.row_range(row, 1)).front()));
+  }
+  return keys;
+}
+
 }  // namespace
 
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
@@ -30,10 +40,17 @@ KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<do
   const ClusterIds ids = number_clusters(clusters);
   KeyedClusterSums out;
   out.sums = cluster_score_sums(data, beta, ids);
-  out.keys.reserve(ids.count);
-  for (const std::size_t row : first_rows(ids)) {
-    out.keys.push_back(std::move(build_cluster_keys(clusters.row_range(row, 1)).front()));
-  }
+  out.keys = cluster_keys(ids, clusters);
+  return out;
+}
+
+KeyedClusterSums weighted_keyed_cluster_sums(const ProbitData& data, const VectorView& weights,
+                                             const std::vector<double>& beta,
+                                             const MatrixView& clusters) {
+  const ClusterIds ids = number_clusters(clusters);
+  KeyedClusterSums out;
+  out.sums = weighted_cluster_score_sums(data, weights, beta, ids);
+  out.keys = cluster_keys(ids, clusters);
   return out;
 }
 

@@ -23,6 +23,11 @@ struct KeyedClusterSums {
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
                                     const MatrixView& clusters);
 
+// The same with the scores of row i multiplied by weights[i].
+KeyedClusterSums weighted_keyed_cluster_sums(const ProbitData& data, const VectorView& weights,
+                                             const std::vector<double>& beta,
+                                             const MatrixView& clusters);
+
 // For each column of X, whether all its values are exactly 0.0 or 1.0.
 std::vector<bool> binary_columns(const MatrixView& exog);
 
