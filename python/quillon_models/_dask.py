@@ -257,7 +257,7 @@ class DaskData:
         return {"describe": True}
 
     def fitted(self, fitted: driver.Fitted) -> None:
-        self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped - self._removed
+        self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped - self._removed
         self.const_idx = list(fitted.const_idx or [])
         self._trusted = fitted.dropped == 0
         if self._unnamed:

@@ -36,6 +36,7 @@ class Part:
     # some were dropped; None when every row was kept.
     kept: Optional[np.ndarray] = None
     checks: Optional["PartChecks"] = None
+    weights: Optional[np.ndarray] = None  # (n,) float64 row weights, or None
 
 
 @dataclass
@@ -65,15 +66,16 @@ def block_slices(nrows: int) -> list[slice]:
             for start in range(0, max(nrows, 1), BLOCK_ROWS)]
 
 
-def memory_parts(endog: np.ndarray, exog: np.ndarray,
-                 groups: Optional[np.ndarray] = None) -> list[Part]:
+def memory_parts(endog: np.ndarray, exog: np.ndarray, groups: Optional[np.ndarray] = None,
+                 weights: Optional[np.ndarray] = None) -> list[Part]:
     """Views of the rows of checked in-memory arrays, block by block;
     group codes are already global, so each code is its own label."""
     labels = None
     if groups is not None:
         labels = [np.arange(int(groups[:, j].max()) + 1 if len(groups) else 0)
                   for j in range(groups.shape[1])]
-    return [Part(endog[s], exog[s], None if groups is None else groups[s], labels)
+    return [Part(endog[s], exog[s], None if groups is None else groups[s], labels,
+                 weights=None if weights is None else weights[s])
             for s in block_slices(len(endog))]
 
 

@@ -2,6 +2,7 @@
 // times in the log-likelihood, score and Hessian, and scales its score in the
 // covariances' sums. Weights are read in place like the other arrays; the
 // caller has checked that they are finite and not negative.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -97,6 +98,36 @@ PyObject* weighted_cluster_sums(PyObject*, PyObject* args) {
     PyRef values(to_numpy(OwnedArray::from_matrix(std::move(sums.sums))));
     if (!values) return nullptr;
     return PyTuple_Pack(2, keys.get(), values.get());
+  });
+}
+
+PyObject* weight_totals(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject* weights;
+    if (!PyArg_ParseTuple(args, "O:weight_totals", &weights)) return nullptr;
+    ArrayRead w;
+    if (capture_array(weights, 1, w) < 0) return nullptr;
+    struct Totals {
+      double sum = 0.0;
+      unsigned long long positive = 0, negative = 0, nonfinite = 0;
+    };
+    const Totals t = without_interpreter_lock([&] {
+      Totals out;
+      const VectorView v = w.view.column(0);
+      for (std::size_t i = 0; i < v.size; ++i) {
+        const double value = v[i];
+        if (!std::isfinite(value)) {
+          ++out.nonfinite;
+        } else if (value < 0.0) {
+          ++out.negative;
+        } else {
+          if (value > 0.0) ++out.positive;
+          out.sum = out.sum + value;
+        }
+      }
+      return out;
+    });
+    return Py_BuildValue("(dKKK)", t.sum, t.positive, t.negative, t.nonfinite);
   });
 }
 
