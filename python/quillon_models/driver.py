@@ -162,7 +162,9 @@ def both_binary(a: list[bool], b: list[bool]) -> list[bool]:
 
 
 def effects_part(part: Part, beta: np.ndarray, names: list[str], binary: list[bool]) -> tuple:
-    return kernels.effect_sums(part.exog, beta, names, binary)
+    if part.weights is None:
+        return kernels.effect_sums(part.exog, beta, names, binary)
+    return kernels.weighted_effect_sums(part.exog, beta, names, binary, part.weights)
 
 
 def add_effects(a: tuple, b: tuple) -> tuple:
@@ -383,13 +385,15 @@ def null_loglike(constant_passes: Passes) -> float:
 
 
 def ame_table(passes: Passes, params: np.ndarray, cov: np.ndarray, names: list[str],
-              const_idx: list[int], nobs: int, omitted: Sequence[int] = ()) -> pd.DataFrame:
+              const_idx: list[int], nobs: int, omitted: Sequence[int] = (),
+              weighted: bool = False) -> pd.DataFrame:
     """The engine's marginal-effects table, one row per regressor that is not
     a constant nor omitted: a pass for the 0/1 columns, then one for the
     effect sums. Constants are told by their values: the kernels leave out
     the columns named as constants, so they see placeholder names. Omitted
     columns sit at zero in `params`; their sums are dropped before the
-    table."""
+    table. With `weighted` parts the effects are weighted averages: the
+    weighted sums over the sum of the weights."""
     placeholders = ["const" if j in const_idx else f"column {j}" for j in range(len(names))]
     binary = passes.run(binary_part, both_binary)
     effects, jacobian = passes.run(effects_part, add_effects, params, placeholders, binary)
@@ -398,6 +402,9 @@ def ame_table(passes: Passes, params: np.ndarray, cov: np.ndarray, names: list[s
     if len(kept) != len(names):
         effects, jacobian = effects[kept], jacobian[np.ix_(kept, kept)]
         fitted_cov = cov[np.ix_(kept, kept)]
+    if weighted:
+        total = passes.run(weight_totals_part, add_arrays).total
+        effects, jacobian, nobs = effects / total, jacobian / total, 1
     table = kernels.ame_table(effects, jacobian, nobs, fitted_cov,
                               [placeholders[j] for j in kept])
     shown = [names[j] for j in kept if j not in const_idx]

@@ -174,6 +174,11 @@ class Probit:
         return self._data.nobs
 
     @property
+    def weights(self) -> Optional[np.ndarray]:
+        """The weights of the fitted rows (all positive), or None."""
+        return getattr(self._data, "weights", None)
+
+    @property
     def weight_kind(self) -> Optional[str]:
         """"frequency", "sampling", or None for a model without weights."""
         return getattr(self._data, "weight_kind", None)
@@ -384,10 +389,9 @@ class Probit:
                    omitted: Sequence[int] = ()) -> pd.DataFrame:
         """quillon's marginal-effects table: one row per regressor that is not
         a constant (told by its values) nor omitted."""
-        if self.weight_kind is not None:
-            raise NotImplementedError("marginal effects of a weighted fit are not available yet")
         return driver.ame_table(self._data.fitted_passes(self._fit_jobs), params, cov,
-                                self.exog_names, self.const_idx, self.nobs, omitted)
+                                self.exog_names, self.const_idx, self.nobs, omitted,
+                                self.weight_kind is not None)
 
     def binary_columns(self) -> list[bool]:
         """Which regressors hold only 0 and 1 on the fitted rows."""

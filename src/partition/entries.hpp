@@ -29,6 +29,8 @@ PyObject* weighted_evaluate(PyObject* module, PyObject* args);
 PyObject* weighted_score_cross_product(PyObject* module, PyObject* args);
 // (endog, exog, params, clusters, weights) -> (keys, per-cluster sums of v_i s_i)
 PyObject* weighted_cluster_sums(PyObject* module, PyObject* args);
+// (exog, params, names, binary, weights) -> (effect sums, Jacobian sums)
+PyObject* weighted_effect_sums(PyObject* module, PyObject* args);
 // (weights,) -> (sum of the finite weights that are not negative, how many are
 // positive, negative, NaN or infinite)
 PyObject* weight_totals(PyObject* module, PyObject* args);

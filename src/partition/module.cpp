@@ -26,6 +26,8 @@ PyMethodDef functions[] = {
      "Sum of the weighted score outer products of one part (frequency or sampling weights)."},
     {"weighted_cluster_sums", weighted_cluster_sums, METH_VARARGS,
      "Per-cluster sums of the weighted scores of one part, with their keys."},
+    {"weighted_effect_sums", weighted_effect_sums, METH_VARARGS,
+     "Weighted marginal-effect and Jacobian sums of one part."},
     {"weight_totals", weight_totals, METH_VARARGS,
      "Sum of a part's weights, and how many are positive, negative and not finite."},
     {"newton", newton, METH_VARARGS,

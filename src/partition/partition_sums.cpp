@@ -61,11 +61,12 @@ std::vector<bool> binary_columns(const MatrixView& exog) {
   return flags;
 }
 
-EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
-                                 const std::vector<std::string>& names,
-                                 const std::vector<bool>& binary) {
-  if (binary.size() != exog.cols) {
-    panic(std::to_string(binary.size()) + " binary flags for " + std::to_string(exog.cols) +
+namespace {
+
+RegressorKinds part_kinds(std::size_t k, const std::vector<std::string>& names,
+                          const std::vector<bool>& binary) {
+  if (binary.size() != k) {
+    panic(std::to_string(binary.size()) + " binary flags for " + std::to_string(k) +
           " columns");
   }
   std::vector<std::size_t> intercepts = find_intercepts(names);
@@ -74,9 +75,22 @@ EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixVi
     const bool intercept = std::find(intercepts.begin(), intercepts.end(), j) != intercepts.end();
     if (binary[j] && !intercept) binary_positions.push_back(j);
   }
-  const RegressorKinds kinds =
-      regressor_kinds(exog.cols, std::move(intercepts), std::move(binary_positions));
-  return effect_sums(beta, exog, kinds, std::nullopt);
+  return regressor_kinds(k, std::move(intercepts), std::move(binary_positions));
+}
+
+}  // namespace
+
+EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                                 const std::vector<std::string>& names,
+                                 const std::vector<bool>& binary) {
+  return effect_sums(beta, exog, part_kinds(exog.cols, names, binary), std::nullopt);
+}
+
+EffectSums weighted_partition_effect_sums(const std::vector<double>& beta,
+                                          const MatrixView& exog, const VectorView& weights,
+                                          const std::vector<std::string>& names,
+                                          const std::vector<bool>& binary) {
+  return weighted_effect_sums(beta, exog, part_kinds(exog.cols, names, binary), weights);
 }
 
 }  // namespace quillon

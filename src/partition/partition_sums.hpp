@@ -37,4 +37,10 @@ EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixVi
                                  const std::vector<std::string>& names,
                                  const std::vector<bool>& binary);
 
+// The same with row i's terms multiplied by weights[i].
+EffectSums weighted_partition_effect_sums(const std::vector<double>& beta,
+                                          const MatrixView& exog, const VectorView& weights,
+                                          const std::vector<std::string>& names,
+                                          const std::vector<bool>& binary);
+
 }  // namespace quillon

@@ -154,3 +154,19 @@ def test_sampling_weights_refuse_the_model_covariance_and_both_kinds():
         qm.probit(FORMULA, df, sampling_weights="w").fit(cov_type="nonrobust")
     with pytest.raises(ValueError, match="not both"):
         qm.probit(FORMULA, df, freq_weights="w", sampling_weights="w")
+
+
+@pytest.mark.parametrize("kind", ["freq_weights", "sampling_weights"])
+def test_effects_and_pred_table_are_weighted(kind):
+    """Average effects over the replicated rows: the weighted averages, with
+    the delta method's errors under the fit's covariance; the classification
+    table counts each row's weight."""
+    df = frame(seed=6)
+    replicated = df.loc[df.index.repeat(df.w.astype(int))].reset_index(drop=True)
+    res = qm.probit(FORMULA, df, **{kind: "w"}).fit(cov_type="HC0")
+    expected = qm.probit(FORMULA, replicated).fit(cov_type="HC0")
+    effects, plain = res.get_margeff().summary_frame(), expected.get_margeff().summary_frame()
+    assert relative(effects["dy/dx"], plain["dy/dx"]) < 1e-12
+    if kind == "freq_weights":  # the same covariance, so the same errors
+        assert relative(effects["Std. Err."], plain["Std. Err."]) < 1e-12
+    assert np.array_equal(res.pred_table(), expected.pred_table())
