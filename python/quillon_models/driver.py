@@ -219,6 +219,7 @@ class Fitted:
     # The screen for separation fired (see `separation`).
     suspect: bool = False
     rows: int = 0  # rows fitted (nobs but with frequency weights)
+    zero_weight: int = 0  # rows left out for a zero weight, as counted by the first pass
 
 
 class Evaluations:
@@ -282,6 +283,10 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
     def first(checks: Optional[PartChecks]) -> None:
         if checks is not None:
             check_part_totals(checks, endog_name, missing)
+            if checks.weights is not None:
+                from .weights import ARGUMENTS, check_totals
+
+                check_totals(ARGUMENTS[weights or ""], checks.weights, checks.rows - checks.dropped)
 
     evaluations = Evaluations(passes, k, describe, first)
     total = evaluations.first_pass()
@@ -295,7 +300,7 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
     suspect = screen_fires(evaluations.history, not converged and int(iterations) >= maxiter - 1)
     checks = total.checks
     rows = passes.nobs if passes.nobs is not None else (
-        checks.rows - checks.dropped if checks else 0)
+        checks.rows - checks.dropped - checks.zero_weight if checks else 0)
     dropped = checks.dropped if checks is not None else 0
     nobs: float = rows
     if weights == "frequency":
@@ -313,7 +318,7 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
             int(j) for j in np.flatnonzero(total.constant & (total.first_row != 0))]
     return Fitted(spread(params, kept, k), spread(cov, kept, k), llf, bool(converged) and usable,
                   int(iterations), nobs, dropped, const_idx, n_groups, aliased, suspect,
-                  int(rows))
+                  int(rows), checks.zero_weight if checks is not None else 0)
 
 
 def spread(values: np.ndarray, kept: np.ndarray, k: int) -> np.ndarray:

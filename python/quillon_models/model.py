@@ -83,8 +83,10 @@ class Probit:
         if on_dask(endog, exog):
             from ._dask import DaskData
 
-            refuse_dask_weights(weight_name)
-            self._set_data(DaskData.from_arrays(endog, exog, missing), missing)
+            dask_data = DaskData.from_arrays(endog, exog, missing)
+            if weight_name is not None:
+                dask_data.use_weights(weight_name, weights)
+            self._set_data(dask_data, missing)
         else:
             data = MemoryData(design_from_arrays(endog, exog, missing),
                               exog if isinstance(exog, pd.DataFrame) else None, (endog, exog))
@@ -128,8 +130,10 @@ class Probit:
         if on_dask(data):
             from ._dask import DaskData
 
-            refuse_dask_weights(weights[0])
-            model._set_data(DaskData.from_formula(formula, data, missing, context), missing)
+            dask_data = DaskData.from_formula(formula, data, missing, context)
+            if weights[0] is not None:
+                dask_data.use_weights(weights[0], weights[1])
+            model._set_data(dask_data, missing)
         else:
             frame = data if isinstance(data, pd.DataFrame) else pd.DataFrame(data)
             memory = MemoryData(design_from_formula(formula, frame, missing, context), frame)
@@ -475,12 +479,6 @@ def weight_notes(kind: Optional[str], zero: int, nobs: float, rows: int) -> list
     if zero:
         notes.append(f"{zero} rows with zero weight took no part in the fit.")
     return notes
-
-
-def refuse_dask_weights(name: Optional[str]) -> None:
-    if name is not None:
-        raise NotImplementedError(f"{name} on Dask data are not available yet: compute the "
-                                  "data into memory (.compute()) to fit with weights")
 
 
 def check_choice(name: str, value: Any, allowed: tuple[str, ...]) -> None:

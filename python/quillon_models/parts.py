@@ -50,14 +50,21 @@ class PartChecks:
     outside: int = 0  # outcome values other than 0 and 1
     outside_values: tuple = ()  # a few of them, sorted
     ones: int = 0  # outcomes equal to 1
+    # With row weights: their totals over the rows kept for missing values
+    # (weights.WeightTotals), and the rows then left out for a zero weight.
+    weights: Any = None
+    zero_weight: int = 0
 
     def __add__(self, other: PartChecks) -> PartChecks:
         missing = dict(self.missing)
         for name, count in other.missing.items():
             missing[name] = missing.get(name, 0) + count
         values = tuple(sorted(set(self.outside_values) | set(other.outside_values)))
+        weights = (self.weights if other.weights is None else other.weights
+                   if self.weights is None else self.weights + other.weights)
         return PartChecks(self.rows + other.rows, self.dropped + other.dropped, missing,
-                          self.outside + other.outside, values[:9], self.ones + other.ones)
+                          self.outside + other.outside, values[:9], self.ones + other.ones,
+                          weights, self.zero_weight + other.zero_weight)
 
 
 def block_slices(nrows: int) -> list[slice]:

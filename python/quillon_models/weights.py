@@ -25,6 +25,7 @@ from . import _partition as kernels
 from .parts import add_pairs, block_slices
 
 KINDS = {"freq_weights": "frequency", "sampling_weights": "sampling"}
+ARGUMENTS = {kind: name for name, kind in KINDS.items()}
 
 
 @dataclass(frozen=True)
@@ -87,6 +88,26 @@ def check_totals(name: str, totals: WeightTotals, rows: int) -> None:
     if totals.positive == 0:
         raise ValueError(f"{name} are all zero (all {rows} rows): no row would take part in "
                          "the fit")
+
+
+def weighted_part(part: Any, values: np.ndarray, checked: bool) -> Any:
+    """A part (parts.Part) of Dask data given its rows' weights: checked,
+    its totals join the first pass's checks; rows of zero weight are left
+    out of it (and, checked, counted)."""
+    values = np.ascontiguousarray(values, dtype=np.float64)
+    positive = values > 0.0
+    if checked and part.checks is not None:
+        part.checks.weights = part_totals(values)
+        part.checks.zero_weight = int(len(values) - positive.sum())
+    if not positive.all():
+        part.endog, part.exog = part.endog[positive], part.exog[positive]
+        if part.groups is not None:
+            part.groups = part.groups[positive]
+        if part.kept is not None:
+            part.kept = part.kept[positive]
+        values = values[positive]
+    part.weights = values
+    return part
 
 
 def memory_totals(values: np.ndarray) -> WeightTotals:
