@@ -148,12 +148,14 @@ def test_bad_weights_are_refused(weights, error, message):
         qm.probit(FORMULA, df, freq_weights=weights(df))
 
 
-def test_sampling_weights_refuse_the_model_covariance_and_both_kinds():
+def test_what_weights_cannot_mean_is_refused():
     df = frame()
     with pytest.raises(ValueError, match="'nonrobust' is not available with sampling_weights"):
         qm.probit(FORMULA, df, sampling_weights="w").fit(cov_type="nonrobust")
     with pytest.raises(ValueError, match="not both"):
         qm.probit(FORMULA, df, freq_weights="w", sampling_weights="w")
+    with pytest.raises(NotImplementedError, match="statsmodels' Probit has no weights"):
+        qm.probit(FORMULA, df, freq_weights="w").fit().to_statsmodels()
 
 
 @pytest.mark.parametrize("kind", ["freq_weights", "sampling_weights"])
