@@ -187,8 +187,10 @@ def without_predicted(part: Part, direction: np.ndarray, predicted: Any) -> Part
     checks = part.checks
     if checks is not None:
         removed = int((~keep).sum())
+        # The weights' totals were checked by the first fit; those of the rows
+        # left are summed again.
         checks = replace(checks, dropped=checks.dropped + removed,
-                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()))
+                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()), weights=None)
     weights = None if part.weights is None else part.weights[keep]
     return Part(part.endog[keep], part.exog[keep], groups, part.labels, None, checks, weights)
 
@@ -304,7 +306,12 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
     dropped = checks.dropped if checks is not None else 0
     nobs: float = rows
     if weights == "frequency":
-        nobs = passes.run(weight_totals_part, add_arrays).total
+        # Known from the weights' check (in memory: the same blocks, added
+        # along the same tree), else a pass.
+        known = getattr(passes, "weight_total", None)
+        if known is None and checks is not None and checks.weights is not None:
+            known = checks.weights.total
+        nobs = known if known is not None else passes.run(weight_totals_part, add_arrays).total
     full = evaluations.full(params)
     if choice.cov_type == "cluster":
         cov, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights)

@@ -50,6 +50,7 @@ class MemoryData:
         self.weight_kind: Optional[str] = None
         self.nobs_zero_weight = 0
         self.weighted_rows: Optional[np.ndarray] = None
+        self.weight_total: Optional[float] = None  # the sum of the weights
 
     def use_weights(self, name: str, given: Any) -> None:
         """Weights for the rows, checked, and the rows of zero weight left
@@ -65,7 +66,9 @@ class MemoryData:
         elif isinstance(given, (pd.Series, pd.DataFrame)):
             check_same_index(*self.indexed_inputs(), (name, given))
         values = self.aligned(weight_values(name, given), name)
-        check_totals(name, memory_totals(values), len(values))
+        totals = memory_totals(values)
+        check_totals(name, totals, len(values))
+        self.weight_total = totals.total
         positive = values > 0.0
         self.weight_kind = KINDS[name]
         if not positive.all():
@@ -83,7 +86,9 @@ class MemoryData:
 
     def fit_passes(self, groups: Any, n_jobs: Optional[int]) -> MemoryPasses:
         codes = None if groups is None else self.group_codes(groups)
-        return MemoryPasses(memory_parts(self.endog, self.exog, codes, self.weights), n_jobs)
+        passes = MemoryPasses(memory_parts(self.endog, self.exog, codes, self.weights), n_jobs)
+        passes.weight_total = self.weight_total
+        return passes
 
     def fit_options(self) -> dict:
         return {"weights": self.weight_kind}
@@ -114,6 +119,7 @@ class MemoryData:
         self.endog, self.exog = self.endog[keep], self.exog[keep]
         if self.weights is not None:
             self.weights = self.weights[keep]
+            self.weight_total = None  # summed again by the refit
         self.row_labels = None if self.row_labels is None else self.row_labels[keep]
         self.nobs = int(keep.sum())
         self.kept_rows = (np.flatnonzero(keep) if self.kept_rows is None

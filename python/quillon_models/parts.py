@@ -115,6 +115,8 @@ class MemoryPasses:
         self.parts = parts
         self.threads = min(usable_threads(n_jobs), len(parts))
         self.nobs: Optional[int] = sum(len(part.endog) for part in parts)
+        # The sum of the parts' weights, when already known.
+        self.weight_total: Optional[float] = None
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         """In memory the data were checked before the first pass."""

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "estimation/batch_products.hpp"
@@ -122,7 +123,12 @@ template <unsigned kWhat, std::size_t kLanes>
     }
     double v[kBatch];
     if constexpr (kRowWeights) {
-      for (std::size_t b = 0; b < rows; ++b) v[b] = out.weights[start + b];
+      if (out.weights.step == kDoubleBytes) {
+        std::memcpy(v, out.weights.bytes + static_cast<std::ptrdiff_t>(start) * kDoubleBytes,
+                    rows * sizeof(double));
+      } else {
+        for (std::size_t b = 0; b < rows; ++b) v[b] = out.weights[start + b];
+      }
     }
     double p[kBatch];
     double phi[kBatch];

@@ -155,16 +155,15 @@ PyObject* weight_totals(PyObject*, PyObject* args) {
     const Totals t = without_interpreter_lock([&] {
       Totals out;
       const VectorView v = w.view.column(0);
+      // Counted without branches, which NaN and negative values would
+      // mispredict; the sum runs over the rows in order.
       for (std::size_t i = 0; i < v.size; ++i) {
         const double value = v[i];
-        if (!std::isfinite(value)) {
-          ++out.nonfinite;
-        } else if (value < 0.0) {
-          ++out.negative;
-        } else {
-          if (value > 0.0) ++out.positive;
-          out.sum = out.sum + value;
-        }
+        const bool finite = std::isfinite(value);
+        out.nonfinite += finite ? 0 : 1;
+        out.negative += finite && value < 0.0 ? 1 : 0;
+        out.positive += finite && value > 0.0 ? 1 : 0;
+        out.sum = out.sum + (finite && value > 0.0 ? value : 0.0);
       }
       return out;
     });

@@ -172,3 +172,16 @@ def test_effects_and_pred_table_are_weighted(kind):
     if kind == "freq_weights":  # the same covariance, so the same errors
         assert relative(effects["Std. Err."], plain["Std. Err."]) < 1e-12
     assert np.array_equal(res.pred_table(), expected.pred_table())
+
+
+def test_separation_is_tested_and_dropped_on_the_weighted_rows():
+    """A regressor that predicts y = 1 on the rows of positive weight: left
+    out with those rows, and the rest fitted as the replicated rows are."""
+    df = frame(n=600, seed=7)
+    df["s"] = (df.index % 50 == 0) * 1.0
+    df.loc[df.s == 1, "y"] = 1.0
+    replicated = df.loc[df.index.repeat(df.w.astype(int))].reset_index(drop=True)
+    weighted = qm.probit(FORMULA + " + s", df, freq_weights="w").fit(separation="drop")
+    expected = qm.probit(FORMULA + " + s", replicated).fit(separation="drop")
+    assert weighted.omitted == expected.omitted == ["s"] and weighted.nobs == expected.nobs
+    assert relative(weighted.params.dropna(), expected.params.dropna()) < 1e-12
