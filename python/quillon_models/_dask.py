@@ -27,6 +27,7 @@ from .design import (array_names, check_formula, check_outcome_columns, finite_r
                      outside_values, refuse_duplicates)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
+from .weights import KINDS, weighted_part
 
 # --- One partition -------------------------------------------------------------
 
@@ -70,7 +71,7 @@ def checked_part(y: np.ndarray, X: np.ndarray, name: str, names: list, missing: 
 
 
 def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
-                     names: list, checked: bool = True) -> Part:
+                     names: list, checked: bool = True, weights: Any = None) -> Part:
     """A partition of Dask arrays. Unchecked (`checked` false), its rows are
     taken as they are: for the passes after a first one that checked every
     partition and dropped no row."""
@@ -85,11 +86,17 @@ def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_nam
         if part.kept is not None and len(part.kept) != len(y):
             values = values[part.kept]
         part.groups, part.labels = coded_groups([values[:, j] for j in range(values.shape[1])])
+    if weights is not None:
+        w = np.asarray(weights, dtype=np.float64).reshape(len(y))
+        if part.kept is not None and len(part.kept) != len(y):
+            w = w[part.kept]
+        part = weighted_part(part, w, checked)
     return part
 
 
 def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], missing: str,
-                    context: dict, used: list, checked: bool = True) -> Part:
+                    context: dict, used: list, checked: bool = True,
+                    weights: Optional[str] = None) -> Part:
     """A partition of a Dask DataFrame: its design from the one model spec,
     rows with a missing value in a used column dropped (missing="drop") or
     counted for refusal."""
@@ -101,8 +108,9 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
         if any(extra.values()):  # refused after this pass: only the counts are needed
             k = len(spec.rhs.column_names)
             checks = PartChecks(len(frame), len(frame), extra)
-            return Part(np.empty(0), np.empty((0, k)), kept=np.empty(0, dtype=np.intp),
-                        checks=checks)
+            empty = Part(np.empty(0), np.empty((0, k)), kept=np.empty(0, dtype=np.intp),
+                         checks=checks)
+            return empty if weights is None else weighted_part(empty, np.empty(0), checked)
     frame = frame.reset_index(drop=True)  # rows tracked by position
     design = spec.get_model_matrix(frame, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
@@ -116,6 +124,13 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
     if groups is not None:
         rows = frame.iloc[part.kept] if part.kept is not None else frame
         part.groups, part.labels = coded_groups([rows[c].to_numpy() for c in groups])
+    if weights is not None:
+        values = frame[weights]
+        if not (pd.api.types.is_numeric_dtype(values.dtype) or
+                pd.api.types.is_bool_dtype(values.dtype)):
+            raise TypeError(f"{weights!r}: weights must be numbers, got {values.dtype}")
+        w = values.to_numpy(dtype=np.float64, na_value=np.nan)
+        part = weighted_part(part, w if part.kept is None else w[part.kept], checked)
     return part
 
 
@@ -220,6 +235,28 @@ class DaskData:
         self._trusted = False
         self._without: Optional[tuple] = None  # rows left out for separation
         self._removed = 0  # and how many
+        # Row weights: a column name of the formula's data, or a Dask array
+        # or Series with exog's rows; their kind; rows of zero weight.
+        self._weights: Any = None
+        self.weight_kind: Optional[str] = None
+        self.nobs_zero_weight = 0
+
+    def use_weights(self, name: str, given: Any) -> None:
+        """Weights for the rows, read by every part where it lies and
+        checked by the fit's first pass."""
+        if isinstance(given, str):
+            if self.frame is None or given not in self.frame.columns:
+                raise ValueError(f"{name}: {given!r} is not a column of the data")
+            given = given if self.formula is not None else self.frame[given]
+        elif self.formula is not None:
+            raise ValueError(f"with a formula on Dask data, give {name} as a column name")
+        elif not isinstance(given, (da.Array, dd.Series)):
+            raise TypeError(f"{name} of Dask data must be a Dask array or Series, or a column "
+                            f"name; got {type(given).__name__}")
+        elif given.ndim != 1:
+            raise ValueError(f"{name} must be one value per row, got {given.ndim} dimensions")
+        self._weights = given
+        self.weight_kind = KINDS[name]
 
     @classmethod
     def from_arrays(cls, endog: Any, exog: Any, missing: str) -> DaskData:
@@ -254,10 +291,11 @@ class DaskData:
         return self._nobs
 
     def fit_options(self) -> dict:
-        return {"describe": True}
+        return {"describe": True, "weights": self.weight_kind}
 
     def fitted(self, fitted: driver.Fitted) -> None:
-        self._nobs, self.nobs_dropped = fitted.nobs, fitted.dropped - self._removed
+        self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped - self._removed
+        self.nobs_zero_weight = fitted.zero_weight
         self.const_idx = list(fitted.const_idx or [])
         self._trusted = fitted.dropped == 0
         if self._unnamed:
@@ -268,11 +306,12 @@ class DaskData:
     def make_parts(self, groups: Any, checked: bool = True) -> list:
         if self.formula is not None:
             parts = [dask.delayed(part_from_frame, pure=True)(
-                p, self._spec, groups, self.missing, self.context, self._used, checked)
+                p, self._spec, groups, self.missing, self.context, self._used, checked,
+                self._weights)
                 for p in self.frame.to_delayed()]
         else:
             parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
-                                      self.endog_name, self.exog_names, checked)
+                                      self.endog_name, self.exog_names, checked, self._weights)
         if self._without is not None:
             parts = [dask.delayed(driver.without_predicted, pure=True)(p, *self._without)
                      for p in parts]
@@ -392,13 +431,13 @@ def on_dask_collection(value: Any) -> bool:
 # --- Parts from Dask collections ---------------------------------------------------
 
 
-def row_blocks(values: Any, rows: tuple) -> list:
+def row_blocks(values: Any, rows: tuple, name: str = "endog") -> list:
     """The delayed row blocks of a Dask array (or Series), in the row chunks
     `rows`, each a NumPy array."""
     array = values.to_dask_array(lengths=True) if hasattr(values, "to_dask_array") else (
         da.asarray(values))
     if array.shape[0] != sum(rows):
-        raise ValueError(f"endog has {array.shape[0]} rows and exog {sum(rows)}")
+        raise ValueError(f"{name} has {array.shape[0]} rows and exog {sum(rows)}")
     if array.ndim == 2:
         return list(array.rechunk((rows, -1)).to_delayed()[:, 0])
     return list(array.rechunk((rows,)).to_delayed())
@@ -427,15 +466,16 @@ def exog_array(exog: Any) -> tuple:
 
 
 def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
-                      names: list, checked: bool = True) -> list:
-    """One delayed Part per row block of exog; endog and groups follow its
-    row blocks."""
+                      names: list, checked: bool = True, weights: Any = None) -> list:
+    """One delayed Part per row block of exog; endog, groups and weights
+    follow its row blocks."""
     rows = exog.chunks[0]
     y_blocks = row_blocks(endog, rows)
     g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows)
+    w_blocks = [None] * len(y_blocks) if weights is None else row_blocks(weights, rows)
     return [dask.delayed(part_from_arrays, pure=True)(y, x, g, missing, endog_name, names,
-                                                      checked)
-            for y, x, g in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks)]
+                                                      checked, w)
+            for y, x, g, w in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks, w_blocks)]
 
 
 # --- The formula's spec -----------------------------------------------------------------

@@ -28,6 +28,10 @@ def to_statsmodels(results: ProbitResults) -> Any:
     if model._data.on_dask:
         raise NotImplementedError("to_statsmodels needs the data in memory: statsmodels' "
                                   "results keep them; compute the Dask collections first")
+    if model.weight_kind is not None:
+        raise NotImplementedError("to_statsmodels of a weighted fit: statsmodels' Probit has no "
+                                  "weights, and its statistics and effects over the rows would "
+                                  "ignore them")
     endog = pd.Series(model.endog, index=model.row_labels, name=results.endog_name)
     exog = pd.DataFrame(model.exog, index=model.row_labels, columns=results.exog_names)
     sm_model = Probit(endog, exog)

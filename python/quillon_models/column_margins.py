@@ -14,7 +14,7 @@ so the standard errors are statsmodels' to rounding.
 from __future__ import annotations
 
 from dataclasses import dataclass
-from typing import Any, Optional
+from typing import Any, Optional, Sequence
 
 import numpy as np
 
@@ -44,9 +44,11 @@ def merge_summaries(a: tuple, b: tuple) -> tuple:
     return (a[0] + b[0], np.minimum(a[1], b[1]), np.maximum(a[2], b[2]), a[3] & b[3])
 
 
-def column_sums(exog: np.ndarray, plan: ColumnPlan, beta: np.ndarray) -> tuple:
+def column_sums(exog: np.ndarray, plan: ColumnPlan, beta: np.ndarray,
+                weights: Optional[np.ndarray] = None) -> tuple:
     """The effect sums (k) and Jacobian sums (k x k) of every column over
-    the rows of `exog`: one kernel call per column on designs built from it."""
+    the rows of `exog` (weighted by `weights` when given): one kernel call
+    per column on designs built from it."""
     k = len(beta)
     if plan.settings:
         exog = np.array(exog, dtype=np.float64, order="C")
@@ -60,24 +62,29 @@ def column_sums(exog: np.ndarray, plan: ColumnPlan, beta: np.ndarray) -> tuple:
         column = exog[:, j:j + 1]
         if kind == "slope":
             derivative = column if plan.method.endswith("ex") else np.ones((len(exog), 1))
-            e, jac = kernels.slope_sums(exog, derivative, [j], beta, None, 1, relative)
+            e, jac = kernels.slope_sums(exog, derivative, [j], beta, None, 1, relative, weights)
         elif kind == "dummy":
             e, jac = kernels.contrast_sums(exog, [j], np.ones((len(exog), 1)),
-                                           np.zeros((len(exog), 1)), beta, None, 1, relative)
+                                           np.zeros((len(exog), 1)), beta, None, 1, relative,
+                                           weights)
         else:
             e, jac = kernels.contrast_sums(exog, [j], column + 1.0, column - 1.0, beta, None, 1,
-                                           relative)
+                                           relative, weights)
             e, jac = e / 2.0, jac / 2.0
         effects[j], jacobian[j] = e[0], jac[0]
     return effects, jacobian
 
 
 def column_part(part: Part, plan: ColumnPlan, beta: np.ndarray) -> tuple:
-    return column_sums(part.exog, plan, beta)
+    """The part's sums, and what they are averaged over: its rows, or the
+    sum of its weights."""
+    total = float(len(part.exog)) if part.weights is None else float(
+        kernels.weight_totals(part.weights)[0])
+    return (*column_sums(part.exog, plan, beta, part.weights), total)
 
 
 def add_pairs_of_arrays(a: tuple, b: tuple) -> tuple:
-    return (a[0] + b[0], a[1] + b[1])
+    return tuple(x + y for x, y in zip(a, b))
 
 
 def check_options(at: Any, method: Any, dummy: bool, count: bool) -> tuple[str, str]:
@@ -116,16 +123,22 @@ def atexog_settings(atexog: Any, k: int) -> tuple:
 
 
 def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, method: str,
-                   atexog: Any, dummy: bool, count: bool) -> tuple[np.ndarray, np.ndarray,
-                                                                   list[int]]:
-    """The effects and standard errors of the columns that are not
-    constants, and those columns' positions."""
+                   atexog: Any, dummy: bool, count: bool, omitted: Sequence[int] = ()
+                   ) -> tuple[np.ndarray, np.ndarray, list[int]]:
+    """The effects and standard errors of the columns that are neither
+    constants nor omitted from the fit (at zero in `beta`), and those
+    columns' positions."""
     at, method = check_options(at, method, dummy, count)
+    if model.weight_kind is not None and at in ("mean", "median"):
+        raise NotImplementedError(f"at={at!r} with weights: the effects at the weighted "
+                                  "means or medians are not available; at='overall' averages "
+                                  "with the weights")
     k = len(beta)
     settings = atexog_settings(atexog, k)
     passes = model._data.fitted_passes(model._fit_jobs)
     sums, mins, maxs, whole = passes.run(summary_part, merge_summaries)
-    constant = set(model.const_idx) | {j for j in range(k) if mins[j] == maxs[j]}
+    constant = set(model.const_idx) | {j for j in range(k) if mins[j] == maxs[j]} | set(
+        omitted)
     shown = [j for j in range(k) if j not in constant]
     kinds: list[Optional[str]] = []
     for j in range(k):
@@ -140,8 +153,8 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
             kinds.append("slope")
     plan = ColumnPlan(tuple(kinds), method, settings if at != "zero" else ())
     if at == "overall":
-        effects, jacobian = passes.run(column_part, add_pairs_of_arrays, plan, beta)
-        effects, jacobian = effects / model.nobs, jacobian / model.nobs
+        effects, jacobian, total = passes.run(column_part, add_pairs_of_arrays, plan, beta)
+        effects, jacobian = effects / total, jacobian / total
     else:
         point = at_point(model, at, sums, constant, settings, k)
         effects, jacobian = column_sums(point[None, :], ColumnPlan(tuple(kinds), method, ()),

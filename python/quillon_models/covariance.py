@@ -101,7 +101,7 @@ def clip_psd(cov: Any) -> np.ndarray:
     clipped = (vectors * np.maximum(values, 0.0)) @ vectors.T
     return 0.5 * (clipped + clipped.T)
 
-def hc1_factor(nobs: int, k_params: int) -> float:
+def hc1_factor(nobs: float, k_params: int) -> float:
     """HC1's factor on the HC0 covariance.
 
     Parameters
@@ -120,7 +120,7 @@ def hc1_factor(nobs: int, k_params: int) -> float:
     return nobs / (nobs - k_params)
 
 
-def cluster_factor(n_groups: int, nobs: int, k_params: int) -> float:
+def cluster_factor(n_groups: int, nobs: float, k_params: int) -> float:
     """statsmodels' small-sample correction of a cluster-robust covariance.
 
     Parameters
@@ -148,7 +148,15 @@ def cluster_factor(n_groups: int, nobs: int, k_params: int) -> float:
     return n_groups / (n_groups - 1.0) * ((nobs - 1.0) / (nobs - k_params))
 
 
-def check_residual_degrees(what: str, nobs: int, k_params: int) -> None:
+def sampling_cluster_factor(n_groups: int) -> float:
+    """The correction of a cluster-robust covariance under sampling weights,
+    G / (G - 1), as Stata's for weighted likelihoods."""
+    if n_groups < 2:
+        raise ValueError(f"cluster-robust covariance needs at least two groups, got {n_groups}")
+    return n_groups / (n_groups - 1.0)
+
+
+def check_residual_degrees(what: str, nobs: float, k_params: int) -> None:
     """Small-sample factors divide by n - k: refused when it is not positive."""
     if nobs <= k_params:
         raise ValueError(f"{what} needs more observations than parameters; the fit has "

@@ -17,7 +17,8 @@ import numpy as np
 import pandas as pd
 
 from . import _partition as kernels
-from .covariance import CovarianceChoice, clip_psd, cluster_factor, hc1_factor
+from .covariance import (CovarianceChoice, clip_psd, cluster_factor, hc1_factor,
+                         sampling_cluster_factor)
 from .design import check_part_totals
 from .collinearity import aliased_columns
 from .separation import screen_fires
@@ -50,7 +51,11 @@ class Evaluation:
 
 
 def evaluate_part(part: Part, beta: np.ndarray, describe: bool = False) -> Evaluation:
-    loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta)
+    if part.weights is None:
+        loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta)
+    else:
+        loglike, score, hessian = kernels.weighted_evaluate(part.endog, part.exog, beta,
+                                                            part.weights)
     first = constant = None
     if describe and len(part.endog):
         first, constant = part.exog[0], constant_mask(part.exog)
@@ -82,8 +87,20 @@ def add_evaluations(a: Evaluation, b: Evaluation) -> Evaluation:
                       first, constant)
 
 
-def score_product_part(part: Part, beta: np.ndarray) -> np.ndarray:
-    return kernels.score_cross_product(part.endog, part.exog, beta)
+def score_product_part(part: Part, beta: np.ndarray, frequency: bool) -> np.ndarray:
+    """sum s_i s_i', with weights sum w_i s_i s_i' (frequency) or
+    sum w_i^2 s_i s_i' (sampling)."""
+    if part.weights is None:
+        return kernels.score_cross_product(part.endog, part.exog, beta)
+    return kernels.weighted_score_cross_product(part.endog, part.exog, beta, part.weights,
+                                                frequency)
+
+
+def weight_totals_part(part: Part) -> Any:
+    from .weights import part_totals
+
+    assert part.weights is not None
+    return part_totals(part.weights)
 
 
 def add_arrays(a: Any, b: Any) -> Any:
@@ -106,8 +123,12 @@ def cluster_part(part: Part, beta: np.ndarray) -> list[ClusterSums]:
         ways.append([0, 1])
     out = []
     for way in ways:
-        keys, sums = kernels.cluster_sums(part.endog, part.exog, beta,
-                                          np.ascontiguousarray(part.groups[:, way]))
+        codes = np.ascontiguousarray(part.groups[:, way])
+        if part.weights is None:
+            keys, sums = kernels.cluster_sums(part.endog, part.exog, beta, codes)
+        else:
+            keys, sums = kernels.weighted_cluster_sums(part.endog, part.exog, beta, codes,
+                                                       part.weights)
         labels = [tuple(part.labels[j][int(float(code))] for j, code in zip(way, key.split("|")))
                   for key in keys]
         out.append(ClusterSums(labels, sums))
@@ -156,16 +177,19 @@ def without_predicted(part: Part, direction: np.ndarray, predicted: Any) -> Part
     checks = part.checks
     if checks is not None:
         removed = int((~keep).sum())
+        # The weights' totals were checked by the first fit; those of the rows
+        # left are summed again.
         checks = replace(checks, dropped=checks.dropped + removed,
-                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()))
-    return Part(part.endog[keep], part.exog[keep], groups, part.labels, None, checks)
+                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()), weights=None)
+    weights = None if part.weights is None else part.weights[keep]
+    return Part(part.endog[keep], part.exog[keep], groups, part.labels, None, checks, weights)
 
 
 def constant_part(part: Part) -> Part:
     """The intercept-only model on the part's rows (a column of ones that
     takes no memory)."""
     return Part(part.endog, np.broadcast_to(np.float64(1.0), (len(part.endog), 1)),
-                checks=part.checks)
+                checks=part.checks, weights=part.weights)
 
 
 # --- The fit ------------------------------------------------------------------------
@@ -178,7 +202,7 @@ class Fitted:
     llf: float
     converged: bool
     iterations: int
-    nobs: int
+    nobs: float  # rows fitted; with frequency weights, the sum of the weights
     dropped: int
     # Constant columns found by the first pass (None when not asked).
     const_idx: Optional[list[int]]
@@ -186,6 +210,8 @@ class Fitted:
     aliased: tuple[int, ...] = ()  # columns left out as collinear with others
     # The screen for separation fired (see `separation`).
     suspect: bool = False
+    rows: int = 0  # rows fitted (nobs but with frequency weights)
+    zero_weight: int = 0  # rows left out for a zero weight, as counted by the first pass
 
 
 class Evaluations:
@@ -239,15 +265,20 @@ def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float])
 
 def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, tol: float,
               endog_name: str, missing: str, describe: bool = False,
-              collinear: str = "drop") -> Fitted:
+              collinear: str = "drop", weights: Optional[str] = None) -> Fitted:
     """The fit of the parts: a first pass at zero, which counts and checks
     the rows and tells collinear columns (left out, or refused with
     collinear="raise"); Newton-Raphson from zero over the other columns, one
-    pass per point; then the covariance's pass."""
+    pass per point; then the covariance's pass. `weights` is the kind of
+    the parts' row weights ("frequency" or "sampling"), None without."""
 
     def first(checks: Optional[PartChecks]) -> None:
         if checks is not None:
             check_part_totals(checks, endog_name, missing)
+            if checks.weights is not None:
+                from .weights import ARGUMENTS, check_totals
+
+                check_totals(ARGUMENTS[weights or ""], checks.weights, checks.rows - checks.dropped)
 
     evaluations = Evaluations(passes, k, describe, first)
     total = evaluations.first_pass()
@@ -261,20 +292,30 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
     suspect = screen_fires(evaluations.history, not converged and int(iterations) >= maxiter - 1)
     checks = total.checks
     rows = passes.nobs if passes.nobs is not None else (
-        checks.rows - checks.dropped if checks else 0)
+        checks.rows - checks.dropped - checks.zero_weight if checks else 0)
     dropped = checks.dropped if checks is not None else 0
+    nobs: float = rows
+    if weights == "frequency":
+        # Known from the weights' check (in memory: the same blocks, added
+        # along the same tree), else a pass.
+        known = getattr(passes, "weight_total", None)
+        if known is None and checks is not None and checks.weights is not None:
+            known = checks.weights.total
+        nobs = known if known is not None else passes.run(weight_totals_part, add_arrays).total
     full = evaluations.full(params)
     if choice.cov_type == "cluster":
-        cov, n_groups = clustered(passes, hessian, full, kept, choice, rows)
+        cov, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights)
         usable = kernels.covariance(hessian, params, None)[1]
     else:
-        (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, rows), None
+        (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, nobs,
+                                             weights), None
     const_idx = None
     if describe:
         const_idx = [] if total.constant is None else [
             int(j) for j in np.flatnonzero(total.constant & (total.first_row != 0))]
     return Fitted(spread(params, kept, k), spread(cov, kept, k), llf, bool(converged) and usable,
-                  int(iterations), rows, dropped, const_idx, n_groups, aliased, suspect)
+                  int(iterations), nobs, dropped, const_idx, n_groups, aliased, suspect,
+                  int(rows), checks.zero_weight if checks is not None else 0)
 
 
 def spread(values: np.ndarray, kept: np.ndarray, k: int) -> np.ndarray:
@@ -300,32 +341,38 @@ class CollinearityError(ValueError):
 
 
 def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
-               choice: CovarianceChoice, nobs: int) -> tuple[np.ndarray, bool]:
+               choice: CovarianceChoice, nobs: float,
+               weights: Optional[str] = None) -> tuple[np.ndarray, bool]:
     """The classical or HC covariance over the kept columns, and whether the
-    maximum is usable; `full` is the estimate over every column."""
+    maximum is usable; `full` is the estimate over every column. HC1's
+    factor is n / (n - k), the replicated rows' with frequency weights, and
+    n / (n - 1) over the rows with sampling weights, as Stata's."""
     middle = None
     if choice.cov_type in ("HC0", "HC1"):
-        middle = passes.run(score_product_part, add_arrays, full)
+        middle = passes.run(score_product_part, add_arrays, full, weights == "frequency")
         if len(kept) != len(full):
             middle = middle[np.ix_(kept, kept)]
     cov, usable = kernels.covariance(hessian, full[kept], middle)
     if choice.cov_type == "HC1":
-        cov = cov * hc1_factor(nobs, len(kept))
+        cov = cov * hc1_factor(nobs, 1 if weights == "sampling" else len(kept))
     return cov, usable
 
 
 def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
-              choice: CovarianceChoice, nobs: int) -> tuple[np.ndarray, tuple[int, ...]]:
+              choice: CovarianceChoice, nobs: float,
+              weights: Optional[str] = None) -> tuple[np.ndarray, tuple[int, ...]]:
     """The cluster-robust covariance from one pass, for one way or two; two
     ways as statsmodels combines them: each way's covariance plus the
-    other's, less that of their intersection."""
+    other's, less that of their intersection. With sampling weights the
+    correction is G / (G - 1), as Stata's for weighted likelihoods."""
     ways = passes.run(cluster_part, merge_cluster_ways, full)
     covs = []
     for way in ways:
         sums = way.sums if len(kept) == len(full) else way.sums[:, kept]
         cov = kernels.covariance(hessian, full[kept], kernels.cluster_cross_product(sums))[0]
         if choice.use_correction:
-            cov = cov * cluster_factor(len(way.keys), nobs, len(kept))
+            cov = cov * (sampling_cluster_factor(len(way.keys)) if weights == "sampling" else
+                         cluster_factor(len(way.keys), nobs, len(kept)))
         covs.append(cov)
     cov = covs[0] if len(covs) == 1 else covs[0] + covs[1] - covs[2]
     if choice.psd == "clip":

@@ -103,6 +103,8 @@ class EffectPart:
     groups: Optional[np.ndarray] = None
     # The rows the kernels sum apart, in order (None: all at once).
     splits: Optional[list] = None
+    # The rows' weights (None: unweighted): the averages are weighted.
+    weights: Optional[np.ndarray] = None
 
     def rows(self, columns: Sequence[str], first: Optional[int] = None) -> pd.DataFrame:
         """The caller's rows of the part (the `first` only, when given): a
@@ -331,15 +333,18 @@ def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.n
     def groups(at: slice) -> Optional[np.ndarray]:
         return None if part.groups is None else part.groups[at]
 
+    def weights(at: slice) -> Optional[np.ndarray]:
+        return None if part.weights is None else part.weights[at]
+
     variable = setting.variable
     if variable is None:
         return [[kernels.contrast_sums(part.exog[at], [], None, None, beta, groups(at),
-                                       n_groups)] for at in splits]
+                                       n_groups, False, weights(at))] for at in splits]
     positions = variable.positions
     if not setting.pairs:
         derivative = builder.derivative(part, variable)
         return [[kernels.slope_sums(part.exog[at], derivative[at], positions, beta, groups(at),
-                                    n_groups)] for at in splits]
+                                    n_groups, False, weights(at))] for at in splits]
     built: dict = {}
 
     def columns(value: Any) -> np.ndarray:
@@ -349,7 +354,8 @@ def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.n
 
     pairs = [(columns(high), columns(low)) for high, low in setting.pairs]
     return [[kernels.contrast_sums(part.exog[at], positions, high[at], low[at], beta, groups(at),
-                                   n_groups) for high, low in pairs] for at in splits]
+                                   n_groups, False, weights(at)) for high, low in pairs]
+            for at in splits]
 
 
 def add_sums(a: list[tuple], b: list[tuple]) -> list[tuple]:
@@ -357,10 +363,13 @@ def add_sums(a: list[tuple], b: list[tuple]) -> list[tuple]:
 
 
 def counts_part(part: EffectPart, n_groups: int) -> np.ndarray:
-    """Rows per group (counted, not computed on)."""
+    """Rows per group, or the sum of their weights (what the effect sums are
+    divided by)."""
     if part.groups is None:
-        return np.array([float(len(part.exog))])
-    return np.bincount(part.groups.astype(np.intp), minlength=n_groups).astype(np.float64)
+        return np.array([float(len(part.exog)) if part.weights is None else
+                         float(kernels.weight_totals(part.weights)[0])])
+    return np.bincount(part.groups.astype(np.intp), weights=part.weights,
+                       minlength=n_groups).astype(np.float64)
 
 
 def binary_part(part: EffectPart, names: list[str]) -> list[bool]:
@@ -579,13 +588,15 @@ def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
     frame = data.frame
     if by and frame is None:
         raise ValueError("by= needs the model's data: a formula, or exog as a DataFrame")
-    kept = data.design.kept_rows
+    kept = data.kept_rows  # the fitted rows' positions in the caller's data
     positions = np.arange(data.nobs) if kept is None else np.asarray(kept)
     codes, labels = None, [()]
     if by:
         codes, labels = group_codes(frame.iloc[positions], by)
+    weights = data.weights
     parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
-                        positions[s], None if codes is None else codes[s], splits)
+                        positions[s], None if codes is None else codes[s], splits,
+                        None if weights is None else weights[s])
              for s, splits in effect_slices(data.nobs)]
     return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]
 
@@ -633,18 +644,25 @@ def sort_key(value: Any) -> tuple:
 
 
 def dask_effect_part(frame: pd.DataFrame, spec: Any, missing: str, context: dict, used: list,
-                     by: Optional[list[str]], labels: list) -> EffectPart:
+                     by: Optional[list[str]], labels: list,
+                     weights: Optional[str] = None) -> EffectPart:
     """A partition's effect part: its fitted design and rows, as the fit's
     `part_from_frame` builds them, with the rows' groups."""
     from ._dask import part_from_frame
 
-    part = part_from_frame(frame, spec, None, missing, context, used, checked=False)
+    part = part_from_frame(frame, spec, None, missing, context, used, checked=False,
+                           weights=weights)
     rows = frame.reset_index(drop=True)
     codes = None
     if by:
         kept = rows if part.kept is None else rows.iloc[part.kept]
         codes = group_codes(kept, by, labels)[0]
-    return EffectPart(part.exog, rows, part.kept, codes)
+    return EffectPart(part.exog, rows, part.kept, codes, weights=part.weights)
+
+
+def effect_part_of(part: Any) -> EffectPart:
+    """A fitted part of Dask arrays as the effect passes read it."""
+    return EffectPart(part.exog, weights=part.weights)
 
 
 def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
@@ -659,18 +677,24 @@ def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> 
 
     from ._dask import DaskPasses
 
+    if data._without is not None:
+        raise NotImplementedError("effects of variables on Dask after separation='drop' are "
+                                  "not available: fit without the rows first")
     if data.formula is None:
         if by:
             raise ValueError("by= needs the model's data: a formula on a Dask DataFrame")
-        parts = [dask.delayed(lambda p: EffectPart(p.exog), pure=True)(p)
+        parts = [dask.delayed(effect_part_of, pure=True)(p)
                  for p in data.make_parts(None, checked=not data._trusted)]
         return DaskPasses(parts), [()]
+    if data._weights is not None and not isinstance(data._weights, str):
+        raise NotImplementedError("effects of variables on Dask with weights given as a Dask "
+                                  "array need the weights as a column of the data")
     labels: list = [()]
     if by:
         found = dask.compute(*[dask.delayed(partition_groups, pure=True)(p, by)
                                for p in data.frame.to_delayed()])
         labels = sorted(set().union(*found), key=lambda t: tuple(map(sort_key, t)))
     parts = [dask.delayed(dask_effect_part, pure=True)(p, data._spec, data.missing, data.context,
-                                                       data._used, by, labels)
+                                                       data._used, by, labels, data._weights)
              for p in data.frame.to_delayed()]
     return DaskPasses(parts), labels

@@ -134,9 +134,10 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
     from .column_margins import column_effects
 
     model = results._fitted_model()
-    effects, se, shown = column_effects(model, results.params.to_numpy(),
-                                        results.cov_params().to_numpy(), at, method, atexog,
-                                        bool(dummy), bool(count))
+    omitted = [results.exog_names.index(n) for n in results.omitted]
+    effects, se, shown = column_effects(model, results.fitted_params(),
+                                        np.nan_to_num(results.cov_params().to_numpy(), nan=0.0),
+                                        at, method, atexog, bool(dummy), bool(count), omitted)
     with np.errstate(invalid="ignore", divide="ignore"):
         z = np.where(se > 0.0, effects / se, np.nan)
     table = pd.DataFrame({"dy/dx": effects, "Std. Err": se, "z": z,

@@ -14,6 +14,7 @@ from .design import (Design, check_same_index, constant_columns, refuse_duplicat
 from .groups import encode_groups, group_columns
 from .parts import MemoryPasses, Part, block_slices, memory_parts
 from .prediction_design import formula_design, regressor_design
+from .weights import KINDS, check_totals, memory_totals, weight_values
 
 
 class MemoryData:
@@ -42,24 +43,65 @@ class MemoryData:
         self.nobs_dropped = design.nobs_dropped
         self.const_idx = list(design.const_idx if design.const_idx is not None else
                               constant_columns(design.exog))
+        # Row weights of the fitted rows (all positive), their kind
+        # ("frequency" or "sampling"), and the rows left out for a zero
+        # weight: positions among the rows kept for missing values.
+        self.weights: Optional[np.ndarray] = None
+        self.weight_kind: Optional[str] = None
+        self.nobs_zero_weight = 0
+        self.weighted_rows: Optional[np.ndarray] = None
+        self.weight_total: Optional[float] = None  # the sum of the weights
+
+    def use_weights(self, name: str, given: Any) -> None:
+        """Weights for the rows, checked, and the rows of zero weight left
+        out. `given` is a column name of the data or one value per row (of
+        the data, or of the rows kept for missing values)."""
+        if isinstance(given, str):
+            if self.frame is None:
+                raise ValueError(f"{name} given by column name needs the model's data: a "
+                                 "formula, or exog as a DataFrame")
+            if given not in self.frame.columns:
+                raise ValueError(f"{name}: {given!r} is not a column of the data")
+            given = self.frame[given]
+        elif isinstance(given, (pd.Series, pd.DataFrame)):
+            check_same_index(*self.indexed_inputs(), (name, given))
+        values = self.aligned(weight_values(name, given), name)
+        totals = memory_totals(values)
+        check_totals(name, totals, len(values))
+        self.weight_total = totals.total
+        positive = values > 0.0
+        self.weight_kind = KINDS[name]
+        if not positive.all():
+            self.nobs_zero_weight = int((~positive).sum())
+            self.weighted_rows = np.flatnonzero(positive)
+            self.endog, self.exog = self.endog[positive], self.exog[positive]
+            self.row_labels = None if self.row_labels is None else self.row_labels[positive]
+            self.kept_rows = (self.weighted_rows if self.kept_rows is None
+                              else self.kept_rows[positive])
+            self.nobs = int(positive.sum())
+            values = values[positive]
+        self.weights = values
 
     # ---- passes
 
     def fit_passes(self, groups: Any, n_jobs: Optional[int]) -> MemoryPasses:
         codes = None if groups is None else self.group_codes(groups)
-        return MemoryPasses(memory_parts(self.endog, self.exog, codes), n_jobs)
+        passes = MemoryPasses(memory_parts(self.endog, self.exog, codes, self.weights), n_jobs)
+        passes.weight_total = self.weight_total
+        return passes
 
     def fit_options(self) -> dict:
-        return {}
+        return {"weights": self.weight_kind}
 
     def fitted(self, fitted: driver.Fitted) -> None:
         """Nothing to learn: the design was checked before the fit."""
 
     def fitted_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
-        return MemoryPasses(memory_parts(self.endog, self.exog), n_jobs)
+        return MemoryPasses(memory_parts(self.endog, self.exog, None, self.weights), n_jobs)
 
     def null_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
-        parts = [driver.constant_part(p) for p in memory_parts(self.endog, self.exog)]
+        parts = [driver.constant_part(p)
+                 for p in memory_parts(self.endog, self.exog, None, self.weights)]
         return MemoryPasses(parts, n_jobs)
 
     def rows_for_test(self, passes: MemoryPasses, kept: list[int], nobs: int) -> tuple:
@@ -75,6 +117,9 @@ class MemoryData:
             passes.map(driver.predict_part, found.direction, False)))
         refuse_one_outcome(self.endog_name, int((self.endog[keep] == 1.0).sum()), int(keep.sum()))
         self.endog, self.exog = self.endog[keep], self.exog[keep]
+        if self.weights is not None:
+            self.weights = self.weights[keep]
+            self.weight_total = None  # summed again by the refit
         self.row_labels = None if self.row_labels is None else self.row_labels[keep]
         self.nobs = int(keep.sum())
         self.kept_rows = (np.flatnonzero(keep) if self.kept_rows is None
@@ -91,7 +136,7 @@ class MemoryData:
             if isinstance(groups, (pd.Series, pd.DataFrame)):
                 check_same_index(*self.indexed_inputs(), ("groups", groups))
             columns = group_columns(groups, self.nobs)
-        return encode_groups([self.aligned(c) for c in columns])[0]
+        return encode_groups([self.aligned(c, "groups") for c in columns])[0]
 
     def indexed_inputs(self) -> list[tuple[str, Any]]:
         if self.frame is not None and self.formula is not None:
@@ -110,15 +155,20 @@ class MemoryData:
             raise ValueError(f"groups {absent} are not columns of the data")
         return [self.frame[n] for n in names]
 
-    def aligned(self, column: Any) -> Any:
-        """A group column for the fitted rows: one given for every row of the
-        caller's data loses the rows that were dropped."""
-        length, rows = len(column), self.nobs + self.nobs_dropped
+    def aligned(self, column: Any, name: str) -> Any:
+        """A column for the fitted rows: one given for every row of the
+        caller's data loses the rows that were dropped, one given for the
+        rows kept for missing values those of zero weight."""
+        length = len(column)
+        unweighted = self.nobs + self.nobs_zero_weight
+        rows = unweighted + self.nobs_dropped
         if length == self.nobs:
             return column
+        if length == unweighted and self.weighted_rows is not None:
+            return np.asarray(column)[self.weighted_rows]
         if length == rows and self.kept_rows is not None:
             return np.asarray(column)[self.kept_rows]
-        raise ValueError(f"groups have {length} rows; the model has {self.nobs} "
+        raise ValueError(f"{name} has {length} rows; the model has {self.nobs} "
                          f"(of {rows} in the data)")
 
     # ---- predictions

@@ -24,6 +24,7 @@ from .diagnostics import warn_about_fit
 from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSeparationWarning
 from .separation import exact_test
 from .memory import MemoryData
+from .weights import chosen_weights
 from .results import ProbitResults
 
 
@@ -45,6 +46,15 @@ class Probit:
     missing : {"none", "raise", "drop"}
         "none" and "raise" refuse NaN and inf values with a ValueError that
         names the columns; "drop" drops those rows and counts them.
+    freq_weights : array_like or str, optional
+        Frequency weights, one non-negative finite number per row (or a
+        column name of a DataFrame `exog`): row i counts as w_i identical
+        rows, ``nobs`` is their sum and the covariance the model's own.
+    sampling_weights : array_like or str, optional
+        Sampling weights (Stata's pweights): weighted maximum likelihood
+        with the sandwich of the weighted scores; the covariance defaults
+        to HC1 and "nonrobust" is refused. Rows of zero weight, of either
+        kind, are left out of the fit and counted (``nobs_zero_weight``).
 
     Raises
     ------
@@ -66,20 +76,28 @@ class Probit:
     ['gre', 'gpa', 'const']
     """
 
-    def __init__(self, endog: Any, exog: Any, missing: str = "none") -> None:
+    def __init__(self, endog: Any, exog: Any, missing: str = "none", *,
+                 freq_weights: Any = None, sampling_weights: Any = None) -> None:
         check_missing_option(missing)
+        weight_name, weights = chosen_weights(freq_weights, sampling_weights)
         if on_dask(endog, exog):
             from ._dask import DaskData
 
-            self._set_data(DaskData.from_arrays(endog, exog, missing), missing)
+            dask_data = DaskData.from_arrays(endog, exog, missing)
+            if weight_name is not None:
+                dask_data.use_weights(weight_name, weights)
+            self._set_data(dask_data, missing)
         else:
-            self._set_data(MemoryData(design_from_arrays(endog, exog, missing),
-                                      exog if isinstance(exog, pd.DataFrame) else None,
-                                      (endog, exog)), missing)
+            data = MemoryData(design_from_arrays(endog, exog, missing),
+                              exog if isinstance(exog, pd.DataFrame) else None, (endog, exog))
+            if weight_name is not None:
+                data.use_weights(weight_name, weights)
+            self._set_data(data, missing)
 
     @classmethod
     def from_formula(cls, formula: str, data: Any, missing: str = "drop",
-                     eval_env: Any = 0) -> Probit:
+                     eval_env: Any = 0, *, freq_weights: Any = None,
+                     sampling_weights: Any = None) -> Probit:
         """The model of a formula on the columns of `data`.
 
         Parameters
@@ -101,20 +119,27 @@ class Probit:
         context = (dict(eval_env) if isinstance(eval_env, dict) else
                    caller_context(formula, operator.index(eval_env) + 1)
                    if isinstance(formula, str) else {})
-        return cls._from_formula(formula, data, missing, context)
+        return cls._from_formula(formula, data, missing, context,
+                                 chosen_weights(freq_weights, sampling_weights))
 
     @classmethod
-    def _from_formula(cls, formula: str, data: Any, missing: str, context: dict) -> Probit:
+    def _from_formula(cls, formula: str, data: Any, missing: str, context: dict,
+                      weights: tuple = (None, None)) -> Probit:
         check_missing_option(missing)
         model = cls.__new__(cls)
         if on_dask(data):
             from ._dask import DaskData
 
-            model._set_data(DaskData.from_formula(formula, data, missing, context), missing)
+            dask_data = DaskData.from_formula(formula, data, missing, context)
+            if weights[0] is not None:
+                dask_data.use_weights(weights[0], weights[1])
+            model._set_data(dask_data, missing)
         else:
             frame = data if isinstance(data, pd.DataFrame) else pd.DataFrame(data)
-            model._set_data(MemoryData(design_from_formula(formula, frame, missing, context),
-                                       frame), missing)
+            memory = MemoryData(design_from_formula(formula, frame, missing, context), frame)
+            if weights[0] is not None:
+                memory.use_weights(weights[0], weights[1])
+            model._set_data(memory, missing)
         return model
 
     def _set_data(self, data: Any, missing: str) -> None:
@@ -140,6 +165,12 @@ class Probit:
                             doc="Rows of the data left out for missing values.")
     const_idx = property(lambda self: self._data.const_idx,
                          doc="The positions of the constant columns, told by their values.")
+    weights = property(lambda self: getattr(self._data, "weights", None),
+                       doc="The weights of the fitted rows (all positive), or None.")
+    weight_kind = property(lambda self: getattr(self._data, "weight_kind", None),
+                           doc='"frequency", "sampling", or None for a model without weights.')
+    nobs_zero_weight = property(lambda self: int(getattr(self._data, "nobs_zero_weight", 0)),
+                                doc="Rows left out of the fit for a zero weight.")
 
     @property
     def k_constant(self) -> int:
@@ -156,7 +187,7 @@ class Probit:
     # ---- the fit
 
     def fit(self, start_params: Any = None, method: str = "newton", maxiter: int = 35,
-            tol: float = 1e-6, cov_type: str = "nonrobust", cov_kwds: dict[str, Any] | None = None,
+            tol: float = 1e-6, cov_type: Optional[str] = None, cov_kwds: dict[str, Any] | None = None,
             use_t: bool | None = None, disp: bool = False, callback: Any = None,
             n_jobs: Optional[int] = None, separation: str = "warn", collinear: str = "drop",
             **kwargs: Any) -> ProbitResults:
@@ -172,9 +203,11 @@ class Probit:
             The most Newton passes.
         tol : float, default 1e-6
             The iteration stops when the log-likelihood changes by less.
-        cov_type : {"nonrobust", "HC0", "HC1", "cluster"}
+        cov_type : {"nonrobust", "HC0", "HC1", "cluster"}, optional
             The inverse of the negative Hessian, the heteroskedasticity-robust
             sandwich, HC0 times n / (n - k), or the cluster-robust sandwich.
+            By default "nonrobust", and "HC1" with sampling weights (whose
+            HC1 is HC0 times n / (n - 1), as Stata's).
         cov_kwds : dict, optional
             For "cluster": ``{"groups": ..., "use_correction": True}``; groups
             are an array, a Series or column name(s) of the data, one column
@@ -231,7 +264,13 @@ class Probit:
         check_choice("separation", separation, ("warn", "raise", "drop"))
         check_choice("collinear", collinear, ("drop", "raise"))
         tol = float(tol)
+        if cov_type is None:
+            cov_type = "HC1" if self.weight_kind == "sampling" else "nonrobust"
         choice = parse_cov_options(cov_type, cov_kwds)
+        if self.weight_kind == "sampling" and choice.cov_type == "nonrobust":
+            raise ValueError("cov_type='nonrobust' is not available with sampling_weights: the "
+                             "inverse Hessian of a weighted likelihood is not the covariance of "
+                             "its estimates; use 'HC1' (the default), 'HC0' or 'cluster'")
         passes = self._data.fit_passes(choice.groups if choice.cov_type == "cluster" else None,
                                        n_jobs)
         fitted = self._fit_parts(passes, choice, maxiter, tol, collinear)
@@ -241,7 +280,7 @@ class Probit:
         if found is not None and separation != "warn":
             names = [self.exog_names[j] for j in found.columns]
             if separation == "raise":
-                raise PerfectSeparationError(separation_message(names, found, fitted.nobs))
+                raise PerfectSeparationError(separation_message(names, found, fitted.rows))
             # Without the rows it predicts perfectly, the direction is a linear
             # relation among the columns: the refit's collinearity check
             # leaves out the later columns in it, as Stata drops them.
@@ -255,7 +294,7 @@ class Probit:
         self._data.fitted(fitted)
         self._fit_jobs = n_jobs
         self._omitted = set(fitted.aliased)
-        warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.nobs)
+        warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.rows)
         collinear_columns = [j for j in fitted.aliased if j not in separated]
         if collinear_columns:
             names = [self.exog_names[j] for j in collinear_columns]
@@ -266,7 +305,7 @@ class Probit:
         converged = fitted.converged
         if found is not None:
             names = [self.exog_names[j] for j in found.columns]
-            message = separation_message(names, found, fitted.nobs)
+            message = separation_message(names, found, fitted.rows)
             warnings.warn(message, PerfectSeparationWarning, stacklevel=2)
             notes.append(f"Not converged: {message}")
             converged = False
@@ -279,7 +318,8 @@ class Probit:
             iterations=fitted.iterations, cov_type=choice.cov_type,
             cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=self.nobs_dropped,
             model=self, omitted=[self.exog_names[j] for j in sorted(self._omitted)],
-            notes=notes)
+            notes=notes + weight_notes(self.weight_kind, self.nobs_zero_weight, fitted.nobs,
+                                       self.nobs))
 
     def _fit_parts(self, passes: Any, choice: CovarianceChoice, maxiter: int, tol: float,
                    collinear: str) -> driver.Fitted:
@@ -297,7 +337,7 @@ class Probit:
         """The exact test, run when the screen fired, over the fitted
         columns."""
         kept = [j for j in range(len(self.exog_names)) if j not in fitted.aliased]
-        rows = self._data.rows_for_test(passes, kept, fitted.nobs)
+        rows = self._data.rows_for_test(passes, kept, fitted.rows)
         if rows is None:
             warnings.warn("the fit shows signs of separation (variances that grow from pass to "
                           "pass), not confirmed: the exact test would bring more rows to this "
@@ -394,6 +434,17 @@ def separation_message(names: list[str], found: FoundSeparation, nobs: int) -> s
             "leaves out the regressors and the observations they predict)")
 
 
+def weight_notes(kind: Optional[str], zero: int, nobs: float, rows: int) -> list[str]:
+    if kind is None:
+        return []
+    notes = [f"Frequency weights: No. Observations is their sum over {rows} rows."
+             if kind == "frequency" else
+             f"Sampling weights: estimates of weighted likelihood over {rows} rows."]
+    if zero:
+        notes.append(f"{zero} rows with zero weight took no part in the fit.")
+    return notes
+
+
 def check_choice(name: str, value: Any, allowed: tuple[str, ...]) -> None:
     if value not in allowed:
         raise ValueError(f"{name} must be one of {', '.join(map(repr, allowed))}, got {value!r}")
@@ -404,7 +455,8 @@ def on_dask(*objects: Any) -> bool:
     return any(type(o).__module__.split(".")[0] in ("dask", "dask_expr") for o in objects)
 
 
-def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0) -> Probit:
+def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0, *,
+           freq_weights: Any = None, sampling_weights: Any = None) -> Probit:
     """A probit model from a formula, as ``statsmodels.formula.api.probit``.
 
     Parameters
@@ -420,6 +472,12 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0) ->
     eval_env : int or dict, default 0
         Where the formula's names that are not columns come from: the
         caller's frame (0), one further up, or a dict.
+    freq_weights : array_like or str, optional
+        Frequency weights (a column name of `data`, or one value per row):
+        the fit of the data with row i repeated w_i times.
+    sampling_weights : array_like or str, optional
+        Sampling weights, as Stata's pweights: weighted maximum likelihood
+        with a robust covariance (HC1 unless told otherwise).
 
     Returns
     -------
@@ -437,7 +495,8 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0) ->
     context = (dict(eval_env) if isinstance(eval_env, dict) else
                caller_context(formula, operator.index(eval_env) + 1)
                if isinstance(formula, str) else {})
-    return Probit._from_formula(formula, data, missing, context)
+    return Probit._from_formula(formula, data, missing, context,
+                                chosen_weights(freq_weights, sampling_weights))
 
 
 def refuse_unavailable(start_params: Any, method: str, use_t: bool | None, callback: Any,

@@ -36,6 +36,7 @@ class Part:
     # some were dropped; None when every row was kept.
     kept: Optional[np.ndarray] = None
     checks: Optional["PartChecks"] = None
+    weights: Optional[np.ndarray] = None  # (n,) float64 row weights, or None
 
 
 @dataclass
@@ -49,14 +50,21 @@ class PartChecks:
     outside: int = 0  # outcome values other than 0 and 1
     outside_values: tuple = ()  # a few of them, sorted
     ones: int = 0  # outcomes equal to 1
+    # With row weights: their totals over the rows kept for missing values
+    # (weights.WeightTotals), and the rows then left out for a zero weight.
+    weights: Any = None
+    zero_weight: int = 0
 
     def __add__(self, other: PartChecks) -> PartChecks:
         missing = dict(self.missing)
         for name, count in other.missing.items():
             missing[name] = missing.get(name, 0) + count
         values = tuple(sorted(set(self.outside_values) | set(other.outside_values)))
+        weights = (self.weights if other.weights is None else other.weights
+                   if self.weights is None else self.weights + other.weights)
         return PartChecks(self.rows + other.rows, self.dropped + other.dropped, missing,
-                          self.outside + other.outside, values[:9], self.ones + other.ones)
+                          self.outside + other.outside, values[:9], self.ones + other.ones,
+                          weights, self.zero_weight + other.zero_weight)
 
 
 def block_slices(nrows: int) -> list[slice]:
@@ -65,15 +73,16 @@ def block_slices(nrows: int) -> list[slice]:
             for start in range(0, max(nrows, 1), BLOCK_ROWS)]
 
 
-def memory_parts(endog: np.ndarray, exog: np.ndarray,
-                 groups: Optional[np.ndarray] = None) -> list[Part]:
+def memory_parts(endog: np.ndarray, exog: np.ndarray, groups: Optional[np.ndarray] = None,
+                 weights: Optional[np.ndarray] = None) -> list[Part]:
     """Views of the rows of checked in-memory arrays, block by block;
     group codes are already global, so each code is its own label."""
     labels = None
     if groups is not None:
         labels = [np.arange(int(groups[:, j].max()) + 1 if len(groups) else 0)
                   for j in range(groups.shape[1])]
-    return [Part(endog[s], exog[s], None if groups is None else groups[s], labels)
+    return [Part(endog[s], exog[s], None if groups is None else groups[s], labels,
+                 weights=None if weights is None else weights[s])
             for s in block_slices(len(endog))]
 
 
@@ -106,6 +115,8 @@ class MemoryPasses:
         self.parts = parts
         self.threads = min(usable_threads(n_jobs), len(parts))
         self.nobs: Optional[int] = sum(len(part.exog) for part in parts)
+        # The sum of the parts' weights, when already known.
+        self.weight_total: Optional[float] = None
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         """In memory the data were checked before the first pass."""

@@ -95,7 +95,8 @@ def spread(values: np.ndarray, positions: np.ndarray, length: int) -> np.ndarray
 
 def pred_table(results: ProbitResults, threshold: float = 0.5) -> np.ndarray:
     """The 2 x 2 classification table of the fitted rows: rows the observed
-    outcome (0, 1), columns the prediction (probability above `threshold`)."""
+    outcome (0, 1), columns the prediction (probability above `threshold`);
+    with weights, each row counts its weight."""
     if isinstance(threshold, bool) or not isinstance(threshold, (int, float, np.floating,
                                                                  np.integer)):
         raise TypeError(f"threshold must be a number, got {type(threshold).__name__}")
@@ -106,4 +107,5 @@ def pred_table(results: ProbitResults, threshold: float = 0.5) -> np.ndarray:
                                   "a fit on Dask data does not hold them")
     predicted = np.asarray(results.predict(), dtype=np.float64) > threshold
     cells = 2 * (endog == 1.0).astype(np.intp) + predicted.astype(np.intp)
-    return np.bincount(cells, minlength=4).reshape(2, 2).astype(np.float64)
+    weights = getattr(model, "weights", None)
+    return np.bincount(cells, weights=weights, minlength=4).reshape(2, 2).astype(np.float64)

@@ -43,7 +43,7 @@ class ProbitResults:
         Their covariance, k x k.
     llf : float
         The log-likelihood at `params`.
-    nobs : int
+    nobs : int or float
         The number of observations fitted.
     exog_names : sequence of str, optional
         The regressors' names; by default the index of a `params` Series,
@@ -99,7 +99,7 @@ class ProbitResults:
         If `params`, `exog_names` and `cov_params` differ in size.
     """
 
-    def __init__(self, params: Any, cov_params: Any, llf: float, nobs: int, *,
+    def __init__(self, params: Any, cov_params: Any, llf: float, nobs: float, *,
                  exog_names: Sequence[str] | None = None, endog_name: str = "y",
                  llnull: float | None = None, k_constant: int = 1, converged: bool = True,
                  iterations: int = 0, cov_type: str = "nonrobust",
@@ -112,7 +112,8 @@ class ProbitResults:
         self.params = pd.Series(values, index=names)
         self._cov = cov
         self.llf = float(llf)
-        self.nobs = int(nobs)
+        # With frequency weights nobs is their sum, which need not be whole.
+        self.nobs: float = int(nobs) if float(nobs).is_integer() else float(nobs)
         self._llnull = None if llnull is None else float(llnull)
         self.k_constant = int(k_constant)
         self.converged = bool(converged)

@@ -193,14 +193,19 @@ def covariance_notes(results: ProbitResults) -> list[str]:
     notes = list(results.notes)
     if results.cov_type != "nonrobust":
         notes.append(results.cov_kwds["description"])
-    if results.cov_type == "HC1":
+    if results.cov_type == "HC1" and getattr(results.model, "weight_kind", None) == "sampling":
+        notes.append(f"HC1 is HC0 times n/(n-1) = {results.nobs}/{results.nobs - 1:g}, "
+                     "as Stata's for sampling weights.")
+    elif results.cov_type == "HC1":
         notes.append(f"HC1 is HC0 times n/(n-k) = {results.nobs}/{results.df_resid:g}.")
     if results.cov_type == "cluster":
         groups = results.cov_kwds.get("n_groups") or ()
         counted = " and ".join(str(g) for g in groups)
         way = "Two-way clusters" if len(groups) == 2 else "Clusters"
-        corrected = ("with the correction G/(G-1)*(n-1)/(n-k)"
-                     if results.cov_kwds.get("use_correction", True) else "without correction")
+        sampling = getattr(results.model, "weight_kind", None) == "sampling"
+        corrected = ("without correction" if not results.cov_kwds.get("use_correction", True)
+                     else "with the correction G/(G-1)" if sampling
+                     else "with the correction G/(G-1)*(n-1)/(n-k)")
         notes.append(f"{way}: {counted} groups, {corrected}.")
         if results.cov_kwds.get("psd") == "clip":
             notes.append("The covariance was made positive semi-definite by clipping its "

@@ -60,6 +60,9 @@ struct Batch {
   // The next batch's rows, fetched a line per row step of the column sums.
   simd::LinePrefetcher* prefetch = nullptr;
   double q[kBatch], cdf[kBatch], pdf[kBatch];
+  // With row weights, every row's terms are multiplied by its weight v.
+  bool weighted = false;
+  double v[kBatch];
 };
 
 // Phi and phi at the index with binary regressor j set to 1 (q1 = q + (1 -
@@ -173,9 +176,43 @@ template <bool kWithA>
 
 // Adds the batch's rows, in order, to the chunk's sums. Compiled for every
 // vector unit: lanes hold different sums, so every unit gives the same bits.
+// The same sums with each row's terms multiplied by its weight v_i (a
+// weight of 1 gives the unweighted terms' bits).
+[[gnu::always_inline]] inline void add_weighted_batch(ChunkSums& sums, const Batch& batch,
+                                                      const std::vector<double>& beta,
+                                                      const std::vector<std::size_t>& binary) {
+  double vpdf[kBatch];
+  for (std::size_t i = 0; i < batch.count; ++i) vpdf[i] = batch.v[i] * batch.pdf[i];
+  double density = sums.density;
+  for (std::size_t i = 0; i < batch.count; ++i) density = density + vpdf[i];
+  sums.density = density;
+  add_column_sums<true>(sums.index_xphi.data(), batch, batch.q, vpdf);
+  Shifted s;
+  for (std::size_t b = 0; b < binary.size(); ++b) {
+    shift_index(batch, binary[b], beta[binary[b]], s);
+    double cdf1 = sums.cdf1[b], cdf0 = sums.cdf0[b], pdf1 = sums.pdf1[b];
+    double d[kBatch];
+    for (std::size_t i = 0; i < batch.count; ++i) {
+      const double v = batch.v[i];
+      cdf1 = cdf1 + v * s.cdf1[i];
+      cdf0 = cdf0 + v * s.cdf0[i];
+      pdf1 = pdf1 + v * s.pdf1[i];
+      d[i] = v * (s.pdf1[i] - s.pdf0[i]);
+    }
+    sums.cdf1[b] = cdf1;
+    sums.cdf0[b] = cdf0;
+    sums.pdf1[b] = pdf1;
+    add_column_sums<false>(sums.pdf_diff_x.data() + b * sums.width, batch, nullptr, d);
+  }
+}
+
 [[gnu::always_inline]] inline void add_batch_body(ChunkSums& sums, const Batch& batch,
                                                   const std::vector<double>& beta,
                                                   const std::vector<std::size_t>& binary) {
+  if (batch.weighted) {
+    add_weighted_batch(sums, batch, beta, binary);
+    return;
+  }
   double density = sums.density;
   for (std::size_t i = 0; i < batch.count; ++i) density = density + batch.pdf[i];
   sums.density = density;
@@ -291,7 +328,7 @@ void drop_non_binary(const Batch& batch, std::vector<std::size_t>& binary, Chunk
 // with their sums, without a pass of their own over X.
 ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector<double>& beta,
                     std::vector<std::size_t>& binary, bool find_binary_too,
-                    const InterruptPoll& interrupt) {
+                    const InterruptPoll& interrupt, const VectorView* weights = nullptr) {
   const std::size_t k = beta.size();
   ChunkSums sums(k, binary.size());
   Batch batch;
@@ -306,6 +343,10 @@ ChunkSums sum_chunk(const MatrixView& rows, std::size_t first, const std::vector
     batch.x = read.x;
     batch.stride = read.stride;
     batch.padding_in_x = read.padding_in_x;
+    if (weights != nullptr) {
+      batch.weighted = true;
+      for (std::size_t i = 0; i < read.count; ++i) batch.v[i] = (*weights)[start + i];
+    }
     simd::LinePrefetcher prefetch = batches.prefetch_after(start);
     batch.prefetch = &prefetch;
     if (find_binary_too) drop_non_binary(batch, binary, sums, zero_one);
@@ -459,6 +500,25 @@ EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
               beta, binary, kinds.continuous);
     start += count;
   }
+  return total;
+}
+
+EffectSums weighted_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                                const RegressorKinds& kinds, const VectorView& weights,
+                                const InterruptPoll& interrupt) {
+  const std::size_t k = exog.cols;
+  if (weights.size != exog.rows) {
+    panic(std::to_string(weights.size) + " weights for " + std::to_string(exog.rows) + " rows");
+  }
+  if (exog.rows > 0 && beta.size() != k) {
+    panic("params has " + std::to_string(beta.size()) + " values but exog has " +
+          std::to_string(k) + " columns");
+  }
+  EffectSums total(k);
+  std::vector<std::size_t> binary = kinds.binary;
+  if (exog.rows == 0) return total;
+  add_chunk(total, sum_chunk(exog, 0, beta, binary, false, interrupt, &weights), beta, binary,
+            kinds.continuous);
   return total;
 }
 

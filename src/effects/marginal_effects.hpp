@@ -67,6 +67,12 @@ EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
                        const RegressorKinds& kinds, std::optional<std::uint64_t> chunk_size,
                        const InterruptPoll& interrupt = {});
 
+// The same sums over all rows at once with row i's terms multiplied by
+// weights[i] (one per row of X): the sums of the weighted averages.
+EffectSums weighted_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                                const RegressorKinds& kinds, const VectorView& weights,
+                                const InterruptPoll& interrupt = {});
+
 // Effects and delta-method standard errors from the sums over n
 // observations and the covariance cov (K x K) of the coefficients.
 MarginalEffects effects_from_sums(const EffectSums& sums, std::size_t nobs, const MatrixView& cov,

@@ -166,7 +166,71 @@ void for_each_score(const ProbitData& data, const std::vector<double>& beta, Vis
   }
 }
 
+// for_each_score with row i's score multiplied by m(v_i), v the weights.
+template <class Multiplier, class Visit>
+void for_each_weighted_score(const ProbitData& data, const VectorView& weights,
+                             const std::vector<double>& beta, Multiplier&& m, Visit&& visit) {
+  constexpr std::size_t kRange = 1024;
+  static_assert(kRowsPerPoll % kRange == 0);
+  if (weights.size != data.nobs()) {
+    panic(std::to_string(weights.size) + " weights for " + std::to_string(data.nobs()) +
+          " observations");
+  }
+  const std::size_t k = data.nparams();
+  std::vector<double> scores(std::min(kRange, data.nobs()) * k + kOuterLanes, 0.0);
+  std::vector<double> multipliers(std::min(kRange, data.nobs()));
+  for (std::size_t first = 0; first < data.nobs(); first += kRange) {
+    if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
+    const std::size_t count = std::min(kRange, data.nobs() - first);
+    for (std::size_t i = 0; i < count; ++i) multipliers[i] = m(weights[first + i]);
+    score_rows_weighted(data.rows(first, count), VectorView(multipliers.data(), count, 1), beta,
+                        scores.data());
+    visit(first, count, scores.data());
+  }
+}
+
+Matrix upper_sums_to_matrix(const std::vector<double>& sums, std::size_t k, std::size_t width) {
+  Matrix m(k, k);
+  for (std::size_t r = 0; r < k; ++r) {
+    for (std::size_t c = r; c < k; ++c) m(r, c) = sums[r * width + c];
+  }
+  mirror_upper(m);
+  return m;
+}
+
 }  // namespace
+
+Matrix weighted_score_cross_product(const ProbitData& data, const VectorView& weights,
+                                    const std::vector<double>& beta, RowWeights kind) {
+  const std::size_t k = data.nparams();
+  const std::size_t width = (k + kOuterLanes - 1) / kOuterLanes * kOuterLanes;
+  std::vector<double> sums(k * width, 0.0);
+  const auto visit = [&](std::size_t, std::size_t count, const double* s) {
+    add_outer_products(sums.data(), k, width, s, count);
+  };
+  if (kind == RowWeights::kFrequency) {
+    for_each_weighted_score(data, weights, beta, [](double v) { return std::sqrt(v); }, visit);
+  } else {
+    for_each_weighted_score(data, weights, beta, [](double v) { return v; }, visit);
+  }
+  return upper_sums_to_matrix(sums, k, width);
+}
+
+Matrix weighted_cluster_score_sums(const ProbitData& data, const VectorView& weights,
+                                   const std::vector<double>& beta, const ClusterIds& clusters) {
+  if (clusters.of_row.size() != data.nobs()) {
+    panic("clusters given for " + std::to_string(clusters.of_row.size()) + " rows, but there are " +
+          std::to_string(data.nobs()) + " observations");
+  }
+  const std::size_t k = data.nparams();
+  Matrix sums(clusters.count, k);
+  for_each_weighted_score(
+      data, weights, beta, [](double v) { return v; },
+      [&](std::size_t first, std::size_t count, const double* s) {
+        add_to_clusters(sums.row(0), k, s, count, clusters.of_row.data() + first);
+      });
+  return sums;
+}
 
 ClassicalCovariance classical_covariance(const Matrix& hessian) {
   const std::optional<Matrix> h_inv = invert_matrix(hessian.view());

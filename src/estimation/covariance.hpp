@@ -34,6 +34,18 @@ Matrix score_cross_product(const ProbitData& data, const std::vector<double>& be
 Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
                           const ClusterIds& clusters);
 
+// How row weights v_i enter the middle factor: frequency weights count row i
+// v_i times (M = sum_i v_i s_i s_i', formed from sqrt(v_i) s_i); sampling
+// weights scale its score (M = sum_i (v_i s_i)(v_i s_i)').
+enum class RowWeights { kFrequency, kSampling };
+Matrix weighted_score_cross_product(const ProbitData& data, const VectorView& weights,
+                                    const std::vector<double>& beta, RowWeights kind);
+
+// Per-cluster sums of the weighted scores v_i s_i, as cluster_score_sums
+// (the same for either kind of weight).
+Matrix weighted_cluster_score_sums(const ProbitData& data, const VectorView& weights,
+                                   const std::vector<double>& beta, const ClusterIds& clusters);
+
 // M = sum_g u_g u_g' over the rows of the cluster sums, in row order.
 Matrix cluster_cross_product(const Matrix& sums);
 

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <string>
 
 #include "estimation/batch_products.hpp"
@@ -33,7 +34,9 @@ enum Sums : unsigned {
   kScore = 2,
   kHessian = 4,
   kScoreRows = 8,
-  kMirroredHessian = 16
+  kMirroredHessian = 16,
+  // Row i counts weights[i] times in every sum (SweepOutput::weights).
+  kWeighted = 32
 };
 
 struct SweepOutput {
@@ -42,6 +45,7 @@ struct SweepOutput {
   double* hessian = nullptr;     // k x k row-major
   double* score_rows = nullptr;  // n x k row-major: row i is lambda_i x_i
   bool interrupted = false;      // the sweep stopped early on request
+  VectorView weights{};          // n row weights, read by kWeighted sweeps
 };
 
 // The cdf and pdf of a batch of observations at once, so that the kernels
@@ -78,6 +82,7 @@ template <unsigned kWhat, std::size_t kLanes>
                                          SweepOutput& out) {
   constexpr bool kAnyHessian = (kWhat & (kHessian | kMirroredHessian)) != 0;
   constexpr bool kDerivatives = kAnyHessian || (kWhat & (kScore | kScoreRows)) != 0;
+  constexpr bool kRowWeights = (kWhat & kWeighted) != 0;
   const std::size_t n = data.nobs();
   const std::size_t k = data.nparams();
   // Rows are read as `width` doubles, k padded to a whole number of vector
@@ -117,6 +122,15 @@ template <unsigned kWhat, std::size_t kLanes>
       q[b] = sign_of_outcome(data.endog[start + b]);
       z[b] = q[b] * eta[b];
     }
+    double v[kBatch];
+    if constexpr (kRowWeights) {
+      if (out.weights.step == kDoubleBytes) {
+        std::memcpy(v, out.weights.bytes + static_cast<std::ptrdiff_t>(start) * kDoubleBytes,
+                    rows * sizeof(double));
+      } else {
+        for (std::size_t b = 0; b < rows; ++b) v[b] = out.weights[start + b];
+      }
+    }
     double p[kBatch];
     double phi[kBatch];
     const bool at_zero = normal_values(z, rows, p, kDerivatives ? phi : nullptr);
@@ -127,7 +141,11 @@ template <unsigned kWhat, std::size_t kLanes>
       } else {
         log_values(p, log_p, rows);
       }
-      for (std::size_t b = 0; b < rows; ++b) loglike = loglike + log_p[b];
+      if constexpr (kRowWeights) {
+        for (std::size_t b = 0; b < rows; ++b) loglike = loglike + v[b] * log_p[b];
+      } else {
+        for (std::size_t b = 0; b < rows; ++b) loglike = loglike + log_p[b];
+      }
     }
     double lambda[kBatch];
     double w[kBatch];
@@ -135,6 +153,14 @@ template <unsigned kWhat, std::size_t kLanes>
       for (std::size_t b = 0; b < rows; ++b) {
         lambda[b] = (q[b] * phi[b]) / p[b];
         w[b] = (eta[b] + lambda[b]) * lambda[b];
+      }
+      // Each row's score and Hessian terms counted v_b times: a weight of 1
+      // leaves their bits as they are.
+      if constexpr (kRowWeights) {
+        for (std::size_t b = 0; b < rows; ++b) {
+          lambda[b] = v[b] * lambda[b];
+          w[b] = v[b] * w[b];
+        }
       }
     }
 
@@ -219,6 +245,8 @@ template <unsigned kWhat, std::size_t kLanes>
 QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
 QUILLON_SWEEP(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)
 QUILLON_SWEEP(sweep_score_rows, kScoreRows)
+QUILLON_SWEEP(sweep_weighted_mirrored, kLogLikelihood | kScore | kMirroredHessian | kWeighted)
+QUILLON_SWEEP(sweep_weighted_score_rows, kScoreRows | kWeighted)
 #undef QUILLON_SWEEP
 
 void throw_if_interrupted(const SweepOutput& out) {
@@ -230,6 +258,14 @@ void require_rows(const ProbitData& data) {
   if (data.exog.rows < data.endog.size) {
     panic("exog has " + std::to_string(data.exog.rows) + " rows for " +
           std::to_string(data.endog.size) + " observations");
+  }
+}
+
+void require_weights(const ProbitData& data, const VectorView& weights) {
+  require_rows(data);
+  if (weights.size != data.endog.size) {
+    panic(std::to_string(weights.size) + " weights for " + std::to_string(data.endog.size) +
+          " observations");
   }
 }
 
@@ -254,6 +290,29 @@ void ProbitData::score_rows(const std::vector<double>& beta, double* out) const 
   SweepOutput sweep_out;
   sweep_out.score_rows = out;
   sweep_score_rows(*this, beta.data(), sweep_out);
+  throw_if_interrupted(sweep_out);
+}
+
+ProbitEvaluation evaluate_weighted(const ProbitData& data, const VectorView& weights,
+                                   const std::vector<double>& beta) {
+  require_weights(data, weights);
+  const std::size_t k = data.nparams();
+  ProbitEvaluation e{0.0, std::vector<double>(k, 0.0), Matrix(k, k)};
+  SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
+  out.weights = weights;
+  sweep_weighted_mirrored(data, beta.data(), out);
+  throw_if_interrupted(out);
+  e.loglike = out.loglike;
+  return e;
+}
+
+void score_rows_weighted(const ProbitData& data, const VectorView& weights,
+                         const std::vector<double>& beta, double* out) {
+  require_weights(data, weights);
+  SweepOutput sweep_out;
+  sweep_out.score_rows = out;
+  sweep_out.weights = weights;
+  sweep_weighted_score_rows(data, beta.data(), sweep_out);
   throw_if_interrupted(sweep_out);
 }
 

@@ -69,6 +69,17 @@ struct ProbitData {
   }
 };
 
+// The sums of ProbitData::evaluate (with the mirrored Hessian) with row i
+// counted weights[i] times: sum_i v_i ln P_i, sum_i v_i lambda_i x_i and
+// -sum_i v_i w_i x_i x_i'. Each row's term is formed as in the unweighted
+// sweep and then multiplied by v_i, so weights of 1 give its bits.
+// `weights` holds one value per observation.
+ProbitEvaluation evaluate_weighted(const ProbitData& data, const VectorView& weights,
+                                   const std::vector<double>& beta);
+// Row i of out (n x k, row-major) is v_i lambda_i x_i.
+void score_rows_weighted(const ProbitData& data, const VectorView& weights,
+                         const std::vector<double>& beta, double* out);
+
 struct ProbitFit {
   std::vector<double> params;
   double loglike = 0.0;

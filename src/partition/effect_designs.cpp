@@ -75,7 +75,7 @@ void ColumnsOver::row(std::size_t i, double* out) const {
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
                              const std::vector<std::size_t>& positions,
                              const std::vector<double>& beta, const GroupCodes& groups,
-                             std::size_t n_groups, bool relative) {
+                             std::size_t n_groups, bool relative, const RowWeights& weights) {
   const std::size_t k = exog.cols;
   GroupedEffectSums out = empty_sums(n_groups, k);
   const ColumnsOver design{exog, std::nullopt, {}};
@@ -100,12 +100,18 @@ GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivativ
     }
     for (std::size_t r = 0; r < count; ++r) {
       const std::size_t i = first + r, g = group_of(groups, i);
-      out.effects[g] += density[r] * slope[r];
       const double shift = (relative ? batch.index[r] + density[r] : batch.index[r]) * slope[r];
       for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(i, m);
       const double* x = batch.row(r, k);
       double* sums = out.jacobian.row(g);
-      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
+      if (!weights) {
+        out.effects[g] += density[r] * slope[r];
+        for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
+        continue;
+      }
+      const double w = (*weights)[i];
+      out.effects[g] += density[r] * slope[r] * w;
+      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]) * w;
     }
   }
   return out;
@@ -113,7 +119,7 @@ GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivativ
 
 GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
-                                std::size_t n_groups, bool relative) {
+                                std::size_t n_groups, bool relative, const RowWeights& weights) {
   const std::size_t k = beta.size();
   const std::size_t n = high.exog.rows;
   GroupedEffectSums out = empty_sums(n_groups, k);
@@ -141,7 +147,17 @@ GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<Col
       const std::size_t g = group_of(groups, first + r);
       double* sums = out.jacobian.row(g);
       const double* x1 = batch1.row(r, k);
-      if (low) {
+      if (weights) {
+        const double w = (*weights)[first + r];
+        if (low) {
+          const double* x0 = batch0.row(r, k);
+          out.effects[g] += (cdf1[r] - cdf0[r]) * w;
+          for (std::size_t j = 0; j < k; ++j) sums[j] += (pdf1[r] * x1[j] - pdf0[r] * x0[j]) * w;
+        } else {
+          out.effects[g] += cdf1[r] * w;
+          for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] * w;
+        }
+      } else if (low) {
         const double* x0 = batch0.row(r, k);
         out.effects[g] += cdf1[r] - cdf0[r];
         for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] - pdf0[r] * x0[j];

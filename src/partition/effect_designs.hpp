@@ -22,6 +22,11 @@ struct GroupedEffectSums {
 // when there are no groups.
 using GroupCodes = std::optional<VectorView>;
 
+// Row i's sums are multiplied by weights[i] when there are weights (the
+// products with a weight are formed last, so that without weights the sums
+// are the same bits as before).
+using RowWeights = std::optional<VectorView>;
+
 // A design that differs from X in a few columns: row i is X's, with
 // the columns at `positions` taken from row i of `columns` (n x m); without
 // `columns`, X itself. A variable's designs differ from X only in the
@@ -42,14 +47,16 @@ struct ColumnsOver {
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
                              const std::vector<std::size_t>& positions,
                              const std::vector<double>& beta, const GroupCodes& groups,
-                             std::size_t n_groups, bool relative = false);
+                             std::size_t n_groups, bool relative = false,
+                             const RowWeights& weights = std::nullopt);
 
 // Sums of Phi(x1 b) - Phi(x0 b) and of phi(x1 b) x1 - phi(x0 b) x0; without
 // `low`, of Phi(x1 b) and phi(x1 b) x1 (the average prediction). With
 // `relative`, of log Phi(x1 b) - log Phi(x0 b) and lambda1 x1 - lambda0 x0.
 GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
-                                std::size_t n_groups, bool relative = false);
+                                std::size_t n_groups, bool relative = false,
+                                const RowWeights& weights = std::nullopt);
 
 // Per column: the sum, the least and the greatest value, and whether every
 // value is a whole number.

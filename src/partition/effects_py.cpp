@@ -77,6 +77,18 @@ int read_groups(PyObject* obj, Py_ssize_t n_groups, std::size_t rows, ArrayRead&
   return 0;
 }
 
+// Optional row weights (None: none), one per row.
+int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeights& weights) {
+  if (obj == Py_None) return 0;
+  if (capture_array(obj, 1, read) < 0) return -1;
+  if (read.view.rows != rows) {
+    PyErr_Format(PyExc_ValueError, "weights has %zu rows but exog has %zu", read.view.rows, rows);
+    return -1;
+  }
+  weights = read.view.column(0);
+  return 0;
+}
+
 PyObject* sums_to_python(GroupedEffectSums sums) {
   PyRef effects(to_numpy(OwnedArray::from_vector(std::move(sums.effects))));
   if (!effects) return nullptr;
@@ -89,11 +101,11 @@ PyObject* sums_to_python(GroupedEffectSums sums) {
 
 PyObject* slope_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *exog, *derivative_py, *positions_py, *params, *groups_py;
+    PyObject *exog, *derivative_py, *positions_py, *params, *groups_py, *weights_py = Py_None;
     Py_ssize_t n_groups;
     int relative = 0;
-    if (!PyArg_ParseTuple(args, "OOOOOn|p:slope_sums", &exog, &derivative_py, &positions_py,
-                          &params, &groups_py, &n_groups, &relative)) {
+    if (!PyArg_ParseTuple(args, "OOOOOn|pO:slope_sums", &exog, &derivative_py, &positions_py,
+                          &params, &groups_py, &n_groups, &relative, &weights_py)) {
       return nullptr;
     }
     PartArrays part;
@@ -108,9 +120,12 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
     if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
       return nullptr;
     }
+    ArrayRead weights_read;
+    RowWeights weights;
+    if (read_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) return nullptr;
     GroupedEffectSums sums = without_interpreter_lock([&] {
       return quillon::slope_sums(part.exog.view, derivative.view, positions, part.params, codes,
-                                 static_cast<std::size_t>(n_groups), relative != 0);
+                                 static_cast<std::size_t>(n_groups), relative != 0, weights);
     });
     return sums_to_python(std::move(sums));
   });
@@ -118,11 +133,11 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
 
 PyObject* contrast_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *exog, *positions_py, *high_py, *low_py, *params, *groups_py;
+    PyObject *exog, *positions_py, *high_py, *low_py, *params, *groups_py, *weights_py = Py_None;
     Py_ssize_t n_groups;
     int relative = 0;
-    if (!PyArg_ParseTuple(args, "OOOOOOn|p:contrast_sums", &exog, &positions_py, &high_py,
-                          &low_py, &params, &groups_py, &n_groups, &relative)) {
+    if (!PyArg_ParseTuple(args, "OOOOOOn|pO:contrast_sums", &exog, &positions_py, &high_py,
+                          &low_py, &params, &groups_py, &n_groups, &relative, &weights_py)) {
       return nullptr;
     }
     PartArrays part;
@@ -144,9 +159,12 @@ PyObject* contrast_sums(PyObject*, PyObject* args) {
     if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
       return nullptr;
     }
+    ArrayRead weights_read;
+    RowWeights weights;
+    if (read_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) return nullptr;
     GroupedEffectSums sums = without_interpreter_lock([&] {
       return quillon::contrast_sums(high_design, low_design, part.params, codes,
-                                    static_cast<std::size_t>(n_groups), relative != 0);
+                                    static_cast<std::size_t>(n_groups), relative != 0, weights);
     });
     return sums_to_python(std::move(sums));
   });

@@ -31,6 +31,20 @@ PyObject* column_medians(PyObject* module, PyObject* args);
 // (exog, params, probability) -> the linear index of each row, or its normal cdf
 PyObject* predict(PyObject* module, PyObject* args);
 
+// The same with row weights (finite, not negative), one per row:
+// (endog, exog, params, weights) -> (loglike, score, hessian)
+PyObject* weighted_evaluate(PyObject* module, PyObject* args);
+// (endog, exog, params, weights, frequency) -> sum_i v_i s_i s_i' (frequency)
+// or sum_i v_i^2 s_i s_i' (sampling)
+PyObject* weighted_score_cross_product(PyObject* module, PyObject* args);
+// (endog, exog, params, clusters, weights) -> (keys, per-cluster sums of v_i s_i)
+PyObject* weighted_cluster_sums(PyObject* module, PyObject* args);
+// (exog, params, names, binary, weights) -> (effect sums, Jacobian sums)
+PyObject* weighted_effect_sums(PyObject* module, PyObject* args);
+// (weights,) -> (sum of the finite weights that are not negative, how many are
+// positive, negative, NaN or infinite)
+PyObject* weight_totals(PyObject* module, PyObject* args);
+
 // (evaluate, k, max_iter, tol) -> (params, loglike, iterations, converged, hessian)
 PyObject* newton(PyObject* module, PyObject* args);
 // (hessian, params, middle or None) -> (covariance, usable maximum)

@@ -23,6 +23,16 @@ std::vector<std::size_t> first_rows(const ClusterIds& ids) {
   return first;
 }
 
+// The key text of each cluster, in cluster order.
+std::vector<std::string> cluster_keys(const ClusterIds& ids, const MatrixView& clusters) {
+  std::vector<std::string> keys;
+  keys.reserve(ids.count);
+  for (const std::size_t row : first_rows(ids)) {
+    keys.push_back(std::move(build_cluster_keys(clusters.row_range(row, 1)).front()));
+  }
+  return keys;
+}
+
 }  // namespace
 
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
@@ -30,10 +40,17 @@ KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<do
   const ClusterIds ids = number_clusters(clusters);
   KeyedClusterSums out;
   out.sums = cluster_score_sums(data, beta, ids);
-  out.keys.reserve(ids.count);
-  for (const std::size_t row : first_rows(ids)) {
-    out.keys.push_back(std::move(build_cluster_keys(clusters.row_range(row, 1)).front()));
-  }
+  out.keys = cluster_keys(ids, clusters);
+  return out;
+}
+
+KeyedClusterSums weighted_keyed_cluster_sums(const ProbitData& data, const VectorView& weights,
+                                             const std::vector<double>& beta,
+                                             const MatrixView& clusters) {
+  const ClusterIds ids = number_clusters(clusters);
+  KeyedClusterSums out;
+  out.sums = weighted_cluster_score_sums(data, weights, beta, ids);
+  out.keys = cluster_keys(ids, clusters);
   return out;
 }
 
@@ -44,11 +61,12 @@ std::vector<bool> binary_columns(const MatrixView& exog) {
   return flags;
 }
 
-EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
-                                 const std::vector<std::string>& names,
-                                 const std::vector<bool>& binary) {
-  if (binary.size() != exog.cols) {
-    panic(std::to_string(binary.size()) + " binary flags for " + std::to_string(exog.cols) +
+namespace {
+
+RegressorKinds part_kinds(std::size_t k, const std::vector<std::string>& names,
+                          const std::vector<bool>& binary) {
+  if (binary.size() != k) {
+    panic(std::to_string(binary.size()) + " binary flags for " + std::to_string(k) +
           " columns");
   }
   std::vector<std::size_t> intercepts = find_intercepts(names);
@@ -57,9 +75,22 @@ EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixVi
     const bool intercept = std::find(intercepts.begin(), intercepts.end(), j) != intercepts.end();
     if (binary[j] && !intercept) binary_positions.push_back(j);
   }
-  const RegressorKinds kinds =
-      regressor_kinds(exog.cols, std::move(intercepts), std::move(binary_positions));
-  return effect_sums(beta, exog, kinds, std::nullopt);
+  return regressor_kinds(k, std::move(intercepts), std::move(binary_positions));
+}
+
+}  // namespace
+
+EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
+                                 const std::vector<std::string>& names,
+                                 const std::vector<bool>& binary) {
+  return effect_sums(beta, exog, part_kinds(exog.cols, names, binary), std::nullopt);
+}
+
+EffectSums weighted_partition_effect_sums(const std::vector<double>& beta,
+                                          const MatrixView& exog, const VectorView& weights,
+                                          const std::vector<std::string>& names,
+                                          const std::vector<bool>& binary) {
+  return weighted_effect_sums(beta, exog, part_kinds(exog.cols, names, binary), weights);
 }
 
 }  // namespace quillon

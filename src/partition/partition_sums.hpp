@@ -23,6 +23,11 @@ struct KeyedClusterSums {
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
                                     const MatrixView& clusters);
 
+// The same with the scores of row i multiplied by weights[i].
+KeyedClusterSums weighted_keyed_cluster_sums(const ProbitData& data, const VectorView& weights,
+                                             const std::vector<double>& beta,
+                                             const MatrixView& clusters);
+
 // For each column of X, whether all its values are exactly 0.0 or 1.0.
 std::vector<bool> binary_columns(const MatrixView& exog);
 
@@ -31,5 +36,11 @@ std::vector<bool> binary_columns(const MatrixView& exog);
 EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
                                  const std::vector<std::string>& names,
                                  const std::vector<bool>& binary);
+
+// The same with row i's terms multiplied by weights[i].
+EffectSums weighted_partition_effect_sums(const std::vector<double>& beta,
+                                          const MatrixView& exog, const VectorView& weights,
+                                          const std::vector<std::string>& names,
+                                          const std::vector<bool>& binary);
 
 }  // namespace quillon

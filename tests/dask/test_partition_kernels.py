@@ -111,8 +111,53 @@ def test_kernels_release_the_interpreter_lock():
     (lambda y, X, b: P.newton(lambda _: (0.0, b[:2], np.eye(2)), 4, None, None), ValueError,
      "score of 2"),
     (lambda y, X, b: P.newton(lambda _: 1 / 0, 4, None, None), ZeroDivisionError, "division"),
+    (lambda y, X, b: P.weighted_evaluate(y, X, b, np.ones(49)), ValueError,
+     "50 rows but weights has 49"),
+    (lambda y, X, b: P.weighted_cluster_sums(y, X, b, np.zeros((50, 1)), np.ones(3)), ValueError,
+     "weights has 3"),
 ])
 def test_inconsistent_parts_raise(call, error, message):
     y, X = make_design(n=50)
     with pytest.raises(error, match=message):
         call(y, X, np.zeros(4))
+
+
+def _weighted_sums(y, X, b, w, groups):
+    """What every weighted kernel forms for one part, frequency weights."""
+    return [*P.weighted_evaluate(y, X, b, w), P.weighted_score_cross_product(y, X, b, w, True),
+            P.weighted_cluster_sums(y, X, b, groups, w)[1]]
+
+
+def _unweighted_sums(y, X, b, groups):
+    return [*P.evaluate(y, X, b), P.score_cross_product(y, X, b), P.cluster_sums(y, X, b, groups)[1]]
+
+
+@pytest.mark.parametrize("weights", ["ones", "counts"])
+def test_weighted_kernels_are_the_replicated_rows(weights):
+    """Weights of 1 give the unweighted bits; whole weights (0 among them)
+    give the sums of the rows repeated, within 1e-12; read through strides."""
+    y, X = make_design(n=3000, seed=2)
+    rng = np.random.default_rng(3)
+    w = np.ones(len(y)) if weights == "ones" else rng.integers(0, 4, len(y)).astype(float)
+    groups = np.sort(rng.integers(0, 30, len(y))).astype(float)[:, None]
+    b = np.array([0.2, 0.7, -0.4, 0.5])
+    strided = np.repeat(w, 2)[::2]
+    got = _weighted_sums(y, X, b, strided, groups)
+    rows = np.repeat(np.arange(len(y)), w.astype(int))
+    expected = _unweighted_sums(y[rows], X[rows], b, groups[rows])
+    for a, e in zip(got, expected):
+        if weights == "ones":
+            assert np.array_equal(a, e)
+        else:
+            assert np.max(np.abs(np.subtract(a, e))) <= 1e-12 * np.max(np.abs(e))
+
+
+def test_sampling_cross_product_scales_each_score_by_its_weight():
+    y, X = make_design(n=500, seed=4)
+    w = np.random.default_rng(1).uniform(0.5, 3.0, len(y))
+    b = np.array([0.2, 0.7, -0.4, 0.5])
+    m = P.weighted_score_cross_product(y, X, b, w, False)
+    # The score rows of single-row parts, weighted by hand.
+    scores = np.array([P.evaluate(y[i:i + 1], X[i:i + 1], b)[1] for i in range(len(y))])
+    expected = (scores * w[:, None]).T @ (scores * w[:, None])
+    assert np.max(np.abs(m - expected)) <= 1e-12 * np.max(np.abs(expected))

@@ -1,0 +1,78 @@
+"""Weights on Dask, read by every partition where it lies: the same fits,
+covariances and effects as in memory (1e-10 on several partitions), zero
+weights left out and counted, bad weights refused by the first pass with
+the messages of data in memory."""
+
+import numpy as np
+import pandas as pd
+import pytest
+
+dask = pytest.importorskip("dask")
+dd = pytest.importorskip("dask.dataframe")
+pytest.importorskip("pyarrow")
+pytest.importorskip("formulaic")
+
+import quillon_models as qm  # noqa: E402
+
+FORMULA = "y ~ x1 + x2 + C(level) + d"
+
+
+def make_frame(n=5000, seed=12):
+    rng = np.random.default_rng(seed)
+    frame = pd.DataFrame({"x1": rng.normal(size=n), "x2": rng.uniform(-2, 2, size=n),
+                          "level": rng.choice(["low", "mid", "high"], size=n),
+                          "d": (rng.random(n) < 0.4).astype(float),
+                          "school": rng.integers(0, 30, size=n),
+                          "w": rng.choice([0.0, 0.5, 1.0, 3.0], size=n)})
+    index = 0.2 + 0.7 * frame.x1 - 0.4 * frame.x2 + 0.5 * frame.d
+    frame["y"] = (index + rng.normal(size=n) > 0).astype(float)
+    frame.loc[[5, 77, 4000], "x2"] = np.nan
+    return frame
+
+
+def close(a, b, tol=1e-10):
+    a, b = np.asarray(a, dtype=float), np.asarray(b, dtype=float)
+    return np.max(np.abs(a - b)) <= tol * np.max(np.abs(b))
+
+
+@pytest.mark.parametrize("kind, cov_type, kwds", [
+    ("freq_weights", "nonrobust", None), ("freq_weights", "cluster", {"groups": "school"}),
+    ("sampling_weights", "HC1", None), ("sampling_weights", "cluster", {"groups": "school"}),
+])
+def test_weighted_fit_on_dask_is_the_fit_in_memory(kind, cov_type, kwds):
+    frame = make_frame()
+    with dask.config.set(scheduler="sync"):
+        on_dask = qm.probit(FORMULA, dd.from_pandas(frame, npartitions=4),
+                            **{kind: "w"}).fit(cov_type=cov_type, cov_kwds=kwds)
+        effects = on_dask.get_margeff().summary_frame()
+    memory = qm.probit(FORMULA, frame, **{kind: "w"}).fit(cov_type=cov_type, cov_kwds=kwds)
+    assert on_dask.nobs == memory.nobs and on_dask.nobs_dropped == memory.nobs_dropped == 3
+    assert on_dask.model.nobs_zero_weight == memory.model.nobs_zero_weight > 0
+    assert close(on_dask.params, memory.params) and close(on_dask.cov_params(),
+                                                          memory.cov_params())
+    assert abs(on_dask.llnull / memory.llnull - 1) < 1e-12
+    assert close(effects["dy/dx"], memory.get_margeff().summary_frame()["dy/dx"])
+
+
+def test_weights_of_dask_arrays_follow_exog_rows():
+    frame = make_frame().dropna()
+    exog = frame[["x1", "x2", "d"]].assign(const=1.0)
+    memory = qm.Probit(frame.y, exog, sampling_weights=frame.w.to_numpy()).fit()
+    with dask.config.set(scheduler="sync"):
+        on_dask = qm.Probit(dd.from_pandas(frame.y, npartitions=3),
+                            dd.from_pandas(exog, npartitions=3),
+                            sampling_weights=dd.from_pandas(frame.w, npartitions=3)).fit()
+    assert close(on_dask.params, memory.params) and close(on_dask.bse, memory.bse)
+
+
+@pytest.mark.parametrize("change, message", [
+    (lambda w: -w, r"freq_weights has \d+ negative values"),
+    (lambda w: w.where(w.index != 9), "freq_weights has 1 NaN or infinite"),
+    (lambda w: w * 0.0, "freq_weights are all zero"),
+])
+def test_bad_weights_are_refused_on_dask(change, message):
+    frame = make_frame()
+    frame["w"] = change(frame["w"])
+    model = qm.probit(FORMULA, dd.from_pandas(frame, npartitions=3), freq_weights="w")
+    with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
+        model.fit()
