@@ -7,7 +7,7 @@
 For each k, on one seeded design (benchmarks/compare_statsmodels.py's:
 a constant, continuous and 0/1 regressors), near the fitted point:
 
-- part: quillon_models._partition.evaluate(y, X, beta), one part holding
+- part: quillon_models._kernels.evaluate(y, X, beta), one part holding
   every row: the log-likelihood, score and mirrored Hessian of one pass,
   reading X in place;
 - engine: one Newton pass of quillon.fit_probit(y, X) on the same arrays,
@@ -15,8 +15,9 @@ a constant, continuous and 0/1 regressors), near the fitted point:
   and X and its start);
 - "part/engine" is their ratio, from the medians of calls taken in turns.
 
-With --baseline, the part kernels of another build (the _partition module
-installed beside that quillon.abi3.so, in quillon_models/) are timed in the
+With --baseline, the part kernels of another build (the _kernels module,
+_partition in older builds, installed beside that quillon.abi3.so, in
+quillon_models/) are timed in the
 same turns, and "vs base" is the ratio of the best times (above 1: faster).
 """
 
@@ -33,7 +34,7 @@ import time
 import numpy as np
 
 import quillon
-from quillon_models import _partition
+from quillon_models import _kernels
 
 sys.path.insert(0, os.path.dirname(__file__))
 from compare_statsmodels import design, processor  # noqa: E402
@@ -42,12 +43,13 @@ K_VALUES = (5, 10, 20, 30, 80)
 
 
 def load_partition(quillon_path):
-    """The _partition module of another build, from beside its quillon.abi3.so."""
+    """The part kernels' module of another build, from beside its quillon.abi3.so."""
     folder = os.path.join(os.path.dirname(os.path.abspath(quillon_path)), "quillon_models")
-    found = glob.glob(os.path.join(folder, "_partition*.so"))
+    found = (glob.glob(os.path.join(folder, "_kernels*.so"))
+             or glob.glob(os.path.join(folder, "_partition*.so")))
     if not found:
-        raise SystemExit(f"no _partition module in {folder}")
-    name = "quillon_models._partition"
+        raise SystemExit(f"no part kernels' module in {folder}")
+    name = "quillon_models._kernels" if "_kernels" in found[0] else "quillon_models._partition"
     loader = importlib.machinery.ExtensionFileLoader(name, found[0])
     location = importlib.util.spec_from_file_location(name, found[0], loader=loader)
     module = importlib.util.module_from_spec(location)
@@ -71,7 +73,7 @@ def measure(n, k, repeats, base):
     y, X, _, _ = design(n, k)
     beta = quillon.fit_probit(y, X).params
     calls = [
-        lambda: _partition.evaluate(y, X, beta),
+        lambda: _kernels.evaluate(y, X, beta),
         lambda: quillon.fit_probit(y, X, max_iter=5, tol=0.0),
         lambda: quillon.fit_probit(y, X, max_iter=0),
     ]

@@ -18,7 +18,7 @@ from typing import Any, Optional, Sequence
 
 import numpy as np
 
-from . import _partition as kernels
+from . import _kernels as kernels
 from .parts import Part
 
 AT = ("overall", "mean", "median", "zero")

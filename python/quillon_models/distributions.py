@@ -9,7 +9,7 @@ from typing import Any
 
 import numpy as np
 
-from . import _partition as kernels
+from . import _kernels as kernels
 
 _SQRT2 = math.sqrt(2.0)
 

@@ -1,7 +1,7 @@
 """One driver for every fit, in memory and on Dask: the Newton iteration, the
 covariances, the marginal effects and the predictions, each a few passes
 over the parts of the data (see `parts`), with every sum over rows formed
-by the kernels of `_partition` and added along the fixed tree.
+by the kernels of `_kernels` and added along the fixed tree.
 
 `passes` is anything with `run(per_part, combine, *args)`, which applies
 `per_part(part, *args)` to every part and combines the results in the tree,
@@ -16,7 +16,7 @@ from typing import Any, Optional, Protocol, Sequence
 import numpy as np
 import pandas as pd
 
-from . import _partition as kernels
+from . import _kernels as kernels
 from .covariance import (CovarianceChoice, clip_psd, cluster_factor, hc1_factor,
                          sampling_cluster_factor)
 from .design import check_part_totals

@@ -4,7 +4,7 @@ overall or by group, with delta-method standard errors.
 
 The designs they need are built a part at a time, from the rows of the part:
 a derivative design D = dx/dv for a slope, a pair of counterfactual designs
-(X1, X0) for a contrast. The kernels of `_partition` reduce each part to
+(X1, X0) for a contrast. The kernels of `_kernels` reduce each part to
 G effect sums and G x k Jacobian sums (G groups); the parts' sums are added
 along the fixed tree, so the result has the same bits on any number of
 threads. Python only builds designs and combines k-sized sums.
@@ -26,7 +26,7 @@ from typing import Any, Optional, Sequence
 import numpy as np
 import pandas as pd
 
-from . import _partition as kernels
+from . import _kernels as kernels
 from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import interval_columns

@@ -2,7 +2,7 @@
 
 A fit reads its data one part at a time: in memory, blocks of BLOCK_ROWS
 rows of the arrays, read in place; on Dask, the partitions. A pass applies
-one per-part function to every part (the kernels of `_partition`, which
+one per-part function to every part (the kernels of `_kernels`, which
 compute without the interpreter lock) and adds the results along a tree
 fixed by the number of parts alone: adjacent pairs, level by level, left
 before right. So a partitioning gives the same bits whatever the number of

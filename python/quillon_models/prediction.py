@@ -10,7 +10,7 @@ from typing import TYPE_CHECKING, Any
 import numpy as np
 import pandas as pd
 
-from . import _partition as kernels
+from . import _kernels as kernels
 from .distributions import normal_cdf, normal_pdf, normal_quantile
 from .variances import standard_errors
 

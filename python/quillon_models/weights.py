@@ -21,7 +21,7 @@ from typing import Any, Optional
 import numpy as np
 import pandas as pd
 
-from . import _partition as kernels
+from . import _kernels as kernels
 from .parts import add_pairs, block_slices
 
 KINDS = {"freq_weights": "frequency", "sampling_weights": "sampling"}

@@ -1,4 +1,4 @@
-// The functions of quillon_models._partition, in the positional convention
+// The functions of quillon_models._kernels, in the positional convention
 // (METH_VARARGS). The first group reads one part's arrays in place and
 // computes with the interpreter lock released; the second combines the sums
 // of all parts with the engine's own steps.

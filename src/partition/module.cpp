@@ -1,4 +1,4 @@
-// quillon_models._partition: what one part of a data set split by rows
+// quillon_models._kernels: what one part of a data set split by rows
 // contributes to a probit fit, computed by the engine's own sweeps, and the
 // engine's steps that combine the parts.
 #include <Python.h>
@@ -50,7 +50,7 @@ PyMethodDef functions[] = {
 
 PyModuleDef definition = {
     PyModuleDef_HEAD_INIT,
-    "quillon_models._partition",
+    "quillon_models._kernels",
     "Partition kernels of quillon: the sums of one part of the rows, and the steps that combine "
     "them.",
     0,
@@ -64,6 +64,6 @@ PyModuleDef definition = {
 }  // namespace
 }  // namespace quillon::partition
 
-PyMODINIT_FUNC PyInit__partition(void) {
+PyMODINIT_FUNC PyInit__kernels(void) {
   return PyModule_Create2(&quillon::partition::definition, PYTHON_API_VERSION);
 }

@@ -11,7 +11,7 @@ import pytest
 import quillon
 from conftest import make_design
 
-P = pytest.importorskip("quillon_models._partition")
+P = pytest.importorskip("quillon_models._kernels")
 
 NAMES = ["const", "x1", "x2", "d"]
 
