@@ -313,6 +313,7 @@ bench: install
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
 	$(PY) benchmarks/effects.py $(BENCH_ARGS)
 	$(PY) benchmarks/one_driver.py $(BENCH_ARGS)
+	$(PY) benchmarks/honest_fit.py $(BENCH_ARGS)
 	$(PY) benchmarks/weights.py $(BENCH_ARGS)
 	$(PY) benchmarks/part_kernels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
 	  $(BENCH_ARGS)
