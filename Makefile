@@ -307,7 +307,7 @@ py-test-numpy1: plainest-wheel $(VENV_NUMPY1)/bin/python
 
 # BENCH_BASELINE=path/to/quillon.abi3.so also times another build in turns.
 bench: install
-	$(PIP) install threadpoolctl
+	$(PIP) install threadpoolctl "$$(ls $(DIST)/quillon-*.whl)[compare]"
 	$(PY) benchmarks/compare_statsmodels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
 	  $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
