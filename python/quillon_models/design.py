@@ -253,7 +253,7 @@ def constant_columns(exog: np.ndarray) -> list[int]:
         return []
     head = exog[:64]
     candidates = np.flatnonzero((head == head[0]).all(axis=0) & (head[0] != 0))
-    return [int(j) for j in candidates if exog[:, j].min() == exog[:, j].max()]
+    return [int(j) for j in candidates if bool((exog[:, j] == exog[0, j]).all())]
 
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],

@@ -185,9 +185,14 @@ class MemoryData:
     def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
                 n_jobs: Optional[int]) -> Any:
         design, index, rows = self.prediction_design(exog, transform)
-        parts = [Part(np.empty(0), design[s]) for s in block_slices(len(design))]
-        values = np.concatenate(MemoryPasses(parts, n_jobs).map(driver.predict_part, beta,
-                                                                 probability))
+        values = np.empty(len(design))
+        blocks = block_slices(len(design))
+        parts = [Part(np.empty(0), design[s]) for s in blocks]
+
+        def into_values(part: Part, at: slice) -> None:
+            values[at] = driver.predict_part(part, beta, probability)
+
+        MemoryPasses(parts, n_jobs).map_with(into_values, blocks)
         if rows is not None and index is not None:
             filled = np.full(len(index), np.nan)
             filled[rows] = values

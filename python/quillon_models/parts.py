@@ -12,6 +12,7 @@ threads, the scheduler, or the order in which parts finish.
 from __future__ import annotations
 
 import os
+import weakref
 from concurrent.futures import Future, ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any, Callable, Optional, Sequence
@@ -21,7 +22,7 @@ import numpy as np
 # Rows per part in memory: fixed, so that the partitioning depends on the
 # number of rows alone. Large enough that a part's call costs far more than
 # its dispatch, small enough that every core has several parts.
-BLOCK_ROWS = 1 << 16
+BLOCK_ROWS = 1 << 17
 
 
 @dataclass
@@ -114,6 +115,7 @@ class MemoryPasses:
     def __init__(self, parts: list[Part], n_jobs: Optional[int] = None) -> None:
         self.parts = parts
         self.threads = min(usable_threads(n_jobs), len(parts))
+        self._pool: Optional[ThreadPoolExecutor] = None
         self.nobs: Optional[int] = sum(len(part.exog) for part in parts)
         # The sum of the parts' weights, when already known.
         self.weight_total: Optional[float] = None
@@ -124,16 +126,35 @@ class MemoryPasses:
     def map(self, per_part: Callable[..., Any], *args: Any) -> list[Any]:
         if self.threads <= 1:
             return [per_part(part, *args) for part in self.parts]
-        with ThreadPoolExecutor(self.threads, thread_name_prefix="quillon") as pool:
-            futures: list[Future] = [pool.submit(per_part, part, *args) for part in self.parts]
-            try:
-                return [f.result() for f in futures]
-            except BaseException:
-                # Ctrl-C, or a part that failed: the parts not started are
-                # dropped, the running ones end with their block.
-                for f in futures:
-                    f.cancel()
-                raise
+        pool = self.pool()
+        futures: list[Future] = [pool.submit(per_part, part, *args) for part in self.parts]
+        try:
+            return [f.result() for f in futures]
+        except BaseException:
+            # Ctrl-C, or a part that failed: the parts not started are
+            # dropped, the running ones end with their block.
+            for f in futures:
+                f.cancel()
+            for f in futures:
+                if not f.cancelled():
+                    f.exception()  # waits for the running ones
+            raise
+
+    def map_with(self, per_part: Callable[..., Any], each: Sequence[Any]) -> list[Any]:
+        """per_part(part, each[i]) for the i-th part."""
+        pairs = list(zip(self.parts, each))
+        if self.threads <= 1:
+            return [per_part(part, value) for part, value in pairs]
+        futures = [self.pool().submit(per_part, part, value) for part, value in pairs]
+        return [f.result() for f in futures]
+
+    def pool(self) -> ThreadPoolExecutor:
+        """One pool for all the passes of these parts (a fit's), its threads
+        ended when the passes are dropped."""
+        if self._pool is None:
+            self._pool = ThreadPoolExecutor(self.threads, thread_name_prefix="quillon")
+            weakref.finalize(self, self._pool.shutdown, wait=False)
+        return self._pool
 
     def run(self, per_part: Callable[..., Any], combine: Callable[[Any, Any], Any],
             *args: Any) -> Any:
