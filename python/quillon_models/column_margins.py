@@ -152,7 +152,16 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
         else:
             kinds.append("slope")
     plan = ColumnPlan(tuple(kinds), method, settings if at != "zero" else ())
-    if at == "overall":
+    if at == "overall" and method == "dydx" and not settings and not count:
+        # every column in one pass of the engine's per-column kernel
+        from .effects import add_arrays_of, column_sums_part
+
+        placeholders = ["const" if kinds[j] is None else f"column {j}" for j in range(k)]
+        flags = [kind == "dummy" for kind in kinds]
+        effects, jacobian, total = passes.run(column_sums_part, add_arrays_of, beta,
+                                              placeholders, flags)
+        effects, jacobian = effects / total, jacobian / total
+    elif at == "overall":
         effects, jacobian, total = passes.run(column_part, add_pairs_of_arrays, plan, beta)
         effects, jacobian = effects / total, jacobian / total
     else:

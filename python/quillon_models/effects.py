@@ -27,6 +27,7 @@ import numpy as np
 import pandas as pd
 
 from . import _kernels as kernels
+from . import driver
 from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import interval_columns
@@ -358,6 +359,21 @@ def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.n
             for at in splits]
 
 
+def column_sums_part(part: Any, beta: np.ndarray, names: list[str], binary: list[bool]) -> tuple:
+    """Every column's effect sums and Jacobian sums over a fitted part (the
+    engine's per-column kernel, weighted when the part has weights), and
+    what they are averaged over."""
+    if part.weights is None:
+        return (*kernels.effect_sums(part.exog, beta, names, binary), float(len(part.exog)))
+    effects, jacobian = kernels.weighted_effect_sums(part.exog, beta, names, binary,
+                                                      part.weights)
+    return effects, jacobian, float(kernels.weight_totals(part.weights)[0])
+
+
+def add_arrays_of(a: tuple, b: tuple) -> tuple:
+    return tuple(x + y for x, y in zip(a, b))
+
+
 def add_sums(a: list[tuple], b: list[tuple]) -> list[tuple]:
     return [(x[0] + y[0], x[1] + y[1]) for x, y in zip(a, b)]
 
@@ -494,16 +510,45 @@ class Effects:
                 frames.append(effect_rows(effects[present] / counts[present],
                                           jacobian[present] / counts[present, None], self.cov))
                 keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
-        table = with_interval(pd.concat(frames, ignore_index=True), alpha)
-        index = pd.MultiIndex.from_tuples(keys, names=names + (by or []))
+        return self.finished(pd.concat(frames, ignore_index=True), keys, names + (by or []),
+                             alpha)
+
+    def finished(self, rows: pd.DataFrame, keys: list[tuple], names: list[str],
+                 alpha: float) -> EffectTable:
+        """The effect rows with their intervals and index; unusable variances
+        named in a warning."""
+        table = with_interval(rows, alpha)
+        index = pd.MultiIndex.from_tuples(keys, names=names)
         table.index = index.get_level_values(0) if index.nlevels == 1 else index
         unusable = table["Std. Err"].isna() & table["dy/dx"].notna()
         if unusable.any():
-            rows = [" ".join(map(str, key)) if isinstance(key, tuple) else str(key)
-                    for key in table.index[unusable.to_numpy()]]
-            warn_unusable(rows, "marginal effects", covariance_hint(self.results.cov_type),
-                          stacklevel=4)
+            listed = [" ".join(map(str, key)) if isinstance(key, tuple) else str(key)
+                      for key in table.index[unusable.to_numpy()]]
+            warn_unusable(listed, "marginal effects", covariance_hint(self.results.cov_type),
+                          stacklevel=5)
         return EffectTable(table)
+
+    def column_table(self, alpha: float, wanted: Optional[Sequence[str]]) -> EffectTable:
+        """The effects of an arrays fit, whose variables are its columns: every
+        column's in one pass of the engine's per-column kernel (the 0 -> 1
+        change of a 0/1 column, the slope of any other), as the table of
+        variables lays them out."""
+        names = list(self.model.exog_names)
+        absent = [w for w in wanted or [] if w not in names]
+        if absent:
+            raise ValueError(f"variables {absent} are not variables of the model: {names}")
+        passes = self.model._data.fitted_passes(self.model._fit_jobs)
+        const = set(self.model.const_idx)
+        binary = passes.run(driver.binary_part, driver.both_binary)
+        placeholders = ["const" if j in const else f"column {j}" for j in range(len(names))]
+        effects, jacobian, total = passes.run(column_sums_part, add_arrays_of,
+                                              self.beta, placeholders, binary)
+        omitted = {names.index(n) for n in self.results.omitted}
+        shown = [j for j in range(len(names)) if j not in const and j not in omitted
+                 and (wanted is None or names[j] in wanted)]
+        rows = effect_rows(effects[shown] / total, jacobian[shown] / total, self.cov)
+        keys = [(names[j], "1 - 0" if binary[j] else SLOPE) for j in shown]
+        return self.finished(rows, keys, ["term", "contrast"], alpha)
 
     def ame(self, alpha: float, variables: Any, by: Any, binary: str) -> pd.DataFrame:
         if binary not in ("contrast", "slope"):
@@ -511,6 +556,8 @@ class Effects:
         normal_quantile(alpha)
         wanted = names_list("variables", variables)
         by_names = names_list("by", by)
+        if self.builder.spec is None and not by_names and binary == "contrast":
+            return self.column_table(alpha, wanted)
         passes, labels = self.passes(by_names)
         settings = []
         for variable in self.variables(passes, wanted, binary):
