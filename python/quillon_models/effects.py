@@ -51,10 +51,10 @@ class Terms:
     None when there are none) from the data columns `reads`."""
 
     spec: Any
-    built: tuple  # positions of the spec's columns in the design
+    built: tuple  # positions of the model spec's columns in the design
     bare: tuple
     reads: tuple
-    # The spec's columns that are the variable's (None: all of them).
+    # The model spec's columns that are the variable's (None: all of them).
     select: Optional[tuple] = None
 
     @property

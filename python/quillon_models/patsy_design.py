@@ -33,7 +33,7 @@ class TermColumns:
         return hash((TermColumns, self._name))
 
     def memorize_passes_needed(self, state: Any, eval_env: Any) -> int:
-        return 0  # the spec already holds what it learnt from the fitted data
+        return 0  # formulaic's model spec already holds what it learnt from the fitted data
 
     def memorize_chunk(self, state: Any, which_pass: int, data: Any) -> None:
         pass
@@ -49,8 +49,8 @@ class TermColumns:
 
 
 def design_info(spec: Any) -> Any:
-    """patsy's DesignInfo with the spec's columns and terms (the intercept as
-    patsy's own)."""
+    """patsy's DesignInfo with the columns and terms of formulaic's model
+    spec (the intercept as patsy's own)."""
     from patsy.desc import Term
     from patsy.design_info import DesignInfo, FactorInfo, SubtermInfo
 

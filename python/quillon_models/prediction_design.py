@@ -49,8 +49,8 @@ def check_prediction_frame(spec: Any, frame: pd.DataFrame, context: dict) -> Non
 
 
 def data_variables(spec: Any) -> set:
-    """The variables the spec reads from the data (older formulaic lists
-    them by source only)."""
+    """The variables formulaic's model spec reads from the data (older
+    formulaic lists them by source only)."""
     try:
         return set(spec.required_variables)
     except AttributeError:
