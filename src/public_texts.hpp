@@ -31,6 +31,7 @@ inline constexpr const char* kResultsClass = "CorvidProbitResults";
 inline constexpr const char* kModelTypeName = "builtins.CorvidProbitModel";
 inline constexpr const char* kResultsTypeName = "builtins.CorvidProbitResults";
 inline constexpr const char* kNoConstructor = "No constructor defined";
+inline constexpr const char* kTypeObjectFailed = "failed to create type object for ";
 inline constexpr const char* kEmptyObjectFormat = "empty '%s' object: it was not created by quillon";
 inline constexpr const char* kPanicExceptionName = "quillon.PanicException";
 inline constexpr const char* kPanicExceptionDoc =

@@ -166,11 +166,19 @@ def part_rows(part: Part, columns: np.ndarray) -> tuple:
     return part.endog, part.exog[:, columns]
 
 
-def without_predicted(part: Part, direction: np.ndarray, predicted: Any) -> Part:
-    """The part less the rows that `direction` predicts perfectly
+def predicted_rows(part: Part, direction: np.ndarray, predicted: Any) -> np.ndarray:
+    """Which rows of the part `direction` predicts perfectly
     (`predicted(endog, linear index along it)` tells them)."""
-    linear = kernels.predict(part.exog, direction, False)
-    keep = ~predicted(part.endog, linear)
+    return predicted(part.endog, kernels.predict(part.exog, direction, False))
+
+
+def without_predicted(part: Part, direction: np.ndarray, predicted: Any) -> Part:
+    """The part less the rows that `direction` predicts perfectly."""
+    return without_rows(part, ~predicted_rows(part, direction, predicted))
+
+
+def without_rows(part: Part, keep: np.ndarray) -> Part:
+    """The part's rows where `keep` holds, its counts told of the others."""
     if keep.all():
         return part
     groups = None if part.groups is None else part.groups[keep]
@@ -304,8 +312,7 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
         nobs = known if known is not None else passes.run(weight_totals_part, add_arrays).total
     full = evaluations.full(params)
     if choice.cov_type == "cluster":
-        cov, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights)
-        usable = kernels.covariance(hessian, params, None)[1]
+        cov, usable, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights)
     else:
         (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, nobs,
                                              weights), None
@@ -360,16 +367,18 @@ def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.n
 
 def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
               choice: CovarianceChoice, nobs: float,
-              weights: Optional[str] = None) -> tuple[np.ndarray, tuple[int, ...]]:
-    """The cluster-robust covariance from one pass, for one way or two; two
-    ways as statsmodels combines them: each way's covariance plus the
-    other's, less that of their intersection. With sampling weights the
-    correction is G / (G - 1), as Stata's for weighted likelihoods."""
+              weights: Optional[str] = None) -> tuple[np.ndarray, bool, tuple[int, ...]]:
+    """The cluster-robust covariance from one pass, for one way or two, and
+    whether the maximum is usable; two ways as statsmodels combines them:
+    each way's covariance plus the other's, less that of their
+    intersection. With sampling weights the correction is G / (G - 1), as
+    Stata's for weighted likelihoods."""
     ways = passes.run(cluster_part, merge_cluster_ways, full)
     covs = []
+    usable = True
     for way in ways:
         sums = way.sums if len(kept) == len(full) else way.sums[:, kept]
-        cov = kernels.covariance(hessian, full[kept], kernels.cluster_cross_product(sums))[0]
+        cov, usable = kernels.covariance(hessian, full[kept], kernels.cluster_cross_product(sums))
         if choice.use_correction:
             cov = cov * (sampling_cluster_factor(len(way.keys)) if weights == "sampling" else
                          cluster_factor(len(way.keys), nobs, len(kept)))
@@ -377,7 +386,7 @@ def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.nd
     cov = covs[0] if len(covs) == 1 else covs[0] + covs[1] - covs[2]
     if choice.psd == "clip":
         cov = clip_psd(cov)
-    return cov, tuple(len(way.keys) for way in ways[:2])
+    return cov, usable, tuple(len(way.keys) for way in ways[:2])
 
 
 def null_loglike(constant_passes: Passes) -> float:

@@ -365,8 +365,7 @@ def column_sums_part(part: Any, beta: np.ndarray, names: list[str], binary: list
     what they are averaged over."""
     if part.weights is None:
         return (*kernels.effect_sums(part.exog, beta, names, binary), float(len(part.exog)))
-    effects, jacobian = kernels.weighted_effect_sums(part.exog, beta, names, binary,
-                                                      part.weights)
+    effects, jacobian = kernels.effect_sums(part.exog, beta, names, binary, part.weights)
     return effects, jacobian, float(kernels.weight_totals(part.weights)[0])
 
 

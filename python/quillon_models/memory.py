@@ -112,9 +112,9 @@ class MemoryData:
                      n_jobs: Optional[int]) -> MemoryPasses:
         """The passes less the rows that the separation `found` predicts
         perfectly; the fitted rows become those left."""
-        parts = passes.map(driver.without_predicted, found.direction, found.rows_of)
-        keep = ~found.rows_of(self.endog, np.concatenate(
-            passes.map(driver.predict_part, found.direction, False)))
+        predicted = passes.map(driver.predicted_rows, found.direction, found.rows_of)
+        parts = [driver.without_rows(part, ~rows) for part, rows in zip(passes.parts, predicted)]
+        keep = ~np.concatenate(predicted)
         refuse_one_outcome(self.endog_name, int((self.endog[keep] == 1.0).sum()), int(keep.sum()))
         self.endog, self.exog = self.endog[keep], self.exog[keep]
         if self.weights is not None:

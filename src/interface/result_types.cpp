@@ -142,7 +142,7 @@ int ensure_type(PyType_Spec& spec) {
   PyRef created(PyType_FromSpec(&spec));
   if (!created) {
     PyErr_Print();
-    raise_panic(Panic{std::string("failed to create type object for ") + Object::kClassName,
+    raise_panic(Panic{std::string(texts::kTypeObjectFailed) + Object::kClassName,
                       SourceLocation::current()});
     return -1;
   }

@@ -78,13 +78,9 @@ int read_groups(PyObject* obj, Py_ssize_t n_groups, std::size_t rows, ArrayRead&
 }
 
 // Optional row weights (None: none), one per row.
-int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeights& weights) {
+int optional_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeights& weights) {
   if (obj == Py_None) return 0;
-  if (capture_array(obj, 1, read) < 0) return -1;
-  if (read.view.rows != rows) {
-    PyErr_Format(PyExc_ValueError, "weights has %zu rows but exog has %zu", read.view.rows, rows);
-    return -1;
-  }
+  if (read_weights(obj, rows, read) < 0) return -1;
   weights = read.view.column(0);
   return 0;
 }
@@ -122,7 +118,9 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
     }
     ArrayRead weights_read;
     RowWeights weights;
-    if (read_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) return nullptr;
+    if (optional_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) {
+      return nullptr;
+    }
     GroupedEffectSums sums = without_interpreter_lock([&] {
       return quillon::slope_sums(part.exog.view, derivative.view, positions, part.params, codes,
                                  static_cast<std::size_t>(n_groups), relative != 0, weights);
@@ -161,7 +159,9 @@ PyObject* contrast_sums(PyObject*, PyObject* args) {
     }
     ArrayRead weights_read;
     RowWeights weights;
-    if (read_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) return nullptr;
+    if (optional_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) {
+      return nullptr;
+    }
     GroupedEffectSums sums = without_interpreter_lock([&] {
       return quillon::contrast_sums(high_design, low_design, part.params, codes,
                                     static_cast<std::size_t>(n_groups), relative != 0, weights);

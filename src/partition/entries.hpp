@@ -16,7 +16,8 @@ PyObject* score_cross_product(PyObject* module, PyObject* args);
 PyObject* cluster_sums(PyObject* module, PyObject* args);
 // (exog,) -> list of bool: the columns whose values are all 0.0 or 1.0
 PyObject* binary_columns(PyObject* module, PyObject* args);
-// (exog, params, names, binary) -> (effect sums, Jacobian sums)
+// (exog, params, names, binary[, weights]) -> (effect sums, Jacobian sums), each row
+// counted weights[i] times when given
 PyObject* effect_sums(PyObject* module, PyObject* args);
 // (exog, derivative columns, positions, params, groups or None, n_groups[, relative])
 //   -> (G slope sums, G x k Jacobian sums)
@@ -39,8 +40,6 @@ PyObject* weighted_evaluate(PyObject* module, PyObject* args);
 PyObject* weighted_score_cross_product(PyObject* module, PyObject* args);
 // (endog, exog, params, clusters, weights) -> (keys, per-cluster sums of v_i s_i)
 PyObject* weighted_cluster_sums(PyObject* module, PyObject* args);
-// (exog, params, names, binary, weights) -> (effect sums, Jacobian sums)
-PyObject* weighted_effect_sums(PyObject* module, PyObject* args);
 // (weights,) -> (sum of the finite weights that are not negative, how many are
 // positive, negative, NaN or infinite)
 PyObject* weight_totals(PyObject* module, PyObject* args);

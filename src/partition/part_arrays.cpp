@@ -1,5 +1,7 @@
 #include "partition/part_arrays.hpp"
 
+#include "interface/py_ref.hpp"
+
 namespace quillon::partition {
 
 int read_vector(PyObject* obj, std::vector<double>& out) {
@@ -16,6 +18,28 @@ int read_matrix(PyObject* obj, Matrix& out) {
   out = Matrix(read.view.rows, read.view.cols);
   for (std::size_t i = 0; i < out.rows(); ++i) {
     for (std::size_t j = 0; j < out.cols(); ++j) out(i, j) = read.view(i, j);
+  }
+  return 0;
+}
+
+int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read) {
+  if (capture_array(obj, 1, read) < 0) return -1;
+  if (read.view.rows != rows) {
+    PyErr_Format(PyExc_ValueError, "exog has %zu rows but weights has %zu elements", rows,
+                 read.view.rows);
+    return -1;
+  }
+  return 0;
+}
+
+int read_flags(PyObject* obj, std::vector<bool>& out) {
+  PyRef list(PySequence_List(obj));
+  if (!list) return -1;
+  out.clear();
+  for (Py_ssize_t i = 0; i < PyList_Size(list.get()); ++i) {
+    const int flag = PyObject_IsTrue(PyList_GetItem(list.get(), i));
+    if (flag < 0) return -1;
+    out.push_back(flag == 1);
   }
   return 0;
 }

@@ -26,6 +26,13 @@ struct PartArrays {
 // or ValueError set.
 int read_part(PyObject* endog, PyObject* exog, PyObject* params, PartArrays& part);
 
+// Row weights: a 1-dimensional array of `rows` values, read in place.
+// Returns 0, or -1 with TypeError or ValueError set.
+int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read);
+
+// A sequence of truth values (the 0/1 flags of the columns). Returns 0 or -1.
+int read_flags(PyObject* obj, std::vector<bool>& out);
+
 // A float64 vector copied out of a 1-dimensional array. Returns 0 or -1.
 int read_vector(PyObject* obj, std::vector<double>& out);
 // A float64 matrix copied out of a 2-dimensional array. Returns 0 or -1.

@@ -94,20 +94,15 @@ PyObject* binary_columns(PyObject*, PyObject* args) {
 
 PyObject* effect_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *exog, *params, *names_py, *binary_py;
-    if (!PyArg_ParseTuple(args, "OOOO:effect_sums", &exog, &params, &names_py, &binary_py)) {
+    PyObject *exog, *params, *names_py, *binary_py, *weights_py = Py_None;
+    if (!PyArg_ParseTuple(args, "OOOO|O:effect_sums", &exog, &params, &names_py, &binary_py,
+                          &weights_py)) {
       return nullptr;
     }
     std::vector<std::string> names;
     if (names_from_python(names_py, names) < 0) return nullptr;
-    PyRef binary_seq(PySequence_List(binary_py));
-    if (!binary_seq) return nullptr;
     std::vector<bool> binary;
-    for (Py_ssize_t i = 0; i < PyList_Size(binary_seq.get()); ++i) {
-      const int flag = PyObject_IsTrue(PyList_GetItem(binary_seq.get(), i));
-      if (flag < 0) return nullptr;
-      binary.push_back(flag == 1);
-    }
+    if (read_flags(binary_py, binary) < 0) return nullptr;
     PartArrays part;
     if (read_part(nullptr, exog, params, part) < 0) return nullptr;
     const std::size_t k = part.exog.view.cols;
@@ -116,8 +111,17 @@ PyObject* effect_sums(PyObject*, PyObject* args) {
                    names.size(), binary.size(), k);
       return nullptr;
     }
-    EffectSums sums = without_interpreter_lock(
-        [&] { return partition_effect_sums(part.params, part.exog.view, names, binary); });
+    ArrayRead weights;
+    if (weights_py != Py_None && read_weights(weights_py, part.exog.view.rows, weights) < 0) {
+      return nullptr;
+    }
+    EffectSums sums = without_interpreter_lock([&] {
+      if (weights_py == Py_None) {
+        return partition_effect_sums(part.params, part.exog.view, names, binary);
+      }
+      return weighted_partition_effect_sums(part.params, part.exog.view, weights.view.column(0),
+                                            names, binary);
+    });
     PyRef ame(vector_to_numpy(std::move(sums.ame)));
     if (!ame) return nullptr;
     Matrix jacobian(k, k);

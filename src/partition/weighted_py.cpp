@@ -24,13 +24,7 @@ namespace {
 int read_weighted_part(PyObject* endog, PyObject* exog, PyObject* params, PyObject* weights,
                        PartArrays& part, ArrayRead& read) {
   if (read_part(endog, exog, params, part) < 0) return -1;
-  if (capture_array(weights, 1, read) < 0) return -1;
-  if (read.view.rows != part.exog.view.rows) {
-    PyErr_Format(PyExc_ValueError, "exog has %zu rows but weights has %zu elements",
-                 part.exog.view.rows, read.view.rows);
-    return -1;
-  }
-  return 0;
+  return read_weights(weights, part.exog.view.rows, read);
 }
 
 }  // namespace
@@ -99,46 +93,6 @@ PyObject* weighted_cluster_sums(PyObject*, PyObject* args) {
     PyRef values(to_numpy(OwnedArray::from_matrix(std::move(sums.sums))));
     if (!values) return nullptr;
     return PyTuple_Pack(2, keys.get(), values.get());
-  });
-}
-
-PyObject* weighted_effect_sums(PyObject*, PyObject* args) {
-  return guard_native([&]() -> PyObject* {
-    PyObject *exog, *params, *names_py, *binary_py, *weights;
-    if (!PyArg_ParseTuple(args, "OOOOO:weighted_effect_sums", &exog, &params, &names_py,
-                          &binary_py, &weights)) {
-      return nullptr;
-    }
-    std::vector<std::string> names;
-    if (names_from_python(names_py, names) < 0) return nullptr;
-    PyRef binary_seq(PySequence_List(binary_py));
-    if (!binary_seq) return nullptr;
-    std::vector<bool> binary;
-    for (Py_ssize_t i = 0; i < PyList_Size(binary_seq.get()); ++i) {
-      const int flag = PyObject_IsTrue(PyList_GetItem(binary_seq.get(), i));
-      if (flag < 0) return nullptr;
-      binary.push_back(flag == 1);
-    }
-    PartArrays part;
-    ArrayRead w;
-    if (read_weighted_part(nullptr, exog, params, weights, part, w) < 0) return nullptr;
-    const std::size_t k = part.exog.view.cols;
-    if (names.size() != k || binary.size() != k) {
-      PyErr_Format(PyExc_ValueError, "%zu names and %zu binary flags for %zu columns",
-                   names.size(), binary.size(), k);
-      return nullptr;
-    }
-    EffectSums sums = without_interpreter_lock([&] {
-      return weighted_partition_effect_sums(part.params, part.exog.view, w.view.column(0), names,
-                                            binary);
-    });
-    PyRef ame(to_numpy(OwnedArray::from_vector(std::move(sums.ame))));
-    if (!ame) return nullptr;
-    Matrix jacobian(k, k);
-    std::copy(sums.jacobian.begin(), sums.jacobian.end(), jacobian.row(0));
-    PyRef jac(to_numpy(OwnedArray::from_matrix(std::move(jacobian))));
-    if (!jac) return nullptr;
-    return PyTuple_Pack(2, ame.get(), jac.get());
   });
 }
 
