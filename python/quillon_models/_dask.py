@@ -21,6 +21,7 @@ import dask.dataframe as dd
 from dask.delayed import Delayed
 from dask.highlevelgraph import HighLevelGraph
 
+from . import _kernels as kernels
 from . import driver
 from .design import (array_names, check_formula, check_outcome_columns, finite_rows,
                      formula_columns, import_formulaic, mentions, missing_counts, outcome_name,
@@ -54,7 +55,7 @@ def checked_part(y: np.ndarray, X: np.ndarray, name: str, names: list, missing: 
     with NaN or inf are dropped for the sums and counted by column, and
     outcomes other than 0/1 counted; the driver refuses them over all
     partitions at once, as data in memory are refused."""
-    complete = finite_rows(y, X, name, names, "drop")
+    complete = None if kernels.design_screen(y, X)[0] else finite_rows(y, X, name, names, "drop")
     counts: dict = dict(extra_missing or {})
     if complete is not None and missing != "drop":
         # Missing values of the data's columns are counted there (extra_missing):

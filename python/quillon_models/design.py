@@ -11,6 +11,8 @@ from typing import Any
 import numpy as np
 import pandas as pd
 
+from . import _kernels as kernels
+
 MISSING_OPTIONS = ("none", "drop", "raise")
 
 
@@ -156,10 +158,9 @@ def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
         raise ValueError("no observations: endog and exog have no rows")
     design = finish(endog_values, exog_values, endog_name, names, missing, labels, None,
                     len(endog_values))
-    const_idx = constant_columns(design.exog)
     if not isinstance(exog, (pd.DataFrame, pd.Series)):
-        names = array_names(design.exog.shape[1], const_idx)
-    return Design(**{**design.__dict__, "const_idx": const_idx, "exog_names": names})
+        names = array_names(design.exog.shape[1], design.const_idx or [])
+    return Design(**{**design.__dict__, "exog_names": names})
 
 
 def check_same_index(*named: tuple[str, Any]) -> None:
@@ -247,48 +248,43 @@ def array_names(k: int, const_idx: list[int]) -> list[str]:
 
 
 def constant_columns(exog: np.ndarray) -> list[int]:
-    """Columns holding one nonzero value throughout; the first rows screen the
-    candidates, so only near-constant columns are read in full."""
-    if exog.shape[0] == 0:
-        return []
-    head = exog[:64]
-    candidates = np.flatnonzero((head == head[0]).all(axis=0) & (head[0] != 0))
-    return [int(j) for j in candidates if bool((exog[:, j] == exog[0, j]).all())]
+    """Columns holding one nonzero value throughout."""
+    constant = kernels.design_screen(np.zeros(exog.shape[0]), exog)[3]
+    return [j for j, flag in enumerate(constant) if flag]
 
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
            missing: str, labels: pd.Index | None, positions: np.ndarray | None,
            nrows: int) -> Design:
-    """Drops or refuses rows with NaN or inf, then checks the outcome."""
-    finite = finite_rows(endog, exog, endog_name, names, missing)
-    if finite is not None:
-        endog, exog = endog[finite], exog[finite]
-        positions = np.flatnonzero(finite) if positions is None else positions[finite]
+    """Drops or refuses rows with NaN or inf, then checks the outcome. One
+    read of the arrays answers every check on clean data."""
+    finite, ones, outside, constant = kernels.design_screen(endog, exog)
+    if not finite:
+        kept = finite_rows(endog, exog, endog_name, names, missing)
+        if kept is not None:
+            endog, exog = endog[kept], exog[kept]
+            positions = np.flatnonzero(kept) if positions is None else positions[kept]
+        if len(endog) == 0:
+            raise ValueError("no observations left: every row has a missing value")
+        finite, ones, outside, constant = kernels.design_screen(endog, exog)
     if positions is not None and len(positions) == nrows:
         positions = None
-    if len(endog) == 0:
-        raise ValueError("no observations left: every row has a missing value")
-    check_outcome(endog, endog_name)
-    refuse_one_outcome(endog_name, int((endog == 1.0).sum()), len(endog))
+    if outside:
+        check_outcome(endog, endog_name)
+    refuse_one_outcome(endog_name, ones, len(endog))
     if labels is not None and positions is not None:
         labels = labels[positions]
     return Design(endog=endog, exog=exog, endog_name=endog_name, exog_names=names,
-                  row_labels=labels, kept_rows=positions,
-                  nobs_dropped=nrows - len(endog))
+                  row_labels=labels, kept_rows=positions, nobs_dropped=nrows - len(endog),
+                  const_idx=[j for j, flag in enumerate(constant) if flag])
 
 
 def finite_rows(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
                 missing: str) -> np.ndarray | None:
-    """None when every value is finite; otherwise the mask of complete rows
-    (missing="drop") or a ValueError naming the columns."""
-    # One sum screens the common case: it is finite when every value is
-    # (unless huge values overflow, which the full check sorts out).
-    if np.isfinite(endog.sum()) and np.isfinite(exog.sum()):
-        return None
+    """The mask of complete rows (missing="drop"), or a ValueError naming the
+    columns with NaN or inf."""
     bad_endog = ~np.isfinite(endog)
     bad_exog = ~np.isfinite(exog)
-    if not bad_endog.any() and not bad_exog.any():
-        return None
     if missing != "drop":
         refuse_missing(missing_counts(bad_endog, bad_exog, endog_name, names))
     return ~(bad_endog | bad_exog.any(axis=1))

@@ -16,6 +16,9 @@ PyObject* score_cross_product(PyObject* module, PyObject* args);
 PyObject* cluster_sums(PyObject* module, PyObject* args);
 // (exog,) -> list of bool: the columns whose values are all 0.0 or 1.0
 PyObject* binary_columns(PyObject* module, PyObject* args);
+// (endog, exog) -> (every value finite, outcomes equal to 1, outcomes neither 0
+// nor 1, list of bool: the column repeats a finite nonzero value)
+PyObject* design_screen(PyObject* module, PyObject* args);
 // (exog, params, names, binary[, weights]) -> (effect sums, Jacobian sums), each row
 // counted weights[i] times when given
 PyObject* effect_sums(PyObject* module, PyObject* args);

@@ -16,6 +16,9 @@ PyMethodDef functions[] = {
      "Per-cluster score sums of one part, with their keys in first-seen order."},
     {"binary_columns", binary_columns, METH_VARARGS,
      "Which columns of one part hold only 0.0 and 1.0."},
+    {"design_screen", design_screen, METH_VARARGS,
+     "Whether a design's values are all finite, how its outcomes split, and its constant "
+     "columns, in one read."},
     {"effect_sums", effect_sums, METH_VARARGS,
      "Marginal-effect and Jacobian sums of one part, weighted when weights are given."},
     {"slope_sums", slope_sums, METH_VARARGS,

@@ -8,6 +8,7 @@
 #include "interface/lists.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
+#include "partition/design_screen.hpp"
 #include "partition/entries.hpp"
 #include "partition/part_arrays.hpp"
 #include "partition/partition_sums.hpp"
@@ -89,6 +90,21 @@ PyObject* binary_columns(PyObject*, PyObject* args) {
     const std::vector<bool> flags =
         without_interpreter_lock([&] { return quillon::binary_columns(x.view); });
     return new_list(flags, new_bool);
+  });
+}
+
+PyObject* design_screen(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject *endog, *exog;
+    if (!PyArg_ParseTuple(args, "OO:design_screen", &endog, &exog)) return nullptr;
+    ArrayRead y, x;
+    if (capture_array(endog, 1, y) < 0 || capture_array(exog, 2, x) < 0) return nullptr;
+    DesignScreen screen =
+        without_interpreter_lock([&] { return screen_design(y.view.column(0), x.view); });
+    PyRef constant(new_list(screen.constant, new_bool));
+    if (!constant) return nullptr;
+    return Py_BuildValue("(NnnO)", new_bool(screen.finite), static_cast<Py_ssize_t>(screen.ones),
+                         static_cast<Py_ssize_t>(screen.outside), constant.get());
   });
 }
 

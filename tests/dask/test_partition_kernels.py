@@ -161,3 +161,32 @@ def test_sampling_cross_product_scales_each_score_by_its_weight():
     scores = np.array([P.evaluate(y[i:i + 1], X[i:i + 1], b)[1] for i in range(len(y))])
     expected = (scores * w[:, None]).T @ (scores * w[:, None])
     assert np.max(np.abs(m - expected)) <= 1e-12 * np.max(np.abs(expected))
+
+
+def _screen_case(layout, change):
+    rng = np.random.default_rng(3)
+    X = np.column_stack([np.ones(300), rng.standard_normal(300), np.zeros(300), np.full(300, 2.5)])
+    y = (rng.random(300) < 0.4).astype(float)
+    y[7] = 0.5
+    if change == "late":  # after the rows that screen the candidates
+        X[250, 3] = 2.0
+    elif change == "nan":
+        X[299, 1] = np.nan
+    elif change == "inf_outcome":
+        y[299] = np.inf
+    if layout == "columns":
+        X = np.asfortranarray(X)
+    elif layout == "strided":
+        X = np.repeat(X, 2, axis=1)[:, ::2]
+    return y, X
+
+
+@pytest.mark.parametrize("layout", ["rows", "columns", "strided"])
+@pytest.mark.parametrize("change", [None, "late", "nan", "inf_outcome"])
+def test_design_screen_matches_a_direct_reading(layout, change):
+    y, X = _screen_case(layout, change)
+    finite, ones, outside, constant = P.design_screen(y, X)
+    assert finite == bool(np.isfinite(y).all() and np.isfinite(X).all())
+    assert (ones, outside) == (int((y == 1).sum()), int(((y != 0) & (y != 1)).sum()))
+    if finite:
+        assert constant == [bool((X[:, j] == X[0, j]).all() and X[0, j] != 0) for j in range(4)]
