@@ -11,7 +11,10 @@ threads ("sm 1t", "sm dflt"); the speed-up is against one thread:
 - fit: quillon.fit_probit(y, X) against Probit(y, X).fit(method="newton");
 - ame: quillon.ame(result) against get_margeff(at="overall", method="dydx",
   dummy=True);
-- robust and cluster-robust fits against cov_type="HC0" and "cluster".
+- robust and cluster-robust fits against cov_type="HC0" and "cluster";
+- front: quillon_models.Probit(y, X).fit(n_jobs=1), the front door on one
+  thread, against the same statsmodels fit, for k = 5 to 80 (the table of
+  how the lead changes with k).
 
 "floor" is one NumPy pass X @ beta over the same data; "pass/floor" is the
 time of one Newton pass of quillon (from fits with 5 and 0 passes) as a
@@ -85,6 +88,11 @@ def calls(name, y, X, groups, ours=True):
     if name == "cluster":
         return (lambda: quillon.fit_probit(y, X, robust=True, cluster_vars=clusters),
                 lambda: statsmodels_fit(y, X, "cluster", groups))
+    if name == "front":
+        import quillon_models
+
+        return (lambda: quillon_models.Probit(y, X).fit(n_jobs=1),
+                lambda: statsmodels_fit(y, X))
     if name == "ame":
         fitted = quillon.fit_probit(y, X) if ours else None
         theirs = statsmodels_fit(y, X)
@@ -185,6 +193,10 @@ def read_status_kib(field):
 ONE_THREAD = {"OPENBLAS_NUM_THREADS": "1", "OMP_NUM_THREADS": "1", "MKL_NUM_THREADS": "1"}
 
 
+# The front door's lead over statsmodels by number of regressors.
+FRONT_K = (5, 10, 20, 40, 80)
+
+
 def time_child(name, n, k, repeats):
     """Runs in a child: median seconds of statsmodels on one case."""
     y, X, _, groups = design(n, k)
@@ -260,7 +272,7 @@ def run(cases, repeats, base=None):
         ours, _ = calls(name, y, X, groups)
         reps = repeats if n < 1_000_000 else max(3, repeats // 2)
         against_base = ""
-        if base is not None:
+        if base is not None and name != "front":
             # Best of the turns: the two builds run alternately, so that the
             # machine's other load falls on both alike.
             mine, theirs = interleaved_times([ours, baseline_call(name, base, y, X, groups)],
@@ -278,7 +290,7 @@ def run(cases, repeats, base=None):
             results[(name, n, k, "pass/floor")] = per_pass / floor
         mem_ours = mem_theirs = ""
         # Memory at the largest size only, where it is far above the noise.
-        if name != "ame" and n == largest:
+        if name in ("fit", "robust", "cluster") and n == largest:
             a = peak_extra_memory(name, "quillon", n, k)
             b = peak_extra_memory(name, "statsmodels", n, k)
             mem_ours = f"{a['extra'] / a['x_bytes']:8.2f}"
@@ -342,7 +354,8 @@ def main():
     else:
         n = 1_000_000
         results = run([(name, n, k) for k in (10, 30)
-                       for name in ("fit", "robust", "cluster", "ame")], args.repeats, base)
+                       for name in ("fit", "robust", "cluster", "ame")]
+                      + [("front", n, k) for k in FRONT_K], args.repeats, base)
     report_targets(results, n)
 
 

@@ -14,6 +14,9 @@ fitted from the formula
   formula engine and, where statsmodels offers it, with formulaic;
 - ame: results.ame() against get_margeff(at="overall", method="dydx",
   dummy=True);
+- one thread: quillon_models with n_jobs=1 against statsmodels on one BLAS
+  thread, and against glum's logit (glum has no probit link) fitted from the
+  same formula and DataFrame, also held to one thread (threadpoolctl);
 - arrays: quillon_models.Probit(y, X).fit() against quillon.fit_probit(y, X)
   on the prepared float64 arrays: the layer's overhead over the engine.
 
@@ -126,12 +129,42 @@ def main():
     for name, mine, other in rows:
         print(f"{name:<44}{mine:>11.3f}{other:>15.3f}{other / mine:>10.1f}")
     print(f"(of which building the design with formulaic: {design:.3f} s)")
+    one_thread(df, sm_fit, args)
 
     y, X = ours.model.endog.copy(), np.ascontiguousarray(ours.model.exog)
     engine, layer = paired_medians(lambda: quillon.fit_probit(y, X),
                                    lambda: qm.Probit(y, X).fit(), args.repeats)
     print(f"\narrays: quillon_models.Probit(y, X).fit() {layer:.3f} s, quillon.fit_probit(y, X) "
           f"{engine:.3f} s: {layer / engine:.2f} x the engine")
+
+
+def glum_logit(df):
+    """glum's logit from the formula and the DataFrame, or None without glum."""
+    try:
+        from glum import GeneralizedLinearRegressor
+    except ImportError:
+        return None
+    return lambda: GeneralizedLinearRegressor(family="binomial", link="logit", alpha=0,
+                                              formula=FORMULA, drop_first=True).fit(df)
+
+
+def one_thread(df, sm_fit, args):
+    """Formula to result on one thread for everyone."""
+    try:
+        from threadpoolctl import threadpool_limits
+    except ImportError:
+        print("\none thread: skipped (threadpoolctl is not installed)")
+        return
+    ours = lambda: qm.probit(FORMULA, df).fit(n_jobs=1)  # noqa: E731
+    peers = [("statsmodels, one BLAS thread", sm_fit), ("glum logit, one thread", glum_logit(df))]
+    print(f"\n{'formula fit on one thread':<44}{'quillon s':>11}{'peer s':>15}{'speed-up':>10}")
+    with threadpool_limits(1):
+        for name, peer in peers:
+            if peer is None:
+                print(f"{name:<44}{'(not installed)':>36}")
+                continue
+            mine, other = paired_medians(ours, peer, args.sm_repeats)
+            print(f"{name:<44}{mine:>11.3f}{other:>15.3f}{other / mine:>10.1f}")
 
 
 if __name__ == "__main__":
