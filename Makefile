@@ -286,6 +286,8 @@ docs-site: system-deps install docs-tools
 
 py-test: install
 	$(call install_dask,$(VENV),$(DIST))
+	# The peers the effects are compared with (in this run only: they are large).
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[compare]"
 	$(PY) -m pytest
 	$(PY) -m mypy.stubtest --mypy-config-file pyproject.toml quillon
 	$(PY) -m mypy --config-file pyproject.toml python/quillon_models
