@@ -317,7 +317,7 @@ bench: install
 	$(PY) benchmarks/one_driver.py $(BENCH_ARGS)
 	$(PY) benchmarks/honest_fit.py $(BENCH_ARGS)
 	$(PY) benchmarks/weights.py $(BENCH_ARGS)
-	$(PY) benchmarks/part_kernels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
+	$(PY) benchmarks/part_kernels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE) --engine-baseline $(BENCH_BASELINE)) \
 	  $(BENCH_ARGS)
 	$(call install_dask,$(VENV),$(DIST))
 	$(PY) benchmarks/dask_scaling.py $(BENCH_ARGS) $(DASK_BENCH_ARGS)

@@ -15,6 +15,13 @@ a constant, continuous and 0/1 regressors), near the fitted point:
   and X and its start);
 - "part/engine" is their ratio, from the medians of calls taken in turns.
 
+Then the fits: the front door from arrays on one thread,
+quillon_models.Probit(y, X).fit(n_jobs=1), against quillon.fit_probit(y, X)
+on the same arrays, taken in turns (medians); with --engine-baseline, also
+against another build's fit_probit (the engine before the part kernels'
+work, say: the per-row functions are shared, so a faster cdf speeds up both
+sides of "front/engine").
+
 With --baseline, the part kernels of another build (the _kernels module,
 _partition in older builds, installed beside that quillon.abi3.so, in
 quillon_models/) are timed in the
@@ -37,7 +44,9 @@ import quillon
 from quillon_models import _kernels
 
 sys.path.insert(0, os.path.dirname(__file__))
-from compare_statsmodels import design, processor  # noqa: E402
+from compare_statsmodels import design, load_build, processor  # noqa: E402
+
+import quillon_models  # noqa: E402
 
 K_VALUES = (5, 10, 20, 30, 80)
 
@@ -89,11 +98,26 @@ def measure(n, k, repeats, base):
     print(line, flush=True)
 
 
+def measure_fit(n, k, repeats, engine_base):
+    y, X, _, _ = design(n, k)
+    calls = [lambda: quillon_models.Probit(y, X).fit(n_jobs=1),
+             lambda: quillon.fit_probit(y, X)]
+    if engine_base is not None:
+        calls.append(lambda: engine_base.fit_probit(y, X))
+    front, engine, *base = [statistics.median(t) for t in turns(calls, repeats)]
+    line = f"{n:8d} {k:3d} {front * 1e3:9.1f} {engine * 1e3:11.1f} {front / engine:12.2f}"
+    if base:
+        line += f" {base[0] * 1e3:9.1f} {front / base[0]:10.2f}"
+    print(line, flush=True)
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--quick", action="store_true", help="n = 10^5 (2*10^4 at k = 80)")
     parser.add_argument("--repeats", type=int, default=7)
     parser.add_argument("--baseline", help="another build's quillon.abi3.so")
+    parser.add_argument("--engine-baseline", help="another build's quillon.abi3.so, whose "
+                        "fit_probit the front door's fit is also compared with")
     parser.add_argument("--k", type=int, nargs="+", default=K_VALUES, help="the k to measure")
     args = parser.parse_args()
     base = load_partition(args.baseline) if args.baseline else None
@@ -108,6 +132,16 @@ def main():
     for k in args.k:
         n = (200_000 if k == 80 else 1_000_000) // scale
         measure(n, k, args.repeats, base)
+        gc.collect()
+    engine_base = load_build(args.engine_baseline) if args.engine_baseline else None
+    print("\none thread; milliseconds per fit (medians)\n")
+    header = (f"{'n':>8} {'k':>3} {'front ms':>9} {'engine ms':>11} {'front/engine':>12}"
+              + (f" {'base ms':>9} {'front/base':>10}" if engine_base else ""))
+    print(header)
+    print("-" * len(header))
+    for k in args.k:
+        n = (200_000 if k == 80 else 1_000_000) // scale
+        measure_fit(n, k, args.repeats, engine_base)
         gc.collect()
 
 
