@@ -301,6 +301,7 @@ class DaskData:
         if not isinstance(frame, dd.DataFrame):
             raise TypeError(f"data on Dask must be a Dask DataFrame, got {type(frame).__name__}")
         used = used_columns(formula, frame)
+        context = partition_context(context, frame)
         spec = model_spec(formula, frame, missing, context, used)
         endog_name = outcome_name(pd.DataFrame(columns=spec.lhs.column_names))
         return cls(missing, endog_name, [str(c) for c in spec.rhs.column_names], frame=frame,
@@ -539,6 +540,19 @@ def weight_blocks(frame: Any, given: Any, name: str) -> list:
 
 
 # --- The formula's spec -----------------------------------------------------------------
+
+
+def partition_context(context: dict, frame: Any) -> dict:
+    """The formula's names from the caller that every partition needs: a
+    column of the data hides a name of the caller's, which is left out; a
+    Dask collection is refused, as a partition cannot read one."""
+    out = {name: value for name, value in context.items() if name not in frame.columns}
+    lazy = [name for name, value in out.items() if dask.is_dask_collection(value)]
+    if lazy:
+        raise ValueError(f"the formula's {', '.join(map(repr, lazy))} are Dask collections of "
+                         "the caller's, which the partitions cannot read: compute them first "
+                         "(.compute()), or make them columns of the data")
+    return out
 
 
 def used_columns(formula: str, frame: Any) -> list:
