@@ -28,7 +28,7 @@ from .design import (array_names, check_formula, check_outcome_columns, finite_r
                      outside_values, refuse_duplicates)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
-from .weights import KINDS, weighted_part
+from .weights import KINDS, weight_values, weighted_part
 
 # --- One partition -------------------------------------------------------------
 
@@ -95,12 +95,41 @@ def part_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_nam
     return part
 
 
+def partition_weights(frame: pd.DataFrame, weights: Any, name: str) -> np.ndarray:
+    """The weights of a partition's rows: a column of it (by name), or the
+    partition's block of a Dask Series (paired by index, as in memory) or
+    array (by position) given beside the data."""
+    if isinstance(weights, str):
+        values = frame[weights]
+    elif isinstance(weights, pd.Series):
+        if not weights.index.equals(frame.index):
+            raise ValueError(f"{name} and the data have different indexes in a partition "
+                             f"({len(weights)} and {len(frame)} rows): a Series of weights is "
+                             "paired with the data's rows by index; give the data the weights "
+                             "as a column (data.assign(w=...)) and their name")
+        values = weights
+    else:
+        values = np.asarray(weights)
+        if values.shape != (len(frame),):
+            raise ValueError(f"{name} has a block of shape {values.shape} for a partition of "
+                             f"{len(frame)} rows: an array of weights is paired with the data's "
+                             "rows by position, so its blocks must be the data's partitions")
+    if isinstance(values, pd.Series):
+        if not (pd.api.types.is_numeric_dtype(values.dtype) or
+                pd.api.types.is_bool_dtype(values.dtype)):
+            raise TypeError(f"{name} must be numbers, got values of type {values.dtype}")
+        return values.to_numpy(dtype=np.float64, na_value=np.nan)
+    return weight_values(name, values)
+
+
 def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], missing: str,
-                    context: dict, used: list, checked: bool = True,
-                    weights: Optional[str] = None) -> Part:
+                    context: dict, used: list, checked: bool = True, weights: Any = None,
+                    weight_name: str = "weights") -> Part:
     """A partition of a Dask DataFrame: its design from the one model spec,
     rows with a missing value in a used column dropped (missing="drop") or
-    counted for refusal."""
+    counted for refusal. `weights`, when given, is a column name or the
+    partition's block of the weights (see `partition_weights`)."""
+    w = None if weights is None else partition_weights(frame, weights, weight_name)
     extra = None
     if checked and missing != "drop":
         # every used column, in the data's order, so that the counts of all
@@ -125,12 +154,7 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
     if groups is not None:
         rows = frame.iloc[part.kept] if part.kept is not None else frame
         part.groups, part.labels = coded_groups([rows[c].to_numpy() for c in groups])
-    if weights is not None:
-        values = frame[weights]
-        if not (pd.api.types.is_numeric_dtype(values.dtype) or
-                pd.api.types.is_bool_dtype(values.dtype)):
-            raise TypeError(f"{weights!r}: weights must be numbers, got {values.dtype}")
-        w = values.to_numpy(dtype=np.float64, na_value=np.nan)
+    if w is not None:
         part = weighted_part(part, w if part.kept is None else w[part.kept], checked)
     return part
 
@@ -236,9 +260,12 @@ class DaskData:
         self._trusted = False
         self._without: Optional[tuple] = None  # rows left out for separation
         self._removed = 0  # and how many
-        # Row weights: a column name of the formula's data, or a Dask array
-        # or Series with exog's rows; their kind; rows of zero weight.
+        # Row weights: with a formula, a column name of the data or the
+        # weights' blocks, one per partition (see `weight_blocks`); without,
+        # a Dask array or Series with exog's rows. The argument's name, their
+        # kind; rows of zero weight.
         self._weights: Any = None
+        self._weight_name = "weights"
         self.weight_kind: Optional[str] = None
         self.nobs_zero_weight = 0
 
@@ -249,14 +276,15 @@ class DaskData:
             if self.frame is None or given not in self.frame.columns:
                 raise ValueError(f"{name}: {given!r} is not a column of the data")
             given = given if self.formula is not None else self.frame[given]
-        elif self.formula is not None:
-            raise ValueError(f"with a formula on Dask data, give {name} as a column name")
         elif not isinstance(given, (da.Array, dd.Series)):
             raise TypeError(f"{name} of Dask data must be a Dask array or Series, or a column "
                             f"name; got {type(given).__name__}")
         elif given.ndim != 1:
             raise ValueError(f"{name} must be one value per row, got {given.ndim} dimensions")
+        elif self.formula is not None:
+            given = weight_blocks(self.frame, given, name)
         self._weights = given
+        self._weight_name = name
         self.weight_kind = KINDS[name]
 
     @classmethod
@@ -274,6 +302,7 @@ class DaskData:
         if not isinstance(frame, dd.DataFrame):
             raise TypeError(f"data on Dask must be a Dask DataFrame, got {type(frame).__name__}")
         used = used_columns(formula, frame)
+        context = partition_context(context, frame)
         spec = model_spec(formula, frame, missing, context, used)
         endog_name = outcome_name(pd.DataFrame(columns=spec.lhs.column_names))
         return cls(missing, endog_name, [str(c) for c in spec.rhs.column_names], frame=frame,
@@ -306,10 +335,13 @@ class DaskData:
 
     def make_parts(self, groups: Any, checked: bool = True) -> list:
         if self.formula is not None:
+            frames = self.frame.to_delayed()
+            weights = (self._weights if isinstance(self._weights, list) else
+                       [self._weights] * len(frames))
             parts = [dask.delayed(part_from_frame, pure=True)(
-                p, self._spec, groups, self.missing, self.context, self._used, checked,
-                self._weights)
-                for p in self.frame.to_delayed()]
+                p, self._spec, groups, self.missing, self.context, self._used, checked, w,
+                self._weight_name)
+                for p, w in zip(frames, weights)]
         else:
             parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
                                       self.endog_name, self.exog_names, checked, self._weights)
@@ -479,7 +511,49 @@ def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_na
             for y, x, g, w in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks, w_blocks)]
 
 
+def weight_blocks(frame: Any, given: Any, name: str) -> list:
+    """Weights given beside a Dask DataFrame as one delayed block per
+    partition of it: a Series's partitions (paired with the data's rows by
+    index), an array's blocks (by position), rechunked to the partitions'
+    lengths when they are other blocks. Each part checks that its block
+    pairs with its rows."""
+    parts = frame.npartitions
+    if isinstance(given, dd.Series):
+        if given.npartitions != parts:
+            if not (frame.known_divisions and given.known_divisions):
+                raise ValueError(
+                    f"{name} has {given.npartitions} partitions and the data {parts}, and the "
+                    "divisions of their indexes are not both known, so their rows cannot be "
+                    "paired by index; give the weights the data's partitions, or give the data "
+                    "the weights as a column and their name")
+            given = given.repartition(divisions=frame.divisions, force=True)
+        return list(given.to_delayed())
+    if given.numblocks[0] != parts:
+        if np.isnan(given.shape[0]):
+            raise ValueError(f"{name} has {given.numblocks[0]} blocks of unknown length and "
+                             f"the data {parts} partitions, so their rows cannot be paired; "
+                             "give the weights the data's partitions")
+        lengths = tuple(int(n) for n in frame.map_partitions(len).compute())
+        if given.shape[0] != sum(lengths):
+            raise ValueError(f"{name} has {given.shape[0]} rows and the data {sum(lengths)}")
+        given = given.rechunk((lengths,))
+    return list(given.to_delayed())
+
+
 # --- The formula's spec -----------------------------------------------------------------
+
+
+def partition_context(context: dict, frame: Any) -> dict:
+    """The formula's names from the caller that every partition needs: a
+    column of the data hides a name of the caller's, which is left out; a
+    Dask collection is refused, as a partition cannot read one."""
+    out = {name: value for name, value in context.items() if name not in frame.columns}
+    lazy = [name for name, value in out.items() if dask.is_dask_collection(value)]
+    if lazy:
+        raise ValueError(f"the formula's {', '.join(map(repr, lazy))} are Dask collections of "
+                         "the caller's, which the partitions cannot read: compute them first "
+                         "(.compute()), or make them columns of the data")
+    return out
 
 
 def used_columns(formula: str, frame: Any) -> list:

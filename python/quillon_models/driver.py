@@ -190,7 +190,10 @@ def without_rows(part: Part, keep: np.ndarray) -> Part:
         checks = replace(checks, dropped=checks.dropped + removed,
                          ones=checks.ones - int((part.endog[~keep] == 1.0).sum()), weights=None)
     weights = None if part.weights is None else part.weights[keep]
-    return Part(part.endog[keep], part.exog[keep], groups, part.labels, None, checks, weights)
+    # The positions of the rows left among those the part was built from:
+    # the effects read the caller's rows at them.
+    kept = np.flatnonzero(keep) if part.kept is None else part.kept[keep]
+    return Part(part.endog[keep], part.exog[keep], groups, part.labels, kept, checks, weights)
 
 
 def constant_part(part: Part) -> Part:

@@ -689,15 +689,12 @@ def sort_key(value: Any) -> tuple:
 # --- On Dask ------------------------------------------------------------------------------
 
 
-def dask_effect_part(frame: pd.DataFrame, spec: Any, missing: str, context: dict, used: list,
-                     by: Optional[list[str]], labels: list,
-                     weights: Optional[str] = None) -> EffectPart:
-    """A partition's effect part: its fitted design and rows, as the fit's
-    `part_from_frame` builds them, with the rows' groups."""
-    from ._dask import part_from_frame
-
-    part = part_from_frame(frame, spec, None, missing, context, used, checked=False,
-                           weights=weights)
+def dask_effect_part(frame: pd.DataFrame, part: Any, by: Optional[list[str]],
+                     labels: list) -> EffectPart:
+    """A partition's effect part: the fitted part the fit's passes read
+    (its rows, after those left out for missing values, a zero weight or
+    separation, and their weights), with the caller's rows it was built
+    from and their groups."""
     rows = frame.reset_index(drop=True)
     codes = None
     if by:
@@ -719,28 +716,22 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
 
 
 def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> tuple[Any, list]:
+    """Passes over the parts of a Dask fit: the parts of its own passes, so
+    that the effects read the rows and weights the fit read."""
     import dask
 
     from ._dask import DaskPasses
 
-    if data._without is not None:
-        raise NotImplementedError("effects of variables on Dask after separation='drop' are "
-                                  "not available: fit without the rows first")
+    fitted = data.make_parts(None, checked=not data._trusted)
     if data.formula is None:
         if by:
             raise ValueError("by= needs the model's data: a formula on a Dask DataFrame")
-        parts = [dask.delayed(effect_part_of, pure=True)(p)
-                 for p in data.make_parts(None, checked=not data._trusted)]
-        return DaskPasses(parts), [()]
-    if data._weights is not None and not isinstance(data._weights, str):
-        raise NotImplementedError("effects of variables on Dask with weights given as a Dask "
-                                  "array need the weights as a column of the data")
+        return DaskPasses([dask.delayed(effect_part_of, pure=True)(p) for p in fitted]), [()]
     labels: list = [()]
     if by:
         found = dask.compute(*[dask.delayed(partition_groups, pure=True)(p, by)
                                for p in data.frame.to_delayed()])
         labels = sorted(set().union(*found), key=lambda t: tuple(map(sort_key, t)))
-    parts = [dask.delayed(dask_effect_part, pure=True)(p, data._spec, data.missing, data.context,
-                                                       data._used, by, labels, data._weights)
-             for p in data.frame.to_delayed()]
+    parts = [dask.delayed(dask_effect_part, pure=True)(p, part, by, labels)
+             for p, part in zip(data.frame.to_delayed(), fitted)]
     return DaskPasses(parts), labels

@@ -473,8 +473,10 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0, *,
         Where the formula's names that are not columns come from: the
         caller's frame (0), one further up, or a dict.
     freq_weights : array_like or str, optional
-        Frequency weights (a column name of `data`, or one value per row):
-        the fit of the data with row i repeated w_i times.
+        Frequency weights (a column name of `data`, or one value per row;
+        on Dask data, a Dask Series paired with its rows by index or a Dask
+        array by position): the fit of the data with row i repeated w_i
+        times.
     sampling_weights : array_like or str, optional
         Sampling weights, as Stata's pweights: weighted maximum likelihood
         with a robust covariance (HC1 unless told otherwise).

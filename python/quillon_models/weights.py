@@ -103,8 +103,7 @@ def weighted_part(part: Any, values: np.ndarray, checked: bool) -> Any:
         part.endog, part.exog = part.endog[positive], part.exog[positive]
         if part.groups is not None:
             part.groups = part.groups[positive]
-        if part.kept is not None:
-            part.kept = part.kept[positive]
+        part.kept = np.flatnonzero(positive) if part.kept is None else part.kept[positive]
         values = values[positive]
     part.weights = values
     return part

@@ -204,6 +204,18 @@ def test_transforms_that_learn_from_the_data_are_refused(frame):
         qm.probit("y ~ center(x1)", dd.from_pandas(frame, npartitions=2))
 
 
+def test_the_callers_dask_collections_named_by_the_formula(frame):
+    data = dd.from_pandas(frame, npartitions=2)
+    x1 = data["x1"] * 2  # noqa: F841 -- hidden by the column of that name
+    scale = data["x1"].std()  # noqa: F841 -- not a column: refused
+    with dask.config.set(scheduler="sync"):
+        fitted = qm.probit("y ~ x1", data).fit()
+    np.testing.assert_allclose(fitted.params, qm.probit("y ~ x1", frame).fit().params,
+                               rtol=1e-10)
+    with pytest.raises(ValueError, match="'scale' are Dask collections"):
+        qm.probit("y ~ I(x1 / scale)", data)
+
+
 def slow_part(i, frame):
     import time
 

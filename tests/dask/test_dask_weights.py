@@ -1,13 +1,15 @@
 """Weights on Dask, read by every partition where it lies: the same fits,
 covariances and effects as in memory (1e-10 on several partitions), zero
 weights left out and counted, bad weights refused by the first pass with
-the messages of data in memory."""
+the messages of data in memory, weights that cannot be paired with the
+data's rows refused."""
 
 import numpy as np
 import pandas as pd
 import pytest
 
 dask = pytest.importorskip("dask")
+da = pytest.importorskip("dask.array")
 dd = pytest.importorskip("dask.dataframe")
 pytest.importorskip("pyarrow")
 pytest.importorskip("formulaic")
@@ -76,3 +78,19 @@ def test_bad_weights_are_refused_on_dask(change, message):
     model = qm.probit(FORMULA, dd.from_pandas(frame, npartitions=3), freq_weights="w")
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
         model.fit()
+
+
+@pytest.mark.parametrize("weights, message", [
+    (lambda f: dd.from_pandas(f.w.set_axis(f.index + 1), npartitions=3),
+     "different indexes in a partition"),
+    (lambda f: dd.from_pandas(f.w, npartitions=2).clear_divisions(),
+     "has 2 partitions and the data 3, and the divisions"),
+    (lambda f: da.from_array(f.w.to_numpy()[:-1], chunks=1000), "has 4999 rows and the data 5000"),
+    (lambda f: da.from_array(f.w.to_numpy(), chunks=((1000, 1000, 3000),)),
+     r"a block of shape \(1000,\) for a partition of 1667 rows"),
+])
+def test_weights_that_cannot_be_paired_with_the_rows_are_refused(weights, message):
+    frame = make_frame()
+    with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
+        qm.probit(FORMULA, dd.from_pandas(frame, npartitions=3),
+                  freq_weights=weights(frame)).fit()
