@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "numerics/kernels.hpp"
 
@@ -72,102 +73,182 @@ void ColumnsOver::row(std::size_t i, double* out) const {
   for (std::size_t m = 0; m < positions.size(); ++m) out[positions[m]] = (*columns)(i, m);
 }
 
-GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
-                             const std::vector<std::size_t>& positions,
-                             const std::vector<double>& beta, const GroupCodes& groups,
-                             std::size_t n_groups, bool relative, const RowWeights& weights) {
-  const std::size_t k = exog.cols;
-  GroupedEffectSums out = empty_sums(n_groups, k);
+namespace {
+
+// The per-batch values of one counterfactual design: its rows and linear
+// index, the normal cdf and density of the index and, for a pair under
+// `relative`, the density over the cdf and the log of the cdf.
+struct DesignBatch {
+  RowBatch rows;
+  std::vector<double> cdf, pdf, ratio, log_cdf;
+  bool used = false, relative = false;
+  DesignBatch(std::size_t k, bool used, bool relative)
+      : rows(used ? k : 0),
+        cdf(used ? kBatchRows : 0),
+        pdf(used ? kBatchRows : 0),
+        ratio(relative ? kBatchRows : 0),
+        log_cdf(relative ? kBatchRows : 0),
+        used(used),
+        relative(relative) {}
+
+  void compute(const ColumnsOver& design, const std::vector<double>& beta, std::size_t first,
+               std::size_t count) {
+    if (!used) return;
+    fill(design, beta, first, count, rows);
+    cdf_values(rows.index.data(), cdf.data(), count);
+    pdf_values(rows.index.data(), pdf.data(), count);
+    if (!relative) return;
+    for (std::size_t r = 0; r < count; ++r) ratio[r] = pdf[r] / cdf[r];
+    log_values(cdf.data(), log_cdf.data(), count);
+  }
+};
+
+// The slope sums of one batch of rows of X (index, density as the slopes
+// read it) for one derivative design.
+void add_slope_batch(const SlopeDesign& slope_design, const RowBatch& batch,
+                     const double* density, std::size_t first, std::size_t count,
+                     const std::vector<double>& beta, const GroupCodes& groups, bool relative,
+                     const RowWeights& weights, std::vector<double>& slope,
+                     std::vector<double>& d, GroupedEffectSums& out) {
+  const std::size_t k = beta.size();
+  const MatrixView& derivative = slope_design.derivative;
+  const std::vector<std::size_t>& positions = slope_design.positions;
+  for (std::size_t r = 0; r < count; ++r) {
+    // d is zero but at the positions: d'b over them, in their order.
+    double sum = 0.0;
+    for (std::size_t m = 0; m < positions.size(); ++m) {
+      sum += derivative(first + r, m) * beta[positions[m]];
+    }
+    slope[r] = sum;
+  }
+  for (std::size_t r = 0; r < count; ++r) {
+    const std::size_t i = first + r, g = group_of(groups, i);
+    const double shift = (relative ? batch.index[r] + density[r] : batch.index[r]) * slope[r];
+    for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(i, m);
+    const double* x = batch.row(r, k);
+    double* sums = out.jacobian.row(g);
+    if (!weights) {
+      out.effects[g] += density[r] * slope[r];
+      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
+      continue;
+    }
+    const double w = (*weights)[i];
+    out.effects[g] += density[r] * slope[r] * w;
+    for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]) * w;
+  }
+}
+
+// The contrast sums of one batch for one pair of designs (or one design's
+// prediction, without `low`).
+void add_contrast_batch(const DesignBatch& high, const DesignBatch* low, std::size_t first,
+                        std::size_t count, std::size_t k, const GroupCodes& groups,
+                        bool relative, const RowWeights& weights, GroupedEffectSums& out) {
+  const bool pair_relative = relative && low != nullptr;
+  const double* cdf1 = pair_relative ? high.log_cdf.data() : high.cdf.data();
+  const double* pdf1 = pair_relative ? high.ratio.data() : high.pdf.data();
+  const double* cdf0 = low == nullptr ? nullptr : relative ? low->log_cdf.data() : low->cdf.data();
+  const double* pdf0 = low == nullptr ? nullptr : relative ? low->ratio.data() : low->pdf.data();
+  for (std::size_t r = 0; r < count; ++r) {
+    const std::size_t g = group_of(groups, first + r);
+    double* sums = out.jacobian.row(g);
+    const double* x1 = high.rows.row(r, k);
+    if (weights) {
+      const double w = (*weights)[first + r];
+      if (low) {
+        const double* x0 = low->rows.row(r, k);
+        out.effects[g] += (cdf1[r] - cdf0[r]) * w;
+        for (std::size_t j = 0; j < k; ++j) sums[j] += (pdf1[r] * x1[j] - pdf0[r] * x0[j]) * w;
+      } else {
+        out.effects[g] += cdf1[r] * w;
+        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] * w;
+      }
+    } else if (low) {
+      const double* x0 = low->rows.row(r, k);
+      out.effects[g] += cdf1[r] - cdf0[r];
+      for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] - pdf0[r] * x0[j];
+    } else {
+      out.effects[g] += cdf1[r];
+      for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j];
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRequests& requests,
+                                          const std::vector<double>& beta,
+                                          const GroupCodes& groups, std::size_t n_groups,
+                                          bool relative, const RowWeights& weights) {
+  const std::size_t k = beta.size();
+  const std::size_t n = exog.rows;
+  const std::size_t n_designs = requests.designs.size();
+  std::vector<GroupedEffectSums> out;
+  out.reserve(requests.slopes.size() + requests.contrasts.size());
+  for (std::size_t e = 0; e < requests.slopes.size() + requests.contrasts.size(); ++e) {
+    out.push_back(empty_sums(n_groups, k));
+  }
+  // Each design read by a contrast is computed once per batch, however
+  // many contrasts read it.
+  std::vector<bool> used(n_designs, false), related(n_designs, false);
+  for (const ContrastPair& pair : requests.contrasts) {
+    used[pair.high] = true;
+    if (!pair.low) continue;
+    used[*pair.low] = true;
+    if (relative) related[pair.high] = related[*pair.low] = true;
+  }
+  std::vector<DesignBatch> batches;
+  batches.reserve(n_designs);
+  for (std::size_t s = 0; s < n_designs; ++s) batches.emplace_back(k, used[s], related[s]);
+
+  const bool slopes = !requests.slopes.empty();
   const ColumnsOver design{exog, std::nullopt, {}};
-  RowBatch batch(k);
+  RowBatch batch(slopes ? k : 0);
   std::vector<double> slope(kBatchRows), density(kBatchRows), probability(kBatchRows);
-  std::vector<double> d(k, 0.0);
-  for (std::size_t first = 0; first < exog.rows; first += kBatchRows) {
-    const std::size_t count = std::min(kBatchRows, exog.rows - first);
-    fill(design, beta, first, count, batch);
-    for (std::size_t r = 0; r < count; ++r) {
-      // d is zero but at the positions: d'b over them, in their order.
-      double sum = 0.0;
-      for (std::size_t m = 0; m < positions.size(); ++m) {
-        sum += derivative(first + r, m) * beta[positions[m]];
+  std::vector<std::vector<double>> d(requests.slopes.size(), std::vector<double>(k, 0.0));
+  for (std::size_t first = 0; first < n; first += kBatchRows) {
+    const std::size_t count = std::min(kBatchRows, n - first);
+    if (slopes) {
+      fill(design, beta, first, count, batch);
+      pdf_values(batch.index.data(), density.data(), count);
+      if (relative) {
+        cdf_values(batch.index.data(), probability.data(), count);
+        for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
       }
-      slope[r] = sum;
     }
-    pdf_values(batch.index.data(), density.data(), count);
-    if (relative) {
-      cdf_values(batch.index.data(), probability.data(), count);
-      for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
+    for (std::size_t s = 0; s < requests.slopes.size(); ++s) {
+      add_slope_batch(requests.slopes[s], batch, density.data(), first, count, beta, groups,
+                      relative, weights, slope, d[s], out[s]);
     }
-    for (std::size_t r = 0; r < count; ++r) {
-      const std::size_t i = first + r, g = group_of(groups, i);
-      const double shift = (relative ? batch.index[r] + density[r] : batch.index[r]) * slope[r];
-      for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(i, m);
-      const double* x = batch.row(r, k);
-      double* sums = out.jacobian.row(g);
-      if (!weights) {
-        out.effects[g] += density[r] * slope[r];
-        for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
-        continue;
-      }
-      const double w = (*weights)[i];
-      out.effects[g] += density[r] * slope[r] * w;
-      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]) * w;
+    for (std::size_t s = 0; s < n_designs; ++s) {
+      batches[s].compute(requests.designs[s], beta, first, count);
+    }
+    for (std::size_t c = 0; c < requests.contrasts.size(); ++c) {
+      const ContrastPair& pair = requests.contrasts[c];
+      add_contrast_batch(batches[pair.high], pair.low ? &batches[*pair.low] : nullptr, first,
+                         count, k, groups, relative, weights, out[requests.slopes.size() + c]);
     }
   }
   return out;
 }
 
+GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
+                             const std::vector<std::size_t>& positions,
+                             const std::vector<double>& beta, const GroupCodes& groups,
+                             std::size_t n_groups, bool relative, const RowWeights& weights) {
+  EffectRequests requests;
+  requests.slopes.push_back({derivative, positions});
+  return std::move(joint_sums(exog, requests, beta, groups, n_groups, relative, weights).front());
+}
+
 GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
                                 std::size_t n_groups, bool relative, const RowWeights& weights) {
-  const std::size_t k = beta.size();
-  const std::size_t n = high.exog.rows;
-  GroupedEffectSums out = empty_sums(n_groups, k);
-  RowBatch batch1(k), batch0(low ? k : 0);
-  std::vector<double> cdf1(kBatchRows), pdf1(kBatchRows), cdf0(kBatchRows), pdf0(kBatchRows);
-  for (std::size_t first = 0; first < n; first += kBatchRows) {
-    const std::size_t count = std::min(kBatchRows, n - first);
-    fill(high, beta, first, count, batch1);
-    cdf_values(batch1.index.data(), cdf1.data(), count);
-    pdf_values(batch1.index.data(), pdf1.data(), count);
-    if (low) {
-      fill(*low, beta, first, count, batch0);
-      cdf_values(batch0.index.data(), cdf0.data(), count);
-      pdf_values(batch0.index.data(), pdf0.data(), count);
-      if (relative) {
-        for (std::size_t r = 0; r < count; ++r) {
-          pdf1[r] /= cdf1[r];
-          pdf0[r] /= cdf0[r];
-        }
-        log_values(cdf1.data(), cdf1.data(), count);
-        log_values(cdf0.data(), cdf0.data(), count);
-      }
-    }
-    for (std::size_t r = 0; r < count; ++r) {
-      const std::size_t g = group_of(groups, first + r);
-      double* sums = out.jacobian.row(g);
-      const double* x1 = batch1.row(r, k);
-      if (weights) {
-        const double w = (*weights)[first + r];
-        if (low) {
-          const double* x0 = batch0.row(r, k);
-          out.effects[g] += (cdf1[r] - cdf0[r]) * w;
-          for (std::size_t j = 0; j < k; ++j) sums[j] += (pdf1[r] * x1[j] - pdf0[r] * x0[j]) * w;
-        } else {
-          out.effects[g] += cdf1[r] * w;
-          for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] * w;
-        }
-      } else if (low) {
-        const double* x0 = batch0.row(r, k);
-        out.effects[g] += cdf1[r] - cdf0[r];
-        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] - pdf0[r] * x0[j];
-      } else {
-        out.effects[g] += cdf1[r];
-        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j];
-      }
-    }
-  }
-  return out;
+  EffectRequests requests;
+  requests.designs.push_back(high);
+  if (low) requests.designs.push_back(*low);
+  requests.contrasts.push_back({0, low ? std::optional<std::size_t>(1) : std::nullopt});
+  return std::move(
+      joint_sums(high.exog, requests, beta, groups, n_groups, relative, weights).front());
 }
 
 ColumnSummary column_summary(const MatrixView& exog) {
