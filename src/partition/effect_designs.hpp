@@ -35,16 +35,14 @@ struct ColumnsOver {
   MatrixView exog;
   std::optional<MatrixView> columns;
   std::vector<std::size_t> positions;
-
-  // Row i into out[0 .. k).
-  void row(std::size_t i, double* out) const;
 };
 
 // The sums of several effects over the same rows, asked at once: the slope
 // of each derivative design in `slopes`, and the contrast of each pair of
 // `designs` in `contrasts` (high and low by their place among the designs;
-// no low: the average prediction of the high one). A pass reads each row of
-// X, and forms each design's linear index, once for all the effects.
+// no low: the average prediction of the high one), every design over `exog`.
+// A pass reads each row of X once for all the effects, and forms each
+// design's linear index once however many contrasts read it.
 struct SlopeDesign {
   MatrixView derivative;  // n x m: the derivative at the positions
   std::vector<std::size_t> positions;
