@@ -382,6 +382,13 @@ def effect_sums(part: EffectPart, builder: Builder, settings: Sequence[Setting],
     return out
 
 
+def counted_effect_sums(part: EffectPart, builder: Builder, settings: Sequence[Setting],
+                        beta: np.ndarray, n_groups: int) -> tuple:
+    """The part's rows per group (see `counts_part`) and its splits' effect
+    sums (see `effect_sums`)."""
+    return counts_part(part, n_groups), effect_sums(part, builder, settings, beta, n_groups)
+
+
 def column_sums_part(part: Any, beta: np.ndarray, names: list[str], binary: list[bool]) -> tuple:
     """Every column's effect sums and Jacobian sums over a fitted part (the
     engine's per-column kernel, weighted when the part has weights), and
@@ -524,15 +531,15 @@ class Effects:
     def table(self, passes: Any, labels: list, settings: list[tuple[list, Setting]],
               by: Optional[list[str]], alpha: float, names: list[str]) -> pd.DataFrame:
         n_groups = len(labels)
-        counts = passes.run(counts_part, add_arrays, n_groups)
+        # one pass for every setting and the rows' counts: each part's rows
+        # are read once
+        parts = passes.map(counted_effect_sums, self.builder,
+                           [setting for _, setting in settings], self.beta, n_groups)
+        counts = add_pairs([part_counts for part_counts, _ in parts], add_arrays)
+        every = add_pairs([sums for _, splits in parts for sums in splits], add_sums)
         present = counts > 0
         frames: list[pd.DataFrame] = []
         keys: list[tuple] = []
-        # one pass for every setting: each part's rows are read once
-        per_split = [sums for part in passes.map(effect_sums, self.builder,
-                                                 [setting for _, setting in settings],
-                                                 self.beta, n_groups) for sums in part]
-        every = add_pairs(per_split, add_sums)
         keys_of = [key for contrasts, _ in settings for key in contrasts]
         for key, (effects, jacobian) in zip(keys_of, every):
             frames.append(effect_rows(effects[present] / counts[present],
