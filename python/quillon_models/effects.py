@@ -158,12 +158,13 @@ def variable_terms(spec: Any, name: str, columns: Sequence[str]) -> Terms:
     return Terms(spec, built, bare_positions, tuple(c for c in columns if c in needed), built)
 
 
-def constant_column(like: pd.Series, value: Any, n: int) -> Any:
-    """`value` on every row, of the type of the column it replaces."""
+def constant_column(like: Any, value: Any, n: int) -> Any:
+    """`value` on every row, of the type of the values (an array of the
+    data) it replaces."""
     if isinstance(like.dtype, pd.CategoricalDtype):
         return pd.Categorical.from_codes(np.full(n, like.dtype.categories.get_loc(value)),
                                          dtype=like.dtype)
-    return np.full(n, value, dtype=object if like.dtype == object else None)
+    return np.full(n, value, dtype=object if pd.api.types.is_object_dtype(like.dtype) else None)
 
 
 @dataclass
