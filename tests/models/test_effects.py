@@ -166,6 +166,21 @@ def test_refusals_name_the_argument(admissions, call, error, match):
     pd.testing.assert_frame_equal(admissions, before)
 
 
+def test_effects_leave_the_callers_data_untouched(admissions):
+    """The designs read the caller's columns in place, through the complex
+    step, the difference and the counterfactual levels: none is written."""
+    data = admissions.assign(rank=admissions["rank"].astype(str))
+    before = data.copy()
+    context = {"sq": lambda v: np.asarray(v, dtype=float) ** 2}
+    res = qm.probit("admit ~ gre + I(gre**2) + gpa:gre + C(rank) + sq(gpa)", data,
+                    eval_env=context).fit()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # the cast of sq() to float warns
+        res.ame(by="rank")
+        res.comparisons({"gre": (300, 700), "rank": ("1", "4")})
+    pd.testing.assert_frame_equal(data, before)
+
+
 @pytest.fixture(scope="module")
 def marginaleffects():
     return pytest.importorskip("marginaleffects")
