@@ -211,15 +211,15 @@ class Builder:
         return design if terms.select is None else design[:, list(terms.select)]
 
     def derivative(self, part: EffectPart, variable: Variable) -> np.ndarray:
-        """The derivative of the variable's columns for every row of the part."""
+        """The derivative of the variable's columns for every row of the part
+        (read-only: the columns that are the variable itself are 1 on every
+        row, one value read for all)."""
         n = len(part.exog)
         terms = variable.terms
-        if terms is None:
-            return np.ones((n, 1))
+        if terms is None or terms.spec is None:
+            return np.broadcast_to(1.0, (n, len(variable.positions)))
         out = np.empty((n, len(terms.positions)))
         out[:, :len(terms.bare)] = 1.0
-        if terms.spec is None:
-            return out
         rows = part.rows(terms.reads)
         values = np.asarray(rows[variable.name].to_numpy(dtype=np.float64))
         columns = None
