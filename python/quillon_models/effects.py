@@ -167,6 +167,14 @@ def constant_column(like: Any, value: Any, n: int) -> Any:
     return np.full(n, value, dtype=object if pd.api.types.is_object_dtype(like.dtype) else None)
 
 
+def values_column(like: Any, values: Sequence) -> Any:
+    """`values`, one a row, of the type of the values they replace."""
+    if isinstance(like.dtype, pd.CategoricalDtype):
+        return pd.Categorical.from_codes([like.dtype.categories.get_loc(v) for v in values],
+                                         dtype=like.dtype)
+    return np.array(values, dtype=object if pd.api.types.is_object_dtype(like.dtype) else None)
+
+
 @dataclass
 class Builder:
     """How a part's designs are made: only the columns a variable enters,
@@ -202,6 +210,25 @@ class Builder:
             return out
         self.rows_alone[variable.name, value] = out
         return np.broadcast_to(out, (n, out.shape[1]))
+
+    def prepare(self, part: EffectPart, variable: Variable, values: Sequence) -> None:
+        """When the variable's terms are of the variable alone, the one row
+        of each of `values` not built yet, all in one evaluation of the
+        model spec (whose cost is mostly per call)."""
+        terms = variable.terms
+        if terms is None or terms.spec is None or terms.reads != (variable.name,):
+            return
+        missing = [v for v in dict.fromkeys(values) if (variable.name, v) not in self.rows_alone]
+        if len(missing) < 2 or len(part.exog) == 0:
+            return
+        like = part.rows(terms.reads, 1)[variable.name]
+        out = np.empty((len(missing), len(terms.positions)))
+        out[:, :len(terms.bare)] = (np.array([float(v) for v in missing])[:, None] if terms.bare
+                                    else 0.0)
+        out[:, len(terms.bare):] = self.evaluate(terms, {variable.name: values_column(like,
+                                                                                      missing)})
+        for i, value in enumerate(missing):
+            self.rows_alone[variable.name, value] = out[i:i + 1]
 
     def evaluate(self, terms: Terms, rows: dict, **replaced: Any) -> np.ndarray:
         """The terms' columns on `rows`, with the variables of `replaced`
@@ -362,6 +389,7 @@ def effect_sums(part: EffectPart, builder: Builder, settings: Sequence[Setting],
             slopes.append((positions, builder.derivative(part, variable)))
             continue
         built: dict = {}
+        builder.prepare(part, variable, [value for pair in setting.pairs for value in pair])
 
         def design(value: Any) -> int:
             if value not in built:

@@ -126,6 +126,19 @@ def test_factor_levels_against_their_reference_by_group(admissions):
         assert grouped.loc[("gpa", "dY/dX", outcome), "dy/dx"] == pytest.approx(effect, rel=1e-12)
 
 
+def test_levels_of_a_factor_alone_against_closed_forms(admissions):
+    """A factor whose terms read nothing else: every level's one row built
+    at once, each contrast with the reference its own."""
+    res = qm.probit("admit ~ gre + gpa + C(rank)", admissions).fit()
+    b = res.params.to_numpy()
+    base = design(res, admissions.assign(rank=1))
+    table = res.ame(variables="rank")
+    for level in (2, 3, 4):
+        other = design(res, admissions.assign(rank=level))
+        expected = np.mean(norm.cdf(other @ b) - norm.cdf(base @ b))
+        assert table.loc[("rank", f"{level} - 1"), "dy/dx"] == pytest.approx(expected, rel=1e-10)
+
+
 def test_same_bits_on_any_number_of_threads():
     rng = np.random.default_rng(0)
     n = 150_000
