@@ -100,23 +100,36 @@ class EffectPart:
 
     exog: np.ndarray
     source: Optional[pd.DataFrame] = None
-    positions: Optional[np.ndarray] = None
+    # The rows of `source`: positions, a range, or None for all of them.
+    positions: Optional[np.ndarray | slice] = None
     groups: Optional[np.ndarray] = None
     # The rows the kernels sum apart, in order (None: all at once).
     splits: Optional[list] = None
     # The rows' weights (None: unweighted): the averages are weighted.
     weights: Optional[np.ndarray] = None
 
-    def rows(self, columns: Sequence[str], first: Optional[int] = None) -> pd.DataFrame:
-        """The caller's rows of the part (the `first` only, when given): a
-        copy of `columns` only, which the designs may change."""
+    def rows(self, columns: Sequence[str], first: Optional[int] = None) -> dict:
+        """The caller's values of `columns` on the part's rows (the `first`
+        only, when given), by name: views of the data when the rows are a
+        range, so they are only read; a design that changes a variable
+        replaces its entry (see `rows_frame`)."""
         source, positions = self.source, self.positions
         assert source is not None
         if positions is None:
-            positions = np.arange(len(source) if first is None else min(first, len(source)))
-        elif first is not None:
-            positions = positions[:first]
-        return pd.DataFrame({c: source[c].array.take(positions) for c in columns})
+            positions = slice(0, len(source))
+        if first is not None:
+            positions = positions[:first] if isinstance(positions, np.ndarray) else slice(
+                positions.start, min(positions.start + first, positions.stop))
+        if isinstance(positions, slice):
+            return {c: source[c].array[positions] for c in columns}
+        return {c: source[c].array.take(positions) for c in columns}
+
+
+def rows_frame(columns: dict, **replaced: Any) -> pd.DataFrame:
+    """The rows `columns` as a DataFrame for the model spec, with the
+    entries of `replaced` in place of theirs; the columns are not copied,
+    and none is written to."""
+    return pd.DataFrame({**columns, **replaced}, copy=False)
 
 
 def variable_terms(spec: Any, name: str, columns: Sequence[str]) -> Terms:
@@ -145,12 +158,21 @@ def variable_terms(spec: Any, name: str, columns: Sequence[str]) -> Terms:
     return Terms(spec, built, bare_positions, tuple(c for c in columns if c in needed), built)
 
 
-def constant_column(like: pd.Series, value: Any, n: int) -> Any:
-    """`value` on every row, of the type of the column it replaces."""
+def constant_column(like: Any, value: Any, n: int) -> Any:
+    """`value` on every row, of the type of the values (an array of the
+    data) it replaces."""
     if isinstance(like.dtype, pd.CategoricalDtype):
         return pd.Categorical.from_codes(np.full(n, like.dtype.categories.get_loc(value)),
                                          dtype=like.dtype)
-    return np.full(n, value, dtype=object if like.dtype == object else None)
+    return np.full(n, value, dtype=object if pd.api.types.is_object_dtype(like.dtype) else None)
+
+
+def values_column(like: Any, values: Sequence) -> Any:
+    """`values`, one a row, of the type of the values they replace."""
+    if isinstance(like.dtype, pd.CategoricalDtype):
+        return pd.Categorical.from_codes([like.dtype.categories.get_loc(v) for v in values],
+                                         dtype=like.dtype)
+    return np.array(values, dtype=object if pd.api.types.is_object_dtype(like.dtype) else None)
 
 
 @dataclass
@@ -181,29 +203,52 @@ class Builder:
         out[:, :len(terms.bare)] = float(value) if terms.bare else 0.0
         if terms.spec is not None:
             rows = part.rows(terms.reads, 1 if alone else None)
-            rows[variable.name] = constant_column(rows[variable.name], value, len(rows))
+            like = rows[variable.name]
+            rows[variable.name] = constant_column(like, value, len(like))
             out[:, len(terms.bare):] = self.evaluate(terms, rows)
         if not alone:
             return out
         self.rows_alone[variable.name, value] = out
         return np.broadcast_to(out, (n, out.shape[1]))
 
-    def evaluate(self, terms: Terms, rows: pd.DataFrame) -> np.ndarray:
-        design = np.asarray(terms.spec.get_model_matrix(rows, context=self.context))
+    def prepare(self, part: EffectPart, variable: Variable, values: Sequence) -> None:
+        """When the variable's terms are of the variable alone, the one row
+        of each of `values` not built yet, all in one evaluation of the
+        model spec (whose cost is mostly per call)."""
+        terms = variable.terms
+        if terms is None or terms.spec is None or terms.reads != (variable.name,):
+            return
+        missing = [v for v in dict.fromkeys(values) if (variable.name, v) not in self.rows_alone]
+        if len(missing) < 2 or len(part.exog) == 0:
+            return
+        like = part.rows(terms.reads, 1)[variable.name]
+        out = np.empty((len(missing), len(terms.positions)))
+        out[:, :len(terms.bare)] = (np.array([float(v) for v in missing])[:, None] if terms.bare
+                                    else 0.0)
+        out[:, len(terms.bare):] = self.evaluate(terms, {variable.name: values_column(like,
+                                                                                      missing)})
+        for i, value in enumerate(missing):
+            self.rows_alone[variable.name, value] = out[i:i + 1]
+
+    def evaluate(self, terms: Terms, rows: dict, **replaced: Any) -> np.ndarray:
+        """The terms' columns on `rows`, with the variables of `replaced`
+        at the values given."""
+        design = np.asarray(terms.spec.get_model_matrix(rows_frame(rows, **replaced),
+                                                        context=self.context))
         return design if terms.select is None else design[:, list(terms.select)]
 
     def derivative(self, part: EffectPart, variable: Variable) -> np.ndarray:
-        """The derivative of the variable's columns for every row of the part."""
+        """The derivative of the variable's columns for every row of the part
+        (read-only: the columns that are the variable itself are 1 on every
+        row, one value read for all)."""
         n = len(part.exog)
         terms = variable.terms
-        if terms is None:
-            return np.ones((n, 1))
+        if terms is None or terms.spec is None:
+            return np.broadcast_to(1.0, (n, len(variable.positions)))
         out = np.empty((n, len(terms.positions)))
         out[:, :len(terms.bare)] = 1.0
-        if terms.spec is None:
-            return out
         rows = part.rows(terms.reads)
-        values = rows[variable.name].to_numpy(dtype=np.float64)
+        values = np.asarray(rows[variable.name].to_numpy(dtype=np.float64))
         columns = None
         if self.verified.get(variable.name) is None:
             self.verified[variable.name] = self.complex_step_holds(
@@ -215,21 +260,19 @@ class Builder:
         out[:, len(terms.bare):] = columns
         return out
 
-    def complex_step(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
+    def complex_step(self, terms: Terms, rows: dict, variable: Variable,
                      values: np.ndarray) -> Optional[np.ndarray]:
         """The complex-step derivative, or None when a transform refuses
         complex values."""
-        shifted = rows.copy(deep=False)
-        shifted[variable.name] = values + 1j * STEP
         try:
-            design = self.evaluate(terms, shifted)
+            design = self.evaluate(terms, rows, **{variable.name: values + 1j * STEP})
         except (TypeError, ValueError):
             return None
         if not np.iscomplexobj(design):
             return None
         return design.imag / STEP
 
-    def complex_step_holds(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
+    def complex_step_holds(self, terms: Terms, rows: dict, variable: Variable,
                            values: np.ndarray) -> bool:
         """Whether the transforms carry the imaginary part through: on a few
         rows, every column that moves with a real step of v must have a
@@ -237,24 +280,22 @@ class Builder:
         derivative = self.complex_step(terms, rows, variable, values)
         if derivative is None:
             return False
-        moved = rows.copy(deep=False)
-        moved[variable.name] = values + 1e-4 * np.maximum(1.0, np.abs(values))
-        change = self.evaluate(terms, moved).astype(np.float64) - self.evaluate(terms, rows)
+        moved = {variable.name: values + 1e-4 * np.maximum(1.0, np.abs(values))}
+        change = (self.evaluate(terms, rows, **moved).astype(np.float64) -
+                  self.evaluate(terms, rows))
         lost = (change != 0.0) & (derivative == 0.0)
         return not bool(lost.any())
 
-    def difference(self, terms: Terms, rows: pd.DataFrame, variable: Variable,
+    def difference(self, terms: Terms, rows: dict, variable: Variable,
                    values: np.ndarray) -> np.ndarray:
         """The central difference at steps h and h/2, extrapolated (error of
         order h^4)."""
         h = 1e-3 * np.maximum(1.0, np.abs(values))
 
         def central(step: np.ndarray) -> np.ndarray:
-            up, down = rows.copy(deep=False), rows.copy(deep=False)
-            up[variable.name] = values + step
-            down[variable.name] = values - step
-            return ((self.evaluate(terms, up).astype(np.float64) - self.evaluate(terms, down)) /
-                    (2.0 * step[:, None]))
+            up = self.evaluate(terms, rows, **{variable.name: values + step})
+            down = self.evaluate(terms, rows, **{variable.name: values - step})
+            return (up.astype(np.float64) - down) / (2.0 * step[:, None])
 
         return (4.0 * central(h / 2.0) - central(h)) / 3.0
 
@@ -318,45 +359,63 @@ def factor_levels(spec: Any, name: str, dtype: Any) -> Optional[tuple]:
 # --- Passes -------------------------------------------------------------------------
 
 
-def effect_sums(part: EffectPart, builder: Builder, setting: Setting, beta: np.ndarray,
-                n_groups: int) -> list[list[tuple]]:
+def effect_sums(part: EffectPart, builder: Builder, settings: Sequence[Setting],
+                beta: np.ndarray, n_groups: int) -> list[list[tuple]]:
     """For each of the part's splits, the G effect sums and G x k Jacobian
-    sums of each contrast of the setting (one for a slope or a prediction).
-    The designs are built once for the whole part; the kernels sum each
-    split on its own, so that the sums are those of parts of the splits'
-    size."""
+    sums of every contrast of every setting in turn (one for a slope or a
+    prediction). The designs of all the settings are built once for the
+    whole part, and one kernel call per split reads the split's rows once
+    for all of them; each split is summed on its own, so that the sums are
+    those of parts of the splits' size."""
     k = len(beta)
     splits = part.splits or [slice(0, len(part.exog))]
     if len(part.exog) == 0:
-        return [[(np.zeros(n_groups), np.zeros((n_groups, k)))] * max(1, len(setting.pairs))
-                for _ in splits]
+        total = sum(max(1, len(setting.pairs)) for setting in settings)
+        return [[(np.zeros(n_groups), np.zeros((n_groups, k)))] * total for _ in splits]
+    designs: list[tuple[list[int], Optional[np.ndarray]]] = []
+    slopes: list[tuple[list[int], np.ndarray]] = []
+    contrasts: list[tuple[int, Optional[int]]] = []
+    order: list[tuple[bool, int]] = []  # (is a slope, its place among them) per result
+    for setting in settings:
+        variable = setting.variable
+        if variable is None:
+            designs.append(([], None))
+            order.append((False, len(contrasts)))
+            contrasts.append((len(designs) - 1, None))
+            continue
+        positions = variable.positions
+        if not setting.pairs:
+            order.append((True, len(slopes)))
+            slopes.append((positions, builder.derivative(part, variable)))
+            continue
+        built: dict = {}
+        builder.prepare(part, variable, [value for pair in setting.pairs for value in pair])
 
-    def groups(at: slice) -> Optional[np.ndarray]:
-        return None if part.groups is None else part.groups[at]
+        def design(value: Any) -> int:
+            if value not in built:
+                built[value] = len(designs)
+                designs.append((positions, builder.columns(part, variable, value)))
+            return built[value]
 
-    def weights(at: slice) -> Optional[np.ndarray]:
-        return None if part.weights is None else part.weights[at]
+        for high, low in setting.pairs:
+            order.append((False, len(contrasts)))
+            contrasts.append((design(high), design(low)))
+    out = []
+    for at in splits:
+        sums = kernels.joint_sums(
+            part.exog[at], beta, None if part.groups is None else part.groups[at], n_groups,
+            [(p, None if c is None else c[at]) for p, c in designs],
+            [(p, d[at]) for p, d in slopes], contrasts,
+            None if part.weights is None else part.weights[at])
+        out.append([sums[i if slope else len(slopes) + i] for slope, i in order])
+    return out
 
-    variable = setting.variable
-    if variable is None:
-        return [[kernels.contrast_sums(part.exog[at], [], None, None, beta, groups(at),
-                                       n_groups, False, weights(at))] for at in splits]
-    positions = variable.positions
-    if not setting.pairs:
-        derivative = builder.derivative(part, variable)
-        return [[kernels.slope_sums(part.exog[at], derivative[at], positions, beta, groups(at),
-                                    n_groups, False, weights(at))] for at in splits]
-    built: dict = {}
 
-    def columns(value: Any) -> np.ndarray:
-        if value not in built:
-            built[value] = builder.columns(part, variable, value)
-        return built[value]
-
-    pairs = [(columns(high), columns(low)) for high, low in setting.pairs]
-    return [[kernels.contrast_sums(part.exog[at], positions, high[at], low[at], beta, groups(at),
-                                   n_groups, False, weights(at)) for high, low in pairs]
-            for at in splits]
+def counted_effect_sums(part: EffectPart, builder: Builder, settings: Sequence[Setting],
+                        beta: np.ndarray, n_groups: int) -> tuple:
+    """The part's rows per group (see `counts_part`) and its splits' effect
+    sums (see `effect_sums`)."""
+    return counts_part(part, n_groups), effect_sums(part, builder, settings, beta, n_groups)
 
 
 def column_sums_part(part: Any, beta: np.ndarray, names: list[str], binary: list[bool]) -> tuple:
@@ -388,8 +447,12 @@ def counts_part(part: EffectPart, n_groups: int) -> np.ndarray:
 
 
 def binary_part(part: EffectPart, names: list[str]) -> list[bool]:
-    values = np.ascontiguousarray(part.rows(names).to_numpy(dtype=np.float64))
-    return kernels.binary_columns(values) if len(values) else [True] * len(names)
+    """Whether each of the numeric variables `names` is 0 or 1 on every row
+    of the part: each read where it is, when it is held as float64."""
+    if len(part.exog) == 0:
+        return [True] * len(names)
+    return [kernels.binary_columns(np.asarray(values.to_numpy(dtype=np.float64))[:, None])[0]
+            for values in part.rows(names).values()]
 
 
 def both(a: list[bool], b: list[bool]) -> list[bool]:
@@ -497,18 +560,20 @@ class Effects:
     def table(self, passes: Any, labels: list, settings: list[tuple[list, Setting]],
               by: Optional[list[str]], alpha: float, names: list[str]) -> pd.DataFrame:
         n_groups = len(labels)
-        counts = passes.run(counts_part, add_arrays, n_groups)
+        # one pass for every setting and the rows' counts: each part's rows
+        # are read once
+        parts = passes.map(counted_effect_sums, self.builder,
+                           [setting for _, setting in settings], self.beta, n_groups)
+        counts = add_pairs([part_counts for part_counts, _ in parts], add_arrays)
+        every = add_pairs([sums for _, splits in parts for sums in splits], add_sums)
         present = counts > 0
         frames: list[pd.DataFrame] = []
         keys: list[tuple] = []
-        for contrasts, setting in settings:
-            per_split = [sums for part in passes.map(effect_sums, self.builder, setting,
-                                                     self.beta, n_groups) for sums in part]
-            sums = add_pairs(per_split, add_sums)
-            for key, (effects, jacobian) in zip(contrasts, sums):
-                frames.append(effect_rows(effects[present] / counts[present],
-                                          jacobian[present] / counts[present, None], self.cov))
-                keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
+        keys_of = [key for contrasts, _ in settings for key in contrasts]
+        for key, (effects, jacobian) in zip(keys_of, every):
+            frames.append(effect_rows(effects[present] / counts[present],
+                                      jacobian[present] / counts[present, None], self.cov))
+            keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
         return self.finished(pd.concat(frames, ignore_index=True), keys, names + (by or []),
                              alpha)
 
@@ -641,7 +706,8 @@ def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
         codes, labels = group_codes(frame.iloc[positions], by)
     weights = data.weights
     parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
-                        positions[s], None if codes is None else codes[s], splits,
+                        s if kept is None else positions[s], None if codes is None else codes[s],
+                        splits,
                         None if weights is None else weights[s])
              for s, splits in effect_slices(data.nobs)]
     return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]

@@ -1,7 +1,10 @@
 #include "partition/effect_designs.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
+#include <cstdint>
+#include <utility>
 
 #include "numerics/kernels.hpp"
 
@@ -11,13 +14,6 @@ namespace {
 // Rows taken at a time, so that the normal kernels see whole lanes.
 constexpr std::size_t kBatchRows = 512;
 
-// x'b summed in column order from 0.0.
-double dot(const double* x, const std::vector<double>& beta) {
-  double sum = 0.0;
-  for (std::size_t j = 0; j < beta.size(); ++j) sum += x[j] * beta[j];
-  return sum;
-}
-
 std::size_t group_of(const GroupCodes& groups, std::size_t row) {
   return groups ? static_cast<std::size_t>((*groups)[row]) : 0;
 }
@@ -26,148 +22,292 @@ GroupedEffectSums empty_sums(std::size_t n_groups, std::size_t k) {
   return {std::vector<double>(n_groups, 0.0), Matrix(n_groups, k)};
 }
 
-// A batch of rows of a design, row-major, with their linear index.
-struct RowBatch {
-  std::vector<double> rows, index;
-  RowBatch(std::size_t k) : rows(kBatchRows * k), index(kBatchRows) {}
-  const double* row(std::size_t r, std::size_t k) const { return rows.data() + r * k; }
-};
-
-// The linear index of `count` rows of a batch: each summed in column order
-// from 0.0, as dot() does, four rows at a time so that their four chains of
-// additions overlap.
-void batch_index(const double* rows, std::size_t count, const std::vector<double>& beta,
-                 double* out) {
-  const std::size_t k = beta.size();
-  std::size_t r = 0;
-  for (; r + 4 <= count; r += 4) {
-    const double* x = rows + r * k;
-    double s0 = 0.0, s1 = 0.0, s2 = 0.0, s3 = 0.0;
-    for (std::size_t j = 0; j < k; ++j) {
-      s0 += x[j] * beta[j];
-      s1 += x[k + j] * beta[j];
-      s2 += x[2 * k + j] * beta[j];
-      s3 += x[3 * k + j] * beta[j];
-    }
-    out[r] = s0;
-    out[r + 1] = s1;
-    out[r + 2] = s2;
-    out[r + 3] = s3;
+// The elements [first, first + count) of `values` side by side: in place
+// when they lie so, else copied into `buffer` (kBatchRows long).
+const double* batch_of(const VectorView& values, std::size_t first, std::size_t count,
+                       double* buffer) {
+  const std::byte* start = values.bytes + static_cast<std::ptrdiff_t>(first) * values.step;
+  if (values.step == kDoubleBytes &&
+      reinterpret_cast<std::uintptr_t>(start) % alignof(double) == 0) {
+    return reinterpret_cast<const double*>(start);
   }
-  for (; r < count; ++r) out[r] = dot(rows + r * k, beta);
+  for (std::size_t r = 0; r < count; ++r) buffer[r] = values[first + r];
+  return buffer;
 }
 
-void fill(const ColumnsOver& design, const std::vector<double>& beta, std::size_t first,
-          std::size_t count, RowBatch& batch) {
+// Buffers of kBatchRows doubles, one per column read.
+struct ColumnBuffers {
+  std::vector<double> data;
+  explicit ColumnBuffers(std::size_t columns) : data(columns * kBatchRows) {}
+  double* operator[](std::size_t c) { return data.data() + c * kBatchRows; }
+};
+
+// The linear index of `count` rows given column by column: each row's sum
+// in column order from 0.0, as the dot product of the row forms it.
+void batch_index(const std::vector<const double*>& columns, const std::vector<double>& beta,
+                 std::size_t count, double* __restrict out) {
+  std::fill_n(out, count, 0.0);
+  for (std::size_t j = 0; j < beta.size(); ++j) {
+    const double* __restrict x = columns[j];
+    const double b = beta[j];
+    for (std::size_t r = 0; r < count; ++r) out[r] += x[r] * b;
+  }
+}
+
+// *sums[c] += terms[c][r] for r = 0 .. count in order, W sums at once held
+// in registers, so that their chains of additions overlap.
+template <std::size_t W>
+void add_in_order(const double* const* terms, double* const* sums, std::size_t count) {
+  double s[W];
+  for (std::size_t c = 0; c < W; ++c) s[c] = *sums[c];
+  for (std::size_t r = 0; r < count; ++r) {
+    for (std::size_t c = 0; c < W; ++c) s[c] += terms[c][r];
+  }
+  for (std::size_t c = 0; c < W; ++c) *sums[c] = s[c];
+}
+
+constexpr std::size_t kChains = 12;
+using Adder = void (*)(const double* const*, double* const*, std::size_t);
+
+template <std::size_t... W>
+constexpr std::array<Adder, sizeof...(W)> adders(std::index_sequence<W...>) {
+  return {&add_in_order<W + 1>...};
+}
+constexpr std::array<Adder, kChains> kAdders = adders(std::make_index_sequence<kChains>{});
+
+// One effect's terms for the rows of a batch: the effect's in column 0,
+// the Jacobian's in columns 1 .. k.
+struct Terms {
+  ColumnBuffers columns;
+  std::vector<const double*> read;
+  std::vector<double*> targets;
+  explicit Terms(std::size_t k) : columns(k + 1), read(k + 1), targets(k + 1) {}
+
+  // Each group's sums plus the batch's rows of that group, in row order.
+  void add_to(GroupedEffectSums& out, const GroupCodes& groups, std::size_t first,
+              std::size_t count) {
+    const std::size_t width = read.size();
+    for (std::size_t c = 0; c < width; ++c) read[c] = columns[c];
+    if (!groups) {
+      targets[0] = out.effects.data();
+      for (std::size_t c = 1; c < width; ++c) targets[c] = out.jacobian.row(0) + (c - 1);
+      for (std::size_t c = 0; c < width; c += kChains) {
+        kAdders[std::min(kChains, width - c) - 1](read.data() + c, targets.data() + c, count);
+      }
+      return;
+    }
+    for (std::size_t r = 0; r < count; ++r) {
+      const std::size_t g = group_of(groups, first + r);
+      double* __restrict sums = out.jacobian.row(g);
+      out.effects[g] += read[0][r];
+      for (std::size_t c = 1; c < width; ++c) sums[c - 1] += read[c][r];
+    }
+  }
+};
+
+// The per-batch values of one counterfactual design: its columns (X's, with
+// its own at its positions), its linear index, the normal cdf and density
+// of the index and, for a pair under `relative`, the density over the cdf
+// and the log of the cdf.
+struct DesignBatch {
+  std::vector<const double*> columns;
+  ColumnBuffers own;
+  std::vector<double> index, cdf, pdf, ratio, log_cdf;
+  bool used = false, relative = false;
+  DesignBatch(std::size_t k, std::size_t m, bool used, bool relative)
+      : columns(k),
+        own(used ? m : 0),
+        index(used ? kBatchRows : 0),
+        cdf(used ? kBatchRows : 0),
+        pdf(used ? kBatchRows : 0),
+        ratio(relative ? kBatchRows : 0),
+        log_cdf(relative ? kBatchRows : 0),
+        used(used),
+        relative(relative) {}
+
+  void compute(const ColumnsOver& design, const std::vector<const double*>& x,
+               const std::vector<double>& beta, std::size_t first, std::size_t count) {
+    if (!used) return;
+    columns = x;
+    if (design.columns) {
+      for (std::size_t m = 0; m < design.positions.size(); ++m) {
+        columns[design.positions[m]] =
+            batch_of(design.columns->column(m), first, count, own[m]);
+      }
+    }
+    batch_index(columns, beta, count, index.data());
+    cdf_values(index.data(), cdf.data(), count);
+    pdf_values(index.data(), pdf.data(), count);
+    if (!relative) return;
+    for (std::size_t r = 0; r < count; ++r) ratio[r] = pdf[r] / cdf[r];
+    log_values(cdf.data(), log_cdf.data(), count);
+  }
+};
+
+// A slope's terms for a batch of rows of X (columns `x`, index, density as
+// the slopes read it): phi (d b) and phi (d - shift x), d zero but at the
+// positions, shift = (x b) (d b) (or (x b + lambda) (d b), relative).
+void slope_terms(const SlopeDesign& slope_design, const std::vector<const double*>& x,
+                 const double* index, const double* density, const double* weights,
+                 std::size_t first, std::size_t count, const std::vector<double>& beta,
+                 bool relative, ColumnBuffers& derivative, double* slope, double* shift,
+                 Terms& out) {
   const std::size_t k = beta.size();
-  for (std::size_t r = 0; r < count; ++r) design.row(first + r, batch.rows.data() + r * k);
-  batch_index(batch.rows.data(), count, beta, batch.index.data());
+  const std::vector<std::size_t>& positions = slope_design.positions;
+  // d'b over the positions, in their order, from 0.0.
+  std::vector<const double*> d(k, nullptr);
+  std::fill_n(slope, count, 0.0);
+  for (std::size_t m = 0; m < positions.size(); ++m) {
+    const double* __restrict column =
+        batch_of(slope_design.derivative.column(m), first, count, derivative[m]);
+    d[positions[m]] = column;
+    const double b = beta[positions[m]];
+    for (std::size_t r = 0; r < count; ++r) slope[r] += column[r] * b;
+  }
+  for (std::size_t r = 0; r < count; ++r) {
+    shift[r] = (relative ? index[r] + density[r] : index[r]) * slope[r];
+  }
+  double* __restrict effect = out.columns[0];
+  if (weights) {
+    for (std::size_t r = 0; r < count; ++r) effect[r] = density[r] * slope[r] * weights[r];
+  } else {
+    for (std::size_t r = 0; r < count; ++r) effect[r] = density[r] * slope[r];
+  }
+  for (std::size_t j = 0; j < k; ++j) {
+    double* __restrict term = out.columns[j + 1];
+    const double* __restrict xj = x[j];
+    const double* __restrict dj = d[j];
+    if (dj) {
+      for (std::size_t r = 0; r < count; ++r) term[r] = density[r] * (dj[r] - shift[r] * xj[r]);
+    } else {
+      for (std::size_t r = 0; r < count; ++r) term[r] = density[r] * (0.0 - shift[r] * xj[r]);
+    }
+    if (weights) {
+      for (std::size_t r = 0; r < count; ++r) term[r] *= weights[r];
+    }
+  }
+}
+
+// A contrast's terms for a batch (or a prediction's, without `low`):
+// Phi1 - Phi0 and phi1 x1 - phi0 x0, or under `relative` the differences of
+// log Phi and of lambda x.
+void contrast_terms(const DesignBatch& high, const DesignBatch* low, const double* weights,
+                    std::size_t count, std::size_t k, bool relative, Terms& out) {
+  const bool pair_relative = relative && low != nullptr;
+  const double* __restrict cdf1 = pair_relative ? high.log_cdf.data() : high.cdf.data();
+  const double* __restrict pdf1 = pair_relative ? high.ratio.data() : high.pdf.data();
+  double* __restrict effect = out.columns[0];
+  if (!low) {
+    for (std::size_t r = 0; r < count; ++r) effect[r] = cdf1[r];
+  } else {
+    const double* __restrict cdf0 = relative ? low->log_cdf.data() : low->cdf.data();
+    for (std::size_t r = 0; r < count; ++r) effect[r] = cdf1[r] - cdf0[r];
+  }
+  if (weights) {
+    for (std::size_t r = 0; r < count; ++r) effect[r] *= weights[r];
+  }
+  for (std::size_t j = 0; j < k; ++j) {
+    double* __restrict term = out.columns[j + 1];
+    const double* __restrict x1 = high.columns[j];
+    if (!low) {
+      for (std::size_t r = 0; r < count; ++r) term[r] = pdf1[r] * x1[r];
+    } else {
+      const double* __restrict pdf0 = relative ? low->ratio.data() : low->pdf.data();
+      const double* __restrict x0 = low->columns[j];
+      for (std::size_t r = 0; r < count; ++r) term[r] = pdf1[r] * x1[r] - pdf0[r] * x0[r];
+    }
+    if (weights) {
+      for (std::size_t r = 0; r < count; ++r) term[r] *= weights[r];
+    }
+  }
 }
 
 }  // namespace
 
-void ColumnsOver::row(std::size_t i, double* out) const {
-  exog.copy_row(i, out);
-  if (!columns) return;
-  for (std::size_t m = 0; m < positions.size(); ++m) out[positions[m]] = (*columns)(i, m);
+std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRequests& requests,
+                                          const std::vector<double>& beta,
+                                          const GroupCodes& groups, std::size_t n_groups,
+                                          bool relative, const RowWeights& weights) {
+  const std::size_t k = beta.size();
+  const std::size_t n = exog.rows;
+  const std::size_t n_designs = requests.designs.size();
+  const std::size_t n_slopes = requests.slopes.size();
+  std::vector<GroupedEffectSums> out;
+  out.reserve(n_slopes + requests.contrasts.size());
+  for (std::size_t e = 0; e < n_slopes + requests.contrasts.size(); ++e) {
+    out.push_back(empty_sums(n_groups, k));
+  }
+  // Each design read by a contrast is computed once per batch, however
+  // many contrasts read it.
+  std::vector<bool> used(n_designs, false), related(n_designs, false);
+  for (const ContrastPair& pair : requests.contrasts) {
+    used[pair.high] = true;
+    if (!pair.low) continue;
+    used[*pair.low] = true;
+    if (relative) related[pair.high] = related[*pair.low] = true;
+  }
+  std::vector<DesignBatch> designs;
+  designs.reserve(n_designs);
+  for (std::size_t s = 0; s < n_designs; ++s) {
+    designs.emplace_back(k, requests.designs[s].positions.size(), used[s], related[s]);
+  }
+  std::size_t widest = 0;
+  for (const SlopeDesign& slope : requests.slopes) {
+    widest = std::max(widest, slope.positions.size());
+  }
+  ColumnBuffers x_buffers(k), derivative(widest), weight_buffer(1);
+  std::vector<const double*> x(k);
+  std::vector<double> index(kBatchRows), density(kBatchRows), probability(kBatchRows);
+  std::vector<double> slope(kBatchRows), shift(kBatchRows);
+  Terms terms(k);
+  for (std::size_t first = 0; first < n; first += kBatchRows) {
+    const std::size_t count = std::min(kBatchRows, n - first);
+    for (std::size_t j = 0; j < k; ++j) x[j] = batch_of(exog.column(j), first, count, x_buffers[j]);
+    const double* w = weights ? batch_of(*weights, first, count, weight_buffer[0]) : nullptr;
+    if (n_slopes > 0) {
+      batch_index(x, beta, count, index.data());
+      pdf_values(index.data(), density.data(), count);
+      if (relative) {
+        cdf_values(index.data(), probability.data(), count);
+        for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
+      }
+    }
+    for (std::size_t s = 0; s < n_slopes; ++s) {
+      slope_terms(requests.slopes[s], x, index.data(), density.data(), w, first, count, beta,
+                  relative, derivative, slope.data(), shift.data(), terms);
+      terms.add_to(out[s], groups, first, count);
+    }
+    for (std::size_t s = 0; s < n_designs; ++s) {
+      designs[s].compute(requests.designs[s], x, beta, first, count);
+    }
+    for (std::size_t c = 0; c < requests.contrasts.size(); ++c) {
+      const ContrastPair& pair = requests.contrasts[c];
+      contrast_terms(designs[pair.high], pair.low ? &designs[*pair.low] : nullptr, w, count, k,
+                     relative, terms);
+      terms.add_to(out[n_slopes + c], groups, first, count);
+    }
+  }
+  return out;
 }
 
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
                              const std::vector<std::size_t>& positions,
                              const std::vector<double>& beta, const GroupCodes& groups,
                              std::size_t n_groups, bool relative, const RowWeights& weights) {
-  const std::size_t k = exog.cols;
-  GroupedEffectSums out = empty_sums(n_groups, k);
-  const ColumnsOver design{exog, std::nullopt, {}};
-  RowBatch batch(k);
-  std::vector<double> slope(kBatchRows), density(kBatchRows), probability(kBatchRows);
-  std::vector<double> d(k, 0.0);
-  for (std::size_t first = 0; first < exog.rows; first += kBatchRows) {
-    const std::size_t count = std::min(kBatchRows, exog.rows - first);
-    fill(design, beta, first, count, batch);
-    for (std::size_t r = 0; r < count; ++r) {
-      // d is zero but at the positions: d'b over them, in their order.
-      double sum = 0.0;
-      for (std::size_t m = 0; m < positions.size(); ++m) {
-        sum += derivative(first + r, m) * beta[positions[m]];
-      }
-      slope[r] = sum;
-    }
-    pdf_values(batch.index.data(), density.data(), count);
-    if (relative) {
-      cdf_values(batch.index.data(), probability.data(), count);
-      for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
-    }
-    for (std::size_t r = 0; r < count; ++r) {
-      const std::size_t i = first + r, g = group_of(groups, i);
-      const double shift = (relative ? batch.index[r] + density[r] : batch.index[r]) * slope[r];
-      for (std::size_t m = 0; m < positions.size(); ++m) d[positions[m]] = derivative(i, m);
-      const double* x = batch.row(r, k);
-      double* sums = out.jacobian.row(g);
-      if (!weights) {
-        out.effects[g] += density[r] * slope[r];
-        for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]);
-        continue;
-      }
-      const double w = (*weights)[i];
-      out.effects[g] += density[r] * slope[r] * w;
-      for (std::size_t j = 0; j < k; ++j) sums[j] += density[r] * (d[j] - shift * x[j]) * w;
-    }
-  }
-  return out;
+  EffectRequests requests;
+  requests.slopes.push_back({derivative, positions});
+  return std::move(joint_sums(exog, requests, beta, groups, n_groups, relative, weights).front());
 }
 
 GroupedEffectSums contrast_sums(const ColumnsOver& high, const std::optional<ColumnsOver>& low,
                                 const std::vector<double>& beta, const GroupCodes& groups,
                                 std::size_t n_groups, bool relative, const RowWeights& weights) {
-  const std::size_t k = beta.size();
-  const std::size_t n = high.exog.rows;
-  GroupedEffectSums out = empty_sums(n_groups, k);
-  RowBatch batch1(k), batch0(low ? k : 0);
-  std::vector<double> cdf1(kBatchRows), pdf1(kBatchRows), cdf0(kBatchRows), pdf0(kBatchRows);
-  for (std::size_t first = 0; first < n; first += kBatchRows) {
-    const std::size_t count = std::min(kBatchRows, n - first);
-    fill(high, beta, first, count, batch1);
-    cdf_values(batch1.index.data(), cdf1.data(), count);
-    pdf_values(batch1.index.data(), pdf1.data(), count);
-    if (low) {
-      fill(*low, beta, first, count, batch0);
-      cdf_values(batch0.index.data(), cdf0.data(), count);
-      pdf_values(batch0.index.data(), pdf0.data(), count);
-      if (relative) {
-        for (std::size_t r = 0; r < count; ++r) {
-          pdf1[r] /= cdf1[r];
-          pdf0[r] /= cdf0[r];
-        }
-        log_values(cdf1.data(), cdf1.data(), count);
-        log_values(cdf0.data(), cdf0.data(), count);
-      }
-    }
-    for (std::size_t r = 0; r < count; ++r) {
-      const std::size_t g = group_of(groups, first + r);
-      double* sums = out.jacobian.row(g);
-      const double* x1 = batch1.row(r, k);
-      if (weights) {
-        const double w = (*weights)[first + r];
-        if (low) {
-          const double* x0 = batch0.row(r, k);
-          out.effects[g] += (cdf1[r] - cdf0[r]) * w;
-          for (std::size_t j = 0; j < k; ++j) sums[j] += (pdf1[r] * x1[j] - pdf0[r] * x0[j]) * w;
-        } else {
-          out.effects[g] += cdf1[r] * w;
-          for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] * w;
-        }
-      } else if (low) {
-        const double* x0 = batch0.row(r, k);
-        out.effects[g] += cdf1[r] - cdf0[r];
-        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j] - pdf0[r] * x0[j];
-      } else {
-        out.effects[g] += cdf1[r];
-        for (std::size_t j = 0; j < k; ++j) sums[j] += pdf1[r] * x1[j];
-      }
-    }
-  }
-  return out;
+  EffectRequests requests;
+  requests.designs.push_back(high);
+  if (low) requests.designs.push_back(*low);
+  requests.contrasts.push_back({0, low ? std::optional<std::size_t>(1) : std::nullopt});
+  return std::move(
+      joint_sums(high.exog, requests, beta, groups, n_groups, relative, weights).front());
 }
 
 ColumnSummary column_summary(const MatrixView& exog) {

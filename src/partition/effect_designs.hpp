@@ -35,10 +35,35 @@ struct ColumnsOver {
   MatrixView exog;
   std::optional<MatrixView> columns;
   std::vector<std::size_t> positions;
-
-  // Row i into out[0 .. k).
-  void row(std::size_t i, double* out) const;
 };
+
+// The sums of several effects over the same rows, asked at once: the slope
+// of each derivative design in `slopes`, and the contrast of each pair of
+// `designs` in `contrasts` (high and low by their place among the designs;
+// no low: the average prediction of the high one), every design over `exog`.
+// A pass reads each row of X once for all the effects, and forms each
+// design's linear index once however many contrasts read it.
+struct SlopeDesign {
+  MatrixView derivative;  // n x m: the derivative at the positions
+  std::vector<std::size_t> positions;
+};
+struct ContrastPair {
+  std::size_t high;
+  std::optional<std::size_t> low;
+};
+struct EffectRequests {
+  std::vector<ColumnsOver> designs;
+  std::vector<SlopeDesign> slopes;
+  std::vector<ContrastPair> contrasts;
+};
+
+// The slopes' sums, then the contrasts', in the order asked; each is the
+// same bits as slope_sums or contrast_sums on its own.
+std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRequests& requests,
+                                          const std::vector<double>& beta,
+                                          const GroupCodes& groups, std::size_t n_groups,
+                                          bool relative = false,
+                                          const RowWeights& weights = std::nullopt);
 
 // Sums of phi(x b) (d b) and of phi(x b) (d - (x b)(d b) x), x the row of X
 // and d that of D = dx/dv, which is zero but at `positions`, where it is

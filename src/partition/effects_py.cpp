@@ -93,7 +93,161 @@ PyObject* sums_to_python(GroupedEffectSums sums) {
   return PyTuple_Pack(2, effects.get(), jacobian.get());
 }
 
+// The items of a sequence as a tuple, which holds them while the kernel
+// runs. Returns 0 or -1.
+int items_of(PyObject* obj, const char* what, PyRef& out) {
+  if (!PySequence_Check(obj)) {
+    PyErr_Format(PyExc_TypeError, "%s must be a sequence", what);
+    return -1;
+  }
+  out = PyRef(PySequence_Tuple(obj));
+  return out ? 0 : -1;
+}
+
+// A pair (first, second) of a sequence of pairs, the pair held by `holder`.
+// Returns 0 or -1.
+int pair_of(PyObject* obj, const char* what, PyRef& holder, PyObject*& first,
+            PyObject*& second) {
+  if (items_of(obj, what, holder) < 0) return -1;
+  if (PyTuple_Size(holder.get()) != 2) {
+    PyErr_Format(PyExc_ValueError, "each of %s must be a pair", what);
+    return -1;
+  }
+  first = PyTuple_GetItem(holder.get(), 0);
+  second = PyTuple_GetItem(holder.get(), 1);
+  return 0;
+}
+
+// An index of a design among `count`, or None (no low design). Returns 0
+// or -1.
+int read_design_index(PyObject* obj, std::size_t count, bool optional,
+                      std::optional<std::size_t>& out) {
+  if (obj == Py_None && optional) return 0;
+  const Py_ssize_t index = PyNumber_AsSsize_t(obj, PyExc_OverflowError);
+  if (index == -1 && PyErr_Occurred()) return -1;
+  if (index < 0 || static_cast<std::size_t>(index) >= count) {
+    PyErr_Format(PyExc_ValueError, "contrasts must name designs in [0, %zu), got %zd", count,
+                 index);
+    return -1;
+  }
+  out = static_cast<std::size_t>(index);
+  return 0;
+}
+
+// What a joint pass reads, with the objects that hold its arrays.
+struct JointArguments {
+  EffectRequests requests;
+  std::vector<PyRef> holders;
+};
+
+// The designs: pairs (positions, columns or None). Returns 0 or -1.
+int read_designs(PyObject* obj, const PartArrays& part, JointArguments& args) {
+  PyRef items;
+  if (items_of(obj, "designs", items) < 0) return -1;
+  for (Py_ssize_t s = 0; s < PyTuple_Size(items.get()); ++s) {
+    PyRef pair;
+    PyObject *positions_py, *columns_py;
+    if (pair_of(PyTuple_GetItem(items.get(), s), "designs", pair, positions_py, columns_py) < 0) {
+      return -1;
+    }
+    ColumnsOver design{part.exog.view, std::nullopt, {}};
+    if (read_positions(positions_py, part.exog.view.cols, design.positions) < 0) return -1;
+    if (columns_py != Py_None) {
+      ArrayRead read;
+      if (read_columns(columns_py, "a design's columns", part, design.positions, read) < 0) {
+        return -1;
+      }
+      design.columns = read.view;
+    }
+    args.holders.push_back(std::move(pair));
+    args.requests.designs.push_back(std::move(design));
+  }
+  return 0;
+}
+
+// The slopes: pairs (positions, derivative columns). Returns 0 or -1.
+int read_slopes(PyObject* obj, const PartArrays& part, JointArguments& args) {
+  PyRef items;
+  if (items_of(obj, "slopes", items) < 0) return -1;
+  for (Py_ssize_t s = 0; s < PyTuple_Size(items.get()); ++s) {
+    PyRef pair;
+    PyObject *positions_py, *derivative_py;
+    if (pair_of(PyTuple_GetItem(items.get(), s), "slopes", pair, positions_py, derivative_py) <
+        0) {
+      return -1;
+    }
+    SlopeDesign slope;
+    if (read_positions(positions_py, part.exog.view.cols, slope.positions) < 0) return -1;
+    ArrayRead read;
+    if (read_columns(derivative_py, "derivative", part, slope.positions, read) < 0) return -1;
+    slope.derivative = read.view;
+    args.holders.push_back(std::move(pair));
+    args.requests.slopes.push_back(std::move(slope));
+  }
+  return 0;
+}
+
+// The contrasts: pairs (high, low or None) of design indices. Returns 0 or
+// -1.
+int read_contrasts(PyObject* obj, JointArguments& args) {
+  PyRef items;
+  if (items_of(obj, "contrasts", items) < 0) return -1;
+  const std::size_t count = args.requests.designs.size();
+  for (Py_ssize_t c = 0; c < PyTuple_Size(items.get()); ++c) {
+    PyRef pair;
+    PyObject *high_py, *low_py;
+    if (pair_of(PyTuple_GetItem(items.get(), c), "contrasts", pair, high_py, low_py) < 0) {
+      return -1;
+    }
+    std::optional<std::size_t> high, low;
+    if (read_design_index(high_py, count, false, high) < 0) return -1;
+    if (read_design_index(low_py, count, true, low) < 0) return -1;
+    args.requests.contrasts.push_back({*high, low});
+  }
+  return 0;
+}
+
 }  // namespace
+
+PyObject* joint_sums(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject *exog, *params, *groups_py, *designs_py, *slopes_py, *contrasts_py;
+    PyObject* weights_py = Py_None;
+    Py_ssize_t n_groups;
+    if (!PyArg_ParseTuple(args, "OOOnOOO|O:joint_sums", &exog, &params, &groups_py, &n_groups,
+                          &designs_py, &slopes_py, &contrasts_py, &weights_py)) {
+      return nullptr;
+    }
+    PartArrays part;
+    if (read_part(nullptr, exog, params, part) < 0) return nullptr;
+    JointArguments joint;
+    if (read_designs(designs_py, part, joint) < 0) return nullptr;
+    if (read_slopes(slopes_py, part, joint) < 0) return nullptr;
+    if (read_contrasts(contrasts_py, joint) < 0) return nullptr;
+    ArrayRead groups_read;
+    GroupCodes codes;
+    if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
+      return nullptr;
+    }
+    ArrayRead weights_read;
+    RowWeights weights;
+    if (optional_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) {
+      return nullptr;
+    }
+    std::vector<GroupedEffectSums> sums = without_interpreter_lock([&] {
+      return quillon::joint_sums(part.exog.view, joint.requests, part.params, codes,
+                                 static_cast<std::size_t>(n_groups), false, weights);
+    });
+    PyRef out(PyList_New(static_cast<Py_ssize_t>(sums.size())));
+    if (!out) return nullptr;
+    for (std::size_t e = 0; e < sums.size(); ++e) {
+      PyObject* pair = sums_to_python(std::move(sums[e]));
+      if (pair == nullptr) return nullptr;
+      PyList_SetItem(out.get(), static_cast<Py_ssize_t>(e), pair);  // steals the pair
+    }
+    return out.release();
+  });
+}
 
 PyObject* slope_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {

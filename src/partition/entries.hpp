@@ -28,6 +28,11 @@ PyObject* slope_sums(PyObject* module, PyObject* args);
 // (exog, positions, high columns or None, low columns or None, params, groups or None,
 //  n_groups[, relative]) -> (G contrast sums, G x k Jacobian sums)
 PyObject* contrast_sums(PyObject* module, PyObject* args);
+// (exog, params, groups or None, n_groups, designs, slopes, contrasts[, weights])
+//   -> [(G sums, G x k Jacobian sums)] of the slopes, then of the contrasts: designs
+//   are pairs (positions, columns or None), slopes pairs (positions, derivative
+//   columns), contrasts pairs (high, low or None) of design indices
+PyObject* joint_sums(PyObject* module, PyObject* args);
 // (exog,) -> (column sums, minima, maxima, list of bool: whole numbers only)
 PyObject* column_summary(PyObject* module, PyObject* args);
 // (exog,) -> the column medians

@@ -25,6 +25,9 @@ PyMethodDef functions[] = {
      "Slope and Jacobian sums of one part's derivative design, by group."},
     {"contrast_sums", contrast_sums, METH_VARARGS,
      "Contrast and Jacobian sums of one part's pair of counterfactual designs, by group."},
+    {"joint_sums", joint_sums, METH_VARARGS,
+     "Slope and contrast sums of several designs of one part in one reading of its rows, "
+     "by group."},
     {"column_summary", column_summary, METH_VARARGS,
      "Column sums, minima, maxima and whether each column holds whole numbers only."},
     {"column_medians", column_medians, METH_VARARGS, "Column medians."},

@@ -115,6 +115,10 @@ def test_kernels_release_the_interpreter_lock():
      "50 rows but weights has 49"),
     (lambda y, X, b: P.weighted_cluster_sums(y, X, b, np.zeros((50, 1)), np.ones(3)), ValueError,
      "weights has 3"),
+    (lambda y, X, b: P.joint_sums(X, b, None, 1, [([3], None)], [], [(0, 1)]), ValueError,
+     r"designs in \[0, 1\), got 1"),
+    (lambda y, X, b: P.joint_sums(X, b, None, 1, [], [([1], np.ones((50, 2)))], []), ValueError,
+     "1 positions are given"),
 ])
 def test_inconsistent_parts_raise(call, error, message):
     y, X = make_design(n=50)
@@ -190,3 +194,29 @@ def test_design_screen_matches_a_direct_reading(layout, change):
     assert (ones, outside) == (int((y == 1).sum()), int(((y != 0) & (y != 1)).sum()))
     if finite:
         assert constant == [bool((X[:, j] == X[0, j]).all() and X[0, j] != 0) for j in range(4)]
+
+
+def test_effects_read_together_are_each_read_alone():
+    """Slopes and contrasts in one reading of the rows, a design shared by
+    two contrasts, over several batches of rows, by group and weighted:
+    each effect's sums are the bits of its own call; columns read in place,
+    through strides and broadcast."""
+    y, X = make_design(n=1500, seed=6)
+    rng = np.random.default_rng(7)
+    b = np.array([0.2, 0.7, -0.4, 0.5])
+    groups, w = rng.integers(0, 3, len(y)).astype(float), rng.uniform(0.5, 2.0, len(y))
+    derivative = rng.normal(size=(len(y), 2))
+    levels = [np.broadcast_to(v, (len(y), 1)) for v in (0.0, 1.0, 2.0)]
+    designs = [([3], level) for level in levels] + [([], None)]
+    slopes = [([1, 2], derivative), ([2], derivative[:, 1:])]
+    contrasts = [(1, 0), (2, 0), (3, None)]
+    for codes, n_groups, weights in [(None, 1, None), (groups, 3, w)]:
+        together = P.joint_sums(np.asfortranarray(X), b, codes, n_groups, designs, slopes,
+                                contrasts, weights)
+        alone = [P.slope_sums(X, d, p, b, codes, n_groups, False, weights) for p, d in slopes]
+        alone += [P.contrast_sums(X, [3], levels[h], levels[low], b, codes, n_groups, False,
+                                  weights) for h, low in contrasts[:2]]
+        alone.append(P.contrast_sums(X, [], None, None, b, codes, n_groups, False, weights))
+        assert len(together) == len(alone)
+        for (effects, jacobian), (e, j) in zip(together, alone):
+            assert effects.tobytes() == e.tobytes() and jacobian.tobytes() == j.tobytes()

@@ -126,6 +126,19 @@ def test_factor_levels_against_their_reference_by_group(admissions):
         assert grouped.loc[("gpa", "dY/dX", outcome), "dy/dx"] == pytest.approx(effect, rel=1e-12)
 
 
+def test_levels_of_a_factor_alone_against_closed_forms(admissions):
+    """A factor whose terms read nothing else: every level's one row built
+    at once, each contrast with the reference its own."""
+    res = qm.probit("admit ~ gre + gpa + C(rank)", admissions).fit()
+    b = res.params.to_numpy()
+    base = design(res, admissions.assign(rank=1))
+    table = res.ame(variables="rank")
+    for level in (2, 3, 4):
+        other = design(res, admissions.assign(rank=level))
+        expected = np.mean(norm.cdf(other @ b) - norm.cdf(base @ b))
+        assert table.loc[("rank", f"{level} - 1"), "dy/dx"] == pytest.approx(expected, rel=1e-10)
+
+
 def test_same_bits_on_any_number_of_threads():
     rng = np.random.default_rng(0)
     n = 150_000
@@ -164,6 +177,21 @@ def test_refusals_name_the_argument(admissions, call, error, match):
     with pytest.raises(error, match=match):
         call(res)
     pd.testing.assert_frame_equal(admissions, before)
+
+
+def test_effects_leave_the_callers_data_untouched(admissions):
+    """The designs read the caller's columns in place, through the complex
+    step, the difference and the counterfactual levels: none is written."""
+    data = admissions.assign(rank=admissions["rank"].astype(str))
+    before = data.copy()
+    context = {"sq": lambda v: np.asarray(v, dtype=float) ** 2}
+    res = qm.probit("admit ~ gre + I(gre**2) + gpa:gre + C(rank) + sq(gpa)", data,
+                    eval_env=context).fit()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")  # the cast of sq() to float warns
+        res.ame(by="rank")
+        res.comparisons({"gre": (300, 700), "rank": ("1", "4")})
+    pd.testing.assert_frame_equal(data, before)
 
 
 @pytest.fixture(scope="module")
