@@ -1,19 +1,24 @@
 // The AVX-512 part of the lane vocabulary (lanes.hpp), for the eight-lane
-// phases of the kernels: Lanes<8> and Bits<8> by value, and the operations
-// that GCC's vector operators do not spell as one AVX-512F instruction:
-// broadcasts, quiet comparisons to masks (no flag for NaN), blends, and the
-// lookup of a lane's value in a table of sixteen doubles held in two
-// registers. Everything else is written with the vector operators (+ - * /
-// on Lanes<8>), the same single instructions under -ffp-contract=off.
-// __m512d is Lanes<8>'s very type. Every helper is inlined into functions
-// compiled for AVX-512F (QUILLON_AVX512_KERNEL), the only calls through
-// which these vectors pass by value. x86-64 only.
+// kernels: Lanes<8> and Bits<8> by value, and the operations that GCC's
+// vector operators do not spell as one AVX-512F instruction: broadcasts,
+// fused multiply-adds (where the replicated glibc routine has one, and
+// nowhere else), quiet comparisons (no flag for NaN), as vector masks or as
+// the mask registers' lane bits (LaneBits), blends, signed comparisons and
+// shifts of the integer lanes, conversions, loads of table pairs, the lookup
+// of a lane's value in a table of sixteen doubles held in two registers,
+// and lanes handed back to the scalar function. Everything else is written
+// with the vector operators (+ - * / on Lanes<8>; + - & | ^ ~ << >> on
+// Bits<8>), the same single instructions under -ffp-contract=off. __m512d
+// is Lanes<8>'s very type. Every helper is inlined into functions compiled
+// for AVX-512F (QUILLON_AVX512_KERNEL), the only calls through which these
+// vectors pass by value; nothing here needs more than AVX-512F. x86-64 only.
 #pragma once
 
 #if defined(__x86_64__)
 
 #include <immintrin.h>
 
+#include <cstddef>
 #include <cstdint>
 
 #include "numerics/simd/lanes.hpp"
@@ -24,6 +29,111 @@
 namespace quillon::simd {
 
 QUILLON_AVX512_INLINE Lanes<8> broadcast8(double v) { return _mm512_set1_pd(v); }
+QUILLON_AVX512_INLINE Bits<8> broadcast_bits8(std::uint64_t v) {
+  return (Bits<8>)_mm512_set1_epi64(static_cast<long long>(v));
+}
+
+// The same 512 bits seen as doubles or as 64-bit integers.
+QUILLON_AVX512_INLINE Bits<8> as_bits(Lanes<8> v) { return (Bits<8>)_mm512_castpd_si512(v); }
+QUILLON_AVX512_INLINE Lanes<8> as_lanes(Bits<8> v) { return _mm512_castsi512_pd((__m512i)v); }
+
+// a b + c and c - a b, each rounded once.
+QUILLON_AVX512_INLINE Lanes<8> fmadd(Lanes<8> a, Lanes<8> b, Lanes<8> c) {
+  return _mm512_fmadd_pd(a, b, c);
+}
+QUILLON_AVX512_INLINE Lanes<8> fnmadd(Lanes<8> a, Lanes<8> b, Lanes<8> c) {
+  return _mm512_fnmadd_pd(a, b, c);
+}
+
+// Bit i set where the comparison holds in lane i: the mask registers' form.
+// Quiet: NaN compares unordered without raising a flag.
+using LaneBits = __mmask8;
+QUILLON_AVX512_INLINE LaneBits less_bits(Lanes<8> a, Lanes<8> b) {
+  return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ);
+}
+QUILLON_AVX512_INLINE LaneBits not_less_bits(Lanes<8> a, Lanes<8> b) {  // NaN included
+  return _mm512_cmp_pd_mask(a, b, _CMP_NLT_UQ);
+}
+QUILLON_AVX512_INLINE LaneBits equal_bits(Lanes<8> a, Lanes<8> b) {
+  return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ);
+}
+// a > b, the lanes compared as signed 64-bit integers.
+QUILLON_AVX512_INLINE LaneBits greater_bits(Bits<8> a, Bits<8> b) {
+  return _mm512_cmpgt_epi64_mask((__m512i)a, (__m512i)b);
+}
+
+// Lane by lane, `if_set` where the bit is set and `otherwise` elsewhere.
+QUILLON_AVX512_INLINE Lanes<8> select(LaneBits m, Lanes<8> if_set, Lanes<8> otherwise) {
+  return _mm512_mask_blend_pd(m, otherwise, if_set);
+}
+// v where the bit is set, +0.0 elsewhere (a move, no arithmetic).
+QUILLON_AVX512_INLINE Lanes<8> keep(LaneBits m, Lanes<8> v) { return _mm512_maskz_mov_pd(m, v); }
+
+// (double)(v >> 52), v and the shift signed: exact, as the shifted value
+// fits in 32 bits.
+QUILLON_AVX512_INLINE Lanes<8> exponent_field_to_double(Bits<8> v) {
+  typedef long long Signed __attribute__((vector_size(64)));
+  typedef int Words __attribute__((vector_size(32)));
+  const Words k = __builtin_convertvector((Signed)v >> 52, Words);  // vpsraq, vpmovqd
+  return __builtin_convertvector(k, Lanes<8>);                        // vcvtdq2pd
+}
+
+// The low 32 bits of each lane as a signed integer, clamped to [lo, hi],
+// stored as out[0..7].
+QUILLON_AVX512_INLINE void store_low_words_clamped(std::uint32_t* out, Bits<8> v, int lo, int hi) {
+  const __m256i low = _mm512_cvtepi64_epi32((__m512i)v);
+  const __m256i clamped = _mm256_min_epi32(_mm256_max_epi32(low, _mm256_set1_epi32(lo)),
+                                           _mm256_set1_epi32(hi));
+  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), clamped);
+}
+
+// Rows i[0..7] of a 16-byte aligned table of pairs of doubles (or of their
+// bits): first = the first of each pair, second = the second. Eight pair
+// loads, as the four-lane form takes four.
+QUILLON_AVX512_INLINE void gather_pairs(const void* table, Bits<8> i, Lanes<8>& first,
+                                        Lanes<8>& second) {
+  alignas(64) std::int64_t row[8];
+  _mm512_store_si512(row, (__m512i)i);
+  const auto* pairs = static_cast<const double*>(table);
+  auto pair_of = [pairs, &row](int lane) { return _mm_load_pd(pairs + 2 * row[lane]); };
+  // Shuffles rather than insert and unpack intrinsics: GCC 12's use an
+  // undefined vector that -Wmaybe-uninitialized reports.
+  const __m256d a0 = __builtin_shufflevector(pair_of(0), pair_of(2), 0, 1, 2, 3);
+  const __m256d a1 = __builtin_shufflevector(pair_of(4), pair_of(6), 0, 1, 2, 3);
+  const __m256d b0 = __builtin_shufflevector(pair_of(1), pair_of(3), 0, 1, 2, 3);
+  const __m256d b1 = __builtin_shufflevector(pair_of(5), pair_of(7), 0, 1, 2, 3);
+  const Lanes<8> a = __builtin_shufflevector(a0, a1, 0, 1, 2, 3, 4, 5, 6, 7);
+  const Lanes<8> b = __builtin_shufflevector(b0, b1, 0, 1, 2, 3, 4, 5, 6, 7);
+  first = __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
+  second = __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+}
+
+// The lanes whose bit is set in `lanes` recomputed one at a time by the
+// scalar function f.
+template <double (*f)(double)>
+QUILLON_AVX512_INLINE Lanes<8> redo_lanes(Lanes<8> x, Lanes<8> result, LaneBits lanes) {
+  alignas(64) double in[8];
+  alignas(64) double out[8];
+  _mm512_store_pd(in, x);
+  _mm512_store_pd(out, result);
+  for (int lane = 0; lane < 8; ++lane) {
+    if ((lanes >> lane) & 1) out[lane] = f(in[lane]);
+  }
+  return _mm512_load_pd(out);
+}
+
+// out[i] = f(x[i]) for n values: eight at a time by the kernel f8, the last
+// n mod 8 by the scalar f, whose bits f8 reproduces.
+template <Lanes<8> (*f8)(Lanes<8>), double (*f)(double)>
+QUILLON_AVX512_INLINE void apply_to_array(const double* x, double* out, std::size_t n) {
+  const std::size_t whole = n / 8 * 8;
+  for (std::size_t i = 0; i < whole; i += 8) {
+    Lanes<8> v;
+    load<8>(v, x + i);
+    store<8>(out + i, f8(v));
+  }
+  for (std::size_t i = whole; i < n; ++i) out[i] = f(x[i]);
+}
 
 // All ones in the lanes where a < b, quietly: NaN compares unordered
 // without raising a flag.
