@@ -37,9 +37,9 @@ QUILLON_AVX512_INLINE Lanes<8> exp8(Lanes<8> x) {
   Lanes<8> y = fmadd(scale, tmp, scale);
 
   const Bits<8> abs_bits = as_bits(x) & 0x7fffffffffffffff;
-  y = select(greater_bits(broadcast_bits8(0x3c90000000000000), abs_bits),
+  y = select(greater(broadcast_bits8(0x3c90000000000000), abs_bits),
              x + broadcast8(1.0), y);
-  const LaneBits rare = greater_bits(abs_bits, broadcast_bits8(0x407fffffffffffff));
+  const LaneBits rare = greater(abs_bits, broadcast_bits8(0x407fffffffffffff));
   if (__builtin_expect(rare != 0, 0)) return redo_lanes<scalar_exp>(x, y, rare);
   return y;
 }

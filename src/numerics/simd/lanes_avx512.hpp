@@ -2,15 +2,15 @@
 // kernels: Lanes<8> and Bits<8> by value, and the operations that GCC's
 // vector operators do not spell as one AVX-512F instruction: broadcasts,
 // fused multiply-adds (where the replicated glibc routine has one, and
-// nowhere else), quiet comparisons (no flag for NaN), as vector masks or as
-// the mask registers' lane bits (LaneBits), blends, signed comparisons and
-// shifts of the integer lanes, conversions, loads of table pairs, the lookup
-// of a lane's value in a table of sixteen doubles held in two registers,
-// and lanes handed back to the scalar function. Everything else is written
-// with the vector operators (+ - * / on Lanes<8>; + - & | ^ ~ << >> on
-// Bits<8>), the same single instructions under -ffp-contract=off. __m512d
-// is Lanes<8>'s very type. Every helper is inlined into functions compiled
-// for AVX-512F (QUILLON_AVX512_KERNEL), the only calls through which these
+// nowhere else), quiet comparisons (no flag for NaN) into the mask
+// registers' lane bits (LaneBits), blends, signed comparisons, clamps and
+// conversions of the integer lanes, gathers from tables, the lookup of a
+// lane's value in a table of sixteen doubles held in two registers, and
+// lanes handed back to the scalar function. Everything else is written with
+// the vector operators (+ - * / on Lanes<8>; + - & | ^ ~ << >> on Bits<8>),
+// the same single instructions under -ffp-contract=off. __m512d is
+// Lanes<8>'s very type. Every helper is inlined into functions compiled for
+// AVX-512F (QUILLON_AVX512_KERNEL), the only calls through which these
 // vectors pass by value; nothing here needs more than AVX-512F. x86-64 only.
 #pragma once
 
@@ -48,17 +48,17 @@ QUILLON_AVX512_INLINE Lanes<8> fnmadd(Lanes<8> a, Lanes<8> b, Lanes<8> c) {
 // Bit i set where the comparison holds in lane i: the mask registers' form.
 // Quiet: NaN compares unordered without raising a flag.
 using LaneBits = __mmask8;
-QUILLON_AVX512_INLINE LaneBits less_bits(Lanes<8> a, Lanes<8> b) {
+QUILLON_AVX512_INLINE LaneBits less(Lanes<8> a, Lanes<8> b) {
   return _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ);
 }
-QUILLON_AVX512_INLINE LaneBits not_less_bits(Lanes<8> a, Lanes<8> b) {  // NaN included
+QUILLON_AVX512_INLINE LaneBits not_less(Lanes<8> a, Lanes<8> b) {  // NaN included
   return _mm512_cmp_pd_mask(a, b, _CMP_NLT_UQ);
 }
-QUILLON_AVX512_INLINE LaneBits equal_bits(Lanes<8> a, Lanes<8> b) {
+QUILLON_AVX512_INLINE LaneBits equal(Lanes<8> a, Lanes<8> b) {
   return _mm512_cmp_pd_mask(a, b, _CMP_EQ_OQ);
 }
 // a > b, the lanes compared as signed 64-bit integers.
-QUILLON_AVX512_INLINE LaneBits greater_bits(Bits<8> a, Bits<8> b) {
+QUILLON_AVX512_INLINE LaneBits greater(Bits<8> a, Bits<8> b) {
   return _mm512_cmpgt_epi64_mask((__m512i)a, (__m512i)b);
 }
 
@@ -78,34 +78,28 @@ QUILLON_AVX512_INLINE Lanes<8> exponent_field_to_double(Bits<8> v) {
   return __builtin_convertvector(k, Lanes<8>);                        // vcvtdq2pd
 }
 
-// The low 32 bits of each lane as a signed integer, clamped to [lo, hi],
-// stored as out[0..7].
-QUILLON_AVX512_INLINE void store_low_words_clamped(std::uint32_t* out, Bits<8> v, int lo, int hi) {
-  const __m256i low = _mm512_cvtepi64_epi32((__m512i)v);
-  const __m256i clamped = _mm256_min_epi32(_mm256_max_epi32(low, _mm256_set1_epi32(lo)),
-                                           _mm256_set1_epi32(hi));
-  _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), clamped);
+// v's lanes as signed integers clamped to [lo, hi]. (The masked forms here
+// and below: the plain ones start from an undefined vector that GCC 12's
+// -Wmaybe-uninitialized reports.)
+QUILLON_AVX512_INLINE Bits<8> clamp_signed(Bits<8> v, long long lo, long long hi) {
+  const __m512i above =
+      _mm512_mask_max_epi64((__m512i)v, 0xff, (__m512i)v, _mm512_set1_epi64(lo));
+  return (Bits<8>)_mm512_mask_min_epi64(above, 0xff, above, _mm512_set1_epi64(hi));
 }
 
-// Rows i[0..7] of a 16-byte aligned table of pairs of doubles (or of their
-// bits): first = the first of each pair, second = the second. Eight pair
-// loads, as the four-lane form takes four.
+// Lane j holds table[i[j]]: one hardware gather.
+QUILLON_AVX512_INLINE Bits<8> gather(const std::uint64_t* table, Bits<8> i) {
+  return (Bits<8>)_mm512_mask_i64gather_epi64(_mm512_setzero_si512(), 0xff, (__m512i)i, table, 8);
+}
+
+// Rows i[0..7] of a table of pairs of doubles (or of their bits): first =
+// the first of each pair, second = the second. Two hardware gathers.
 QUILLON_AVX512_INLINE void gather_pairs(const void* table, Bits<8> i, Lanes<8>& first,
                                         Lanes<8>& second) {
-  alignas(64) std::int64_t row[8];
-  _mm512_store_si512(row, (__m512i)i);
+  const __m512i at = (__m512i)(i + i);
   const auto* pairs = static_cast<const double*>(table);
-  auto pair_of = [pairs, &row](int lane) { return _mm_load_pd(pairs + 2 * row[lane]); };
-  // Shuffles rather than insert and unpack intrinsics: GCC 12's use an
-  // undefined vector that -Wmaybe-uninitialized reports.
-  const __m256d a0 = __builtin_shufflevector(pair_of(0), pair_of(2), 0, 1, 2, 3);
-  const __m256d a1 = __builtin_shufflevector(pair_of(4), pair_of(6), 0, 1, 2, 3);
-  const __m256d b0 = __builtin_shufflevector(pair_of(1), pair_of(3), 0, 1, 2, 3);
-  const __m256d b1 = __builtin_shufflevector(pair_of(5), pair_of(7), 0, 1, 2, 3);
-  const Lanes<8> a = __builtin_shufflevector(a0, a1, 0, 1, 2, 3, 4, 5, 6, 7);
-  const Lanes<8> b = __builtin_shufflevector(b0, b1, 0, 1, 2, 3, 4, 5, 6, 7);
-  first = __builtin_shufflevector(a, b, 0, 8, 2, 10, 4, 12, 6, 14);
-  second = __builtin_shufflevector(a, b, 1, 9, 3, 11, 5, 13, 7, 15);
+  first = _mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xff, at, pairs, 8);
+  second = _mm512_mask_i64gather_pd(_mm512_setzero_pd(), 0xff, at, pairs + 1, 8);
 }
 
 // The lanes whose bit is set in `lanes` recomputed one at a time by the
@@ -133,19 +127,6 @@ QUILLON_AVX512_INLINE void apply_to_array(const double* x, double* out, std::siz
     store<8>(out + i, f8(v));
   }
   for (std::size_t i = whole; i < n; ++i) out[i] = f(x[i]);
-}
-
-// All ones in the lanes where a < b, quietly: NaN compares unordered
-// without raising a flag.
-QUILLON_AVX512_INLINE Mask<8> less(Lanes<8> a, Lanes<8> b) {
-  const __mmask8 m = _mm512_cmp_pd_mask(a, b, _CMP_LT_OQ);
-  return (Mask<8>)_mm512_maskz_mov_epi64(m, _mm512_set1_epi64(-1));
-}
-
-// Lane by lane, `if_set` where the mask is set and `otherwise` elsewhere.
-QUILLON_AVX512_INLINE Lanes<8> select(Mask<8> m, Lanes<8> if_set, Lanes<8> otherwise) {
-  const __mmask8 k = _mm512_test_epi64_mask((__m512i)m, (__m512i)m);
-  return _mm512_mask_blend_pd(k, otherwise, if_set);
 }
 
 // Lane i holds table[index[i]] for the table of sixteen doubles low[0..7],

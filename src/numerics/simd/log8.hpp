@@ -74,7 +74,7 @@ QUILLON_AVX512_INLINE Lanes<8> log8(Lanes<8> x) {
   const Bits<8> ix = as_bits(x);
   const Bits<8> d = ix - 0x3fee000000000000;
   const LaneBits near_one = static_cast<LaneBits>(
-      ~greater_bits(broadcast_bits8(0), d) & greater_bits(broadcast_bits8(0x3090000000000), d));
+      ~greater(broadcast_bits8(0), d) & greater(broadcast_bits8(0x3090000000000), d));
   Lanes<8> y;
   if (near_one == 0) {
     y = log8_table(ix);
@@ -85,8 +85,8 @@ QUILLON_AVX512_INLINE Lanes<8> log8(Lanes<8> x) {
   }
   // As signed integers: below the smallest normal (negatives included), or
   // at least infinity (NaN included).
-  const LaneBits rare = greater_bits(broadcast_bits8(0x0010000000000000), ix) |
-                        greater_bits(ix, broadcast_bits8(0x7fefffffffffffff));
+  const LaneBits rare = greater(broadcast_bits8(0x0010000000000000), ix) |
+                        greater(ix, broadcast_bits8(0x7fefffffffffffff));
   if (__builtin_expect(rare != 0, 0)) return redo_lanes<scalar_log>(x, y, rare);
   return y;
 }
