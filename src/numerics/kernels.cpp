@@ -76,6 +76,17 @@ bool vector_kernels_agree_with_libm() {
 #endif
 }
 
+bool wide_kernels_agree_with_libm() {
+#if defined(__x86_64__) && defined(__GLIBC__)
+  const DefaultFloatEnvironment environment;
+  return vector_kernels_supported() && __builtin_cpu_supports("avx512f") &&
+         same_as_scalar(avx2::exp4_check_inputs(), avx2::exp_wide, scalar_exp) &&
+         same_as_scalar(avx2::log4_check_inputs(), avx2::log_wide, scalar_log);
+#else
+  return false;
+#endif
+}
+
 namespace {
 
 using VectorForm = void (*)(const double*, double*, std::size_t);

@@ -226,6 +226,7 @@ TEST_F(VectorKernels, StartUpCheckPasses) {
   // Fails when glibc is made to run its exp and log without FMA
   // (GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA): the process then keeps the scalar path.
   EXPECT_TRUE(vector_kernels_agree_with_libm());
+  EXPECT_EQ(wide_kernels_agree_with_libm(), avx512f());
 }
 
 #if defined(__x86_64__)
@@ -237,6 +238,7 @@ TEST_F(VectorKernels, StartUpCheckPassesInAnyCallerEnvironment) {
     SCOPED_TRACE(rounding);
     std::fesetround(rounding);
     EXPECT_TRUE(vector_kernels_agree_with_libm());
+    EXPECT_EQ(wide_kernels_agree_with_libm(), avx512f());
     EXPECT_EQ(std::fegetround(), rounding);
     std::fesetround(FE_TONEAREST);
   }

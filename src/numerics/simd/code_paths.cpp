@@ -63,7 +63,8 @@ CodePaths choose_code_paths() {
   paths.kernels = vector_kernels_agree_with_libm() ? Kernels::kVector : Kernels::kScalar;
   if (paths.unit == VectorUnit::kAvx512) {
     paths.eight_lanes_from = eight_lanes_from(amd_family());
-    if (paths.kernels == Kernels::kVector) paths.kernels = Kernels::kVectorWide;
+    if (paths.kernels == Kernels::kVector && wide_kernels_agree_with_libm())
+      paths.kernels = Kernels::kVectorWide;
   }
   return paths;
 }
@@ -82,11 +83,13 @@ std::vector<CodePaths> runnable_code_paths() {
   std::vector<CodePaths> all{code_paths()};
   const VectorUnit widest = widest_unit();
   const bool vector_kernels = vector_kernels_agree_with_libm();
+  const bool wide_kernels = vector_kernels && wide_kernels_agree_with_libm();
   for (const VectorUnit unit : {VectorUnit::kBaseline, VectorUnit::kAvx2, VectorUnit::kAvx512}) {
     if (unit > widest) continue;
     for (const Kernels kernels : {Kernels::kScalar, Kernels::kVector, Kernels::kVectorWide}) {
       if (kernels != Kernels::kScalar && !vector_kernels) continue;
-      if (kernels == Kernels::kVectorWide && unit != VectorUnit::kAvx512) continue;
+      if (kernels == Kernels::kVectorWide && (unit != VectorUnit::kAvx512 || !wide_kernels))
+        continue;
       all.push_back({unit, kernels, CodePaths::kNever});
       if (unit == VectorUnit::kAvx512) all.push_back({unit, kernels, 1});
     }
