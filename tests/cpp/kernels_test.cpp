@@ -1,6 +1,6 @@
-// The four-lane kernels against the scalar reference and the live libm, bit
-// for bit, NaN payloads included. QUILLON_KERNEL_SAMPLES scales the random
-// part (the long soak runs it at 10^8 and more).
+// The four-lane and eight-lane kernels against the scalar reference and the
+// live libm, bit for bit, NaN payloads included. QUILLON_KERNEL_SAMPLES
+// scales the random part (the long soak runs it at 10^8 and more).
 #include "numerics/kernels.hpp"
 
 #include <gtest/gtest.h>
