@@ -247,7 +247,7 @@ cpp-test-aarch64: kernel-digest
 	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
 
 # The four-lane and eight-lane kernels against the scalar ones and the live
-# libm on 10^9 random inputs per function (about twenty minutes); not part
+# libm on 10^9 random inputs per function (about fifteen minutes); not part
 # of `make test`.
 SOAK_SAMPLES ?= 1000000000
 soak: cpp-test
