@@ -27,9 +27,9 @@
 // not split into passes here: the divider, which bounds them (three
 // divisions per observation), overlaps the other steps of the same and of
 // the next observations. Measured on one Intel Xeon (AVX-512) over
-// 128-value batches of N(0.3, 1.2) inputs: 3.7 ns per value, against 4.4
-// for the four-lane passes with the polynomial pass on eight lanes and 5.4
-// for the four-lane passes alone.
+// 128-value batches of N(0.3, 1.2) inputs: 3.6 ns per value, against 3.9
+// for these passes each on eight lanes, 4.7 for the four-lane passes with
+// the polynomial pass on eight lanes and 5.4 for the four-lane passes alone.
 //
 // Exact to the scalar form wherever exp4 is to glibc's exp (see exp4.hpp):
 // compared with it on every piece edge, special values and 10^6 random
