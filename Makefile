@@ -249,8 +249,9 @@ cpp-test-aarch64: kernel-digest
 	$(call cpp_tests,build/cpp-aarch64,--toolchain cmake/aarch64-linux-gnu.cmake \
 	  -DQUILLON_GTEST_SOURCE_DIR=/usr/src/googletest)
 
-# The four-lane kernels against the scalar ones and the live libm on 10^9
-# random inputs per function (about ten minutes); not part of `make test`.
+# The four-lane and eight-lane kernels against the scalar ones and the live
+# libm on 10^9 random inputs per function (about fifteen minutes); not part
+# of `make test`.
 SOAK_SAMPLES ?= 1000000000
 soak: cpp-test
 	QUILLON_KERNEL_SAMPLES=$(SOAK_SAMPLES) $(CPP_BUILD)/tests/cpp/quillon_kernel_tests \

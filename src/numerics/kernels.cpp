@@ -76,29 +76,45 @@ bool vector_kernels_agree_with_libm() {
 #endif
 }
 
+bool wide_kernels_agree_with_libm() {
+#if defined(__x86_64__) && defined(__GLIBC__)
+  const DefaultFloatEnvironment environment;
+  return vector_kernels_supported() && __builtin_cpu_supports("avx512f") &&
+         same_as_scalar(avx2::exp4_check_inputs(), avx2::exp_wide, scalar_exp) &&
+         same_as_scalar(avx2::log4_check_inputs(), avx2::log_wide, scalar_log);
+#else
+  return false;
+#endif
+}
+
 namespace {
 
 using VectorForm = void (*)(const double*, double*, std::size_t);
 
 #if defined(__x86_64__)
 constexpr VectorForm kWideCdf = avx2::cdf_wide;
+constexpr VectorForm kWidePdf = avx2::pdf_wide;
+constexpr VectorForm kWideLog = avx2::log_wide;
+constexpr VectorForm kWideExp = avx2::exp_wide;
 constexpr VectorForm kVectorCdf = avx2::cdf;
 constexpr VectorForm kVectorPdf = avx2::pdf;
 constexpr VectorForm kVectorLog = avx2::log;
 constexpr VectorForm kVectorExp = avx2::exp;
 #else
 constexpr VectorForm kWideCdf = nullptr;
+constexpr VectorForm kWidePdf = nullptr;
+constexpr VectorForm kWideLog = nullptr;
+constexpr VectorForm kWideExp = nullptr;
 constexpr VectorForm kVectorCdf = nullptr;
 constexpr VectorForm kVectorPdf = nullptr;
 constexpr VectorForm kVectorLog = nullptr;
 constexpr VectorForm kVectorExp = nullptr;
 #endif
 
-// The scalar form, the four-lane one, or the wide one where a function has
-// one (the four-lane one elsewhere).
+// The scalar form, the four-lane one or the eight-lane one.
 template <double (*scalar)(double)>
 void apply(const double* x, double* out, std::size_t n, Kernels kernels, VectorForm vector,
-           VectorForm wide = nullptr) {
+           VectorForm wide) {
   if (kernels == Kernels::kVectorWide && wide != nullptr) return wide(x, out, n);
   if (kernels != Kernels::kScalar && vector != nullptr) return vector(x, out, n);
   for (std::size_t i = 0; i < n; ++i) out[i] = scalar(x[i]);
@@ -111,15 +127,15 @@ void cdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {
 }
 
 void pdf_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-  apply<scalar_pdf>(x, out, n, kernels, kVectorPdf);
+  apply<scalar_pdf>(x, out, n, kernels, kVectorPdf, kWidePdf);
 }
 
 void log_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-  apply<scalar_log>(x, out, n, kernels, kVectorLog);
+  apply<scalar_log>(x, out, n, kernels, kVectorLog, kWideLog);
 }
 
 void exp_values(const double* x, double* out, std::size_t n, Kernels kernels) {
-  apply<scalar_exp>(x, out, n, kernels, kVectorExp);
+  apply<scalar_exp>(x, out, n, kernels, kVectorExp, kWideExp);
 }
 
 }  // namespace quillon

@@ -1,14 +1,15 @@
 // The per-observation functions of the fit and of the marginal effects over
 // arrays of values: the standard normal cdf and pdf and the logarithm.
 //
-// Two implementations give the same bits: the scalar one (NormalDistribution
-// and the C library's log, one value at a time: the reference) and a
-// four-lane one (simd/kernels4.hpp; on a CPU with AVX-512F the cdf takes its
-// polynomial pass eight lanes at a time). Which one runs is decided once per
-// process, with its other code paths (code_paths.hpp): the four-lane one only
-// on an x86-64 CPU with AVX2 and FMA, under a C library whose exp and log
-// were checked to be the ones it replicates, and after a start-up
-// comparison with them has passed.
+// Three implementations give the same bits: the scalar one
+// (NormalDistribution and the C library's log, one value at a time: the
+// reference), a four-lane one and an eight-lane one (simd/kernels4.hpp).
+// Which one runs is decided once per process, with its other code paths
+// (code_paths.hpp): the four-lane one only on an x86-64 CPU with AVX2 and
+// FMA, under a C library whose exp and log were checked to be the ones it
+// replicates, and after a start-up comparison with them has passed; the
+// eight-lane one where the CPU also has AVX-512F and the same comparison of
+// its own exp and log has passed.
 #pragma once
 
 #include <cstddef>
@@ -38,6 +39,11 @@ bool vector_kernels_supported();
 // own, on inputs that reach every table entry and branch of them. False when
 // the four-lane kernels are not supported.
 bool vector_kernels_agree_with_libm();
+
+// The same comparison for the eight-lane exp and log, on a CPU with
+// AVX-512F; false elsewhere. The eight-lane kernels (Kernels::kVectorWide)
+// need both comparisons to pass.
+bool wide_kernels_agree_with_libm();
 
 // out[i] = f(x[i]) for i < n, with the given kernels; out may be x.
 void cdf_values(const double* x, double* out, std::size_t n, Kernels kernels);

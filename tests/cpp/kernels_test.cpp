@@ -1,6 +1,6 @@
-// The four-lane kernels against the scalar reference and the live libm, bit
-// for bit, NaN payloads included. QUILLON_KERNEL_SAMPLES scales the random
-// part (the long soak runs it at 10^8 and more).
+// The four-lane and eight-lane kernels against the scalar reference and the
+// live libm, bit for bit, NaN payloads included. QUILLON_KERNEL_SAMPLES
+// scales the random part (the long soak runs it at 10^8 and more).
 #include "numerics/kernels.hpp"
 
 #include <gtest/gtest.h>
@@ -90,7 +90,8 @@ void expect_same(Batch f, double (*reference)(double), const std::vector<double>
   EXPECT_EQ(mismatches, 0u) << group << " of " << x.size();
 }
 
-// random_samples() inputs from draw(i), compared a million at a time.
+// random_samples() inputs from draw(i), compared a million at a time (so
+// that the soak's 10^9 fit in memory).
 template <class Draw>
 void expect_same_random(Batch f, double (*reference)(double), Draw draw, const std::string& group,
                         Kernels kernels = Kernels::kVector) {
@@ -121,7 +122,23 @@ class VectorKernels : public ::testing::Test {
   double random_bits() { return std::bit_cast<double>(rng()); }
 };
 
-TEST_F(VectorKernels, ExpMatchesLiveLibm) {
+bool avx512f() {
+#if defined(__x86_64__)
+  return __builtin_cpu_supports("avx512f");
+#else
+  return false;
+#endif
+}
+
+class VectorKernelsByWidth : public VectorKernels, public ::testing::WithParamInterface<Kernels> {
+ protected:
+  void SetUp() override {
+    VectorKernels::SetUp();
+    if (GetParam() == Kernels::kVectorWide && !avx512f()) GTEST_SKIP() << "no AVX-512F";
+  }
+};
+
+TEST_P(VectorKernelsByWidth, ExpMatchesLiveLibm) {
   std::vector<double> x = specials();
   const double step = std::log(2.0) / 128;
   std::vector<double> edges{0x1p-54, 512.0, 709.78, 745.1332191019411, 1.0, 0.5};
@@ -131,15 +148,18 @@ TEST_F(VectorKernels, ExpMatchesLiveLibm) {
   x.insert(x.end(), edges.begin(), edges.end());
   const std::vector<double> near = around(edges);
   x.insert(x.end(), near.begin(), near.end());
-  for (std::size_t i = 0; i < random_samples(); ++i) {
-    x.push_back(i % 3 == 0   ? -uniform(0.0, 745.0)
-                : i % 3 == 1 ? -std::pow(uniform(-8, 8), 2)
-                             : random_bits());
-  }
-  expect_same(exp_values, live_exp, x, "exp");
+  expect_same(exp_values, live_exp, x, "exp", GetParam());
+  expect_same_random(
+      exp_values, live_exp,
+      [&](std::size_t i) {
+        return i % 3 == 0   ? -uniform(0.0, 745.0)
+               : i % 3 == 1 ? -std::pow(uniform(-8, 8), 2)
+                            : random_bits();
+      },
+      "exp", GetParam());
 }
 
-TEST_F(VectorKernels, LogMatchesLiveLibm) {
+TEST_P(VectorKernelsByWidth, LogMatchesLiveLibm) {
   std::vector<double> x = specials();
   std::vector<double> edges{1.0, 1e-15, 0.999999999999999, 1.0 - 0x1p-4, 1.0 + 0x1.09p-4, 0.5};
   for (std::uint64_t i = 0; i < 128; ++i) {  // every table entry, both ends
@@ -149,12 +169,15 @@ TEST_F(VectorKernels, LogMatchesLiveLibm) {
   }
   const std::vector<double> near = around(edges);
   x.insert(x.end(), near.begin(), near.end());
-  for (std::size_t i = 0; i < random_samples(); ++i) {
-    x.push_back(i % 3 == 0   ? uniform(1e-15, 1.0)
-                : i % 3 == 1 ? 1.0 - std::exp(-uniform(0, 35))
-                             : random_bits());
-  }
-  expect_same(log_values, live_log, x, "log");
+  expect_same(log_values, live_log, x, "log", GetParam());
+  expect_same_random(
+      log_values, live_log,
+      [&](std::size_t i) {
+        return i % 3 == 0   ? uniform(1e-15, 1.0)
+               : i % 3 == 1 ? 1.0 - std::exp(-uniform(0, 35))
+                            : random_bits();
+      },
+      "log", GetParam());
 }
 
 // x = -z sqrt 2 at every edge of the error function's pieces.
@@ -189,22 +212,6 @@ double normal_input(std::mt19937_64& rng, std::size_t i) {
   }
 }
 
-bool avx512f() {
-#if defined(__x86_64__)
-  return __builtin_cpu_supports("avx512f");
-#else
-  return false;
-#endif
-}
-
-class VectorKernelsByWidth : public VectorKernels, public ::testing::WithParamInterface<Kernels> {
- protected:
-  void SetUp() override {
-    VectorKernels::SetUp();
-    if (GetParam() == Kernels::kVectorWide && !avx512f()) GTEST_SKIP() << "no AVX-512F";
-  }
-};
-
 TEST_P(VectorKernelsByWidth, CdfMatchesScalar) {
   expect_same(cdf_values, normal_cdf, normal_edges(), "cdf", GetParam());
   expect_same_random(
@@ -212,19 +219,21 @@ TEST_P(VectorKernelsByWidth, CdfMatchesScalar) {
       GetParam());
 }
 
+TEST_P(VectorKernelsByWidth, PdfMatchesScalar) {
+  expect_same(pdf_values, normal_pdf, normal_edges(), "pdf", GetParam());
+  expect_same_random(
+      pdf_values, normal_pdf, [&](std::size_t i) { return normal_input(rng, i); }, "pdf",
+      GetParam());
+}
+
 INSTANTIATE_TEST_SUITE_P(FourAndEightLanes, VectorKernelsByWidth,
                          ::testing::Values(Kernels::kVector, Kernels::kVectorWide));
-
-TEST_F(VectorKernels, PdfMatchesScalar) {
-  expect_same(pdf_values, normal_pdf, normal_edges(), "pdf");
-  expect_same_random(
-      pdf_values, normal_pdf, [&](std::size_t i) { return normal_input(rng, i); }, "pdf");
-}
 
 TEST_F(VectorKernels, StartUpCheckPasses) {
   // Fails when glibc is made to run its exp and log without FMA
   // (GLIBC_TUNABLES=glibc.cpu.hwcaps=-FMA): the process then keeps the scalar path.
   EXPECT_TRUE(vector_kernels_agree_with_libm());
+  EXPECT_EQ(wide_kernels_agree_with_libm(), avx512f());
 }
 
 #if defined(__x86_64__)
@@ -236,6 +245,7 @@ TEST_F(VectorKernels, StartUpCheckPassesInAnyCallerEnvironment) {
     SCOPED_TRACE(rounding);
     std::fesetround(rounding);
     EXPECT_TRUE(vector_kernels_agree_with_libm());
+    EXPECT_EQ(wide_kernels_agree_with_libm(), avx512f());
     EXPECT_EQ(std::fegetround(), rounding);
     std::fesetround(FE_TONEAREST);
   }

@@ -1,11 +1,11 @@
 // The code paths of the process, chosen once, on first use, by one
 // mechanism: the vector unit that the loops over observations run on (each
 // such loop is compiled for every unit, QUILLON_FOR_EACH_UNIT), the kernels
-// of the normal cdf and pdf and the logarithm (scalar or four-lane), and the
-// number of regressors from which the fit's sweeps take eight lanes instead
-// of four. Every path gives the same bits: vector lanes hold different sums,
-// no multiply-add is fused, and the four-lane kernels replicate the scalar
-// ones; the choice only decides speed. A build with the CMake option
+// of the normal cdf and pdf and the logarithm (scalar, four-lane or
+// eight-lane), and the number of regressors from which the fit's sweeps take
+// eight lanes instead of four. Every path gives the same bits: vector lanes
+// hold different sums, no multiply-add is fused, and the vector kernels
+// replicate the scalar ones; the choice only decides speed. A build with the CMake option
 // QUILLON_PLAINEST_FORMS takes the plainest path (for the test run that
 // holds it to the same bits).
 #pragma once
@@ -17,8 +17,7 @@
 namespace quillon {
 
 enum class VectorUnit { kBaseline, kAvx2, kAvx512 };
-// kVectorWide: the four-lane kernels with the cdf's polynomial pass on eight
-// lanes (needs AVX-512F).
+// kVectorWide: the kernels on eight lanes (needs AVX-512F).
 enum class Kernels { kScalar, kVector, kVectorWide };
 
 struct CodePaths {

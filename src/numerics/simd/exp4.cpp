@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 
+#include "numerics/simd/exp8.hpp"
 #include "numerics/simd/kernels4.hpp"
 
 namespace quillon::avx2 {
@@ -37,6 +38,10 @@ std::vector<double> exp4_check_inputs() {
 
 QUILLON_AVX2 void exp(const double* x, double* out, std::size_t n) {
   apply_to_array<exp4, scalar_exp>(x, out, n);
+}
+
+QUILLON_AVX512_KERNEL void exp_wide(const double* x, double* out, std::size_t n) {
+  apply_to_array<exp8, scalar_exp>(x, out, n);
 }
 
 }  // namespace quillon::avx2

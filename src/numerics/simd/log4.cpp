@@ -6,6 +6,7 @@
 #include <cstddef>
 
 #include "numerics/simd/kernels4.hpp"
+#include "numerics/simd/log8.hpp"
 
 namespace quillon::avx2 {
 
@@ -45,6 +46,10 @@ std::vector<double> log4_check_inputs() {
 
 QUILLON_AVX2 void log(const double* x, double* out, std::size_t n) {
   apply_to_array<log4, scalar_log>(x, out, n);
+}
+
+QUILLON_AVX512_KERNEL void log_wide(const double* x, double* out, std::size_t n) {
+  apply_to_array<log8, scalar_log>(x, out, n);
 }
 
 }  // namespace quillon::avx2
