@@ -312,8 +312,13 @@ py-test-numpy1: plainest-wheel $(VENV_NUMPY1)/bin/python
 	$(VENV_NUMPY1)/bin/python -m pytest --ignore=$(DOC_TESTS)
 
 # BENCH_BASELINE=path/to/quillon.abi3.so also times another build in turns.
-bench: install
+bench: install cpp-test
 	$(PIP) install threadpoolctl "$$(ls $(DIST)/quillon-*.whl)[compare]"
+	# The per-row kernels on each path, and one pass, in C++ (no interpreter).
+	g++ -std=c++20 -O3 -ffp-contract=off -Isrc -o $(CPP_BUILD)/kernels_bench benchmarks/kernels.cpp \
+	  $(CPP_BUILD)/libquillon_core.a
+	$(CPP_BUILD)/kernels_bench kernels
+	$(CPP_BUILD)/kernels_bench pass
 	$(PY) benchmarks/compare_statsmodels.py $(if $(BENCH_BASELINE),--baseline $(BENCH_BASELINE)) \
 	  $(BENCH_ARGS)
 	$(PY) benchmarks/front_door.py $(BENCH_ARGS)
