@@ -85,6 +85,20 @@ int optional_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeight
   return 0;
 }
 
+// What every effect entry reads beside the design: the rows' group codes
+// and their optional weights.
+struct RowsBy {
+  ArrayRead groups_read, weights_read;
+  GroupCodes codes;
+  RowWeights weights;
+};
+
+int read_rows_by(PyObject* groups, Py_ssize_t n_groups, PyObject* weights, std::size_t rows,
+                 RowsBy& out) {
+  if (read_groups(groups, n_groups, rows, out.groups_read, out.codes) < 0) return -1;
+  return optional_weights(weights, rows, out.weights_read, out.weights);
+}
+
 PyObject* sums_to_python(GroupedEffectSums sums) {
   PyRef effects(to_numpy(OwnedArray::from_vector(std::move(sums.effects))));
   if (!effects) return nullptr;
@@ -224,19 +238,11 @@ PyObject* joint_sums(PyObject*, PyObject* args) {
     if (read_designs(designs_py, part, joint) < 0) return nullptr;
     if (read_slopes(slopes_py, part, joint) < 0) return nullptr;
     if (read_contrasts(contrasts_py, joint) < 0) return nullptr;
-    ArrayRead groups_read;
-    GroupCodes codes;
-    if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
-      return nullptr;
-    }
-    ArrayRead weights_read;
-    RowWeights weights;
-    if (optional_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) {
-      return nullptr;
-    }
+    RowsBy by;
+    if (read_rows_by(groups_py, n_groups, weights_py, part.exog.view.rows, by) < 0) return nullptr;
     std::vector<GroupedEffectSums> sums = without_interpreter_lock([&] {
-      return quillon::joint_sums(part.exog.view, joint.requests, part.params, codes,
-                                 static_cast<std::size_t>(n_groups), false, weights);
+      return quillon::joint_sums(part.exog.view, joint.requests, part.params, by.codes,
+                                 static_cast<std::size_t>(n_groups), false, by.weights);
     });
     PyRef out(PyList_New(static_cast<Py_ssize_t>(sums.size())));
     if (!out) return nullptr;
@@ -262,22 +268,16 @@ PyObject* slope_sums(PyObject*, PyObject* args) {
     if (read_part(nullptr, exog, params, part) < 0) return nullptr;
     std::vector<std::size_t> positions;
     if (read_positions(positions_py, part.exog.view.cols, positions) < 0) return nullptr;
-    ArrayRead derivative, groups_read;
+    ArrayRead derivative;
     if (read_columns(derivative_py, "derivative", part, positions, derivative) < 0) {
       return nullptr;
     }
-    GroupCodes codes;
-    if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
-      return nullptr;
-    }
-    ArrayRead weights_read;
-    RowWeights weights;
-    if (optional_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) {
-      return nullptr;
-    }
+    RowsBy by;
+    if (read_rows_by(groups_py, n_groups, weights_py, part.exog.view.rows, by) < 0) return nullptr;
     GroupedEffectSums sums = without_interpreter_lock([&] {
-      return quillon::slope_sums(part.exog.view, derivative.view, positions, part.params, codes,
-                                 static_cast<std::size_t>(n_groups), relative != 0, weights);
+      return quillon::slope_sums(part.exog.view, derivative.view, positions, part.params,
+                                 by.codes, static_cast<std::size_t>(n_groups), relative != 0,
+                                 by.weights);
     });
     return sums_to_python(std::move(sums));
   });
@@ -296,7 +296,7 @@ PyObject* contrast_sums(PyObject*, PyObject* args) {
     if (read_part(nullptr, exog, params, part) < 0) return nullptr;
     std::vector<std::size_t> positions;
     if (read_positions(positions_py, part.exog.view.cols, positions) < 0) return nullptr;
-    ArrayRead high, low, groups_read;
+    ArrayRead high, low;
     ColumnsOver high_design{part.exog.view, std::nullopt, positions};
     std::optional<ColumnsOver> low_design;
     if (high_py != Py_None) {
@@ -307,18 +307,12 @@ PyObject* contrast_sums(PyObject*, PyObject* args) {
       if (read_columns(low_py, "low", part, positions, low) < 0) return nullptr;
       low_design = ColumnsOver{part.exog.view, low.view, positions};
     }
-    GroupCodes codes;
-    if (read_groups(groups_py, n_groups, part.exog.view.rows, groups_read, codes) < 0) {
-      return nullptr;
-    }
-    ArrayRead weights_read;
-    RowWeights weights;
-    if (optional_weights(weights_py, part.exog.view.rows, weights_read, weights) < 0) {
-      return nullptr;
-    }
+    RowsBy by;
+    if (read_rows_by(groups_py, n_groups, weights_py, part.exog.view.rows, by) < 0) return nullptr;
     GroupedEffectSums sums = without_interpreter_lock([&] {
-      return quillon::contrast_sums(high_design, low_design, part.params, codes,
-                                    static_cast<std::size_t>(n_groups), relative != 0, weights);
+      return quillon::contrast_sums(high_design, low_design, part.params, by.codes,
+                                    static_cast<std::size_t>(n_groups), relative != 0,
+                                    by.weights);
     });
     return sums_to_python(std::move(sums));
   });
