@@ -36,15 +36,14 @@ import importlib.util
 import os
 import statistics
 import sys
-import time
 
-import numpy as np
 
 import quillon
 from quillon_models import _kernels
 
 sys.path.insert(0, os.path.dirname(__file__))
-from compare_statsmodels import design, load_build, processor  # noqa: E402
+from compare_statsmodels import design, interleaved_medians, load_build, processor  # noqa: E402
+from compare_statsmodels import interleaved_times as turns  # noqa: E402
 
 import quillon_models  # noqa: E402
 
@@ -64,18 +63,6 @@ def load_partition(quillon_path):
     module = importlib.util.module_from_spec(location)
     loader.exec_module(module)
     return module
-
-
-def turns(functions, repeats):
-    """Seconds of each run of each callable, the callables taking turns."""
-    times = [[] for _ in functions]
-    for _ in range(repeats):
-        for slot, function in enumerate(functions):
-            gc.collect()
-            start = time.perf_counter()
-            function()
-            times[slot].append(time.perf_counter() - start)
-    return times
 
 
 def measure(n, k, repeats, base):
@@ -104,7 +91,7 @@ def measure_fit(n, k, repeats, engine_base):
              lambda: quillon.fit_probit(y, X)]
     if engine_base is not None:
         calls.append(lambda: engine_base.fit_probit(y, X))
-    front, engine, *base = [statistics.median(t) for t in turns(calls, repeats)]
+    front, engine, *base = interleaved_medians(calls, repeats)
     line = f"{n:8d} {k:3d} {front * 1e3:9.1f} {engine * 1e3:11.1f} {front / engine:12.2f}"
     if base:
         line += f" {base[0] * 1e3:9.1f} {front / base[0]:10.2f}"

@@ -16,12 +16,11 @@ in turns.
 
 import argparse
 import os
-import statistics
-import time
 
 import numpy as np
 
 import quillon_models as qm
+from compare_statsmodels import interleaved_medians as in_turns
 
 K = 10
 
@@ -31,17 +30,6 @@ def design(n, seed=7):
     X = np.column_stack([np.ones(n), rng.standard_normal((n, K - 1))])
     y = (X @ rng.uniform(-0.3, 0.3, K) + rng.standard_normal(n) > 0).astype(float)
     return y, X, rng.uniform(0.5, 2.0, n)
-
-
-def seconds(call):
-    start = time.perf_counter()
-    call()
-    return time.perf_counter() - start
-
-
-def in_turns(calls, repeats):
-    times = [[seconds(call) for call in calls] for _ in range(repeats)]
-    return [statistics.median(run[i] for run in times) for i in range(len(calls))]
 
 
 def main():

@@ -8,7 +8,6 @@ Dask is imported here only, when a model is given Dask collections.
 
 from __future__ import annotations
 
-import re
 import uuid
 from typing import Any, Callable, Optional, Sequence
 

@@ -11,10 +11,9 @@ and `map(per_part, *args)`, which returns them in part order.
 from __future__ import annotations
 
 from dataclasses import dataclass, replace
-from typing import Any, Optional, Protocol, Sequence
+from typing import Any, Optional, Protocol
 
 import numpy as np
-import pandas as pd
 
 from . import _kernels as kernels
 from .covariance import (CovarianceChoice, clip_psd, cluster_factor, hc1_factor,

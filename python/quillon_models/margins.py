@@ -11,7 +11,7 @@ import pandas as pd
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import Summary, estimate_rows, interval_columns
 from .variances import covariance_hint, warn_unusable
-from .tables import EffectTable, effect_table
+from .tables import EffectTable
 
 if TYPE_CHECKING:
     from .results import ProbitResults

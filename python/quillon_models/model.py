@@ -12,7 +12,7 @@ from __future__ import annotations
 import operator
 import warnings
 from dataclasses import dataclass
-from typing import Any, Optional, Sequence
+from typing import Any, Optional
 
 import numpy as np
 import pandas as pd

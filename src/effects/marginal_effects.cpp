@@ -174,30 +174,40 @@ template <bool kWithA>
   *batch.prefetch = prefetch;
 }
 
-// Adds the batch's rows, in order, to the chunk's sums. Compiled for every
-// vector unit: lanes hold different sums, so every unit gives the same bits.
-// The same sums with each row's terms multiplied by its weight v_i (a
-// weight of 1 gives the unweighted terms' bits).
-[[gnu::always_inline]] inline void add_weighted_batch(ChunkSums& sums, const Batch& batch,
-                                                      const std::vector<double>& beta,
-                                                      const std::vector<std::size_t>& binary) {
+// The batch's rows added, in order, to the chunk's sums, each row's terms
+// multiplied by its weight v_i when kWeighted (the weighted sums of a weight
+// of 1 are the unweighted sums' bits; without weights no multiply is made).
+template <bool kWeighted>
+[[gnu::always_inline]] inline void add_batch_terms(ChunkSums& sums, const Batch& batch,
+                                                   const std::vector<double>& beta,
+                                                   const std::vector<std::size_t>& binary) {
+  const auto weigh = [&batch](std::size_t i, double term) {
+    if constexpr (kWeighted) {
+      return batch.v[i] * term;
+    } else {
+      return term;
+    }
+  };
+  const double* pdf = batch.pdf;
   double vpdf[kBatch];
-  for (std::size_t i = 0; i < batch.count; ++i) vpdf[i] = batch.v[i] * batch.pdf[i];
+  if constexpr (kWeighted) {
+    for (std::size_t i = 0; i < batch.count; ++i) vpdf[i] = weigh(i, batch.pdf[i]);
+    pdf = vpdf;
+  }
   double density = sums.density;
-  for (std::size_t i = 0; i < batch.count; ++i) density = density + vpdf[i];
+  for (std::size_t i = 0; i < batch.count; ++i) density = density + pdf[i];
   sums.density = density;
-  add_column_sums<true>(sums.index_xphi.data(), batch, batch.q, vpdf);
+  add_column_sums<true>(sums.index_xphi.data(), batch, batch.q, pdf);
   Shifted s;
   for (std::size_t b = 0; b < binary.size(); ++b) {
     shift_index(batch, binary[b], beta[binary[b]], s);
     double cdf1 = sums.cdf1[b], cdf0 = sums.cdf0[b], pdf1 = sums.pdf1[b];
     double d[kBatch];
     for (std::size_t i = 0; i < batch.count; ++i) {
-      const double v = batch.v[i];
-      cdf1 = cdf1 + v * s.cdf1[i];
-      cdf0 = cdf0 + v * s.cdf0[i];
-      pdf1 = pdf1 + v * s.pdf1[i];
-      d[i] = v * (s.pdf1[i] - s.pdf0[i]);
+      cdf1 = cdf1 + weigh(i, s.cdf1[i]);
+      cdf0 = cdf0 + weigh(i, s.cdf0[i]);
+      pdf1 = pdf1 + weigh(i, s.pdf1[i]);
+      d[i] = weigh(i, s.pdf1[i] - s.pdf0[i]);
     }
     sums.cdf1[b] = cdf1;
     sums.cdf0[b] = cdf0;
@@ -206,32 +216,15 @@ template <bool kWithA>
   }
 }
 
+// Compiled for every vector unit: lanes hold different sums, so every unit
+// gives the same bits.
 [[gnu::always_inline]] inline void add_batch_body(ChunkSums& sums, const Batch& batch,
                                                   const std::vector<double>& beta,
                                                   const std::vector<std::size_t>& binary) {
   if (batch.weighted) {
-    add_weighted_batch(sums, batch, beta, binary);
-    return;
-  }
-  double density = sums.density;
-  for (std::size_t i = 0; i < batch.count; ++i) density = density + batch.pdf[i];
-  sums.density = density;
-  add_column_sums<true>(sums.index_xphi.data(), batch, batch.q, batch.pdf);
-  Shifted s;
-  for (std::size_t b = 0; b < binary.size(); ++b) {
-    shift_index(batch, binary[b], beta[binary[b]], s);
-    double cdf1 = sums.cdf1[b], cdf0 = sums.cdf0[b], pdf1 = sums.pdf1[b];
-    double d[kBatch];
-    for (std::size_t i = 0; i < batch.count; ++i) {
-      cdf1 = cdf1 + s.cdf1[i];
-      cdf0 = cdf0 + s.cdf0[i];
-      pdf1 = pdf1 + s.pdf1[i];
-      d[i] = s.pdf1[i] - s.pdf0[i];
-    }
-    sums.cdf1[b] = cdf1;
-    sums.cdf0[b] = cdf0;
-    sums.pdf1[b] = pdf1;
-    add_column_sums<false>(sums.pdf_diff_x.data() + b * sums.width, batch, nullptr, d);
+    add_batch_terms<true>(sums, batch, beta, binary);
+  } else {
+    add_batch_terms<false>(sums, batch, beta, binary);
   }
 }
 QUILLON_FOR_EACH_UNIT(add_batch,

@@ -220,14 +220,16 @@ inline double erf_impl(double z, bool invert) {
   return r;
 }
 
+// sqrt(2 pi), the pdf's divisor (times the standard deviation).
+inline constexpr double kSqrtTwoPi = 2.5066282746310007;
+
 struct NormalDistribution {
   double mean;
   double std_dev;
 
   double pdf(double x) const {
     const double z = (x - mean) / std_dev;
-    // sqrt(2 * pi)
-    return std::exp((-0.5 * z) * z) / (std_dev * 2.5066282746310007);
+    return std::exp((-0.5 * z) * z) / (std_dev * kSqrtTwoPi);
   }
 
   double cdf(double x) const {

@@ -1,5 +1,6 @@
 #include "partition/part_arrays.hpp"
 
+#include "interface/lists.hpp"
 #include "interface/py_ref.hpp"
 
 namespace quillon::partition {
@@ -20,6 +21,24 @@ int read_matrix(PyObject* obj, Matrix& out) {
     for (std::size_t j = 0; j < out.cols(); ++j) out(i, j) = read.view(i, j);
   }
   return 0;
+}
+
+int read_clusters(PyObject* obj, std::size_t rows, ArrayRead& read) {
+  if (capture_array(obj, 2, read) < 0) return -1;
+  if (read.view.rows != rows) {
+    PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
+                 read.view.rows, rows);
+    return -1;
+  }
+  return 0;
+}
+
+PyObject* keyed_sums_to_python(KeyedClusterSums sums) {
+  PyRef keys(names_to_python(sums.keys));
+  if (!keys) return nullptr;
+  PyRef values(to_numpy(OwnedArray::from_matrix(std::move(sums.sums))));
+  if (!values) return nullptr;
+  return PyTuple_Pack(2, keys.get(), values.get());
 }
 
 int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read) {

@@ -10,6 +10,7 @@
 #include "estimation/probit.hpp"
 #include "interface/arrays.hpp"
 #include "numerics/matrix.hpp"
+#include "partition/partition_sums.hpp"
 
 namespace quillon::partition {
 
@@ -29,6 +30,14 @@ int read_part(PyObject* endog, PyObject* exog, PyObject* params, PartArrays& par
 // Row weights: a 1-dimensional array of `rows` values, read in place.
 // Returns 0, or -1 with TypeError or ValueError set.
 int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read);
+
+// A part's cluster codes: a 2-dimensional array with the part's `rows`.
+// Returns 0, or -1 with TypeError or ValueError set.
+int read_clusters(PyObject* obj, std::size_t rows, ArrayRead& read);
+
+// A part's per-cluster sums as the tuple (keys, sums). Returns a new
+// reference, or nullptr with an exception set.
+PyObject* keyed_sums_to_python(KeyedClusterSums sums);
 
 // A sequence of truth values (the 0/1 flags of the columns). Returns 0 or -1.
 int read_flags(PyObject* obj, std::vector<bool>& out);

@@ -65,19 +65,10 @@ PyObject* cluster_sums(PyObject*, PyObject* args) {
     PartArrays part;
     if (read_part(endog, exog, params, part) < 0) return nullptr;
     ArrayRead groups;
-    if (capture_array(clusters, 2, groups) < 0) return nullptr;
-    if (groups.view.rows != part.exog.view.rows) {
-      PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
-                   groups.view.rows, part.exog.view.rows);
-      return nullptr;
-    }
+    if (read_clusters(clusters, part.exog.view.rows, groups) < 0) return nullptr;
     KeyedClusterSums sums = without_interpreter_lock(
         [&] { return keyed_cluster_sums(part.data(), part.params, groups.view); });
-    PyRef keys(names_to_python(sums.keys));
-    if (!keys) return nullptr;
-    PyRef values(matrix_to_numpy(std::move(sums.sums)));
-    if (!values) return nullptr;
-    return PyTuple_Pack(2, keys.get(), values.get());
+    return keyed_sums_to_python(std::move(sums));
   });
 }
 

@@ -79,20 +79,11 @@ PyObject* weighted_cluster_sums(PyObject*, PyObject* args) {
     ArrayRead w;
     if (read_weighted_part(endog, exog, params, weights, part, w) < 0) return nullptr;
     ArrayRead groups;
-    if (capture_array(clusters, 2, groups) < 0) return nullptr;
-    if (groups.view.rows != part.exog.view.rows) {
-      PyErr_Format(PyExc_ValueError, "cluster shape mismatch. got %zu rows, nobs=%zu",
-                   groups.view.rows, part.exog.view.rows);
-      return nullptr;
-    }
+    if (read_clusters(clusters, part.exog.view.rows, groups) < 0) return nullptr;
     KeyedClusterSums sums = without_interpreter_lock([&] {
       return weighted_keyed_cluster_sums(part.data(), w.view.column(0), part.params, groups.view);
     });
-    PyRef keys(names_to_python(sums.keys));
-    if (!keys) return nullptr;
-    PyRef values(to_numpy(OwnedArray::from_matrix(std::move(sums.sums))));
-    if (!values) return nullptr;
-    return PyTuple_Pack(2, keys.get(), values.get());
+    return keyed_sums_to_python(std::move(sums));
   });
 }
 

@@ -25,7 +25,7 @@ QUILLON_AVX2 void pdf(const double* x, double* out, std::size_t n) {
     Lanes<4> v;
     load<4>(v, x + i);
     const Lanes<4> arg = (broadcast(-0.5) * v) * v;
-    store<4>(out + i, exp4(arg) / broadcast(2.5066282746310007));
+    store<4>(out + i, exp4(arg) / broadcast(kSqrtTwoPi));
   }
   for (std::size_t i = whole; i < n; ++i) out[i] = kStandardNormal.pdf(x[i]);
 }
@@ -36,7 +36,7 @@ QUILLON_AVX512_KERNEL void pdf_wide(const double* x, double* out, std::size_t n)
     Lanes<8> v;
     load<8>(v, x + i);
     const Lanes<8> arg = (broadcast8(-0.5) * v) * v;
-    store<8>(out + i, exp8(arg) / broadcast8(2.5066282746310007));
+    store<8>(out + i, exp8(arg) / broadcast8(kSqrtTwoPi));
   }
   for (std::size_t i = whole; i < n; ++i) out[i] = kStandardNormal.pdf(x[i]);
 }
