@@ -5,7 +5,7 @@ matrix, the names of both and the rows that were kept."""
 from __future__ import annotations
 
 import re
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any
 
 import numpy as np
@@ -31,7 +31,8 @@ class Design:
     # row was kept.
     kept_rows: np.ndarray | None
     nobs_dropped: int
-    const_idx: list[int] | None = None  # constant columns, when already known
+    # Columns holding one nonzero value throughout (found with the checks).
+    const_idx: list[int] = field(default_factory=list)
     model_spec: Any = None  # formulaic's ModelSpec of the right-hand side
     formula: str | None = None
     # The caller's names that the formula uses (statsmodels' eval_env).
@@ -159,7 +160,7 @@ def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
     design = finish(endog_values, exog_values, endog_name, names, missing, labels, None,
                     len(endog_values))
     if not isinstance(exog, (pd.DataFrame, pd.Series)):
-        names = array_names(design.exog.shape[1], design.const_idx or [])
+        names = array_names(design.exog.shape[1], design.const_idx)
     return Design(**{**design.__dict__, "exog_names": names})
 
 
@@ -245,12 +246,6 @@ def array_names(k: int, const_idx: list[int]) -> list[str]:
     names = [f"x{j}" for j in range(1, k)]
     names.insert(const_idx[0], "const")
     return names
-
-
-def constant_columns(exog: np.ndarray) -> list[int]:
-    """Columns holding one nonzero value throughout."""
-    constant = kernels.design_screen(np.zeros(exog.shape[0]), exog)[3]
-    return [j for j, flag in enumerate(constant) if flag]
 
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],

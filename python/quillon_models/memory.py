@@ -9,7 +9,7 @@ import numpy as np
 import pandas as pd
 
 from . import driver
-from .design import (Design, check_same_index, constant_columns, refuse_duplicates,
+from .design import (Design, check_same_index, refuse_duplicates,
                      refuse_one_outcome)
 from .groups import encode_groups, group_columns
 from .parts import MemoryPasses, Part, block_slices, memory_parts
@@ -41,8 +41,7 @@ class MemoryData:
         self.kept_rows = design.kept_rows
         self.nobs = int(design.exog.shape[0])
         self.nobs_dropped = design.nobs_dropped
-        self.const_idx = list(design.const_idx if design.const_idx is not None else
-                              constant_columns(design.exog))
+        self.const_idx = list(design.const_idx)
         # Row weights of the fitted rows (all positive), their kind
         # ("frequency" or "sampling"), and the rows left out for a zero
         # weight: positions among the rows kept for missing values.
