@@ -181,7 +181,7 @@ template <bool kWeighted>
 [[gnu::always_inline]] inline void add_batch_terms(ChunkSums& sums, const Batch& batch,
                                                    const std::vector<double>& beta,
                                                    const std::vector<std::size_t>& binary) {
-  const auto weigh = [&batch](std::size_t i, double term) {
+  const auto weigh = [&](std::size_t i, double term) {
     if constexpr (kWeighted) {
       return batch.v[i] * term;
     } else {
