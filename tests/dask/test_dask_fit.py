@@ -216,22 +216,28 @@ def test_the_callers_dask_collections_named_by_the_formula(frame):
         qm.probit("y ~ I(x1 / scale)", data)
 
 
-def slow_part(i, frame):
+# Set once the model is built: from then on, reading the third partition
+# presses Ctrl-C, so that it lands in the fit's passes.
+CTRL_C_ARMED = []
+
+
+def interrupting_part(i, frame):
+    import signal
     import time
 
+    if i == 2 and CTRL_C_ARMED:
+        os.kill(os.getpid(), signal.SIGINT)
     time.sleep(0.3)
     return frame.iloc[i * 1500:(i + 1) * 1500]
 
 
 def test_ctrl_c_stops_the_fit_with_keyboard_interrupt(frame):
-    import signal
-    import threading
-
-    data = dd.from_map(slow_part, range(4), frame=frame, enforce_metadata=False)
-    timer = threading.Timer(1.0, os.kill, (os.getpid(), signal.SIGINT))
-    with dask.config.set(scheduler="threads"), pytest.raises(KeyboardInterrupt):
-        timer.start()
+    data = dd.from_map(interrupting_part, range(4), frame=frame, enforce_metadata=False)
+    with dask.config.set(scheduler="threads"):
+        model = qm.probit(FORMULA, data)
+        CTRL_C_ARMED.append(True)
         try:
-            fit(FORMULA, data, "nonrobust", None)
+            with pytest.raises(KeyboardInterrupt):
+                model.fit()
         finally:
-            timer.cancel()
+            CTRL_C_ARMED.clear()
