@@ -232,7 +232,12 @@ def interrupting_part(i, frame):
 
 
 def test_ctrl_c_stops_the_fit_with_keyboard_interrupt(frame):
+    import signal
+
     data = dd.from_map(interrupting_part, range(4), frame=frame, enforce_metadata=False)
+    # Python's own Ctrl-C handler, even where the run was started with SIGINT
+    # ignored (in the background of a shell without job control).
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     with dask.config.set(scheduler="threads"):
         model = qm.probit(FORMULA, data)
         CTRL_C_ARMED.append(True)
@@ -241,3 +246,4 @@ def test_ctrl_c_stops_the_fit_with_keyboard_interrupt(frame):
                 model.fit()
         finally:
             CTRL_C_ARMED.clear()
+            signal.signal(signal.SIGINT, previous)
