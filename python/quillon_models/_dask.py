@@ -22,6 +22,7 @@ from dask.highlevelgraph import HighLevelGraph
 
 from . import _kernels as kernels
 from . import driver
+from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, finite_rows,
                      formula_columns, import_formulaic, mentions, missing_counts, outcome_name,
                      outside_values, refuse_duplicates)
@@ -175,9 +176,10 @@ def call_part(per_part: Callable, part: Part, arguments: PassArguments) -> Any:
 
 class DaskPasses:
     """Runs one pass over the partitions and brings its summed result back:
-    on the current Dask client, else on Dask's default scheduler.
+    under Dask's threaded or synchronous scheduler on this process's threads
+    (`_dask_threads`), else through the current client or scheduler.
 
-    The graph of the partitions is built once; a pass adds its own tasks to
+    Through a scheduler, the graph of the partitions is built once; a pass adds its own tasks to
     it (one per partition, and the fixed tree of sums) under a name of its
     own, so that its cost is the kernels' and the scheduler's, not that of
     building a graph anew. `trusted`, when given, are the same partitions
@@ -191,6 +193,7 @@ class DaskPasses:
 
     def use(self, parts: list) -> None:
         self.parts = parts
+        self.local = local_passes(parts)
         self.graph = dict(HighLevelGraph.merge(*[p.__dask_graph__() for p in parts]))
         self.keys = [p.key for p in parts]
 
@@ -211,6 +214,8 @@ class DaskPasses:
         return graph, keys
 
     def run(self, per_part: Callable, combine: Callable, *args: Any) -> Any:
+        if self.local is not None:
+            return add_pairs(self.map(per_part, *args), combine)
         graph, keys = self.each(per_part, *args)
         name = keys[0][0]
 
@@ -223,6 +228,9 @@ class DaskPasses:
         return total
 
     def map(self, per_part: Callable, *args: Any) -> list:
+        if self.local is not None:
+            chains, threads = self.local
+            return threads.map(lambda chain: per_part(chain.compute(), *args), chains)
         graph, keys = self.each(per_part, *args)
         return list(dask.compute(*[Delayed(key, graph) for key in keys], optimize_graph=False))
 

@@ -12,8 +12,9 @@ threads, the scheduler, or the order in which parts finish.
 from __future__ import annotations
 
 import os
+import threading
 import weakref
-from concurrent.futures import Future, ThreadPoolExecutor
+from concurrent.futures import ThreadPoolExecutor
 from dataclasses import dataclass, field
 from typing import Any, Callable, Optional, Sequence
 
@@ -108,14 +109,59 @@ def usable_threads(n_jobs: Optional[int]) -> int:
     return int(n_jobs)
 
 
+class Threads:
+    """A pool of `count` threads for one fit's passes, which take the items
+    of a map in turn; with one thread, the calling thread alone. Its threads
+    end when it is dropped."""
+
+    def __init__(self, count: int) -> None:
+        self.count = count
+        self._pool: Optional[ThreadPoolExecutor] = None
+
+    def map(self, compute: Callable[[Any], Any], items: Sequence[Any]) -> list[Any]:
+        threads = min(self.count, len(items))
+        if threads <= 1:
+            return [compute(item) for item in items]
+        results: list[Any] = [None] * len(items)
+        turn = iter(range(len(items)))
+        lock = threading.Lock()
+        stopped = threading.Event()
+
+        def take_turns() -> None:
+            while not stopped.is_set():
+                with lock:
+                    i = next(turn, None)
+                if i is None:
+                    return
+                results[i] = compute(items[i])
+
+        futures = [self.pool().submit(take_turns) for _ in range(threads)]
+        try:
+            for f in futures:
+                f.result()
+        except BaseException:
+            # Ctrl-C, or an item that failed: the items not started are
+            # dropped, the running ones end with their block.
+            stopped.set()
+            for f in futures:
+                f.exception()
+            raise
+        return results
+
+    def pool(self) -> ThreadPoolExecutor:
+        if self._pool is None:
+            self._pool = ThreadPoolExecutor(self.count, thread_name_prefix="quillon")
+            weakref.finalize(self, self._pool.shutdown, wait=False)
+        return self._pool
+
+
 class MemoryPasses:
     """Passes over in-memory parts on a pool of threads (the kernels release
     the interpreter lock); with one thread, on the calling thread."""
 
     def __init__(self, parts: list[Part], n_jobs: Optional[int] = None) -> None:
         self.parts = parts
-        self.threads = min(usable_threads(n_jobs), len(parts))
-        self._pool: Optional[ThreadPoolExecutor] = None
+        self.threads = Threads(min(usable_threads(n_jobs), len(parts)))
         self.nobs: Optional[int] = sum(len(part.exog) for part in parts)
         # The sum of the parts' weights, when already known.
         self.weight_total: Optional[float] = None
@@ -124,37 +170,11 @@ class MemoryPasses:
         """In memory the data were checked before the first pass."""
 
     def map(self, per_part: Callable[..., Any], *args: Any) -> list[Any]:
-        if self.threads <= 1:
-            return [per_part(part, *args) for part in self.parts]
-        pool = self.pool()
-        futures: list[Future] = [pool.submit(per_part, part, *args) for part in self.parts]
-        try:
-            return [f.result() for f in futures]
-        except BaseException:
-            # Ctrl-C, or a part that failed: the parts not started are
-            # dropped, the running ones end with their block.
-            for f in futures:
-                f.cancel()
-            for f in futures:
-                if not f.cancelled():
-                    f.exception()  # waits for the running ones
-            raise
+        return self.threads.map(lambda part: per_part(part, *args), self.parts)
 
     def map_with(self, per_part: Callable[..., Any], each: Sequence[Any]) -> list[Any]:
         """per_part(part, each[i]) for the i-th part."""
-        pairs = list(zip(self.parts, each))
-        if self.threads <= 1:
-            return [per_part(part, value) for part, value in pairs]
-        futures = [self.pool().submit(per_part, part, value) for part, value in pairs]
-        return [f.result() for f in futures]
-
-    def pool(self) -> ThreadPoolExecutor:
-        """One pool for all the passes of these parts (a fit's), its threads
-        ended when the passes are dropped."""
-        if self._pool is None:
-            self._pool = ThreadPoolExecutor(self.threads, thread_name_prefix="quillon")
-            weakref.finalize(self, self._pool.shutdown, wait=False)
-        return self._pool
+        return self.threads.map(lambda pair: per_part(*pair), list(zip(self.parts, each)))
 
     def run(self, per_part: Callable[..., Any], combine: Callable[[Any, Any], Any],
             *args: Any) -> Any:

@@ -6,6 +6,7 @@ partitioning, and faults that reach the caller or are recovered from."""
 import os
 import pickle
 import sys
+from concurrent.futures import ThreadPoolExecutor
 
 import numpy as np
 import pandas as pd
@@ -21,6 +22,7 @@ pytest.importorskip("formulaic")
 import cloudpickle  # noqa: E402
 
 import quillon_models as qm  # noqa: E402
+from quillon_models._dask_threads import partition_chains  # noqa: E402
 
 # Workers import nothing from this folder: they get its functions by value.
 cloudpickle.register_pickle_by_value(sys.modules[__name__])
@@ -133,10 +135,25 @@ def test_one_partitioning_gives_the_same_bits_on_every_scheduler(frame, cluster)
     data = dd.from_pandas(frame, npartitions=5)
     kwds = {"groups": "school"}
     runs = []
-    for scheduler in ("sync", "threads", "processes", cluster):
-        with dask.config.set(scheduler=scheduler):
-            runs.append(numbers(fit(FORMULA, data, "cluster", kwds)))
+    # A pool of the caller's sends the threaded passes through Dask's scheduler.
+    with ThreadPoolExecutor(2) as pool:
+        for options in ({"scheduler": "sync"}, {"scheduler": "threads"},
+                        {"scheduler": "threads", "pool": pool}, {"scheduler": "processes"},
+                        {"scheduler": cluster}):
+            with dask.config.set(**options):
+                runs.append(numbers(fit(FORMULA, data, "cluster", kwds)))
     assert all(run == runs[0] for run in runs[1:])
+
+
+def test_partitions_run_in_this_process_only_when_they_share_no_task():
+    own = [dask.delayed(np.multiply)(dask.delayed(np.add)(np.arange(3.0), i), 2.0)
+           for i in range(4)]
+    chains = partition_chains(own)
+    assert chains is not None
+    for chain, expected in zip(chains, dask.compute(*own)):
+        np.testing.assert_array_equal(chain.compute(), expected)
+    source = dask.delayed(np.arange)(3.0)
+    assert partition_chains([dask.delayed(np.add)(source, i) for i in range(4)]) is None
 
 
 def test_string_clusters_from_parquet(frame, tmp_path):
