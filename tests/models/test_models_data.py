@@ -101,3 +101,16 @@ def test_pandas_inputs_with_other_indexes_refused(admissions):
     for model in (qm.Probit(y, X), qm.probit("admit ~ gre", admissions)):
         with pytest.raises(ValueError, match="and groups have different indexes"):
             model.fit(cov_type="cluster", cov_kwds={"groups": shifted})
+
+
+@pytest.mark.parametrize("rhs", ["gpa + C(tier)", "gpa * tier", "C(tier, Treatment('r3')) + gre",
+                                 "gpa + I(tier == 'r2')", "gpa + tier.str.len()"])
+def test_text_columns_give_formulaics_own_design(admissions, rhs):
+    import formulaic
+
+    data = admissions.assign(tier="r" + admissions["rank"].astype(str)).astype({"tier": object})
+    data.loc[[4, 9], "tier"] = [None, np.nan]
+    model = qm.probit(f"admit ~ {rhs}", data)
+    theirs = formulaic.model_matrix(f"admit ~ {rhs}", data).rhs
+    assert model.exog_names == list(theirs.columns) and data["tier"].dtype == object
+    np.testing.assert_array_equal(model.exog, theirs.to_numpy(dtype=np.float64))
