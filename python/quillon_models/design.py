@@ -81,14 +81,23 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
     endog_name = outcome_name(lhs)
     positions = np.asarray(rhs.index, dtype=np.intp)
     endog = lhs.iloc[:, 0].to_numpy(dtype=np.float64)
-    # In the layout pandas gives it (column-major for one block of floats): the
-    # kernels read any strides, a little slower across columns than along
-    # rows, but a copy into fresh memory costs more than every pass gains.
-    exog = rhs.to_numpy(dtype=np.float64)
+    exog = design_rows(rhs)
     names = [str(c) for c in rhs.columns]
     design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame))
     return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
                      "formula": formula, "context": context})
+
+
+def design_rows(rhs: pd.DataFrame) -> np.ndarray:
+    """formulaic's design as one row-major array of float64, the layout the
+    kernels read fastest, made in one copy straight from its columns."""
+    try:
+        columns = [np.asarray(rhs.iloc[:, j], dtype=np.float64) for j in range(rhs.shape[1])]
+    except (TypeError, ValueError):  # values that are not plain numbers: numpy says why
+        return rhs.to_numpy(dtype=np.float64)
+    if not columns:
+        return np.empty((len(rhs), 0))
+    return kernels.rows_from_columns(columns)
 
 
 def mentions(text: str, name: str) -> bool:

@@ -39,6 +39,8 @@ PyObject* column_summary(PyObject* module, PyObject* args);
 PyObject* column_medians(PyObject* module, PyObject* args);
 // (exog, params, probability) -> the linear index of each row, or its normal cdf
 PyObject* predict(PyObject* module, PyObject* args);
+// (columns,) -> a new row-major array whose column j is columns[j]
+PyObject* rows_from_columns(PyObject* module, PyObject* args);
 
 // The same with row weights (finite, not negative), one per row:
 // (endog, exog, params, weights) -> (loglike, score, hessian)

@@ -220,3 +220,15 @@ def test_effects_read_together_are_each_read_alone():
         assert len(together) == len(alone)
         for (effects, jacobian), (e, j) in zip(together, alone):
             assert effects.tobytes() == e.tobytes() and jacobian.tobytes() == j.tobytes()
+
+
+@pytest.mark.parametrize("n, k", [(0, 3), (5, 1), (1037, 4), (1037, 11)])
+def test_rows_from_columns_lays_columns_side_by_side(n, k):
+    rng = np.random.default_rng(n + k)
+    columns = [rng.normal(size=n) for _ in range(k)]
+    columns[-1] = np.repeat(columns[-1], 2)[::2]  # read through a stride
+    rows = P.rows_from_columns(columns)
+    assert rows.shape == (n, k) and rows.flags["C_CONTIGUOUS"]
+    np.testing.assert_array_equal(rows, np.column_stack(columns))
+    with pytest.raises(ValueError, match="column 1 has"):
+        P.rows_from_columns([np.zeros(3), np.zeros(4)])
