@@ -81,23 +81,26 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
     endog_name = outcome_name(lhs)
     positions = np.asarray(rhs.index, dtype=np.intp)
     endog = lhs.iloc[:, 0].to_numpy(dtype=np.float64)
-    exog = design_rows(rhs)
+    exog, screened = design_rows(rhs)
     names = [str(c) for c in rhs.columns]
-    design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame))
+    design = finish(endog, exog, endog_name, names, missing, labels, positions, len(frame),
+                    screened)
     return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
                      "formula": formula, "context": context})
 
 
-def design_rows(rhs: pd.DataFrame) -> np.ndarray:
+def design_rows(rhs: pd.DataFrame) -> tuple[np.ndarray, tuple | None]:
     """formulaic's design as one row-major array of float64, the layout the
-    kernels read fastest, made in one copy straight from its columns."""
+    kernels read fastest, made in one copy straight from its columns; with
+    (every value finite, which columns are constant) from the same read."""
     try:
         columns = [np.asarray(rhs.iloc[:, j], dtype=np.float64) for j in range(rhs.shape[1])]
     except (TypeError, ValueError):  # values that are not plain numbers: numpy says why
-        return rhs.to_numpy(dtype=np.float64)
+        return rhs.to_numpy(dtype=np.float64), None
     if not columns:
-        return np.empty((len(rhs), 0))
-    return kernels.rows_from_columns(columns)
+        return np.empty((len(rhs), 0)), None
+    exog, finite, constant = kernels.rows_from_columns(columns)
+    return exog, (finite, constant)
 
 
 def mentions(text: str, name: str) -> bool:
@@ -296,10 +299,15 @@ def array_names(k: int, const_idx: list[int]) -> list[str]:
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
            missing: str, labels: pd.Index | None, positions: np.ndarray | None,
-           nrows: int) -> Design:
+           nrows: int, screened: tuple | None = None) -> Design:
     """Drops or refuses rows with NaN or inf, then checks the outcome. One
-    read of the arrays answers every check on clean data."""
-    finite, ones, outside, constant = kernels.design_screen(endog, exog)
+    read of the arrays answers every check on clean data; `screened` is
+    (every value finite, constant columns) of exog when already known."""
+    if screened is None:
+        finite, ones, outside, constant = kernels.design_screen(endog, exog)
+    else:
+        finite, ones, outside, _ = kernels.design_screen(endog, exog[:, :0])
+        finite, constant = finite and screened[0], screened[1]
     if not finite:
         kept = finite_rows(endog, exog, endog_name, names, missing)
         if kept is not None:

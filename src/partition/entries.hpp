@@ -39,7 +39,8 @@ PyObject* column_summary(PyObject* module, PyObject* args);
 PyObject* column_medians(PyObject* module, PyObject* args);
 // (exog, params, probability) -> the linear index of each row, or its normal cdf
 PyObject* predict(PyObject* module, PyObject* args);
-// (columns,) -> a new row-major array whose column j is columns[j]
+// (columns,) -> (a new row-major array whose column j is columns[j], every
+// value finite, list of bool: the column repeats a finite nonzero value)
 PyObject* rows_from_columns(PyObject* module, PyObject* args);
 
 // The same with row weights (finite, not negative), one per row:

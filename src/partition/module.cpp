@@ -34,7 +34,8 @@ PyMethodDef functions[] = {
     {"predict", predict, METH_VARARGS,
      "Linear index of each row of one part, or its normal cdf."},
     {"rows_from_columns", rows_from_columns, METH_VARARGS,
-     "A new row-major array whose columns are the given 1-D arrays."},
+     "A new row-major array whose columns are the given 1-D arrays, with the checks of "
+     "design_screen on its values."},
     {"weighted_evaluate", weighted_evaluate, METH_VARARGS,
      "Log-likelihood, score and Hessian sums of one part, row i counted weights[i] times."},
     {"weighted_score_cross_product", weighted_score_cross_product, METH_VARARGS,

@@ -1,8 +1,10 @@
 // A design's columns, held apart as a data frame holds them, turned into
-// the row-major array that the sweeps read in place.
+// the row-major array that the sweeps read in place, checked in the same
+// read.
 #include <vector>
 
 #include "interface/arrays.hpp"
+#include "interface/lists.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
 #include "numerics/interleave.hpp"
@@ -36,9 +38,21 @@ PyObject* rows_from_columns(PyObject*, PyObject* args) {
       }
     }
     const std::size_t rows = columns.empty() ? 0 : columns.front().size;
-    OwnedArray array =
+    LaidRows laid =
         without_interpreter_lock([&] { return quillon::rows_from_columns(columns, rows); });
-    return to_numpy(std::move(array));
+    bool finite = true;
+    std::vector<bool> constant(columns.size(), false);
+    for (std::size_t j = 0; j < columns.size(); ++j) {
+      const ColumnFlags& flags = laid.flags[j];
+      finite = finite && !flags.not_finite;
+      constant[j] = rows > 0 && !flags.differs && !flags.not_finite && columns[j][0] != 0.0;
+    }
+    PyRef array(to_numpy(std::move(laid.array)));
+    if (!array) return nullptr;
+    PyRef constant_py(new_list(constant, [](bool flag) { return PyBool_FromLong(flag ? 1 : 0); }));
+    if (!constant_py) return nullptr;
+    return Py_BuildValue("(ONO)", array.get(), PyBool_FromLong(finite ? 1 : 0),
+                         constant_py.get());
   });
 }
 

@@ -222,13 +222,19 @@ def test_effects_read_together_are_each_read_alone():
             assert effects.tobytes() == e.tobytes() and jacobian.tobytes() == j.tobytes()
 
 
-@pytest.mark.parametrize("n, k", [(0, 3), (5, 1), (1037, 4), (1037, 11)])
-def test_rows_from_columns_lays_columns_side_by_side(n, k):
+@pytest.mark.parametrize("n, k, bad", [(0, 3, None), (5, 1, None), (1037, 4, np.nan),
+                                       (1037, 11, None), (1037, 11, -np.inf)])
+def test_rows_from_columns_lays_columns_side_by_side_and_screens_them(n, k, bad):
     rng = np.random.default_rng(n + k)
     columns = [rng.normal(size=n) for _ in range(k)]
+    columns[0][:] = 1.0
     columns[-1] = np.repeat(columns[-1], 2)[::2]  # read through a stride
-    rows = P.rows_from_columns(columns)
+    if bad is not None:
+        columns[-1][n - 1] = bad
+    rows, finite, constant = P.rows_from_columns(columns)
     assert rows.shape == (n, k) and rows.flags["C_CONTIGUOUS"]
     np.testing.assert_array_equal(rows, np.column_stack(columns))
+    screen = P.design_screen(np.zeros(n), np.column_stack(columns))
+    assert (finite, constant) == (screen[0], screen[3])
     with pytest.raises(ValueError, match="column 1 has"):
         P.rows_from_columns([np.zeros(3), np.zeros(4)])
