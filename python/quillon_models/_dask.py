@@ -179,10 +179,10 @@ class DaskPasses:
     under Dask's threaded or synchronous scheduler on this process's threads
     (`_dask_threads`), else through the current client or scheduler.
 
-    Through a scheduler, the graph of the partitions is built once; a pass adds its own tasks to
-    it (one per partition, and the fixed tree of sums) under a name of its
-    own, so that its cost is the kernels' and the scheduler's, not that of
-    building a graph anew. `trusted`, when given, are the same partitions
+    Through a scheduler, the graph of the partitions is built once; a pass
+    adds its own tasks to it (one per partition, and the fixed tree of sums)
+    under a name of its own, so that its cost is the kernels' and the
+    scheduler's, not that of building a graph anew. `trusted`, when given, are the same partitions
     unchecked: once a first pass has checked every row and dropped none,
     the later passes read them without checking again."""
 
@@ -194,8 +194,9 @@ class DaskPasses:
     def use(self, parts: list) -> None:
         self.parts = parts
         self.local = local_passes(parts)
-        self.graph = dict(HighLevelGraph.merge(*[p.__dask_graph__() for p in parts]))
         self.keys = [p.key for p in parts]
+        if self.local is None:
+            self.graph = dict(HighLevelGraph.merge(*[p.__dask_graph__() for p in parts]))
 
     def checked(self, checks: Optional[PartChecks]) -> None:
         if checks is not None and checks.dropped == 0 and self.trusted is not None:

@@ -133,7 +133,11 @@ class Threads:
                     i = next(turn, None)
                 if i is None:
                     return
-                results[i] = compute(items[i])
+                try:
+                    results[i] = compute(items[i])
+                except BaseException:
+                    stopped.set()  # the other threads take no more items
+                    raise
 
         futures = [self.pool().submit(take_turns) for _ in range(threads)]
         try:
