@@ -7,8 +7,8 @@
 // row's first values and are masked to zero as they are loaded (kMasked),
 // so that they take part in no arithmetic and raise no floating-point flag.
 // Vector lanes hold different sums, and every sum takes its terms in index
-// order with separate multiplies and adds, so the results are bit for bit
-// those of plain loops. Everything here is inlined into the sweeps, which
+// order, with separate multiplies and adds or (Subtract) fused ones, so the
+// results are bit for bit those of plain loops of the same operations. Everything here is inlined into the sweeps, which
 // are compiled for several vector units.
 #pragma once
 
@@ -16,6 +16,10 @@
 #include <cstddef>
 
 #include "numerics/simd/lanes.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace quillon::batch {
 
@@ -27,13 +31,49 @@ using simd::Mask;
 using simd::mask;
 using simd::store;
 
+// How an update H - (x_bj w_b) x_bl is rounded: the product and then the
+// subtraction (the engine's Hessian), or both at once, a fused
+// multiply-subtract (the part kernels' mirrored Hessian). A fused operation
+// is exact before its one rounding, so every form of it gives the same
+// bits: the vector unit's instruction (AVX-512F, FMA), or the C library's
+// fma lane by lane elsewhere.
+enum class Subtract { kSeparate, kFusedLanes, kFusedAvx2, kFusedAvx512 };
+
+// acc = acc - a x, each lane rounded once. Always inlined into the sweeps
+// compiled for the unit it names, so its vectors never cross a call (GCC
+// warns of the calling convention of a vector builtin outside them).
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+#endif
+template <Subtract kHow, std::size_t kLanes>
+[[gnu::always_inline]] inline void subtract_fused(Lanes<kLanes>& acc, const Lanes<kLanes>& a,
+                                                  const Lanes<kLanes>& x) {
+#if defined(__x86_64__) && !defined(__clang__)
+  if constexpr (kHow == Subtract::kFusedAvx512 && kLanes == 8) {
+    acc = __builtin_ia32_vfmaddpd512_mask(-a, x, acc, 0xff, _MM_FROUND_CUR_DIRECTION);
+  } else if constexpr (kHow == Subtract::kFusedAvx2 && kLanes == 4) {
+    acc = __builtin_ia32_vfmaddpd256(-a, x, acc);
+  } else
+#endif
+  {
+    Lanes<kLanes> out;
+    for (std::size_t i = 0; i < kLanes; ++i) out[i] = __builtin_fma(-a[i], x[i], acc[i]);
+    acc = out;
+  }
+}
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic pop
+#endif
+
 // H[j][l] = H[j][l] - (x_bj w_b) x_bl for the batch's rows b in order, for
 // the kGroup rows j0 <= j < j0 + kGroup of H and the kChunks * kLanes
 // columns from l0 (padding columns collect zeros and are never read). Those
 // parts of H stay in registers for the whole batch: kGroup * kChunks
 // independent chains of subtractions, each still taking the observations in
 // index order. Each row step also prefetches a line of the next batch.
-template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMasked>
+template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMasked,
+          Subtract kHow>
 [[gnu::always_inline]] inline void subtract_outer_group(double* __restrict h, std::size_t k,
                                                         std::size_t width, std::size_t j0,
                                                         std::size_t l0, const double* __restrict x,
@@ -55,7 +95,13 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMas
     if constexpr (kMasked) mask<kLanes>(xl[kChunks - 1], keep);
     for (std::size_t g = 0; g < kGroup; ++g) {
       const double a = xb[j0 + g] * w[b];
-      for (std::size_t c = 0; c < kChunks; ++c) acc[g][c] = acc[g][c] - a * xl[c];
+      if constexpr (kHow == Subtract::kSeparate) {
+        for (std::size_t c = 0; c < kChunks; ++c) acc[g][c] = acc[g][c] - a * xl[c];
+      } else {
+        const Lanes<kLanes> zero = {};
+        const Lanes<kLanes> av = zero + a;
+        for (std::size_t c = 0; c < kChunks; ++c) subtract_fused<kHow, kLanes>(acc[g][c], av, xl[c]);
+      }
     }
   }
   for (std::size_t g = 0; g < kGroup; ++g) {
@@ -67,7 +113,7 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMas
 // The update of columns [l0, l0 + kChunks * kLanes) of the rows
 // j_begin <= j < j_end of H, the rows in groups as large as the registers
 // allow. Only the last piece of columns can hold padding lanes.
-template <std::size_t kLanes, std::size_t kChunks, bool kMasked>
+template <std::size_t kLanes, std::size_t kChunks, bool kMasked, Subtract kHow>
 [[gnu::always_inline]] inline void subtract_outer_columns(double* h, std::size_t k,
                                                           std::size_t width, std::size_t j_begin,
                                                           std::size_t j_end, std::size_t l0,
@@ -82,13 +128,13 @@ template <std::size_t kLanes, std::size_t kChunks, bool kMasked>
   constexpr std::size_t kGroup = kLanes == 8 ? (kChunks <= 2 ? 6 : 4) : (kChunks <= 2 ? 4 : 3);
   std::size_t j0 = j_begin;
   for (; j0 + kGroup <= j_end; j0 += kGroup)
-    subtract_outer_group<kLanes, kChunks, kGroup, kMasked>(h, k, width, j0, l0, x, xstride, w,
+    subtract_outer_group<kLanes, kChunks, kGroup, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w,
                                                            rows, pf);
   for (; j0 + 2 <= j_end; j0 += 2)
-    subtract_outer_group<kLanes, kChunks, 2, kMasked>(h, k, width, j0, l0, x, xstride, w, rows,
+    subtract_outer_group<kLanes, kChunks, 2, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w, rows,
                                                       pf);
   for (; j0 < j_end; ++j0)
-    subtract_outer_group<kLanes, kChunks, 1, kMasked>(h, k, width, j0, l0, x, xstride, w, rows,
+    subtract_outer_group<kLanes, kChunks, 1, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w, rows,
                                                       pf);
 }
 
@@ -96,7 +142,7 @@ template <std::size_t kLanes, std::size_t kChunks, bool kMasked>
 // batch's rows, over the columns from l_begin (a multiple of kLanes) on, in
 // pieces of at most four vectors; only the last one holds padding lanes.
 // kPaddingInX: the rows' padding lanes hold other values, to be masked.
-template <std::size_t kLanes, bool kPaddingInX>
+template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
 [[gnu::always_inline]] inline void subtract_outer_rows(double* h, std::size_t k,
                                                        std::size_t width, std::size_t j_begin,
                                                        std::size_t j_end, std::size_t l_begin,
@@ -107,23 +153,23 @@ template <std::size_t kLanes, bool kPaddingInX>
     const bool last = l0 + 4 * kLanes >= width;
     switch (std::min<std::size_t>(4, (width - l0) / kLanes)) {
       case 1:
-        subtract_outer_columns<kLanes, 1, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+        subtract_outer_columns<kLanes, 1, kPaddingInX, kHow>(h, k, width, j_begin, j_end, l0, x,
                                                        xstride, w, rows, pf);
         break;
       case 2:
-        subtract_outer_columns<kLanes, 2, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+        subtract_outer_columns<kLanes, 2, kPaddingInX, kHow>(h, k, width, j_begin, j_end, l0, x,
                                                        xstride, w, rows, pf);
         break;
       case 3:
-        subtract_outer_columns<kLanes, 3, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+        subtract_outer_columns<kLanes, 3, kPaddingInX, kHow>(h, k, width, j_begin, j_end, l0, x,
                                                        xstride, w, rows, pf);
         break;
       default:
         if (last) {
-          subtract_outer_columns<kLanes, 4, kPaddingInX>(h, k, width, j_begin, j_end, l0, x,
+          subtract_outer_columns<kLanes, 4, kPaddingInX, kHow>(h, k, width, j_begin, j_end, l0, x,
                                                          xstride, w, rows, pf);
         } else {
-          subtract_outer_columns<kLanes, 4, false>(h, k, width, j_begin, j_end, l0, x, xstride,
+          subtract_outer_columns<kLanes, 4, false, kHow>(h, k, width, j_begin, j_end, l0, x, xstride,
                                                    w, rows, pf);
         }
         break;
@@ -138,18 +184,20 @@ template <std::size_t kLanes, bool kPaddingInX>
                                                            std::ptrdiff_t xstride,
                                                            const double* w, std::size_t rows,
                                                            LinePrefetcher& pf) {
-  subtract_outer_rows<kLanes, kPaddingInX>(h, k, width, 0, k, 0, x, xstride, w, rows, pf);
+  subtract_outer_rows<kLanes, kPaddingInX, Subtract::kSeparate>(h, k, width, 0, k, 0, x, xstride,
+                                                                w, rows, pf);
 }
 
 // The update of the elements of H on and above the diagonal (with those
 // below it that share their vectors): the rows kLanes at a time, each block
 // of rows from the vector holding its first diagonal element on. Every
-// element so formed is the same sum, in the same order, as in
-// subtract_weighted_outer, so the upper triangle has its bits; the elements
-// below the diagonal are to be taken from their mirror images. At k = 10
-// (four lanes) this is 22 vector updates per row of X instead of 30; at
-// k = 80 (eight lanes) 440 instead of 800.
-template <std::size_t kLanes, bool kPaddingInX>
+// element so formed takes the terms of subtract_weighted_outer in the same
+// order, each by the update kHow says (the part kernels: fused, the same
+// bits on every unit); the elements below the diagonal are to be taken from
+// their mirror images. At k = 10 (four lanes) this is 22 vector updates per
+// row of X instead of 30; at k = 80 (eight lanes) 440 instead of 800, each
+// one fused operation instead of two.
+template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
 [[gnu::always_inline]] inline void subtract_weighted_outer_upper(double* h, std::size_t k,
                                                                  std::size_t width,
                                                                  const double* x,
@@ -158,8 +206,8 @@ template <std::size_t kLanes, bool kPaddingInX>
                                                                  std::size_t rows,
                                                                  LinePrefetcher& pf) {
   for (std::size_t j0 = 0; j0 < k; j0 += kLanes) {
-    subtract_outer_rows<kLanes, kPaddingInX>(h, k, width, j0, std::min(k, j0 + kLanes), j0, x,
-                                             xstride, w, rows, pf);
+    subtract_outer_rows<kLanes, kPaddingInX, kHow>(h, k, width, j0, std::min(k, j0 + kLanes), j0,
+                                                   x, xstride, w, rows, pf);
   }
 }
 

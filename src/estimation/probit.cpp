@@ -77,7 +77,7 @@ bool normal_values(const double* z, std::size_t rows, double* p, double* phi) {
   return false;
 }
 
-template <unsigned kWhat, std::size_t kLanes>
+template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
                                          SweepOutput& out) {
   constexpr bool kAnyHessian = (kWhat & (kHessian | kMirroredHessian)) != 0;
@@ -188,10 +188,11 @@ template <unsigned kWhat, std::size_t kLanes>
     }
     if constexpr ((kWhat & kMirroredHessian) != 0) {
       if (padding_in_x) {
-        subtract_weighted_outer_upper<kLanes, true>(h.data(), k, width, xs, xstride, w, rows, pf);
+        subtract_weighted_outer_upper<kLanes, true, kFused>(h.data(), k, width, xs, xstride, w,
+                                                            rows, pf);
       } else {
-        subtract_weighted_outer_upper<kLanes, false>(h.data(), k, width, xs, xstride, w, rows,
-                                                     pf);
+        subtract_weighted_outer_upper<kLanes, false, kFused>(h.data(), k, width, xs, xstride, w,
+                                                             rows, pf);
       }
     }
   }
@@ -216,21 +217,22 @@ template <unsigned kWhat, std::size_t kLanes>
 // (compiled for the baseline and AVX2) and eight (AVX-512), from as many
 // regressors as the process's paths say (code_paths.cpp, with the
 // measurements). Vector lanes only ever hold different elements of one
-// update, never parts of one sum, and no multiply-add is fused, so every
-// form gives the same bits. No exception may leave them: a stop is reported
+// update, never parts of one sum, and a multiply-add is fused only in the
+// mirrored Hessian's updates, there on every form, so every form gives the
+// same bits. No exception may leave them: a stop is reported
 // in the output and thrown by throw_if_interrupted once the sweep has
 // returned.
 #define QUILLON_SWEEP(name, what)                                                             \
   QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta,          \
                                          SweepOutput& out) {                                  \
-    sweep<what, 8>(data, beta, out);                                                          \
+    sweep<what, 8, batch::Subtract::kFusedAvx512>(data, beta, out);                           \
   }                                                                                           \
   QUILLON_TARGET_AVX2 void name##_avx2(const ProbitData& data, const double* beta,            \
                                        SweepOutput& out) {                                    \
-    sweep<what, 4>(data, beta, out);                                                          \
+    sweep<what, 4, batch::Subtract::kFusedAvx2>(data, beta, out);                             \
   }                                                                                           \
   void name##_baseline(const ProbitData& data, const double* beta, SweepOutput& out) {        \
-    sweep<what, 4>(data, beta, out);                                                          \
+    sweep<what, 4, batch::Subtract::kFusedLanes>(data, beta, out);                            \
   }                                                                                           \
   void name(const ProbitData& data, const double* beta, SweepOutput& out) {                   \
     const CodePaths& paths = code_paths();                                                    \

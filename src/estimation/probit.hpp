@@ -27,12 +27,13 @@ inline double clip_probability(double p) {
   return p;
 }
 
-// How a sweep forms the Hessian: every element as its own sum (the engine's
-// fit, whose bits are fixed), or the elements on and above the diagonal, the
-// same sums with the same bits, mirrored below it, so that it is exactly
-// symmetric and costs about half the multiplies at large k. Below the
-// diagonal the two differ in the last bits: x_j w x_l and x_l w x_j round
-// differently.
+// How a sweep forms the Hessian: every element as its own sum of products
+// rounded before each subtraction (the engine's fit, whose bits are fixed),
+// or the elements on and above the diagonal, mirrored below it, each term
+// subtracted in the same order by a fused multiply-subtract (one rounding
+// instead of two), so that it is exactly symmetric and costs about a
+// quarter of the floating-point operations at large k. The two differ in
+// the last bits.
 enum class HessianForm { kFull, kMirrored };
 
 // The log-likelihood, score and Hessian at one point.

@@ -33,7 +33,7 @@ PyObject* evaluate(PyObject*, PyObject* args) {
     if (!PyArg_ParseTuple(args, "OOO:evaluate", &endog, &exog, &params)) return nullptr;
     PartArrays part;
     if (read_part(endog, exog, params, part) < 0) return nullptr;
-    // The Hessian mirrored: exactly symmetric, its upper triangle the engine's.
+    // The Hessian mirrored: exactly symmetric, within the last bits of the engine's.
     ProbitEvaluation e = without_interpreter_lock(
         [&] { return part.data().evaluate(part.params, HessianForm::kMirrored); });
     PyRef score(vector_to_numpy(std::move(e.score)));

@@ -15,7 +15,7 @@ namespace {
 VectorUnit widest_unit() {
 #if defined(QUILLON_HAVE_X86_TARGETS)
   if (__builtin_cpu_supports("avx512f")) return VectorUnit::kAvx512;
-  if (__builtin_cpu_supports("avx2")) return VectorUnit::kAvx2;
+  if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma")) return VectorUnit::kAvx2;
 #endif
   return VectorUnit::kBaseline;
 }

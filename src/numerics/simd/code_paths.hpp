@@ -54,7 +54,7 @@ class CodePathsOverride {
 // under g++ and clang; see CMakeLists.txt); elsewhere every unit is built
 // as the baseline and only the baseline is chosen.
 #if defined(QUILLON_HAVE_X86_TARGETS)
-#define QUILLON_TARGET_AVX2 [[gnu::target("avx2")]]
+#define QUILLON_TARGET_AVX2 [[gnu::target("avx2,fma")]]
 #define QUILLON_TARGET_AVX512 [[gnu::target("avx512f")]]
 #else
 #define QUILLON_TARGET_AVX2
