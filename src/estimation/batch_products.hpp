@@ -51,7 +51,7 @@ template <Subtract kHow, std::size_t kLanes>
                                                   const Lanes<kLanes>& x) {
 #if defined(__x86_64__) && !defined(__clang__)
   if constexpr (kHow == Subtract::kFusedAvx512 && kLanes == 8) {
-    acc = __builtin_ia32_vfmaddpd512_mask(-a, x, acc, 0xff, _MM_FROUND_CUR_DIRECTION);
+    acc = __builtin_ia32_vfnmaddpd512_mask(a, x, acc, 0xff, _MM_FROUND_CUR_DIRECTION);
   } else if constexpr (kHow == Subtract::kFusedAvx2 && kLanes == 4) {
     acc = __builtin_ia32_vfmaddpd256(-a, x, acc);
   } else
@@ -98,8 +98,10 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMas
       if constexpr (kHow == Subtract::kSeparate) {
         for (std::size_t c = 0; c < kChunks; ++c) acc[g][c] = acc[g][c] - a * xl[c];
       } else {
+        // a in every lane: a - 0.0 is a itself (-0.0 included), which the
+        // compiler reduces to a broadcast.
         const Lanes<kLanes> zero = {};
-        const Lanes<kLanes> av = zero + a;
+        const Lanes<kLanes> av = a - zero;
         for (std::size_t c = 0; c < kChunks; ++c) subtract_fused<kHow, kLanes>(acc[g][c], av, xl[c]);
       }
     }
