@@ -8,8 +8,9 @@
 // so that they take part in no arithmetic and raise no floating-point flag.
 // Vector lanes hold different sums, and every sum takes its terms in index
 // order, with separate multiplies and adds or (Subtract) fused ones, so the
-// results are bit for bit those of plain loops of the same operations. Everything here is inlined into the sweeps, which
-// are compiled for several vector units.
+// results are bit for bit those of plain loops of the same operations.
+// Everything here is inlined into the sweeps, which are compiled for several
+// vector units.
 #pragma once
 
 #include <algorithm>
@@ -102,7 +103,9 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMas
         // compiler reduces to a broadcast.
         const Lanes<kLanes> zero = {};
         const Lanes<kLanes> av = a - zero;
-        for (std::size_t c = 0; c < kChunks; ++c) subtract_fused<kHow, kLanes>(acc[g][c], av, xl[c]);
+        for (std::size_t c = 0; c < kChunks; ++c) {
+          subtract_fused<kHow, kLanes>(acc[g][c], av, xl[c]);
+        }
       }
     }
   }
@@ -130,14 +133,14 @@ template <std::size_t kLanes, std::size_t kChunks, bool kMasked, Subtract kHow>
   constexpr std::size_t kGroup = kLanes == 8 ? (kChunks <= 2 ? 6 : 4) : (kChunks <= 2 ? 4 : 3);
   std::size_t j0 = j_begin;
   for (; j0 + kGroup <= j_end; j0 += kGroup)
-    subtract_outer_group<kLanes, kChunks, kGroup, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w,
-                                                           rows, pf);
+    subtract_outer_group<kLanes, kChunks, kGroup, kMasked, kHow>(h, k, width, j0, l0, x, xstride,
+                                                                 w, rows, pf);
   for (; j0 + 2 <= j_end; j0 += 2)
-    subtract_outer_group<kLanes, kChunks, 2, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w, rows,
-                                                      pf);
+    subtract_outer_group<kLanes, kChunks, 2, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w,
+                                                            rows, pf);
   for (; j0 < j_end; ++j0)
-    subtract_outer_group<kLanes, kChunks, 1, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w, rows,
-                                                      pf);
+    subtract_outer_group<kLanes, kChunks, 1, kMasked, kHow>(h, k, width, j0, l0, x, xstride, w,
+                                                            rows, pf);
 }
 
 // The update of rows [j_begin, j_end) of H (k x width, row-major) by the
@@ -171,8 +174,8 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
           subtract_outer_columns<kLanes, 4, kPaddingInX, kHow>(h, k, width, j_begin, j_end, l0, x,
                                                          xstride, w, rows, pf);
         } else {
-          subtract_outer_columns<kLanes, 4, false, kHow>(h, k, width, j_begin, j_end, l0, x, xstride,
-                                                   w, rows, pf);
+          subtract_outer_columns<kLanes, 4, false, kHow>(h, k, width, j_begin, j_end, l0, x,
+                                                         xstride, w, rows, pf);
         }
         break;
     }
