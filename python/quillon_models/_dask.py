@@ -20,12 +20,11 @@ import dask.dataframe as dd
 from dask.delayed import Delayed
 from dask.highlevelgraph import HighLevelGraph
 
-from . import _kernels as kernels
 from . import driver
 from ._dask_threads import local_passes
-from .design import (array_names, check_formula, check_outcome_columns, finite_rows,
-                     formula_columns, import_formulaic, mentions, missing_counts, outcome_name,
-                     outside_values, refuse_duplicates)
+from .design import (array_names, check_formula, check_outcome_columns, design_rows,
+                     finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
+                     outcome_name, outside_values, refuse_duplicates, screen_design)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
 from .weights import KINDS, weight_values, weighted_part
@@ -50,12 +49,15 @@ def coded_groups(columns: list) -> tuple[np.ndarray, list]:
 
 
 def checked_part(y: np.ndarray, X: np.ndarray, name: str, names: list, missing: str,
-                 kept: np.ndarray, rows: int, extra_missing: Optional[dict] = None) -> Part:
+                 kept: np.ndarray, rows: int, extra_missing: Optional[dict] = None,
+                 screened: Optional[tuple] = None) -> Part:
     """A partition's rows with what the first pass must know of them: rows
     with NaN or inf are dropped for the sums and counted by column, and
     outcomes other than 0/1 counted; the driver refuses them over all
-    partitions at once, as data in memory are refused."""
-    complete = None if kernels.design_screen(y, X)[0] else finite_rows(y, X, name, names, "drop")
+    partitions at once, as data in memory are refused. `screened` is X's
+    part of the checks when design_rows made them."""
+    finite = screen_design(y, X, screened)[0]
+    complete = None if finite else finite_rows(y, X, name, names, "drop")
     counts: dict = dict(extra_missing or {})
     if complete is not None and missing != "drop":
         # Missing values of the data's columns are counted there (extra_missing):
@@ -144,11 +146,11 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
     frame = frame.reset_index(drop=True)  # rows tracked by position
     design = spec.get_model_matrix(frame, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
-    X = design.rhs.to_numpy(dtype=np.float64)
+    X, screened = design_rows(design.rhs)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
     if checked:
         part = checked_part(y, X, str(design.lhs.columns[0]), list(design.rhs.columns), missing,
-                            positions, len(frame), extra)
+                            positions, len(frame), extra, screened)
     else:
         part = Part(y, X, kept=positions)
     if groups is not None:
@@ -442,9 +444,8 @@ class DaskData:
                 check_prediction_frame(spec, part, context)
                 design = spec.get_model_matrix(part.reset_index(drop=True), context=context)
                 rows = np.asarray(design.index, dtype=np.intp)
-                values = driver.predict_part(
-                    Part(np.empty(0), np.ascontiguousarray(design.to_numpy(dtype=np.float64))),
-                    beta, probability)
+                values = driver.predict_part(Part(np.empty(0), design_rows(design)[0]), beta,
+                                             probability)
                 if not every_row:
                     return pd.Series(values, index=part.index[rows], dtype=np.float64)
                 filled = np.full(len(part), np.nan)

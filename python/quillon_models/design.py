@@ -303,11 +303,7 @@ def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str
     """Drops or refuses rows with NaN or inf, then checks the outcome. One
     read of the arrays answers every check on clean data; `screened` is
     (every value finite, constant columns) of exog when already known."""
-    if screened is None:
-        finite, ones, outside, constant = kernels.design_screen(endog, exog)
-    else:
-        finite, ones, outside, _ = kernels.design_screen(endog, exog[:, :0])
-        finite, constant = finite and screened[0], screened[1]
+    finite, ones, outside, constant = screen_design(endog, exog, screened)
     if not finite:
         kept = finite_rows(endog, exog, endog_name, names, missing)
         if kept is not None:
@@ -326,6 +322,17 @@ def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str
     return Design(endog=endog, exog=exog, endog_name=endog_name, exog_names=names,
                   row_labels=labels, kept_rows=positions, nobs_dropped=nrows - len(endog),
                   const_idx=[j for j, flag in enumerate(constant) if flag])
+
+
+def screen_design(endog: np.ndarray, exog: np.ndarray,
+                  screened: tuple | None = None) -> tuple[bool, int, int, list[bool]]:
+    """design_screen's (every value finite, outcomes equal to 1, outcomes
+    neither 0 nor 1, constant columns); with `screened`, exog's part of them
+    (design_rows'), so that only endog is read."""
+    if screened is None:
+        return kernels.design_screen(endog, exog)
+    finite, ones, outside, _ = kernels.design_screen(endog, exog[:, :0])
+    return finite and screened[0], ones, outside, screened[1]
 
 
 def finite_rows(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],

@@ -12,6 +12,8 @@ from typing import Any, Optional
 import numpy as np
 import pandas as pd
 
+from .design import design_rows
+
 
 def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
         np.ndarray, Optional[pd.Index], Optional[np.ndarray]]:
@@ -33,8 +35,7 @@ def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
             raise ValueError(f"the data to predict on hold levels the fit never saw: "
                              f"{warning}") from None
     rows = np.asarray(matrix.index, dtype=np.intp)
-    values = matrix.to_numpy(dtype=np.float64)
-    return values, index, None if len(rows) == len(frame) else rows
+    return design_rows(matrix)[0], index, None if len(rows) == len(frame) else rows
 
 
 def check_prediction_frame(spec: Any, frame: pd.DataFrame, context: dict) -> None:

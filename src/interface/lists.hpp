@@ -27,6 +27,11 @@ PyObject* new_list(const std::vector<Item>& items, Make make) {
   return list.release();
 }
 
+// A list of flags as a new list of bool.
+inline PyObject* bools_to_python(const std::vector<bool>& flags) {
+  return new_list(flags, [](bool flag) { return PyBool_FromLong(flag ? 1 : 0); });
+}
+
 // Any sequence of str (not a str itself) to UTF-8 names. Returns 0 or -1.
 int names_from_python(PyObject* obj, std::vector<std::string>& names);
 // A new list of new str objects.

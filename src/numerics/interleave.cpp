@@ -61,13 +61,8 @@ inline void add_value(double x, double first, ColumnFlags& flags) {
   std::size_t i = first;
   for (; i + 4 <= end; i += 4) {
     Lanes4 v[4];
-    for (std::size_t t = 0; t < 4; ++t) {
-      simd::load<4>(v[t], c[t] + i);
-      seen[t].add(v[t], head[t]);
-    }
-    Lanes4 rows[4];
-    simd::rows_to_columns(v[0], v[1], v[2], v[3], rows);
-    for (std::size_t r = 0; r < 4; ++r) simd::store<4>(out + (i + r) * k + j, rows[r]);
+    simd::columns_to_rows(c, i, out + i * k + j, k, v);
+    for (std::size_t t = 0; t < 4; ++t) seen[t].add(v[t], head[t]);
   }
   for (std::size_t t = 0; t < 4; ++t) seen[t].into(flags[j + t]);
   for (; i < end; ++i) {

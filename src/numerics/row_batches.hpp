@@ -102,11 +102,13 @@ class RowBatches {
     return false;
   }
 
+  // Rows ahead of the one read that gather_from_columns fetches.
+  static constexpr std::size_t kColumnAhead = 512;
+
   // Rows [first, first + count) of an X whose columns each lie in one piece
   // of memory (a column-major array, a pandas frame's block) into the
   // buffer: four columns of four rows at a time, each column read along
   // its memory and the four turned into rows in registers.
-  static constexpr std::size_t kColumnAhead = 512;
   [[gnu::always_inline]] void gather_from_columns(std::size_t first, std::size_t count) {
     const std::byte* top = x_.row_bytes(first);
     double* out = buffer_.data();
@@ -121,11 +123,8 @@ class RowBatches {
         if (i % 8 == 0 && first + i + kColumnAhead < x_.rows) {
           for (std::size_t t = 0; t < 4; ++t) __builtin_prefetch(c[t] + i + kColumnAhead, 0, 2);
         }
-        simd::Lanes<4> v[4];
-        for (std::size_t t = 0; t < 4; ++t) simd::load<4>(v[t], c[t] + i);
-        simd::Lanes<4> rows[4];
-        simd::rows_to_columns(v[0], v[1], v[2], v[3], rows);
-        for (std::size_t r = 0; r < 4; ++r) simd::store<4>(out + (i + r) * width_ + j, rows[r]);
+        simd::Lanes<4> loaded[4];
+        simd::columns_to_rows(c, i, out + i * width_ + j, width_, loaded);
       }
       for (; i < count; ++i) {
         for (std::size_t t = 0; t < 4; ++t) out[i * width_ + j + t] = c[t][i];

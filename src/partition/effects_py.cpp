@@ -154,16 +154,27 @@ struct JointArguments {
   std::vector<PyRef> holders;
 };
 
+// read(first, second) for each pair of the sequence `obj` (`what` names it
+// in messages), the pairs held in `holders` while the kernel runs. Returns 0
+// or -1.
+template <class Read>
+int read_pairs(PyObject* obj, const char* what, std::vector<PyRef>& holders, Read read) {
+  PyRef items;
+  if (items_of(obj, what, items) < 0) return -1;
+  for (Py_ssize_t i = 0; i < PyTuple_Size(items.get()); ++i) {
+    PyRef pair;
+    PyObject *first, *second;
+    if (pair_of(PyTuple_GetItem(items.get(), i), what, pair, first, second) < 0) return -1;
+    if (read(first, second) < 0) return -1;
+    holders.push_back(std::move(pair));
+  }
+  return 0;
+}
+
 // The designs: pairs (positions, columns or None). Returns 0 or -1.
 int read_designs(PyObject* obj, const PartArrays& part, JointArguments& args) {
-  PyRef items;
-  if (items_of(obj, "designs", items) < 0) return -1;
-  for (Py_ssize_t s = 0; s < PyTuple_Size(items.get()); ++s) {
-    PyRef pair;
-    PyObject *positions_py, *columns_py;
-    if (pair_of(PyTuple_GetItem(items.get(), s), "designs", pair, positions_py, columns_py) < 0) {
-      return -1;
-    }
+  return read_pairs(obj, "designs", args.holders, [&](PyObject* positions_py,
+                                                      PyObject* columns_py) {
     ColumnsOver design{part.exog.view, std::nullopt, {}};
     if (read_positions(positions_py, part.exog.view.cols, design.positions) < 0) return -1;
     if (columns_py != Py_None) {
@@ -173,52 +184,36 @@ int read_designs(PyObject* obj, const PartArrays& part, JointArguments& args) {
       }
       design.columns = read.view;
     }
-    args.holders.push_back(std::move(pair));
     args.requests.designs.push_back(std::move(design));
-  }
-  return 0;
+    return 0;
+  });
 }
 
 // The slopes: pairs (positions, derivative columns). Returns 0 or -1.
 int read_slopes(PyObject* obj, const PartArrays& part, JointArguments& args) {
-  PyRef items;
-  if (items_of(obj, "slopes", items) < 0) return -1;
-  for (Py_ssize_t s = 0; s < PyTuple_Size(items.get()); ++s) {
-    PyRef pair;
-    PyObject *positions_py, *derivative_py;
-    if (pair_of(PyTuple_GetItem(items.get(), s), "slopes", pair, positions_py, derivative_py) <
-        0) {
-      return -1;
-    }
+  return read_pairs(obj, "slopes", args.holders, [&](PyObject* positions_py,
+                                                     PyObject* derivative_py) {
     SlopeDesign slope;
     if (read_positions(positions_py, part.exog.view.cols, slope.positions) < 0) return -1;
     ArrayRead read;
     if (read_columns(derivative_py, "derivative", part, slope.positions, read) < 0) return -1;
     slope.derivative = read.view;
-    args.holders.push_back(std::move(pair));
     args.requests.slopes.push_back(std::move(slope));
-  }
-  return 0;
+    return 0;
+  });
 }
 
 // The contrasts: pairs (high, low or None) of design indices. Returns 0 or
 // -1.
 int read_contrasts(PyObject* obj, JointArguments& args) {
-  PyRef items;
-  if (items_of(obj, "contrasts", items) < 0) return -1;
   const std::size_t count = args.requests.designs.size();
-  for (Py_ssize_t c = 0; c < PyTuple_Size(items.get()); ++c) {
-    PyRef pair;
-    PyObject *high_py, *low_py;
-    if (pair_of(PyTuple_GetItem(items.get(), c), "contrasts", pair, high_py, low_py) < 0) {
-      return -1;
-    }
+  return read_pairs(obj, "contrasts", args.holders, [&](PyObject* high_py, PyObject* low_py) {
     std::optional<std::size_t> high, low;
     if (read_design_index(high_py, count, false, high) < 0) return -1;
     if (read_design_index(low_py, count, true, low) < 0) return -1;
     args.requests.contrasts.push_back({*high, low});
-  }
-  return 0;
+    return 0;
+  });
 }
 
 }  // namespace
@@ -332,7 +327,7 @@ PyObject* column_summary(PyObject*, PyObject* args) {
     if (!mins) return nullptr;
     PyRef maxs(to_numpy(OwnedArray::from_vector(std::move(summary.maxs))));
     if (!maxs) return nullptr;
-    PyRef whole(new_list(summary.whole, [](bool flag) { return PyBool_FromLong(flag ? 1 : 0); }));
+    PyRef whole(bools_to_python(summary.whole));
     if (!whole) return nullptr;
     return PyTuple_Pack(4, sums.get(), mins.get(), maxs.get(), whole.get());
   });

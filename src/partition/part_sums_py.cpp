@@ -23,8 +23,6 @@ PyObject* vector_to_numpy(std::vector<double> values) {
 
 PyObject* matrix_to_numpy(Matrix values) { return to_numpy(OwnedArray::from_matrix(std::move(values))); }
 
-PyObject* new_bool(bool value) { return PyBool_FromLong(value ? 1 : 0); }
-
 }  // namespace
 
 PyObject* evaluate(PyObject*, PyObject* args) {
@@ -80,7 +78,7 @@ PyObject* binary_columns(PyObject*, PyObject* args) {
     if (capture_array(exog, 2, x) < 0) return nullptr;
     const std::vector<bool> flags =
         without_interpreter_lock([&] { return quillon::binary_columns(x.view); });
-    return new_list(flags, new_bool);
+    return bools_to_python(flags);
   });
 }
 
@@ -92,9 +90,9 @@ PyObject* design_screen(PyObject*, PyObject* args) {
     if (capture_array(endog, 1, y) < 0 || capture_array(exog, 2, x) < 0) return nullptr;
     DesignScreen screen =
         without_interpreter_lock([&] { return screen_design(y.view.column(0), x.view); });
-    PyRef constant(new_list(screen.constant, new_bool));
+    PyRef constant(bools_to_python(screen.constant));
     if (!constant) return nullptr;
-    return Py_BuildValue("(NnnO)", new_bool(screen.finite), static_cast<Py_ssize_t>(screen.ones),
+    return Py_BuildValue("(NnnO)", PyBool_FromLong(screen.finite ? 1 : 0), static_cast<Py_ssize_t>(screen.ones),
                          static_cast<Py_ssize_t>(screen.outside), constant.get());
   });
 }

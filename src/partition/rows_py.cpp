@@ -49,7 +49,7 @@ PyObject* rows_from_columns(PyObject*, PyObject* args) {
     }
     PyRef array(to_numpy(std::move(laid.array)));
     if (!array) return nullptr;
-    PyRef constant_py(new_list(constant, [](bool flag) { return PyBool_FromLong(flag ? 1 : 0); }));
+    PyRef constant_py(bools_to_python(constant));
     if (!constant_py) return nullptr;
     return Py_BuildValue("(ONO)", array.get(), PyBool_FromLong(finite ? 1 : 0),
                          constant_py.get());

@@ -118,4 +118,17 @@ template <std::size_t kLanes>
   columns[3] = __builtin_shufflevector(t1, t3, 2, 3, 6, 7);
 }
 
+// Rows i .. i + 3 of four columns, each a contiguous run of doubles, as
+// four rows of four doubles at out, `stride` doubles apart: loaded along
+// the columns (column t's four values into loaded[t]) and turned in
+// registers.
+[[gnu::always_inline]] inline void columns_to_rows(const double* const (&c)[4], std::size_t i,
+                                                   double* out, std::size_t stride,
+                                                   Lanes<4> (&loaded)[4]) {
+  for (std::size_t t = 0; t < 4; ++t) load<4>(loaded[t], c[t] + i);
+  Lanes<4> rows[4];
+  rows_to_columns(loaded[0], loaded[1], loaded[2], loaded[3], rows);
+  for (std::size_t r = 0; r < 4; ++r) store<4>(out + r * stride, rows[r]);
+}
+
 }  // namespace quillon::simd
