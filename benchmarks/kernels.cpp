@@ -6,14 +6,15 @@
 //   g++ -std=c++20 -O3 -ffp-contract=off -Isrc -o build/kernels_bench
 //       benchmarks/kernels.cpp build/cpp/libquillon_core.a
 //   taskset -c 1 build/kernels_bench kernels [rounds]
-//   taskset -c 1 build/kernels_bench pass [rounds] [k] [n] [eight_lanes_from]
+//   taskset -c 1 build/kernels_bench pass [rounds] [k] [n] [eight_lanes_from] [mirrored]
 //
 // kernels: ns per value of cdf_values and pdf_values on N(0.3, 1.2) inputs
 // and of log_values on their clipped cdf, 128 values per call (a batch of
 // the fit's sweep), 4096 values in all (in the first level of the cache).
 // pass: ms per ProbitData::evaluate at beta = 0.1 on a design of a constant
 // and alternately N(0, 1) and 0/1 columns, on the process's vector unit and
-// sweep width (or eight-lane sweeps from the regressor count given).
+// sweep width (or eight-lane sweeps from the regressor count given); with
+// `mirrored`, the part kernels' Hessian (upper tiles, fused, mirrored).
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -75,7 +76,8 @@ void kernels(int rounds) {
   }
 }
 
-void pass(int rounds, std::size_t k, std::size_t n, std::size_t eight_lanes_from) {
+void pass(int rounds, std::size_t k, std::size_t n, std::size_t eight_lanes_from,
+          HessianForm form) {
   std::mt19937_64 rng(7);
   std::normal_distribution<double> normal;
   std::bernoulli_distribution coin;
@@ -99,7 +101,7 @@ void pass(int rounds, std::size_t k, std::size_t n, std::size_t eight_lanes_from
       if (eight_lanes_from != 0) paths.eight_lanes_from = eight_lanes_from;
       const CodePathsOverride use(paths);
       const auto t0 = Clock::now();
-      data.evaluate(beta);
+      data.evaluate(beta, form);
       const std::chrono::duration<double, std::milli> t = Clock::now() - t0;
       ms[kernels].push_back(t.count());
     }
@@ -120,7 +122,9 @@ int main(int argc, char** argv) {
   } else {
     const std::size_t k = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 10;
     const std::size_t n = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 1000000;
-    pass(rounds, k, n, argc > 5 ? std::strtoull(argv[5], nullptr, 10) : 0);
+    const bool mirrored = argc > 6 && std::string(argv[6]) == "mirrored";
+    pass(rounds, k, n, argc > 5 ? std::strtoull(argv[5], nullptr, 10) : 0,
+         mirrored ? HessianForm::kMirrored : HessianForm::kFull);
   }
   return 0;
 }

@@ -121,10 +121,26 @@ def text_as_categories(formula: str, frame: pd.DataFrame) -> pd.DataFrame:
             continue
         if not only_as_factor(rhs, column):
             continue
-        categorical = pd.Categorical(values)
+        categorical = text_categorical(values)
         if categorical.categories.inferred_type == "string":
             frame[column] = categorical
     return frame
+
+
+def text_categorical(values: pd.Series) -> pd.Categorical:
+    """pd.Categorical(values), its levels and codes read by the kernels
+    where the column holds only text and missing values."""
+    found = kernels.text_codes(values.to_numpy()) if values.dtype == object else None
+    if found is None:
+        return pd.Categorical(values)
+    codes, levels = found
+    order = sorted(range(len(levels)), key=levels.__getitem__)
+    # remap[old] is the level's place in sorted order; remap[-1] keeps -1.
+    remap = np.full(len(levels) + 1, -1, dtype=np.min_scalar_type(-len(levels) - 1))
+    remap[order] = np.arange(len(levels))
+    return pd.Categorical.from_codes(remap[np.frombuffer(codes, dtype=np.int32)],
+                                     categories=pd.Index([levels[i] for i in order],
+                                                         dtype=object))
 
 
 def only_as_factor(text: str, name: str) -> bool:

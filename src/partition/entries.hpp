@@ -42,6 +42,9 @@ PyObject* predict(PyObject* module, PyObject* args);
 // (columns,) -> (a new row-major array whose column j is columns[j], every
 // value finite, list of bool: the column repeats a finite nonzero value)
 PyObject* rows_from_columns(PyObject* module, PyObject* args);
+// (values,) -> (int32 codes as bytes, levels in order of first appearance) for a 1-D
+// object array of text (None and float NaN missing, code -1); None for anything else
+PyObject* text_codes(PyObject* module, PyObject* args);
 
 // The same with row weights (finite, not negative), one per row:
 // (endog, exog, params, weights) -> (loglike, score, hessian)

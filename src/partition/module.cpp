@@ -36,6 +36,9 @@ PyMethodDef functions[] = {
     {"rows_from_columns", rows_from_columns, METH_VARARGS,
      "A new row-major array whose columns are the given 1-D arrays, with the checks of "
      "design_screen on its values."},
+    {"text_codes", text_codes, METH_VARARGS,
+     "Each row's level of a column of text and the levels in order of first appearance, or "
+     "None for a column this reader does not decide on."},
     {"weighted_evaluate", weighted_evaluate, METH_VARARGS,
      "Log-likelihood, score and Hessian sums of one part, row i counted weights[i] times."},
     {"weighted_score_cross_product", weighted_score_cross_product, METH_VARARGS,

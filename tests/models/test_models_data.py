@@ -114,3 +114,28 @@ def test_text_columns_give_formulaics_own_design(admissions, rhs):
     theirs = formulaic.model_matrix(f"admit ~ {rhs}", data).rhs
     assert model.exog_names == list(theirs.columns) and data["tier"].dtype == object
     np.testing.assert_array_equal(model.exog, theirs.to_numpy(dtype=np.float64))
+
+
+class Text(str):
+    pass
+
+
+_shared = np.array(["b", "a", "é"], dtype=object)
+
+
+@pytest.mark.parametrize("values", [
+    ["b", None, "a", np.nan, "b", "é", "a\x00", "", "😀", "a", None],
+    [Text("x"), "y", "x"],
+    _shared[np.arange(40) % 3],
+    np.array([f"level {i % 300:03}" * (i % 4) for i in range(3000)], dtype=object)[::2],
+    [None, np.nan], [],
+    ["a", 1, "b"], ["a", pd.NA], ["a", "\ud800"], ["a", np.float64("nan")],
+], ids=["missing", "subclass", "shared", "many-strided", "all-missing", "empty", "number",
+        "pd-na", "surrogate", "numpy-nan"])
+def test_text_levels_read_by_the_kernels_are_pandas_own(values):
+    from pandas._testing import assert_categorical_equal
+
+    from quillon_models.design import text_categorical
+
+    column = pd.Series(values, dtype=object)
+    assert_categorical_equal(text_categorical(column), pd.Categorical(column))

@@ -1,0 +1,202 @@
+// A text column's levels and each row's level, read in one pass over the
+// column's objects: what a categorical of the column holds, without a hash
+// of Python objects per row. Each string is read as the UTF-8 bytes Python
+// keeps for it (for ASCII text, its own characters, no copy) and looked up
+// by those bytes in an open-addressed table of the levels seen so far; an
+// object met lately takes its level again without a lookup.
+//
+// Levels are numbered in order of first appearance; each is the first object
+// that spelled it. None and float NaN are missing (-1). Anything else (a
+// number, bytes, pandas' NA, a string with lone surrogates) is not text this
+// reader decides on: it answers None, and the caller asks pandas.
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+#include "interface/numpy_api.hpp"
+#include "interface/panic.hpp"
+#include "interface/py_ref.hpp"
+#include "partition/entries.hpp"
+
+namespace quillon::partition {
+namespace {
+
+constexpr int kNumpyObject = 17;
+// Objects are fetched this many rows ahead of their reading.
+constexpr Py_ssize_t kAhead = 16;
+
+// Eight bytes at a time, the tail gathered in a register (a copy of a
+// variable length through memory would stall the load that follows it).
+std::uint64_t hash_bytes(std::string_view s) {
+  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ s.size();
+  std::size_t i = 0;
+  for (; i + 8 <= s.size(); i += 8) {
+    std::uint64_t chunk;
+    std::memcpy(&chunk, s.data() + i, 8);
+    h = std::rotl((h ^ chunk) * 0xbf58476d1ce4e5b9ULL, 31);
+  }
+  std::uint64_t tail = 0;
+  for (std::size_t shift = 0; i < s.size(); ++i, shift += 8)
+    tail |= std::uint64_t{static_cast<unsigned char>(s[i])} << shift;
+  h = (h ^ tail) * 0x94d049bb133111ebULL;
+  return h ^ (h >> 29);
+}
+
+// Short spellings compared in the loop, longer ones by memcmp.
+bool same_bytes(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 32) return std::memcmp(a.data(), b.data(), a.size()) == 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
+// The levels seen so far, by their bytes; the table holds level numbers + 1
+// (0: empty) and is kept at most half full.
+class Levels {
+ public:
+  // The level spelled `s`, added as the next one (held by `object`) if new.
+  std::int32_t find_or_add(std::string_view s, PyObject* object) {
+    if (2 * (spellings_.size() + 1) > slots_.size()) grow();
+    const std::uint64_t h = hash_bytes(s);
+    for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      const std::uint32_t slot = slots_[at];
+      if (slot == 0) {
+        slots_[at] = static_cast<std::uint32_t>(spellings_.size() + 1);
+        spellings_.push_back(s);
+        hashes_.push_back(h);
+        objects_.push_back(object);
+        return static_cast<std::int32_t>(spellings_.size() - 1);
+      }
+      if (hashes_[slot - 1] == h && same_bytes(spellings_[slot - 1], s)) {
+        return static_cast<std::int32_t>(slot - 1);
+      }
+    }
+  }
+
+  const std::vector<PyObject*>& objects() const { return objects_; }
+
+ private:
+  void grow() {
+    slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), 0);
+    for (std::size_t level = 0; level < spellings_.size(); ++level) {
+      std::size_t at = hashes_[level] & (slots_.size() - 1);
+      while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
+      slots_[at] = static_cast<std::uint32_t>(level + 1);
+    }
+  }
+
+  std::vector<std::uint32_t> slots_;
+  // Views of the strings' own bytes: the column holds the strings while
+  // the lookups run, with the interpreter lock held.
+  std::vector<std::string_view> spellings_;
+  std::vector<std::uint64_t> hashes_;
+  std::vector<PyObject*> objects_;  // borrowed from the column
+};
+
+// The level of the objects met lately, by their addresses: a column whose
+// rows share a few string objects (as pandas' readers and Arrow's
+// conversion leave it) takes each row's level without reading its string.
+class SeenObjects {
+ public:
+  struct Entry {
+    PyObject* object = nullptr;
+    std::int32_t code = -1;
+  };
+  Entry& entry(PyObject* o) {
+    return entries_[(reinterpret_cast<std::uintptr_t>(o) >> 4) & (kEntries - 1)];
+  }
+
+ private:
+  static constexpr std::size_t kEntries = 64;
+  Entry entries_[kEntries];
+};
+
+bool is_missing(PyObject* o) {
+  if (o == nullptr || o == Py_None) return true;  // NumPy reads a null element as None
+  return PyFloat_CheckExact(o) && std::isnan(PyFloat_AsDouble(o));
+}
+
+// The one-dimensional object array's elements, or nullptr (no error set)
+// for anything else.
+struct ObjectColumn {
+  const char* data = nullptr;
+  Py_ssize_t size = 0;
+  Py_ssize_t stride = 0;
+  PyObject* at(Py_ssize_t i) const {
+    PyObject* o;
+    std::memcpy(&o, data + i * stride, sizeof o);
+    return o;
+  }
+};
+
+int read_object_column(PyObject* values, ObjectColumn& out, bool& is_column) {
+  is_column = false;
+  if (numpy::ensure_api() < 0) return -1;
+  const int is_array = PyObject_IsInstance(values, reinterpret_cast<PyObject*>(numpy::array_type()));
+  if (is_array <= 0) return is_array;
+  const numpy::ArrayFields* a = numpy::fields(values);
+  if (a->nd != 1) return 0;
+  PyRef object_descr(numpy::descr_from_type(kNumpyObject));
+  if (!object_descr) return -1;
+  if (!numpy::equiv_types(a->descr, object_descr.get())) return 0;
+  out = {a->data, a->dimensions[0], a->strides[0]};
+  is_column = true;
+  return 0;
+}
+
+}  // namespace
+
+PyObject* text_codes(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject* values;
+    if (!PyArg_ParseTuple(args, "O:text_codes", &values)) return nullptr;
+    ObjectColumn column;
+    bool is_column = false;
+    if (read_object_column(values, column, is_column) < 0) return nullptr;
+    if (!is_column) Py_RETURN_NONE;
+
+    PyRef codes_py(PyBytes_FromStringAndSize(nullptr, column.size * Py_ssize_t{4}));
+    if (!codes_py) return nullptr;
+    char* codes = PyBytes_AsString(codes_py.get());
+    Levels levels;
+    SeenObjects seen;
+    for (Py_ssize_t i = 0; i < column.size; ++i) {
+      PyObject* o = column.at(i);
+      if (i + kAhead < column.size) __builtin_prefetch(column.at(i + kAhead));
+      std::int32_t code;
+      SeenObjects::Entry& entry = seen.entry(o);
+      if (entry.object == o && o != nullptr) {
+        code = entry.code;
+      } else if (o != nullptr && (Py_TYPE(o) == &PyUnicode_Type || PyUnicode_Check(o))) {
+        Py_ssize_t length = 0;
+        const char* bytes = PyUnicode_AsUTF8AndSize(o, &length);
+        if (bytes == nullptr) {  // lone surrogates: pandas decides
+          PyErr_Clear();
+          Py_RETURN_NONE;
+        }
+        code = levels.find_or_add({bytes, static_cast<std::size_t>(length)}, o);
+      } else if (is_missing(o)) {
+        code = -1;
+      } else {
+        Py_RETURN_NONE;
+      }
+      entry = {o, code};
+      std::memcpy(codes + i * 4, &code, 4);
+    }
+    PyRef found(PyList_New(static_cast<Py_ssize_t>(levels.objects().size())));
+    if (!found) return nullptr;
+    for (std::size_t level = 0; level < levels.objects().size(); ++level) {
+      PyRef object = PyRef::borrow(levels.objects()[level]);
+      if (PyList_SetItem(found.get(), static_cast<Py_ssize_t>(level), object.release()) < 0)
+        return nullptr;
+    }
+    return Py_BuildValue("(OO)", codes_py.get(), found.get());
+  });
+}
+
+}  // namespace quillon::partition
