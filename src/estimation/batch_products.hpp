@@ -193,6 +193,80 @@ template <std::size_t kLanes, bool kPaddingInX>
                                                                 w, rows, pf);
 }
 
+// The upper update when the rows fill one or two vectors, in one loop over
+// the batch instead of one per group of rows, every accumulator in a
+// register. Two vectors (kLanes < k <= 2 kLanes): rows 0 .. kLanes - 1 of H
+// over both vectors of columns and the kTail = k - kLanes rows after them
+// over the second; with eight lanes, 16 + kTail of the 32 registers, with
+// four, 8 + kTail of 16. Every element takes the same operations in the
+// same order as in subtract_outer_group, so the same bits.
+template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
+[[gnu::always_inline]] inline void subtract_outer_two_vectors(double* __restrict h, std::size_t k,
+                                                              const double* __restrict x,
+                                                              std::ptrdiff_t xstride,
+                                                              const double* __restrict w,
+                                                              std::size_t rows,
+                                                              LinePrefetcher& pf) {
+  constexpr std::size_t kWidth = 2 * kLanes;
+  Lanes<kLanes> head[kLanes][2];
+  Lanes<kLanes> tail[kTail];
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    load<kLanes>(head[j][0], h + j * kWidth);
+    load<kLanes>(head[j][1], h + j * kWidth + kLanes);
+  }
+  for (std::size_t t = 0; t < kTail; ++t) load<kLanes>(tail[t], h + (kLanes + t) * kWidth + kLanes);
+  Mask<kLanes> keep;
+  columns_below<kLanes>(keep, k, kLanes);
+  const Lanes<kLanes> zero = {};
+  for (std::size_t b = 0; b < rows; ++b) {
+    pf.step();
+    const double* xb = x + static_cast<std::ptrdiff_t>(b) * xstride;
+    Lanes<kLanes> low, high;
+    load<kLanes>(low, xb);
+    load<kLanes>(high, xb + kLanes);
+    if constexpr (kMasked) mask<kLanes>(high, keep);
+    for (std::size_t j = 0; j < kLanes; ++j) {
+      const Lanes<kLanes> a = xb[j] * w[b] - zero;
+      subtract_fused<kHow, kLanes>(head[j][0], a, low);
+      subtract_fused<kHow, kLanes>(head[j][1], a, high);
+    }
+    for (std::size_t t = 0; t < kTail; ++t) {
+      const Lanes<kLanes> a = xb[kLanes + t] * w[b] - zero;
+      subtract_fused<kHow, kLanes>(tail[t], a, high);
+    }
+  }
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    store<kLanes>(h + j * kWidth, head[j][0]);
+    store<kLanes>(h + j * kWidth + kLanes, head[j][1]);
+  }
+  for (std::size_t t = 0; t < kTail; ++t) store<kLanes>(h + (kLanes + t) * kWidth + kLanes, tail[t]);
+}
+
+// The one-loop update for a k the registers hold (k <= 2 kLanes), the
+// count of rows made a constant by trying each in turn; false for others.
+template <std::size_t kLanes, bool kMasked, Subtract kHow, std::size_t kRows = 1>
+[[gnu::always_inline]] inline bool subtract_outer_in_registers(double* h, std::size_t k,
+                                                               const double* x,
+                                                               std::ptrdiff_t xstride,
+                                                               const double* w, std::size_t rows,
+                                                               LinePrefetcher& pf) {
+  if (k == kRows) {
+    if constexpr (kRows <= kLanes) {
+      subtract_outer_group<kLanes, 1, kRows, kMasked, kHow>(h, k, kLanes, 0, 0, x, xstride, w,
+                                                            rows, pf);
+    } else {
+      subtract_outer_two_vectors<kLanes, kRows - kLanes, kMasked, kHow>(h, k, x, xstride, w, rows,
+                                                                        pf);
+    }
+    return true;
+  }
+  if constexpr (kRows < 2 * kLanes) {
+    return subtract_outer_in_registers<kLanes, kMasked, kHow, kRows + 1>(h, k, x, xstride, w,
+                                                                         rows, pf);
+  }
+  return false;
+}
+
 // The update of the elements of H on and above the diagonal (with those
 // below it that share their vectors): the rows kLanes at a time, each block
 // of rows from the vector holding its first diagonal element on. Every
@@ -210,6 +284,10 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
                                                                  const double* w,
                                                                  std::size_t rows,
                                                                  LinePrefetcher& pf) {
+  if constexpr (kHow != Subtract::kSeparate) {
+    if (subtract_outer_in_registers<kLanes, kPaddingInX, kHow>(h, k, x, xstride, w, rows, pf))
+      return;
+  }
   for (std::size_t j0 = 0; j0 < k; j0 += kLanes) {
     subtract_outer_rows<kLanes, kPaddingInX, kHow>(h, k, width, j0, std::min(k, j0 + kLanes), j0,
                                                    x, xstride, w, rows, pf);

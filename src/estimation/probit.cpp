@@ -95,6 +95,9 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
   std::vector<double> g((kWhat & kScore) != 0 ? width : 0, 0.0);
   if constexpr ((kWhat & kScore) != 0) std::copy(out.score, out.score + k, g.data());
   double loglike = 0.0;
+  // The Hessian's steps over a batch (counted on the first), over which the
+  // next batch's lines are spread.
+  std::size_t hessian_steps = 0;
 
   for (std::size_t start = 0; start < n; start += kBatch) {
     if (batches.poll_due(start) && data.interrupt.stop_requested()) {
@@ -113,6 +116,7 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
       pf.next[1] = reinterpret_cast<const char*>(y);
       pf.end[1] = reinterpret_cast<const char*>(y) + std::min(kBatch, n - start - rows) * sizeof(double);
     }
+    pf.spread_over(hessian_steps);
     double eta[kBatch];
     linear_indices(xs, xstride, k, beta, rows, eta);
 
@@ -195,6 +199,7 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
                                                              rows, pf);
       }
     }
+    if (hessian_steps == 0 && rows == kBatch) hessian_steps = pf.steps;
   }
   out.loglike = loglike;
   if constexpr ((kWhat & kScore) != 0) std::copy(g.data(), g.data() + k, out.score);

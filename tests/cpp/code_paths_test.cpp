@@ -70,11 +70,12 @@ TEST(CodePaths, EveryRunnablePathGivesTheSameBits) {
 // exact before one rounding on every unit), exactly symmetric, and within
 // 1e-12 of the engine's elements (on the scale that bounds them,
 // sqrt(H_jj H_ll)); the log-likelihood and the score have the engine's bits.
-// k = 30 takes rows of several vector pieces and diagonal blocks that start
-// inside them.
+// k = 3, 6, 9 and 14 take the one-loop updates of rows that fill one or
+// two vectors (four lanes and eight); k = 30 takes rows of several vector
+// pieces and diagonal blocks that start inside them.
 TEST(CodePaths, MirroredHessianIsTheSameOnEveryPath) {
   const std::vector<CodePaths> paths = runnable_code_paths();
-  for (const std::size_t k : {3, 9, 14, 30}) {
+  for (const std::size_t k : {3, 6, 9, 14, 30}) {
     const test_data::Design design = test_data::random_design(1500, k, 5 + k);
     std::vector<double> beta(k);
     for (std::size_t j = 0; j < k; ++j) beta[j] = 0.3 - 0.05 * static_cast<double>(j);

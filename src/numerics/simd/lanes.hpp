@@ -9,6 +9,7 @@
 // references. The four-lane kernels add the x86-64 part, lanes_avx2.hpp.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 
 namespace quillon::simd {
@@ -73,12 +74,29 @@ template <std::size_t kLanes>
 }
 
 // Prefetches of up to two ranges of memory (the next batch's rows of X and
-// outcomes), one cache line per step, so that the lines arrive while the
-// current batch is computed rather than in a burst when the batch starts.
+// outcomes), one cache line every `every` steps, so that the lines arrive
+// while the current batch is computed rather than in a burst when the batch
+// starts. A caller that knows how many steps a batch takes spreads the lines
+// over all of them (spread_over): issued back to back, they wait for the
+// line fill buffers, and the arithmetic waits with them.
 struct LinePrefetcher {
   const char* next[2] = {nullptr, nullptr};
   const char* end[2] = {nullptr, nullptr};
+  std::size_t every = 1;
+  std::size_t steps = 0;  // steps taken
+  std::size_t wait = 0;   // steps until the next line
+  bool twice = false;     // two lines a step (more lines than steps)
   [[gnu::always_inline]] inline void step() {
+    ++steps;
+    if (wait != 0) {
+      --wait;
+      return;
+    }
+    wait = every - 1;
+    fetch();
+    if (twice) fetch();
+  }
+  [[gnu::always_inline]] inline void fetch() {
     for (int r = 0; r < 2; ++r) {
       if (next[r] < end[r]) {
         __builtin_prefetch(next[r], 0, 2);
@@ -86,6 +104,21 @@ struct LinePrefetcher {
         return;
       }
     }
+  }
+  // The lines still to fetch.
+  std::size_t lines() const {
+    std::size_t n = 0;
+    for (int r = 0; r < 2; ++r) {
+      if (next[r] < end[r]) n += static_cast<std::size_t>(end[r] - next[r] + 63) / 64;
+    }
+    return n;
+  }
+  // One line every steps / lines steps, or two every step when the lines
+  // outnumber the steps.
+  void spread_over(std::size_t steps_per_batch) {
+    const std::size_t n = lines();
+    every = n == 0 ? 1 : std::max<std::size_t>(1, steps_per_batch / n);
+    twice = steps_per_batch < n;
   }
 };
 
