@@ -47,7 +47,30 @@ bool all_equal(const VectorView& v, std::size_t first, std::size_t end, double v
   return true;
 }
 
+// The counts of ones and of values neither 0 nor 1, and whether any value
+// is NaN or infinite, in one read of n contiguous outcomes (integer sums,
+// taken in any order, so on vectors of the process's unit).
+[[gnu::always_inline]] inline void count_outcomes(const double* y, std::size_t n,
+                                                  DesignScreen& out) {
+  std::uint64_t ones = 0, outside = 0, flags = 0;
+  for (std::size_t i = 0; i < n; ++i) {
+    const double v = y[i];
+    ones += static_cast<std::uint64_t>(v == 1.0);
+    outside += static_cast<std::uint64_t>(v != 0.0 && v != 1.0);
+    flags |= static_cast<std::uint64_t>(not_finite(v));
+  }
+  out.ones = ones;
+  out.outside = outside;
+  out.finite = flags == 0;
+}
+QUILLON_FOR_EACH_UNIT(count_outcomes_on_unit, (const double* y, std::size_t n, DesignScreen& out),
+                      count_outcomes, (y, n, out))
+
 void screen_outcome(const VectorView& endog, DesignScreen& out) {
+  if (endog.step == kDoubleBytes) {
+    count_outcomes_on_unit(reinterpret_cast<const double*>(endog.bytes), endog.size, out);
+    return;
+  }
   for (std::size_t i = 0; i < endog.size; ++i) {
     const double y = endog[i];
     out.ones += y == 1.0;
