@@ -26,7 +26,7 @@ namespace quillon::batch {
 
 using simd::columns_below;
 using simd::Lanes;
-using simd::LinePrefetcher;
+using simd::SpreadPrefetcher;
 using simd::load;
 using simd::Mask;
 using simd::mask;
@@ -72,7 +72,7 @@ template <Subtract kHow, std::size_t kLanes>
 // columns from l0 (padding columns collect zeros and are never read). Those
 // parts of H stay in registers for the whole batch: kGroup * kChunks
 // independent chains of subtractions, each still taking the observations in
-// index order. Each row step also prefetches a line of the next batch.
+// index order. Each row step is also a step of the prefetches of the next batch.
 template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMasked,
           Subtract kHow>
 [[gnu::always_inline]] inline void subtract_outer_group(double* __restrict h, std::size_t k,
@@ -80,7 +80,7 @@ template <std::size_t kLanes, std::size_t kChunks, std::size_t kGroup, bool kMas
                                                         std::size_t l0, const double* __restrict x,
                                                         std::ptrdiff_t xstride,
                                                         const double* __restrict w,
-                                                        std::size_t rows, LinePrefetcher& pf) {
+                                                        std::size_t rows, SpreadPrefetcher& pf) {
   Lanes<kLanes> acc[kGroup][kChunks];
   for (std::size_t g = 0; g < kGroup; ++g) {
     for (std::size_t c = 0; c < kChunks; ++c)
@@ -124,7 +124,7 @@ template <std::size_t kLanes, std::size_t kChunks, bool kMasked, Subtract kHow>
                                                           std::size_t j_end, std::size_t l0,
                                                           const double* x, std::ptrdiff_t xstride,
                                                           const double* w, std::size_t rows,
-                                                          LinePrefetcher& pf) {
+                                                          SpreadPrefetcher& pf) {
   // Accumulators of kGroup x kChunks vectors, the row's kChunks vectors
   // and a broadcast held in registers: 16 of them with four lanes (AVX2),
   // 32 with eight (AVX-512). With eight lanes, 6 x 2 and 4 x 4 took 0.92 to
@@ -153,7 +153,7 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
                                                        std::size_t j_end, std::size_t l_begin,
                                                        const double* x, std::ptrdiff_t xstride,
                                                        const double* w, std::size_t rows,
-                                                       LinePrefetcher& pf) {
+                                                       SpreadPrefetcher& pf) {
   for (std::size_t l0 = l_begin; l0 < width; l0 += 4 * kLanes) {
     const bool last = l0 + 4 * kLanes >= width;
     switch (std::min<std::size_t>(4, (width - l0) / kLanes)) {
@@ -188,7 +188,7 @@ template <std::size_t kLanes, bool kPaddingInX>
                                                            std::size_t width, const double* x,
                                                            std::ptrdiff_t xstride,
                                                            const double* w, std::size_t rows,
-                                                           LinePrefetcher& pf) {
+                                                           SpreadPrefetcher& pf) {
   subtract_outer_rows<kLanes, kPaddingInX, Subtract::kSeparate>(h, k, width, 0, k, 0, x, xstride,
                                                                 w, rows, pf);
 }
@@ -206,7 +206,7 @@ template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
                                                               std::ptrdiff_t xstride,
                                                               const double* __restrict w,
                                                               std::size_t rows,
-                                                              LinePrefetcher& pf) {
+                                                              SpreadPrefetcher& pf) {
   constexpr std::size_t kWidth = 2 * kLanes;
   Lanes<kLanes> head[kLanes][2];
   Lanes<kLanes> tail[kTail];
@@ -249,7 +249,7 @@ template <std::size_t kLanes, bool kMasked, Subtract kHow, std::size_t kRows = 1
                                                                const double* x,
                                                                std::ptrdiff_t xstride,
                                                                const double* w, std::size_t rows,
-                                                               LinePrefetcher& pf) {
+                                                               SpreadPrefetcher& pf) {
   if (k == kRows) {
     if constexpr (kRows <= kLanes) {
       subtract_outer_group<kLanes, 1, kRows, kMasked, kHow>(h, k, kLanes, 0, 0, x, xstride, w,
@@ -283,7 +283,7 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
                                                                  std::ptrdiff_t xstride,
                                                                  const double* w,
                                                                  std::size_t rows,
-                                                                 LinePrefetcher& pf) {
+                                                                 SpreadPrefetcher& pf) {
   if constexpr (kHow != Subtract::kSeparate) {
     if (subtract_outer_in_registers<kLanes, kPaddingInX, kHow>(h, k, x, xstride, w, rows, pf))
       return;

@@ -22,7 +22,7 @@ namespace {
 using batch::add_scaled_rows;
 using batch::subtract_weighted_outer;
 using batch::subtract_weighted_outer_upper;
-using simd::LinePrefetcher;
+using simd::SpreadPrefetcher;
 
 // 2 y - 1: +1 for y = 1, -1 for y = 0.
 double sign_of_outcome(double y) { return (y + y) + (-1.0); }
@@ -110,11 +110,12 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
     const std::ptrdiff_t xstride = batch.stride;
     const bool padding_in_x = batch.padding_in_x;
     // The next batch's rows and outcomes, fetched during this batch's Hessian.
-    LinePrefetcher pf = batches.prefetch_after(start);
+    SpreadPrefetcher pf{batches.prefetch_after(start)};
     if (data.endog.step == kDoubleBytes && start + rows < n) {
       const std::byte* y = data.endog.bytes + static_cast<std::ptrdiff_t>(start + rows) * kDoubleBytes;
-      pf.next[1] = reinterpret_cast<const char*>(y);
-      pf.end[1] = reinterpret_cast<const char*>(y) + std::min(kBatch, n - start - rows) * sizeof(double);
+      pf.lines.next[1] = reinterpret_cast<const char*>(y);
+      pf.lines.end[1] =
+          reinterpret_cast<const char*>(y) + std::min(kBatch, n - start - rows) * sizeof(double);
     }
     pf.spread_over(hessian_steps);
     double eta[kBatch];

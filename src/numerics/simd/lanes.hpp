@@ -74,29 +74,12 @@ template <std::size_t kLanes>
 }
 
 // Prefetches of up to two ranges of memory (the next batch's rows of X and
-// outcomes), one cache line every `every` steps, so that the lines arrive
-// while the current batch is computed rather than in a burst when the batch
-// starts. A caller that knows how many steps a batch takes spreads the lines
-// over all of them (spread_over): issued back to back, they wait for the
-// line fill buffers, and the arithmetic waits with them.
+// outcomes), one cache line per step, so that the lines arrive while the
+// current batch is computed rather than in a burst when the batch starts.
 struct LinePrefetcher {
   const char* next[2] = {nullptr, nullptr};
   const char* end[2] = {nullptr, nullptr};
-  std::size_t every = 1;
-  std::size_t steps = 0;  // steps taken
-  std::size_t wait = 0;   // steps until the next line
-  bool twice = false;     // two lines a step (more lines than steps)
   [[gnu::always_inline]] inline void step() {
-    ++steps;
-    if (wait != 0) {
-      --wait;
-      return;
-    }
-    wait = every - 1;
-    fetch();
-    if (twice) fetch();
-  }
-  [[gnu::always_inline]] inline void fetch() {
     for (int r = 0; r < 2; ++r) {
       if (next[r] < end[r]) {
         __builtin_prefetch(next[r], 0, 2);
@@ -113,10 +96,30 @@ struct LinePrefetcher {
     }
     return n;
   }
-  // One line every steps / lines steps, or two every step when the lines
-  // outnumber the steps.
+};
+
+// The same lines spread evenly over the steps of a batch whose count the
+// caller knows (spread_over): one line every `every` steps, or two a step
+// where the lines outnumber the steps. Issued back to back, prefetches wait
+// for the line fill buffers, and the arithmetic waits with them.
+struct SpreadPrefetcher {
+  LinePrefetcher lines;
+  std::size_t every = 1;
+  std::size_t steps = 0;  // steps taken
+  std::size_t wait = 0;   // steps until the next line
+  bool twice = false;
+  [[gnu::always_inline]] inline void step() {
+    ++steps;
+    if (wait != 0) {
+      --wait;
+      return;
+    }
+    wait = every - 1;
+    lines.step();
+    if (twice) lines.step();
+  }
   void spread_over(std::size_t steps_per_batch) {
-    const std::size_t n = lines();
+    const std::size_t n = lines.lines();
     every = n == 0 ? 1 : std::max<std::size_t>(1, steps_per_batch / n);
     twice = steps_per_batch < n;
   }
