@@ -193,34 +193,36 @@ template <std::size_t kLanes, bool kPaddingInX>
                                                                 w, rows, pf);
 }
 
-// The upper update when the rows fill one or two vectors, in one loop over
-// the batch instead of one per group of rows, every accumulator in a
-// register. Two vectors (kLanes < k <= 2 kLanes): rows 0 .. kLanes - 1 of H
-// over both vectors of columns and the kTail = k - kLanes rows after them
-// over the second; with eight lanes, 16 + kTail of the 32 registers, with
-// four, 8 + kTail of 16. Every element takes the same operations in the
-// same order as in subtract_outer_group, so the same bits.
+// The upper update of H's last rows, from j0 (a multiple of kLanes) on,
+// when they fill one or two vectors: in one loop over the batch instead of
+// one per group of rows, every accumulator in a register. Two vectors
+// (kLanes < k - j0 <= 2 kLanes): rows j0 .. j0 + kLanes - 1 over both
+// vectors of columns from j0 and the kTail rows after them over the second;
+// with eight lanes, 16 + kTail of the 32 registers, with four, 8 + kTail of
+// 16. Every element takes the same operations in the same order as in
+// subtract_outer_group, so the same bits.
 template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
 [[gnu::always_inline]] inline void subtract_outer_two_vectors(double* __restrict h, std::size_t k,
+                                                              std::size_t width, std::size_t j0,
                                                               const double* __restrict x,
                                                               std::ptrdiff_t xstride,
                                                               const double* __restrict w,
                                                               std::size_t rows,
                                                               SpreadPrefetcher& pf) {
-  constexpr std::size_t kWidth = 2 * kLanes;
+  double* hj = h + j0 * width + j0;  // H[j0][j0]
   Lanes<kLanes> head[kLanes][2];
   Lanes<kLanes> tail[kTail];
   for (std::size_t j = 0; j < kLanes; ++j) {
-    load<kLanes>(head[j][0], h + j * kWidth);
-    load<kLanes>(head[j][1], h + j * kWidth + kLanes);
+    load<kLanes>(head[j][0], hj + j * width);
+    load<kLanes>(head[j][1], hj + j * width + kLanes);
   }
-  for (std::size_t t = 0; t < kTail; ++t) load<kLanes>(tail[t], h + (kLanes + t) * kWidth + kLanes);
+  for (std::size_t t = 0; t < kTail; ++t) load<kLanes>(tail[t], hj + (kLanes + t) * width + kLanes);
   Mask<kLanes> keep;
-  columns_below<kLanes>(keep, k, kLanes);
+  columns_below<kLanes>(keep, k, j0 + kLanes);
   const Lanes<kLanes> zero = {};
   for (std::size_t b = 0; b < rows; ++b) {
     pf.step();
-    const double* xb = x + static_cast<std::ptrdiff_t>(b) * xstride;
+    const double* xb = x + static_cast<std::ptrdiff_t>(b) * xstride + j0;
     Lanes<kLanes> low, high;
     load<kLanes>(low, xb);
     load<kLanes>(high, xb + kLanes);
@@ -236,35 +238,33 @@ template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
     }
   }
   for (std::size_t j = 0; j < kLanes; ++j) {
-    store<kLanes>(h + j * kWidth, head[j][0]);
-    store<kLanes>(h + j * kWidth + kLanes, head[j][1]);
+    store<kLanes>(hj + j * width, head[j][0]);
+    store<kLanes>(hj + j * width + kLanes, head[j][1]);
   }
-  for (std::size_t t = 0; t < kTail; ++t) store<kLanes>(h + (kLanes + t) * kWidth + kLanes, tail[t]);
+  for (std::size_t t = 0; t < kTail; ++t) store<kLanes>(hj + (kLanes + t) * width + kLanes, tail[t]);
 }
 
-// The one-loop update for a k the registers hold (k <= 2 kLanes), the
-// count of rows made a constant by trying each in turn; false for others.
+// The one-loop update of the kRows = k - j0 last rows (1 <= kRows <= 2
+// kLanes), the count made a constant by trying each in turn.
 template <std::size_t kLanes, bool kMasked, Subtract kHow, std::size_t kRows = 1>
-[[gnu::always_inline]] inline bool subtract_outer_in_registers(double* h, std::size_t k,
-                                                               const double* x,
-                                                               std::ptrdiff_t xstride,
-                                                               const double* w, std::size_t rows,
-                                                               SpreadPrefetcher& pf) {
-  if (k == kRows) {
+[[gnu::always_inline]] inline void subtract_outer_last_rows(double* h, std::size_t k,
+                                                            std::size_t width, std::size_t j0,
+                                                            const double* x,
+                                                            std::ptrdiff_t xstride,
+                                                            const double* w, std::size_t rows,
+                                                            SpreadPrefetcher& pf) {
+  if (k - j0 == kRows) {
     if constexpr (kRows <= kLanes) {
-      subtract_outer_group<kLanes, 1, kRows, kMasked, kHow>(h, k, kLanes, 0, 0, x, xstride, w,
+      subtract_outer_group<kLanes, 1, kRows, kMasked, kHow>(h, k, width, j0, j0, x, xstride, w,
                                                             rows, pf);
     } else {
-      subtract_outer_two_vectors<kLanes, kRows - kLanes, kMasked, kHow>(h, k, x, xstride, w, rows,
-                                                                        pf);
+      subtract_outer_two_vectors<kLanes, kRows - kLanes, kMasked, kHow>(h, k, width, j0, x,
+                                                                        xstride, w, rows, pf);
     }
-    return true;
+  } else if constexpr (kRows < 2 * kLanes) {
+    subtract_outer_last_rows<kLanes, kMasked, kHow, kRows + 1>(h, k, width, j0, x, xstride, w,
+                                                               rows, pf);
   }
-  if constexpr (kRows < 2 * kLanes) {
-    return subtract_outer_in_registers<kLanes, kMasked, kHow, kRows + 1>(h, k, x, xstride, w,
-                                                                         rows, pf);
-  }
-  return false;
 }
 
 // The update of the elements of H on and above the diagonal (with those
@@ -284,13 +284,17 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
                                                                  const double* w,
                                                                  std::size_t rows,
                                                                  SpreadPrefetcher& pf) {
-  if constexpr (kHow != Subtract::kSeparate) {
-    if (subtract_outer_in_registers<kLanes, kPaddingInX, kHow>(h, k, x, xstride, w, rows, pf))
-      return;
-  }
-  for (std::size_t j0 = 0; j0 < k; j0 += kLanes) {
+  // The last one or two blocks of rows in one loop (fused updates only: the
+  // engine's own Hessian keeps its loops).
+  const std::size_t j_last =
+      kHow == Subtract::kSeparate ? k : (width > 2 * kLanes ? width - 2 * kLanes : 0);
+  for (std::size_t j0 = 0; j0 < std::min(k, j_last); j0 += kLanes) {
     subtract_outer_rows<kLanes, kPaddingInX, kHow>(h, k, width, j0, std::min(k, j0 + kLanes), j0,
                                                    x, xstride, w, rows, pf);
+  }
+  if constexpr (kHow != Subtract::kSeparate) {
+    subtract_outer_last_rows<kLanes, kPaddingInX, kHow>(h, k, width, j_last, x, xstride, w, rows,
+                                                        pf);
   }
 }
 

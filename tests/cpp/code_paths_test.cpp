@@ -70,9 +70,10 @@ TEST(CodePaths, EveryRunnablePathGivesTheSameBits) {
 // exact before one rounding on every unit), exactly symmetric, and within
 // 1e-12 of the engine's elements (on the scale that bounds them,
 // sqrt(H_jj H_ll)); the log-likelihood and the score have the engine's bits.
-// k = 3, 6, 9 and 14 take the one-loop updates of rows that fill one or
-// two vectors (four lanes and eight); k = 30 takes rows of several vector
-// pieces and diagonal blocks that start inside them.
+// Every k takes the one-loop update of the last rows (one or two vectors
+// of them, from the first row or further on, on four lanes and eight);
+// k = 30 also rows of several vector pieces and diagonal blocks that start
+// inside them.
 TEST(CodePaths, MirroredHessianIsTheSameOnEveryPath) {
   const std::vector<CodePaths> paths = runnable_code_paths();
   for (const std::size_t k : {3, 6, 9, 14, 30}) {
