@@ -216,7 +216,8 @@ template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
     load<kLanes>(head[j][0], hj + j * width);
     load<kLanes>(head[j][1], hj + j * width + kLanes);
   }
-  for (std::size_t t = 0; t < kTail; ++t) load<kLanes>(tail[t], hj + (kLanes + t) * width + kLanes);
+  for (std::size_t t = 0; t < kTail; ++t)
+    load<kLanes>(tail[t], hj + (kLanes + t) * width + kLanes);
   Mask<kLanes> keep;
   columns_below<kLanes>(keep, k, j0 + kLanes);
   const Lanes<kLanes> zero = {};
@@ -241,7 +242,8 @@ template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
     store<kLanes>(hj + j * width, head[j][0]);
     store<kLanes>(hj + j * width + kLanes, head[j][1]);
   }
-  for (std::size_t t = 0; t < kTail; ++t) store<kLanes>(hj + (kLanes + t) * width + kLanes, tail[t]);
+  for (std::size_t t = 0; t < kTail; ++t)
+    store<kLanes>(hj + (kLanes + t) * width + kLanes, tail[t]);
 }
 
 // The one-loop update of the kRows = k - j0 last rows (1 <= kRows <= 2

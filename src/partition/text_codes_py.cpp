@@ -121,8 +121,7 @@ bool is_missing(PyObject* o) {
   return PyFloat_CheckExact(o) && std::isnan(PyFloat_AsDouble(o));
 }
 
-// The one-dimensional object array's elements, or nullptr (no error set)
-// for anything else.
+// The elements of a one-dimensional NumPy array of objects, read in place.
 struct ObjectColumn {
   const char* data = nullptr;
   Py_ssize_t size = 0;
@@ -134,10 +133,13 @@ struct ObjectColumn {
   }
 };
 
+// Sets is_column for a one-dimensional array of objects (anything else is
+// left to the caller); -1 with an exception set when NumPy fails.
 int read_object_column(PyObject* values, ObjectColumn& out, bool& is_column) {
   is_column = false;
   if (numpy::ensure_api() < 0) return -1;
-  const int is_array = PyObject_IsInstance(values, reinterpret_cast<PyObject*>(numpy::array_type()));
+  PyObject* array_type = reinterpret_cast<PyObject*>(numpy::array_type());
+  const int is_array = PyObject_IsInstance(values, array_type);
   if (is_array <= 0) return is_array;
   const numpy::ArrayFields* a = numpy::fields(values);
   if (a->nd != 1) return 0;
