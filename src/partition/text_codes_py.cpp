@@ -1,19 +1,17 @@
 // A text column's levels and each row's level, read in one pass over the
-// column's objects: what a categorical of the column holds, without a hash
-// of Python objects per row. Each string is read as the UTF-8 bytes Python
-// keeps for it (for ASCII text, its own characters, no copy) and looked up
-// by those bytes in an open-addressed table of the levels seen so far; an
-// object met lately takes its level again without a lookup.
+// column's objects: what a categorical of the column holds. Each string is
+// looked up by its hash in an open-addressed table of the levels seen so
+// far, and compared with the level's first string only when the hashes
+// agree; an object met lately takes its level again without a lookup.
 //
 // Levels are numbered in order of first appearance; each is the first object
 // that spelled it. None and float NaN are missing (-1). Anything else (a
-// number, bytes, pandas' NA, a string with lone surrogates) is not text this
-// reader decides on: it answers None, and the caller asks pandas.
-#include <bit>
+// number, bytes, pandas' NA, a subclass of str, whose equality may be its
+// own) is not text this reader decides on: it answers None, and the caller
+// asks pandas.
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <string_view>
 #include <vector>
 
 #include "interface/numpy_api.hpp"
@@ -28,51 +26,25 @@ constexpr int kNumpyObject = 17;
 // Objects are fetched this many rows ahead of their reading.
 constexpr Py_ssize_t kAhead = 16;
 
-// Eight bytes at a time, the tail gathered in a register (a copy of a
-// variable length through memory would stall the load that follows it).
-std::uint64_t hash_bytes(std::string_view s) {
-  std::uint64_t h = 0x9e3779b97f4a7c15ULL ^ s.size();
-  std::size_t i = 0;
-  for (; i + 8 <= s.size(); i += 8) {
-    std::uint64_t chunk;
-    std::memcpy(&chunk, s.data() + i, 8);
-    h = std::rotl((h ^ chunk) * 0xbf58476d1ce4e5b9ULL, 31);
-  }
-  std::uint64_t tail = 0;
-  for (std::size_t shift = 0; i < s.size(); ++i, shift += 8)
-    tail |= std::uint64_t{static_cast<unsigned char>(s[i])} << shift;
-  h = (h ^ tail) * 0x94d049bb133111ebULL;
-  return h ^ (h >> 29);
-}
-
-// Short spellings compared in the loop, longer ones by memcmp.
-bool same_bytes(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  if (a.size() > 32) return std::memcmp(a.data(), b.data(), a.size()) == 0;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
-// The levels seen so far, by their bytes; the table holds level numbers + 1
-// (0: empty) and is kept at most half full.
+// The levels seen so far, by the strings' own hashes (which a string keeps
+// once computed, as pandas' and every dict's lookups leave it) and their
+// equality; the table holds level numbers + 1 (0: empty) and is kept at
+// most half full.
 class Levels {
  public:
-  // The level spelled `s`, added as the next one (held by `object`) if new.
-  std::int32_t find_or_add(std::string_view s, PyObject* object) {
-    if (2 * (spellings_.size() + 1) > slots_.size()) grow();
-    const std::uint64_t h = hash_bytes(s);
-    for (std::size_t at = h & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+  // The level of the string `s` (hash h), added as the next one if new.
+  std::int32_t find_or_add(PyObject* s, Py_hash_t h) {
+    if (2 * (objects_.size() + 1) > slots_.size()) grow();
+    const auto mixed = static_cast<std::size_t>(h);
+    for (std::size_t at = mixed & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
       const std::uint32_t slot = slots_[at];
       if (slot == 0) {
-        slots_[at] = static_cast<std::uint32_t>(spellings_.size() + 1);
-        spellings_.push_back(s);
+        slots_[at] = static_cast<std::uint32_t>(objects_.size() + 1);
+        objects_.push_back(s);
         hashes_.push_back(h);
-        objects_.push_back(object);
-        return static_cast<std::int32_t>(spellings_.size() - 1);
+        return static_cast<std::int32_t>(objects_.size() - 1);
       }
-      if (hashes_[slot - 1] == h && same_bytes(spellings_[slot - 1], s)) {
+      if (hashes_[slot - 1] == h && PyUnicode_Compare(objects_[slot - 1], s) == 0) {
         return static_cast<std::int32_t>(slot - 1);
       }
     }
@@ -83,19 +55,16 @@ class Levels {
  private:
   void grow() {
     slots_.assign(slots_.empty() ? 16 : 2 * slots_.size(), 0);
-    for (std::size_t level = 0; level < spellings_.size(); ++level) {
-      std::size_t at = hashes_[level] & (slots_.size() - 1);
+    for (std::size_t level = 0; level < objects_.size(); ++level) {
+      std::size_t at = static_cast<std::size_t>(hashes_[level]) & (slots_.size() - 1);
       while (slots_[at] != 0) at = (at + 1) & (slots_.size() - 1);
       slots_[at] = static_cast<std::uint32_t>(level + 1);
     }
   }
 
   std::vector<std::uint32_t> slots_;
-  // Views of the strings' own bytes: the column holds the strings while
-  // the lookups run, with the interpreter lock held.
-  std::vector<std::string_view> spellings_;
-  std::vector<std::uint64_t> hashes_;
-  std::vector<PyObject*> objects_;  // borrowed from the column
+  std::vector<PyObject*> objects_;  // the first string of each level, borrowed from the column
+  std::vector<Py_hash_t> hashes_;
 };
 
 // The level of the objects met lately, by their addresses: a column whose
@@ -174,14 +143,10 @@ PyObject* text_codes(PyObject*, PyObject* args) {
       SeenObjects::Entry& entry = seen.entry(o);
       if (entry.object == o && o != nullptr) {
         code = entry.code;
-      } else if (o != nullptr && (Py_TYPE(o) == &PyUnicode_Type || PyUnicode_Check(o))) {
-        Py_ssize_t length = 0;
-        const char* bytes = PyUnicode_AsUTF8AndSize(o, &length);
-        if (bytes == nullptr) {  // lone surrogates: pandas decides
-          PyErr_Clear();
-          Py_RETURN_NONE;
-        }
-        code = levels.find_or_add({bytes, static_cast<std::size_t>(length)}, o);
+      } else if (o != nullptr && Py_TYPE(o) == &PyUnicode_Type) {
+        const Py_hash_t h = PyObject_Hash(o);
+        if (h == -1) return nullptr;
+        code = levels.find_or_add(o, h);
       } else if (is_missing(o)) {
         code = -1;
       } else {
