@@ -193,15 +193,18 @@ template <std::size_t kLanes, bool kPaddingInX>
                                                                 w, rows, pf);
 }
 
-// The upper update of H's last rows, from j0 (a multiple of kLanes) on,
+// The upper update of H's last rows, from j0 (a multiple of kLanes) to k,
 // when they fill one or two vectors: in one loop over the batch instead of
 // one per group of rows, every accumulator in a register. Two vectors
 // (kLanes < k - j0 <= 2 kLanes): rows j0 .. j0 + kLanes - 1 over both
-// vectors of columns from j0 and the kTail rows after them over the second;
-// with eight lanes, 16 + kTail of the 32 registers, with four, 8 + kTail of
-// 16. Every element takes the same operations in the same order as in
-// subtract_outer_group, so the same bits.
-template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
+// vectors of columns from j0, and the rows after them (the tail) over the
+// second; with eight lanes, up to 24 of the 32 registers, with four, up to
+// 12 of 16. One vector (k <= kLanes): every row over it. The counts of
+// rows are the loop's, not the compiler's: each possible row is unrolled
+// and skipped when absent (a branch taken the same way on every row), so
+// that one body serves every k. Every element takes the same operations in
+// the same order as in subtract_outer_group, so the same bits.
+template <std::size_t kLanes, bool kMasked, Subtract kHow>
 [[gnu::always_inline]] inline void subtract_outer_two_vectors(double* __restrict h, std::size_t k,
                                                               std::size_t width, std::size_t j0,
                                                               const double* __restrict x,
@@ -209,18 +212,19 @@ template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
                                                               const double* __restrict w,
                                                               std::size_t rows,
                                                               SpreadPrefetcher& pf) {
+  const std::size_t tails = k - j0 - kLanes;
   double* hj = h + j0 * width + j0;  // H[j0][j0]
+  const Lanes<kLanes> zero = {};
   Lanes<kLanes> head[kLanes][2];
-  Lanes<kLanes> tail[kTail];
+  Lanes<kLanes> tail[kLanes];
   for (std::size_t j = 0; j < kLanes; ++j) {
     load<kLanes>(head[j][0], hj + j * width);
     load<kLanes>(head[j][1], hj + j * width + kLanes);
+    tail[j] = zero;
+    if (j < tails) load<kLanes>(tail[j], hj + (kLanes + j) * width + kLanes);
   }
-  for (std::size_t t = 0; t < kTail; ++t)
-    load<kLanes>(tail[t], hj + (kLanes + t) * width + kLanes);
   Mask<kLanes> keep;
   columns_below<kLanes>(keep, k, j0 + kLanes);
-  const Lanes<kLanes> zero = {};
   for (std::size_t b = 0; b < rows; ++b) {
     pf.step();
     const double* xb = x + static_cast<std::ptrdiff_t>(b) * xstride + j0;
@@ -233,39 +237,50 @@ template <std::size_t kLanes, std::size_t kTail, bool kMasked, Subtract kHow>
       subtract_fused<kHow, kLanes>(head[j][0], a, low);
       subtract_fused<kHow, kLanes>(head[j][1], a, high);
     }
-    for (std::size_t t = 0; t < kTail; ++t) {
-      const Lanes<kLanes> a = xb[kLanes + t] * w[b] - zero;
-      subtract_fused<kHow, kLanes>(tail[t], a, high);
+    for (std::size_t t = 0; t < kLanes; ++t) {
+      if (t < tails) {
+        const Lanes<kLanes> a = xb[kLanes + t] * w[b] - zero;
+        subtract_fused<kHow, kLanes>(tail[t], a, high);
+      }
     }
   }
   for (std::size_t j = 0; j < kLanes; ++j) {
     store<kLanes>(hj + j * width, head[j][0]);
     store<kLanes>(hj + j * width + kLanes, head[j][1]);
+    if (j < tails) store<kLanes>(hj + (kLanes + j) * width + kLanes, tail[j]);
   }
-  for (std::size_t t = 0; t < kTail; ++t)
-    store<kLanes>(hj + (kLanes + t) * width + kLanes, tail[t]);
 }
 
-// The one-loop update of the kRows = k - j0 last rows (1 <= kRows <= 2
-// kLanes), the count made a constant by trying each in turn.
-template <std::size_t kLanes, bool kMasked, Subtract kHow, std::size_t kRows = 1>
-[[gnu::always_inline]] inline void subtract_outer_last_rows(double* h, std::size_t k,
-                                                            std::size_t width, std::size_t j0,
-                                                            const double* x,
-                                                            std::ptrdiff_t xstride,
-                                                            const double* w, std::size_t rows,
-                                                            SpreadPrefetcher& pf) {
-  if (k - j0 == kRows) {
-    if constexpr (kRows <= kLanes) {
-      subtract_outer_group<kLanes, 1, kRows, kMasked, kHow>(h, k, width, j0, j0, x, xstride, w,
-                                                            rows, pf);
-    } else {
-      subtract_outer_two_vectors<kLanes, kRows - kLanes, kMasked, kHow>(h, k, width, j0, x,
-                                                                        xstride, w, rows, pf);
+template <std::size_t kLanes, bool kMasked, Subtract kHow>
+[[gnu::always_inline]] inline void subtract_outer_one_vector(double* __restrict h, std::size_t k,
+                                                             const double* __restrict x,
+                                                             std::ptrdiff_t xstride,
+                                                             const double* __restrict w,
+                                                             std::size_t rows,
+                                                             SpreadPrefetcher& pf) {
+  const Lanes<kLanes> zero = {};
+  Lanes<kLanes> acc[kLanes];
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    acc[j] = zero;
+    if (j < k) load<kLanes>(acc[j], h + j * kLanes);
+  }
+  Mask<kLanes> keep;
+  columns_below<kLanes>(keep, k, 0);
+  for (std::size_t b = 0; b < rows; ++b) {
+    pf.step();
+    const double* xb = x + static_cast<std::ptrdiff_t>(b) * xstride;
+    Lanes<kLanes> row;
+    load<kLanes>(row, xb);
+    if constexpr (kMasked) mask<kLanes>(row, keep);
+    for (std::size_t j = 0; j < kLanes; ++j) {
+      if (j < k) {
+        const Lanes<kLanes> a = xb[j] * w[b] - zero;
+        subtract_fused<kHow, kLanes>(acc[j], a, row);
+      }
     }
-  } else if constexpr (kRows < 2 * kLanes) {
-    subtract_outer_last_rows<kLanes, kMasked, kHow, kRows + 1>(h, k, width, j0, x, xstride, w,
-                                                               rows, pf);
+  }
+  for (std::size_t j = 0; j < kLanes; ++j) {
+    if (j < k) store<kLanes>(h + j * kLanes, acc[j]);
   }
 }
 
@@ -295,8 +310,12 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
                                                    x, xstride, w, rows, pf);
   }
   if constexpr (kHow != Subtract::kSeparate) {
-    subtract_outer_last_rows<kLanes, kPaddingInX, kHow>(h, k, width, j_last, x, xstride, w, rows,
-                                                        pf);
+    if (width == kLanes) {
+      subtract_outer_one_vector<kLanes, kPaddingInX, kHow>(h, k, x, xstride, w, rows, pf);
+    } else {
+      subtract_outer_two_vectors<kLanes, kPaddingInX, kHow>(h, k, width, j_last, x, xstride, w,
+                                                            rows, pf);
+    }
   }
 }
 
