@@ -1,0 +1,20 @@
+// The fit's sweeps on eight lanes (AVX-512F), in a file of their own so
+// that they compile beside the four-lane ones (probit.cpp), which choose
+// among them.
+#include "estimation/sweep.hpp"
+
+namespace quillon::sweeps {
+
+#define QUILLON_WIDE_SWEEP(name, what)                                                 \
+  QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta,   \
+                                         SweepOutput& out) {                           \
+    sweep<what, 8, batch::Subtract::kFusedAvx512>(data, beta, out);                    \
+  }
+QUILLON_WIDE_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
+QUILLON_WIDE_SWEEP(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)
+QUILLON_WIDE_SWEEP(sweep_score_rows, kScoreRows)
+QUILLON_WIDE_SWEEP(sweep_weighted_mirrored, kLogLikelihood | kScore | kMirroredHessian | kWeighted)
+QUILLON_WIDE_SWEEP(sweep_weighted_score_rows, kScoreRows | kWeighted)
+#undef QUILLON_WIDE_SWEEP
+
+}  // namespace quillon::sweeps
