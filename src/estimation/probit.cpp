@@ -17,26 +17,6 @@
 
 namespace quillon {
 
-namespace sweeps {
-
-// p_b = clip(Phi(z_b)) and, when wanted, phi_b = phi(z_b) for b < rows.
-// Returns whether every z_b is zero (p_b = 0.5 for all).
-bool normal_values(const double* z, std::size_t rows, double* p, double* phi) {
-  bool all_zero = true;
-  for (std::size_t b = 0; b < rows; ++b) all_zero = all_zero && z[b] == 0.0;
-  if (all_zero) {
-    std::fill(p, p + rows, 0.5);
-    if (phi != nullptr) std::fill(phi, phi + rows, kPdfAtZero);
-    return true;
-  }
-  cdf_values(z, p, rows);
-  for (std::size_t b = 0; b < rows; ++b) p[b] = clip_probability(p[b]);
-  if (phi != nullptr) pdf_values(z, phi, rows);
-  return false;
-}
-
-}  // namespace sweeps
-
 namespace {
 
 using namespace sweeps;
@@ -44,9 +24,8 @@ using namespace sweeps;
 // The sweeps the estimation needs (the fit's, the partition kernels' with
 // the mirrored Hessian, the score rows), in two widths of vector: four lanes
 // (compiled for the baseline and AVX2, here) and eight (AVX-512, in
-// sweep_wide.cpp), from as many
-// regressors as the process's paths say (code_paths.cpp, with the
-// measurements). Vector lanes only ever hold different elements of one
+// sweep_wide.cpp), from as many regressors as the process's paths say
+// (code_paths.cpp, with the measurements). Vector lanes only ever hold different elements of one
 // update, never parts of one sum, and a multiply-add is fused only in the
 // mirrored Hessian's updates, there on every form, so every form gives the
 // same bits. No exception may leave them: a stop is reported

@@ -64,8 +64,23 @@ inline const double kPdfAtZero = kStandardNormal.pdf(0.0);
 inline const double kLogHalf = std::log(0.5);
 
 // p_b = clip(Phi(z_b)) and, when wanted, phi_b = phi(z_b) for b < rows.
-// Returns whether every z_b is zero (p_b = 0.5 for all).
-bool normal_values(const double* z, std::size_t rows, double* p, double* phi);
+// Returns whether every z_b is zero (p_b = 0.5 for all). Inlined into each
+// sweep, so that its loops take the sweep's vector unit.
+[[gnu::always_inline]] inline bool normal_values(const double* z, std::size_t rows, double* p,
+                                                double* phi) {
+  bool all_zero = true;
+  for (std::size_t b = 0; b < rows; ++b) all_zero = all_zero && z[b] == 0.0;
+  if (all_zero) {
+    std::fill(p, p + rows, 0.5);
+    if (phi != nullptr) std::fill(phi, phi + rows, kPdfAtZero);
+    return true;
+  }
+  cdf_values(z, p, rows);
+  for (std::size_t b = 0; b < rows; ++b) p[b] = clip_probability(p[b]);
+  if (phi != nullptr) pdf_values(z, phi, rows);
+  return false;
+}
+
 
 template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
