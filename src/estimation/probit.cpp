@@ -49,11 +49,7 @@ using namespace sweeps;
       name##_baseline(data, beta, out);                                                       \
     }                                                                                         \
   }
-QUILLON_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
-QUILLON_SWEEP(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)
-QUILLON_SWEEP(sweep_score_rows, kScoreRows)
-QUILLON_SWEEP(sweep_weighted_mirrored, kLogLikelihood | kScore | kMirroredHessian | kWeighted)
-QUILLON_SWEEP(sweep_weighted_score_rows, kScoreRows | kWeighted)
+QUILLON_SWEEPS(QUILLON_SWEEP)
 #undef QUILLON_SWEEP
 
 void throw_if_interrupted(const SweepOutput& out) {

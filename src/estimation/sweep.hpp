@@ -225,15 +225,20 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
 }
 
 
-// The eight-lane sweeps (sweep_wide.cpp), one per set of sums.
-#define QUILLON_WIDE_SWEEP(name)                                                     \
+// The sweeps the library runs, each a name and the sums it forms: X(name,
+// sums) for each.
+#define QUILLON_SWEEPS(X)                                                    \
+  X(sweep_all, kLogLikelihood | kScore | kHessian)                           \
+  X(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)          \
+  X(sweep_score_rows, kScoreRows)                                            \
+  X(sweep_weighted_mirrored, kLogLikelihood | kScore | kMirroredHessian | kWeighted) \
+  X(sweep_weighted_score_rows, kScoreRows | kWeighted)
+
+// Their eight-lane forms (sweep_wide.cpp).
+#define QUILLON_DECLARE_WIDE_SWEEP(name, what)                                       \
   QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta, \
                                          SweepOutput& out);
-QUILLON_WIDE_SWEEP(sweep_all)
-QUILLON_WIDE_SWEEP(sweep_all_mirrored)
-QUILLON_WIDE_SWEEP(sweep_score_rows)
-QUILLON_WIDE_SWEEP(sweep_weighted_mirrored)
-QUILLON_WIDE_SWEEP(sweep_weighted_score_rows)
-#undef QUILLON_WIDE_SWEEP
+QUILLON_SWEEPS(QUILLON_DECLARE_WIDE_SWEEP)
+#undef QUILLON_DECLARE_WIDE_SWEEP
 
 }  // namespace quillon::sweeps

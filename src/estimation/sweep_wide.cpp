@@ -10,11 +10,7 @@ namespace quillon::sweeps {
                                          SweepOutput& out) {                           \
     sweep<what, 8, batch::Subtract::kFusedAvx512>(data, beta, out);                    \
   }
-QUILLON_WIDE_SWEEP(sweep_all, kLogLikelihood | kScore | kHessian)
-QUILLON_WIDE_SWEEP(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)
-QUILLON_WIDE_SWEEP(sweep_score_rows, kScoreRows)
-QUILLON_WIDE_SWEEP(sweep_weighted_mirrored, kLogLikelihood | kScore | kMirroredHessian | kWeighted)
-QUILLON_WIDE_SWEEP(sweep_weighted_score_rows, kScoreRows | kWeighted)
+QUILLON_SWEEPS(QUILLON_WIDE_SWEEP)
 #undef QUILLON_WIDE_SWEEP
 
 }  // namespace quillon::sweeps
