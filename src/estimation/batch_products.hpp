@@ -301,22 +301,19 @@ template <std::size_t kLanes, bool kPaddingInX, Subtract kHow>
                                                                  const double* w,
                                                                  std::size_t rows,
                                                                  SpreadPrefetcher& pf) {
-  // The last one or two blocks of rows in one loop (fused updates only: the
-  // engine's own Hessian keeps its loops).
-  const std::size_t j_last =
-      kHow == Subtract::kSeparate ? k : (width > 2 * kLanes ? width - 2 * kLanes : 0);
-  for (std::size_t j0 = 0; j0 < std::min(k, j_last); j0 += kLanes) {
-    subtract_outer_rows<kLanes, kPaddingInX, kHow>(h, k, width, j0, std::min(k, j0 + kLanes), j0,
-                                                   x, xstride, w, rows, pf);
+  static_assert(kHow != Subtract::kSeparate, "the upper form is the part kernels' fused one");
+  // The blocks of rows in register tiles, the last one or two in one loop.
+  if (width == kLanes) {
+    subtract_outer_one_vector<kLanes, kPaddingInX, kHow>(h, k, x, xstride, w, rows, pf);
+    return;
   }
-  if constexpr (kHow != Subtract::kSeparate) {
-    if (width == kLanes) {
-      subtract_outer_one_vector<kLanes, kPaddingInX, kHow>(h, k, x, xstride, w, rows, pf);
-    } else {
-      subtract_outer_two_vectors<kLanes, kPaddingInX, kHow>(h, k, width, j_last, x, xstride, w,
-                                                            rows, pf);
-    }
+  const std::size_t j_last = width - 2 * kLanes;
+  for (std::size_t j0 = 0; j0 < j_last; j0 += kLanes) {
+    subtract_outer_rows<kLanes, kPaddingInX, kHow>(h, k, width, j0, j0 + kLanes, j0, x, xstride,
+                                                   w, rows, pf);
   }
+  subtract_outer_two_vectors<kLanes, kPaddingInX, kHow>(h, k, width, j_last, x, xstride, w, rows,
+                                                        pf);
 }
 
 // g_l = x_bl lambda_b + g_l for the batch's rows b in order, for the

@@ -1,16 +1,14 @@
 #include "estimation/probit.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "estimation/diagnostics.hpp"
 #include "estimation/sweep.hpp"
 #include "numerics/invert.hpp"
-#include "numerics/kernels.hpp"
-#include "numerics/normal.hpp"
 #include "numerics/panic.hpp"
 #include "numerics/simd/code_paths.hpp"
 #include "public_texts.hpp"

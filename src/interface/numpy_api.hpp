@@ -6,8 +6,10 @@
 
 namespace quillon::numpy {
 
-// NumPy's type number for float64 and its writeable-array flag.
+// NumPy's type numbers for float64 and Python objects, and its
+// writeable-array flag.
 inline constexpr int kDouble = 12;
+inline constexpr int kObject = 17;
 inline constexpr int kArrayWriteable = 0x0400;
 
 // The leading fields of every NumPy array object; this layout is part of

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <vector>
 
+#include "interface/lists.hpp"
 #include "interface/numpy_api.hpp"
 #include "interface/panic.hpp"
 #include "interface/py_ref.hpp"
@@ -22,7 +23,6 @@
 namespace quillon::partition {
 namespace {
 
-constexpr int kNumpyObject = 17;
 // Objects are fetched this many rows ahead of their reading.
 constexpr Py_ssize_t kAhead = 16;
 
@@ -112,7 +112,7 @@ int read_object_column(PyObject* values, ObjectColumn& out, bool& is_column) {
   if (is_array <= 0) return is_array;
   const numpy::ArrayFields* a = numpy::fields(values);
   if (a->nd != 1) return 0;
-  PyRef object_descr(numpy::descr_from_type(kNumpyObject));
+  PyRef object_descr(numpy::descr_from_type(numpy::kObject));
   if (!object_descr) return -1;
   if (!numpy::equiv_types(a->descr, object_descr.get())) return 0;
   out = {a->data, a->dimensions[0], a->strides[0]};
@@ -155,13 +155,8 @@ PyObject* text_codes(PyObject*, PyObject* args) {
       entry = {o, code};
       std::memcpy(codes + i * 4, &code, 4);
     }
-    PyRef found(PyList_New(static_cast<Py_ssize_t>(levels.objects().size())));
+    PyRef found(new_list(levels.objects(), [](PyObject* o) { return PyRef::borrow(o).release(); }));
     if (!found) return nullptr;
-    for (std::size_t level = 0; level < levels.objects().size(); ++level) {
-      PyRef object = PyRef::borrow(levels.objects()[level]);
-      if (PyList_SetItem(found.get(), static_cast<Py_ssize_t>(level), object.release()) < 0)
-        return nullptr;
-    }
     return Py_BuildValue("(OO)", codes_py.get(), found.get());
   });
 }
