@@ -50,11 +50,7 @@ class Evaluation:
 
 
 def evaluate_part(part: Part, beta: np.ndarray, describe: bool = False) -> Evaluation:
-    if part.weights is None:
-        loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta)
-    else:
-        loglike, score, hessian = kernels.weighted_evaluate(part.endog, part.exog, beta,
-                                                            part.weights)
+    loglike, score, hessian = kernels.evaluate(part.endog, part.exog, beta, part.weights)
     first = constant = None
     if describe and len(part.endog):
         first, constant = part.exog[0], constant_mask(part.exog)
@@ -89,10 +85,7 @@ def add_evaluations(a: Evaluation, b: Evaluation) -> Evaluation:
 def score_product_part(part: Part, beta: np.ndarray, frequency: bool) -> np.ndarray:
     """sum s_i s_i', with weights sum w_i s_i s_i' (frequency) or
     sum w_i^2 s_i s_i' (sampling)."""
-    if part.weights is None:
-        return kernels.score_cross_product(part.endog, part.exog, beta)
-    return kernels.weighted_score_cross_product(part.endog, part.exog, beta, part.weights,
-                                                frequency)
+    return kernels.score_cross_product(part.endog, part.exog, beta, part.weights, frequency)
 
 
 def weight_totals_part(part: Part) -> Any:
@@ -123,11 +116,7 @@ def cluster_part(part: Part, beta: np.ndarray) -> list[ClusterSums]:
     out = []
     for way in ways:
         codes = np.ascontiguousarray(part.groups[:, way])
-        if part.weights is None:
-            keys, sums = kernels.cluster_sums(part.endog, part.exog, beta, codes)
-        else:
-            keys, sums = kernels.weighted_cluster_sums(part.endog, part.exog, beta, codes,
-                                                       part.weights)
+        keys, sums = kernels.cluster_sums(part.endog, part.exog, beta, codes, part.weights)
         labels = [tuple(part.labels[j][int(float(code))] for j, code in zip(way, key.split("|")))
                   for key in keys]
         out.append(ClusterSums(labels, sums))

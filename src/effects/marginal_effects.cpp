@@ -475,12 +475,15 @@ RegressorKinds regressor_kinds(std::size_t k, std::vector<std::size_t> intercept
 
 EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
                        const RegressorKinds& kinds, std::optional<std::uint64_t> chunk_size,
-                       const InterruptPoll& interrupt) {
+                       const RowWeights& weights, const InterruptPoll& interrupt) {
   const std::size_t n = exog.rows;
   const std::size_t k = exog.cols;
   EffectSums total(k);
   const std::uint64_t step = chunk_size.value_or(n);
   if (step == 0 && n > 0) panic("chunk size 0 cannot advance through the observations");
+  if (weights && weights->size != n) {
+    panic(std::to_string(weights->size) + " weights for " + std::to_string(n) + " rows");
+  }
   if (n > 0 && beta.size() != k) {
     panic("params has " + std::to_string(beta.size()) + " values but exog has " +
           std::to_string(k) + " columns");
@@ -489,29 +492,14 @@ EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
   std::vector<std::size_t> binary = kinds.binary;
   for (std::size_t start = 0; start < n;) {
     const std::size_t count = static_cast<std::size_t>(std::min<std::uint64_t>(step, n - start));
-    add_chunk(total, sum_chunk(exog.row_range(start, count), start, beta, binary, false, interrupt),
+    std::optional<VectorView> chunk_weights;
+    if (weights) chunk_weights = weights->range(start, count);
+    add_chunk(total,
+              sum_chunk(exog.row_range(start, count), start, beta, binary, false, interrupt,
+                        chunk_weights ? &*chunk_weights : nullptr),
               beta, binary, kinds.continuous);
     start += count;
   }
-  return total;
-}
-
-EffectSums weighted_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
-                                const RegressorKinds& kinds, const VectorView& weights,
-                                const InterruptPoll& interrupt) {
-  const std::size_t k = exog.cols;
-  if (weights.size != exog.rows) {
-    panic(std::to_string(weights.size) + " weights for " + std::to_string(exog.rows) + " rows");
-  }
-  if (exog.rows > 0 && beta.size() != k) {
-    panic("params has " + std::to_string(beta.size()) + " values but exog has " +
-          std::to_string(k) + " columns");
-  }
-  EffectSums total(k);
-  std::vector<std::size_t> binary = kinds.binary;
-  if (exog.rows == 0) return total;
-  add_chunk(total, sum_chunk(exog, 0, beta, binary, false, interrupt, &weights), beta, binary,
-            kinds.continuous);
   return total;
 }
 
@@ -548,7 +536,7 @@ MarginalEffects average_marginal_effects(const VectorView& beta_view, const Matr
         regressor_kinds(k, intercepts, find_binary(exog, names, intercepts, interrupt));
     std::vector<double> beta(beta_view.size);
     for (std::size_t j = 0; j < beta.size(); ++j) beta[j] = beta_view[j];
-    return effects_from_sums(effect_sums(beta, exog, kinds, chunk_size, interrupt), n, cov,
+    return effects_from_sums(effect_sums(beta, exog, kinds, chunk_size, std::nullopt, interrupt), n, cov,
                              std::move(intercepts));
   }
 

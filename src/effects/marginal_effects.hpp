@@ -62,16 +62,13 @@ RegressorKinds regressor_kinds(std::size_t k, std::vector<std::size_t> intercept
                                std::vector<std::size_t> binary);
 
 // The sums over the rows of X (n x K), chunk_size rows at a time (all at once
-// when absent), each chunk's sums formed from 0.0 and added to the total.
+// when absent), each chunk's sums formed from 0.0 and added to the total;
+// with weights (one per row of X), row i's terms multiplied by weights[i]:
+// the sums of the weighted averages.
 EffectSums effect_sums(const std::vector<double>& beta, const MatrixView& exog,
                        const RegressorKinds& kinds, std::optional<std::uint64_t> chunk_size,
+                       const RowWeights& weights = std::nullopt,
                        const InterruptPoll& interrupt = {});
-
-// The same sums over all rows at once with row i's terms multiplied by
-// weights[i] (one per row of X): the sums of the weighted averages.
-EffectSums weighted_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
-                                const RegressorKinds& kinds, const VectorView& weights,
-                                const InterruptPoll& interrupt = {});
 
 // Effects and delta-method standard errors from the sums over n
 // observations and the covariance cov (K x K) of the coefficients.

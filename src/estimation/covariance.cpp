@@ -147,47 +147,37 @@ void mirror_upper(Matrix& m) {
 }
 
 // Calls visit(first, count, s) for consecutive ranges of observations in
-// order, s pointing at their count x k scores lambda_i x_i, row-major; the
-// observations are taken a range at a time, so that no n x k score matrix is
-// held.
-template <class Visit>
-void for_each_score(const ProbitData& data, const std::vector<double>& beta, Visit&& visit) {
+// order, s pointing at their count x k scores lambda_i x_i, row-major, each
+// multiplied by m(v_i) when there are weights v; the observations are taken
+// a range at a time, so that no n x k score matrix is held.
+template <class Multiplier, class Visit>
+void for_each_score(const ProbitData& data, const std::vector<double>& beta,
+                    const RowWeights& weights, Multiplier&& m, Visit&& visit) {
   constexpr std::size_t kRange = 1024;
   static_assert(kRowsPerPoll % kRange == 0);
+  if (weights && weights->size != data.nobs()) {
+    panic(std::to_string(weights->size) + " weights for " + std::to_string(data.nobs()) +
+          " observations");
+  }
   const std::size_t k = data.nparams();
   // Four doubles past the last row, zeros: a vector of four from the last
   // row's last columns stays inside.
   std::vector<double> scores(std::min(kRange, data.nobs()) * k + kOuterLanes, 0.0);
+  std::vector<double> multipliers(weights ? std::min(kRange, data.nobs()) : 0);
   for (std::size_t first = 0; first < data.nobs(); first += kRange) {
     if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
     const std::size_t count = std::min(kRange, data.nobs() - first);
-    data.rows(first, count).score_rows(beta, scores.data());
+    RowWeights range_weights;
+    if (weights) {
+      for (std::size_t i = 0; i < count; ++i) multipliers[i] = m((*weights)[first + i]);
+      range_weights = VectorView(multipliers.data(), count, 1);
+    }
+    data.rows(first, count).score_rows(beta, scores.data(), range_weights);
     visit(first, count, scores.data());
   }
 }
 
-// for_each_score with row i's score multiplied by m(v_i), v the weights.
-template <class Multiplier, class Visit>
-void for_each_weighted_score(const ProbitData& data, const VectorView& weights,
-                             const std::vector<double>& beta, Multiplier&& m, Visit&& visit) {
-  constexpr std::size_t kRange = 1024;
-  static_assert(kRowsPerPoll % kRange == 0);
-  if (weights.size != data.nobs()) {
-    panic(std::to_string(weights.size) + " weights for " + std::to_string(data.nobs()) +
-          " observations");
-  }
-  const std::size_t k = data.nparams();
-  std::vector<double> scores(std::min(kRange, data.nobs()) * k + kOuterLanes, 0.0);
-  std::vector<double> multipliers(std::min(kRange, data.nobs()));
-  for (std::size_t first = 0; first < data.nobs(); first += kRange) {
-    if (first % kRowsPerPoll == 0 && first != 0) data.interrupt();
-    const std::size_t count = std::min(kRange, data.nobs() - first);
-    for (std::size_t i = 0; i < count; ++i) multipliers[i] = m(weights[first + i]);
-    score_rows_weighted(data.rows(first, count), VectorView(multipliers.data(), count, 1), beta,
-                        scores.data());
-    visit(first, count, scores.data());
-  }
-}
+double identity(double v) { return v; }
 
 Matrix upper_sums_to_matrix(const std::vector<double>& sums, std::size_t k, std::size_t width) {
   Matrix m(k, k);
@@ -199,38 +189,6 @@ Matrix upper_sums_to_matrix(const std::vector<double>& sums, std::size_t k, std:
 }
 
 }  // namespace
-
-Matrix weighted_score_cross_product(const ProbitData& data, const VectorView& weights,
-                                    const std::vector<double>& beta, RowWeights kind) {
-  const std::size_t k = data.nparams();
-  const std::size_t width = (k + kOuterLanes - 1) / kOuterLanes * kOuterLanes;
-  std::vector<double> sums(k * width, 0.0);
-  const auto visit = [&](std::size_t, std::size_t count, const double* s) {
-    add_outer_products(sums.data(), k, width, s, count);
-  };
-  if (kind == RowWeights::kFrequency) {
-    for_each_weighted_score(data, weights, beta, [](double v) { return std::sqrt(v); }, visit);
-  } else {
-    for_each_weighted_score(data, weights, beta, [](double v) { return v; }, visit);
-  }
-  return upper_sums_to_matrix(sums, k, width);
-}
-
-Matrix weighted_cluster_score_sums(const ProbitData& data, const VectorView& weights,
-                                   const std::vector<double>& beta, const ClusterIds& clusters) {
-  if (clusters.of_row.size() != data.nobs()) {
-    panic("clusters given for " + std::to_string(clusters.of_row.size()) + " rows, but there are " +
-          std::to_string(data.nobs()) + " observations");
-  }
-  const std::size_t k = data.nparams();
-  Matrix sums(clusters.count, k);
-  for_each_weighted_score(
-      data, weights, beta, [](double v) { return v; },
-      [&](std::size_t first, std::size_t count, const double* s) {
-        add_to_clusters(sums.row(0), k, s, count, clusters.of_row.data() + first);
-      });
-  return sums;
-}
 
 ClassicalCovariance classical_covariance(const Matrix& hessian) {
   const std::optional<Matrix> h_inv = invert_matrix(hessian.view());
@@ -257,32 +215,34 @@ bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance
   return true;
 }
 
-Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta) {
+Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta,
+                           const RowWeights& weights, WeightKind kind) {
   const std::size_t k = data.nparams();
   const std::size_t width = (k + kOuterLanes - 1) / kOuterLanes * kOuterLanes;
   std::vector<double> sums(k * width, 0.0);
-  for_each_score(data, beta, [&](std::size_t, std::size_t count, const double* s) {
+  const auto visit = [&](std::size_t, std::size_t count, const double* s) {
     add_outer_products(sums.data(), k, width, s, count);
-  });
-  Matrix m(k, k);
-  for (std::size_t r = 0; r < k; ++r) {
-    for (std::size_t c = r; c < k; ++c) m(r, c) = sums[r * width + c];
+  };
+  if (kind == WeightKind::kFrequency) {
+    for_each_score(data, beta, weights, [](double v) { return std::sqrt(v); }, visit);
+  } else {
+    for_each_score(data, beta, weights, identity, visit);
   }
-  mirror_upper(m);
-  return m;
+  return upper_sums_to_matrix(sums, k, width);
 }
 
 Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
-                          const ClusterIds& clusters) {
+                          const ClusterIds& clusters, const RowWeights& weights) {
   if (clusters.of_row.size() != data.nobs()) {
     panic("clusters given for " + std::to_string(clusters.of_row.size()) + " rows, but there are " +
           std::to_string(data.nobs()) + " observations");
   }
   const std::size_t k = data.nparams();
   Matrix sums(clusters.count, k);
-  for_each_score(data, beta, [&](std::size_t first, std::size_t count, const double* s) {
-    add_to_clusters(sums.row(0), k, s, count, clusters.of_row.data() + first);
-  });
+  for_each_score(data, beta, weights, identity,
+                 [&](std::size_t first, std::size_t count, const double* s) {
+                   add_to_clusters(sums.row(0), k, s, count, clusters.of_row.data() + first);
+                 });
   return sums;
 }
 

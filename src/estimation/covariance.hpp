@@ -25,26 +25,23 @@ ClassicalCovariance classical_covariance(const Matrix& hessian);
 // estimates from NaN data, or with negative variances from a collinear design.
 bool usable_maximum(const std::vector<double>& params, const ClassicalCovariance& a);
 
-// M = sum_i s_i s_i' over the per-observation scores s_i = lambda_i x_i.
-Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta);
-
-// Per-cluster score sums u_g = sum of s_i over the observations whose key is
-// g, each summed in observation order from 0.0; one row per cluster, in the
-// order in which the clusters are first seen, so results are reproducible.
-Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
-                          const ClusterIds& clusters);
-
 // How row weights v_i enter the middle factor: frequency weights count row i
 // v_i times (M = sum_i v_i s_i s_i', formed from sqrt(v_i) s_i); sampling
 // weights scale its score (M = sum_i (v_i s_i)(v_i s_i)').
-enum class RowWeights { kFrequency, kSampling };
-Matrix weighted_score_cross_product(const ProbitData& data, const VectorView& weights,
-                                    const std::vector<double>& beta, RowWeights kind);
+enum class WeightKind { kFrequency, kSampling };
 
-// Per-cluster sums of the weighted scores v_i s_i, as cluster_score_sums
-// (the same for either kind of weight).
-Matrix weighted_cluster_score_sums(const ProbitData& data, const VectorView& weights,
-                                   const std::vector<double>& beta, const ClusterIds& clusters);
+// M = sum_i s_i s_i' over the per-observation scores s_i = lambda_i x_i,
+// with row weights as `kind` says.
+Matrix score_cross_product(const ProbitData& data, const std::vector<double>& beta,
+                           const RowWeights& weights = std::nullopt,
+                           WeightKind kind = WeightKind::kFrequency);
+
+// Per-cluster score sums u_g = sum of s_i (v_i s_i with weights, of either
+// kind) over the observations whose key is g, each summed in observation
+// order from 0.0; one row per cluster, in the order in which the clusters
+// are first seen, so results are reproducible.
+Matrix cluster_score_sums(const ProbitData& data, const std::vector<double>& beta,
+                          const ClusterIds& clusters, const RowWeights& weights = std::nullopt);
 
 // M = sum_g u_g u_g' over the rows of the cluster sums, in row order.
 Matrix cluster_cross_product(const Matrix& sums);

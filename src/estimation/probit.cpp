@@ -29,13 +29,13 @@ using namespace sweeps;
 // same bits. No exception may leave them: a stop is reported
 // in the output and thrown by throw_if_interrupted once the sweep has
 // returned.
-#define QUILLON_SWEEP(name, what)                                                             \
+#define QUILLON_SWEEP(name, link, what)                                                           \
   QUILLON_TARGET_AVX2 void name##_avx2(const ProbitData& data, const double* beta,            \
                                        SweepOutput& out) {                                    \
-    sweep<what, 4, batch::Subtract::kFusedAvx2>(data, beta, out);                             \
+    sweep<link, what, 4, batch::Subtract::kFusedAvx2>(data, beta, out);                             \
   }                                                                                           \
   void name##_baseline(const ProbitData& data, const double* beta, SweepOutput& out) {        \
-    sweep<what, 4, batch::Subtract::kFusedLanes>(data, beta, out);                            \
+    sweep<link, what, 4, batch::Subtract::kFusedLanes>(data, beta, out);                            \
   }                                                                                           \
   void name(const ProbitData& data, const double* beta, SweepOutput& out) {                   \
     const CodePaths& paths = code_paths();                                                    \
@@ -62,21 +62,26 @@ void require_rows(const ProbitData& data) {
   }
 }
 
-void require_weights(const ProbitData& data, const VectorView& weights) {
+void require_weights(const ProbitData& data, const RowWeights& weights) {
   require_rows(data);
-  if (weights.size != data.endog.size) {
-    panic(std::to_string(weights.size) + " weights for " + std::to_string(data.endog.size) +
+  if (weights && weights->size != data.endog.size) {
+    panic(std::to_string(weights->size) + " weights for " + std::to_string(data.endog.size) +
           " observations");
   }
 }
 
 }  // namespace
 
-ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta, HessianForm form) const {
-  require_rows(*this);
+ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta, HessianForm form,
+                                      const RowWeights& weights) const {
+  require_weights(*this, weights);
+  if (weights && form != HessianForm::kMirrored) panic("row weights take the mirrored Hessian");
   ProbitEvaluation e{0.0, std::vector<double>(nparams(), 0.0), Matrix(nparams(), nparams())};
   SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
-  if (form == HessianForm::kMirrored) {
+  if (weights) {
+    out.weights = *weights;
+    sweep_weighted_mirrored(*this, beta.data(), out);
+  } else if (form == HessianForm::kMirrored) {
     sweep_all_mirrored(*this, beta.data(), out);
   } else {
     sweep_all(*this, beta.data(), out);
@@ -86,34 +91,17 @@ ProbitEvaluation ProbitData::evaluate(const std::vector<double>& beta, HessianFo
   return e;
 }
 
-void ProbitData::score_rows(const std::vector<double>& beta, double* out) const {
-  require_rows(*this);
+void ProbitData::score_rows(const std::vector<double>& beta, double* out,
+                            const RowWeights& weights) const {
+  require_weights(*this, weights);
   SweepOutput sweep_out;
   sweep_out.score_rows = out;
-  sweep_score_rows(*this, beta.data(), sweep_out);
-  throw_if_interrupted(sweep_out);
-}
-
-ProbitEvaluation evaluate_weighted(const ProbitData& data, const VectorView& weights,
-                                   const std::vector<double>& beta) {
-  require_weights(data, weights);
-  const std::size_t k = data.nparams();
-  ProbitEvaluation e{0.0, std::vector<double>(k, 0.0), Matrix(k, k)};
-  SweepOutput out{0.0, e.score.data(), e.hessian.row(0)};
-  out.weights = weights;
-  sweep_weighted_mirrored(data, beta.data(), out);
-  throw_if_interrupted(out);
-  e.loglike = out.loglike;
-  return e;
-}
-
-void score_rows_weighted(const ProbitData& data, const VectorView& weights,
-                         const std::vector<double>& beta, double* out) {
-  require_weights(data, weights);
-  SweepOutput sweep_out;
-  sweep_out.score_rows = out;
-  sweep_out.weights = weights;
-  sweep_weighted_score_rows(data, beta.data(), sweep_out);
+  if (weights) {
+    sweep_out.weights = *weights;
+    sweep_weighted_score_rows(*this, beta.data(), sweep_out);
+  } else {
+    sweep_score_rows(*this, beta.data(), sweep_out);
+  }
   throw_if_interrupted(sweep_out);
 }
 

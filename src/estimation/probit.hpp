@@ -55,31 +55,23 @@ struct ProbitData {
   std::size_t nobs() const { return endog.size; }
   std::size_t nparams() const { return exog.cols; }
 
-  // The log-likelihood sum_i ln P_i, the score g = sum_i lambda_i x_i and
-  // the Hessian H = -sum_i w_i x_i x_i' at beta, from a single sweep over
-  // the observations.
+  // The log-likelihood sum_i v_i ln P_i, the score g = sum_i v_i lambda_i x_i
+  // and the Hessian H = -sum_i v_i w_i x_i x_i' at beta, from a single sweep
+  // over the observations (v_i = 1 without weights). Weights take the
+  // mirrored Hessian.
   ProbitEvaluation evaluate(const std::vector<double>& beta,
-                            HessianForm form = HessianForm::kFull) const;
+                            HessianForm form = HessianForm::kFull,
+                            const RowWeights& weights = std::nullopt) const;
   // Row i of out (n x k, row-major) is the score of observation i,
-  // lambda_i x_i; a caller takes the observations a range at a time (rows())
-  // into one reused buffer.
-  void score_rows(const std::vector<double>& beta, double* out) const;
+  // v_i lambda_i x_i; a caller takes the observations a range at a time
+  // (rows()) into one reused buffer.
+  void score_rows(const std::vector<double>& beta, double* out,
+                  const RowWeights& weights = std::nullopt) const;
   // The data of observations [first, first + count).
   ProbitData rows(std::size_t first, std::size_t count) const {
     return {endog.range(first, count), exog.row_range(first, count), interrupt};
   }
 };
-
-// The sums of ProbitData::evaluate (with the mirrored Hessian) with row i
-// counted weights[i] times: sum_i v_i ln P_i, sum_i v_i lambda_i x_i and
-// -sum_i v_i w_i x_i x_i'. Each row's term is formed as in the unweighted
-// sweep and then multiplied by v_i, so weights of 1 give its bits.
-// `weights` holds one value per observation.
-ProbitEvaluation evaluate_weighted(const ProbitData& data, const VectorView& weights,
-                                   const std::vector<double>& beta);
-// Row i of out (n x k, row-major) is v_i lambda_i x_i.
-void score_rows_weighted(const ProbitData& data, const VectorView& weights,
-                         const std::vector<double>& beta, double* out);
 
 struct ProbitFit {
   std::vector<double> params;

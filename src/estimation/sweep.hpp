@@ -1,6 +1,7 @@
 // One sweep over the rows of a fit: the log-likelihood, the score, the
 // Hessian (the engine's, or the part kernels' mirrored one) or the rows'
-// scores, as a template over what it sums and the width of its vectors.
+// scores, as a template over the response function (a link policy, such as
+// ProbitLink), what it sums and the width of its vectors.
 // Compiled in two files: the eight-lane sweeps (AVX-512) in sweep_wide.cpp,
 // the four-lane ones with the dispatch in probit.cpp, so that the two
 // largest bodies of the library build side by side.
@@ -14,8 +15,8 @@
 
 #include "estimation/batch_products.hpp"
 #include "estimation/probit.hpp"
+#include "estimation/probit_link.hpp"
 #include "numerics/kernels.hpp"
-#include "numerics/normal.hpp"
 #include "numerics/row_batches.hpp"
 #include "numerics/simd/code_paths.hpp"
 
@@ -57,32 +58,7 @@ constexpr std::size_t kBatch = 128;
 // Polls fall on batch boundaries.
 static_assert(kRowsPerPoll % kBatch == 0);
 
-// Phi and phi at +-0, the value of every index at beta = 0 (the first point
-// of every fit): cdf(0) = 0.5 exactly, and pdf(+0) = pdf(-0); and the log
-// of 0.5, which every kernel gives as the C library's log does.
-inline const double kPdfAtZero = kStandardNormal.pdf(0.0);
-inline const double kLogHalf = std::log(0.5);
-
-// p_b = clip(Phi(z_b)) and, when wanted, phi_b = phi(z_b) for b < rows.
-// Returns whether every z_b is zero (p_b = 0.5 for all). Inlined into each
-// sweep, so that its loops take the sweep's vector unit.
-[[gnu::always_inline]] inline bool normal_values(const double* z, std::size_t rows, double* p,
-                                                double* phi) {
-  bool all_zero = true;
-  for (std::size_t b = 0; b < rows; ++b) all_zero = all_zero && z[b] == 0.0;
-  if (all_zero) {
-    std::fill(p, p + rows, 0.5);
-    if (phi != nullptr) std::fill(phi, phi + rows, kPdfAtZero);
-    return true;
-  }
-  cdf_values(z, p, rows);
-  for (std::size_t b = 0; b < rows; ++b) p[b] = clip_probability(p[b]);
-  if (phi != nullptr) pdf_values(z, phi, rows);
-  return false;
-}
-
-
-template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
+template <class Link, unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
 [[gnu::always_inline]] inline void sweep(const ProbitData& data, const double* __restrict beta,
                                          SweepOutput& out) {
   constexpr bool kAnyHessian = (kWhat & (kHessian | kMirroredHessian)) != 0;
@@ -142,36 +118,24 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
         for (std::size_t b = 0; b < rows; ++b) v[b] = out.weights[start + b];
       }
     }
-    double p[kBatch];
-    double phi[kBatch];
-    const bool at_zero = normal_values(z, rows, p, kDerivatives ? phi : nullptr);
+    double log_p[kBatch];
+    double lambda[kBatch];
+    double w[kBatch];
+    Link::template values<kBatch, (kWhat & kLogLikelihood) != 0, kDerivatives>(
+        eta, q, z, rows, log_p, lambda, w);
     if constexpr ((kWhat & kLogLikelihood) != 0) {
-      double log_p[kBatch];
-      if (at_zero) {
-        std::fill(log_p, log_p + rows, kLogHalf);
-      } else {
-        log_values(p, log_p, rows);
-      }
       if constexpr (kRowWeights) {
         for (std::size_t b = 0; b < rows; ++b) loglike = loglike + v[b] * log_p[b];
       } else {
         for (std::size_t b = 0; b < rows; ++b) loglike = loglike + log_p[b];
       }
     }
-    double lambda[kBatch];
-    double w[kBatch];
-    if constexpr (kDerivatives) {
+    // Each row's score and Hessian terms counted v_b times: a weight of 1
+    // leaves their bits as they are.
+    if constexpr (kDerivatives && kRowWeights) {
       for (std::size_t b = 0; b < rows; ++b) {
-        lambda[b] = (q[b] * phi[b]) / p[b];
-        w[b] = (eta[b] + lambda[b]) * lambda[b];
-      }
-      // Each row's score and Hessian terms counted v_b times: a weight of 1
-      // leaves their bits as they are.
-      if constexpr (kRowWeights) {
-        for (std::size_t b = 0; b < rows; ++b) {
-          lambda[b] = v[b] * lambda[b];
-          w[b] = v[b] * w[b];
-        }
+        lambda[b] = v[b] * lambda[b];
+        w[b] = v[b] * w[b];
       }
     }
 
@@ -225,17 +189,17 @@ template <unsigned kWhat, std::size_t kLanes, batch::Subtract kFused>
 }
 
 
-// The sweeps the library runs, each a name and the sums it forms: X(name,
-// sums) for each.
-#define QUILLON_SWEEPS(X)                                                    \
-  X(sweep_all, kLogLikelihood | kScore | kHessian)                           \
-  X(sweep_all_mirrored, kLogLikelihood | kScore | kMirroredHessian)          \
-  X(sweep_score_rows, kScoreRows)                                            \
-  X(sweep_weighted_mirrored, kLogLikelihood | kScore | kMirroredHessian | kWeighted) \
-  X(sweep_weighted_score_rows, kScoreRows | kWeighted)
+// The sweeps the library runs, each a name, its link and the sums it forms:
+// X(name, link, sums) for each.
+#define QUILLON_SWEEPS(X)                                                                 \
+  X(sweep_all, ProbitLink, kLogLikelihood | kScore | kHessian)                            \
+  X(sweep_all_mirrored, ProbitLink, kLogLikelihood | kScore | kMirroredHessian)           \
+  X(sweep_score_rows, ProbitLink, kScoreRows)                                             \
+  X(sweep_weighted_mirrored, ProbitLink, kLogLikelihood | kScore | kMirroredHessian | kWeighted) \
+  X(sweep_weighted_score_rows, ProbitLink, kScoreRows | kWeighted)
 
 // Their eight-lane forms (sweep_wide.cpp).
-#define QUILLON_DECLARE_WIDE_SWEEP(name, what)                                       \
+#define QUILLON_DECLARE_WIDE_SWEEP(name, link, what)                                     \
   QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta, \
                                          SweepOutput& out);
 QUILLON_SWEEPS(QUILLON_DECLARE_WIDE_SWEEP)

@@ -5,10 +5,10 @@
 
 namespace quillon::sweeps {
 
-#define QUILLON_WIDE_SWEEP(name, what)                                                 \
+#define QUILLON_WIDE_SWEEP(name, link, what)                                               \
   QUILLON_TARGET_AVX512 void name##_wide(const ProbitData& data, const double* beta,   \
                                          SweepOutput& out) {                           \
-    sweep<what, 8, batch::Subtract::kFusedAvx512>(data, beta, out);                    \
+    sweep<link, what, 8, batch::Subtract::kFusedAvx512>(data, beta, out);                    \
   }
 QUILLON_SWEEPS(QUILLON_WIDE_SWEEP)
 #undef QUILLON_WIDE_SWEEP

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -46,6 +47,12 @@ struct VectorView {
     return of_bytes(bytes + static_cast<std::ptrdiff_t>(first) * step, count, step);
   }
 };
+
+// Row weights v_i, one per row (finite, not negative): row i counts v_i
+// times in a sum over rows. Absent, every row counts once and a sum keeps the
+// bits it has without weights; a weighted term is the unweighted term
+// multiplied by v_i last, so weights of 1 give those bits too.
+using RowWeights = std::optional<VectorView>;
 
 // A read-only matrix with signed row and column strides in bytes; `bytes`
 // points at element (0, 0). Any memory order can be described, including

@@ -22,11 +22,6 @@ struct GroupedEffectSums {
 // when there are no groups.
 using GroupCodes = std::optional<VectorView>;
 
-// Row i's sums are multiplied by weights[i] when there are weights (the
-// products with a weight are formed last, so that without weights the sums
-// are the same bits as before).
-using RowWeights = std::optional<VectorView>;
-
 // A design that differs from X in a few columns: row i is X's, with
 // the columns at `positions` taken from row i of `columns` (n x m); without
 // `columns`, X itself. A variable's designs differ from X only in the

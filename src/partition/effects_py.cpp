@@ -77,14 +77,6 @@ int read_groups(PyObject* obj, Py_ssize_t n_groups, std::size_t rows, ArrayRead&
   return 0;
 }
 
-// Optional row weights (None: none), one per row.
-int optional_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeights& weights) {
-  if (obj == Py_None) return 0;
-  if (read_weights(obj, rows, read) < 0) return -1;
-  weights = read.view.column(0);
-  return 0;
-}
-
 // What every effect entry reads beside the design: the rows' group codes
 // and their optional weights.
 struct RowsBy {

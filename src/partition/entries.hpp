@@ -8,11 +8,14 @@
 
 namespace quillon::partition {
 
-// (endog, exog, params) -> (loglike, score, hessian)
+// Row weights (finite, not negative, one per row; None for none) count row i
+// weights[i] times in a part's sums.
+// (endog, exog, params[, weights]) -> (loglike, score, hessian)
 PyObject* evaluate(PyObject* module, PyObject* args);
-// (endog, exog, params) -> sum of the score outer products (k x k)
+// (endog, exog, params[, weights, frequency]) -> sum_i s_i s_i' (k x k), or with
+// weights sum_i v_i s_i s_i' (frequency) or sum_i v_i^2 s_i s_i' (sampling)
 PyObject* score_cross_product(PyObject* module, PyObject* args);
-// (endog, exog, params, clusters) -> (keys, per-cluster score sums)
+// (endog, exog, params, clusters[, weights]) -> (keys, per-cluster sums of v_i s_i)
 PyObject* cluster_sums(PyObject* module, PyObject* args);
 // (exog,) -> list of bool: the columns whose values are all 0.0 or 1.0
 PyObject* binary_columns(PyObject* module, PyObject* args);
@@ -46,14 +49,6 @@ PyObject* rows_from_columns(PyObject* module, PyObject* args);
 // object array of text (None and float NaN missing, code -1); None for anything else
 PyObject* text_codes(PyObject* module, PyObject* args);
 
-// The same with row weights (finite, not negative), one per row:
-// (endog, exog, params, weights) -> (loglike, score, hessian)
-PyObject* weighted_evaluate(PyObject* module, PyObject* args);
-// (endog, exog, params, weights, frequency) -> sum_i v_i s_i s_i' (frequency)
-// or sum_i v_i^2 s_i s_i' (sampling)
-PyObject* weighted_score_cross_product(PyObject* module, PyObject* args);
-// (endog, exog, params, clusters, weights) -> (keys, per-cluster sums of v_i s_i)
-PyObject* weighted_cluster_sums(PyObject* module, PyObject* args);
 // (weights,) -> (sum of the finite weights that are not negative, how many are
 // positive, negative, NaN or infinite)
 PyObject* weight_totals(PyObject* module, PyObject* args);

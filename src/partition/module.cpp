@@ -9,11 +9,13 @@ namespace quillon::partition {
 namespace {
 
 PyMethodDef functions[] = {
-    {"evaluate", evaluate, METH_VARARGS, "Log-likelihood, score and Hessian sums of one part."},
+    {"evaluate", evaluate, METH_VARARGS, "Log-likelihood, score and Hessian sums of one part, row i counted weights[i] times "
+     "when weights are given."},
     {"score_cross_product", score_cross_product, METH_VARARGS,
-     "Sum of the score outer products of one part."},
+     "Sum of the score outer products of one part, with frequency or sampling weights when "
+     "given."},
     {"cluster_sums", cluster_sums, METH_VARARGS,
-     "Per-cluster score sums of one part, with their keys in first-seen order."},
+     "Per-cluster (weighted) score sums of one part, with their keys in first-seen order."},
     {"binary_columns", binary_columns, METH_VARARGS,
      "Which columns of one part hold only 0.0 and 1.0."},
     {"design_screen", design_screen, METH_VARARGS,
@@ -39,12 +41,6 @@ PyMethodDef functions[] = {
     {"text_codes", text_codes, METH_VARARGS,
      "Each row's level of a column of text and the levels in order of first appearance, or "
      "None for a column this reader does not decide on."},
-    {"weighted_evaluate", weighted_evaluate, METH_VARARGS,
-     "Log-likelihood, score and Hessian sums of one part, row i counted weights[i] times."},
-    {"weighted_score_cross_product", weighted_score_cross_product, METH_VARARGS,
-     "Sum of the weighted score outer products of one part (frequency or sampling weights)."},
-    {"weighted_cluster_sums", weighted_cluster_sums, METH_VARARGS,
-     "Per-cluster sums of the weighted scores of one part, with their keys."},
     {"weight_totals", weight_totals, METH_VARARGS,
      "Sum of a part's weights, and how many are positive, negative and not finite."},
     {"newton", newton, METH_VARARGS,

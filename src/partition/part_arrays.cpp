@@ -23,6 +23,13 @@ int read_matrix(PyObject* obj, Matrix& out) {
   return 0;
 }
 
+int optional_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeights& weights) {
+  if (obj == Py_None) return 0;
+  if (read_weights(obj, rows, read) < 0) return -1;
+  weights = read.view.column(0);
+  return 0;
+}
+
 int read_clusters(PyObject* obj, std::size_t rows, ArrayRead& read) {
   if (capture_array(obj, 2, read) < 0) return -1;
   if (read.view.rows != rows) {

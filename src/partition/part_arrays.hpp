@@ -31,6 +31,10 @@ int read_part(PyObject* endog, PyObject* exog, PyObject* params, PartArrays& par
 // Returns 0, or -1 with TypeError or ValueError set.
 int read_weights(PyObject* obj, std::size_t rows, ArrayRead& read);
 
+// Optional row weights: None for none, else read_weights' array, viewed by
+// `weights`. Returns 0, or -1 with TypeError or ValueError set.
+int optional_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeights& weights);
+
 // A part's cluster codes: a 2-dimensional array with the part's `rows`.
 // Returns 0, or -1 with TypeError or ValueError set.
 int read_clusters(PyObject* obj, std::size_t rows, ArrayRead& read);

@@ -1,5 +1,6 @@
 // The per-part kernels: arguments read in place, the sums formed with the
 // interpreter lock released, NumPy arrays handed back.
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -27,13 +28,18 @@ PyObject* matrix_to_numpy(Matrix values) { return to_numpy(OwnedArray::from_matr
 
 PyObject* evaluate(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *endog, *exog, *params;
-    if (!PyArg_ParseTuple(args, "OOO:evaluate", &endog, &exog, &params)) return nullptr;
+    PyObject *endog, *exog, *params, *weights_py = Py_None;
+    if (!PyArg_ParseTuple(args, "OOO|O:evaluate", &endog, &exog, &params, &weights_py)) {
+      return nullptr;
+    }
     PartArrays part;
     if (read_part(endog, exog, params, part) < 0) return nullptr;
+    ArrayRead w;
+    RowWeights weights;
+    if (optional_weights(weights_py, part.exog.view.rows, w, weights) < 0) return nullptr;
     // The Hessian mirrored: exactly symmetric, within the last bits of the engine's.
     ProbitEvaluation e = without_interpreter_lock(
-        [&] { return part.data().evaluate(part.params, HessianForm::kMirrored); });
+        [&] { return part.data().evaluate(part.params, HessianForm::kMirrored, weights); });
     PyRef score(vector_to_numpy(std::move(e.score)));
     if (!score) return nullptr;
     PyRef hessian(matrix_to_numpy(std::move(e.hessian)));
@@ -44,28 +50,40 @@ PyObject* evaluate(PyObject*, PyObject* args) {
 
 PyObject* score_cross_product(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *endog, *exog, *params;
-    if (!PyArg_ParseTuple(args, "OOO:score_cross_product", &endog, &exog, &params)) return nullptr;
+    PyObject *endog, *exog, *params, *weights_py = Py_None;
+    int frequency = 1;
+    if (!PyArg_ParseTuple(args, "OOO|Op:score_cross_product", &endog, &exog, &params,
+                          &weights_py, &frequency)) {
+      return nullptr;
+    }
     PartArrays part;
     if (read_part(endog, exog, params, part) < 0) return nullptr;
+    ArrayRead w;
+    RowWeights weights;
+    if (optional_weights(weights_py, part.exog.view.rows, w, weights) < 0) return nullptr;
+    const WeightKind kind = frequency ? WeightKind::kFrequency : WeightKind::kSampling;
     Matrix m = without_interpreter_lock(
-        [&] { return quillon::score_cross_product(part.data(), part.params); });
+        [&] { return quillon::score_cross_product(part.data(), part.params, weights, kind); });
     return matrix_to_numpy(std::move(m));
   });
 }
 
 PyObject* cluster_sums(PyObject*, PyObject* args) {
   return guard_native([&]() -> PyObject* {
-    PyObject *endog, *exog, *params, *clusters;
-    if (!PyArg_ParseTuple(args, "OOOO:cluster_sums", &endog, &exog, &params, &clusters)) {
+    PyObject *endog, *exog, *params, *clusters, *weights_py = Py_None;
+    if (!PyArg_ParseTuple(args, "OOOO|O:cluster_sums", &endog, &exog, &params, &clusters,
+                          &weights_py)) {
       return nullptr;
     }
     PartArrays part;
     if (read_part(endog, exog, params, part) < 0) return nullptr;
     ArrayRead groups;
     if (read_clusters(clusters, part.exog.view.rows, groups) < 0) return nullptr;
+    ArrayRead w;
+    RowWeights weights;
+    if (optional_weights(weights_py, part.exog.view.rows, w, weights) < 0) return nullptr;
     KeyedClusterSums sums = without_interpreter_lock(
-        [&] { return keyed_cluster_sums(part.data(), part.params, groups.view); });
+        [&] { return keyed_cluster_sums(part.data(), part.params, groups.view, weights); });
     return keyed_sums_to_python(std::move(sums));
   });
 }
@@ -116,17 +134,11 @@ PyObject* effect_sums(PyObject*, PyObject* args) {
                    names.size(), binary.size(), k);
       return nullptr;
     }
-    ArrayRead weights;
-    if (weights_py != Py_None && read_weights(weights_py, part.exog.view.rows, weights) < 0) {
-      return nullptr;
-    }
-    EffectSums sums = without_interpreter_lock([&] {
-      if (weights_py == Py_None) {
-        return partition_effect_sums(part.params, part.exog.view, names, binary);
-      }
-      return weighted_partition_effect_sums(part.params, part.exog.view, weights.view.column(0),
-                                            names, binary);
-    });
+    ArrayRead w;
+    RowWeights weights;
+    if (optional_weights(weights_py, part.exog.view.rows, w, weights) < 0) return nullptr;
+    EffectSums sums = without_interpreter_lock(
+        [&] { return partition_effect_sums(part.params, part.exog.view, names, binary, weights); });
     PyRef ame(vector_to_numpy(std::move(sums.ame)));
     if (!ame) return nullptr;
     Matrix jacobian(k, k);
@@ -134,6 +146,35 @@ PyObject* effect_sums(PyObject*, PyObject* args) {
     PyRef jac(matrix_to_numpy(std::move(jacobian)));
     if (!jac) return nullptr;
     return PyTuple_Pack(2, ame.get(), jac.get());
+  });
+}
+
+PyObject* weight_totals(PyObject*, PyObject* args) {
+  return guard_native([&]() -> PyObject* {
+    PyObject* weights;
+    if (!PyArg_ParseTuple(args, "O:weight_totals", &weights)) return nullptr;
+    ArrayRead w;
+    if (capture_array(weights, 1, w) < 0) return nullptr;
+    struct Totals {
+      double sum = 0.0;
+      unsigned long long positive = 0, negative = 0, nonfinite = 0;
+    };
+    const Totals t = without_interpreter_lock([&] {
+      Totals out;
+      const VectorView v = w.view.column(0);
+      // Counted without branches, which NaN and negative values would
+      // mispredict; the sum runs over the rows in order.
+      for (std::size_t i = 0; i < v.size; ++i) {
+        const double value = v[i];
+        const bool finite = std::isfinite(value);
+        out.nonfinite += finite ? 0 : 1;
+        out.negative += finite && value < 0.0 ? 1 : 0;
+        out.positive += finite && value > 0.0 ? 1 : 0;
+        out.sum = out.sum + (finite && value > 0.0 ? value : 0.0);
+      }
+      return out;
+    });
+    return Py_BuildValue("(dKKK)", t.sum, t.positive, t.negative, t.nonfinite);
   });
 }
 

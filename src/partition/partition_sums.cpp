@@ -36,20 +36,10 @@ std::vector<std::string> cluster_keys(const ClusterIds& ids, const MatrixView& c
 }  // namespace
 
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
-                                    const MatrixView& clusters) {
+                                    const MatrixView& clusters, const RowWeights& weights) {
   const ClusterIds ids = number_clusters(clusters);
   KeyedClusterSums out;
-  out.sums = cluster_score_sums(data, beta, ids);
-  out.keys = cluster_keys(ids, clusters);
-  return out;
-}
-
-KeyedClusterSums weighted_keyed_cluster_sums(const ProbitData& data, const VectorView& weights,
-                                             const std::vector<double>& beta,
-                                             const MatrixView& clusters) {
-  const ClusterIds ids = number_clusters(clusters);
-  KeyedClusterSums out;
-  out.sums = weighted_cluster_score_sums(data, weights, beta, ids);
+  out.sums = cluster_score_sums(data, beta, ids, weights);
   out.keys = cluster_keys(ids, clusters);
   return out;
 }
@@ -82,15 +72,8 @@ RegressorKinds part_kinds(std::size_t k, const std::vector<std::string>& names,
 
 EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
                                  const std::vector<std::string>& names,
-                                 const std::vector<bool>& binary) {
-  return effect_sums(beta, exog, part_kinds(exog.cols, names, binary), std::nullopt);
-}
-
-EffectSums weighted_partition_effect_sums(const std::vector<double>& beta,
-                                          const MatrixView& exog, const VectorView& weights,
-                                          const std::vector<std::string>& names,
-                                          const std::vector<bool>& binary) {
-  return weighted_effect_sums(beta, exog, part_kinds(exog.cols, names, binary), weights);
+                                 const std::vector<bool>& binary, const RowWeights& weights) {
+  return effect_sums(beta, exog, part_kinds(exog.cols, names, binary), std::nullopt, weights);
 }
 
 }  // namespace quillon

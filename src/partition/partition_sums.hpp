@@ -20,27 +20,20 @@ struct KeyedClusterSums {
   std::vector<std::string> keys;
   Matrix sums;
 };
+// With weights, the scores of row i are multiplied by weights[i].
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
-                                    const MatrixView& clusters);
-
-// The same with the scores of row i multiplied by weights[i].
-KeyedClusterSums weighted_keyed_cluster_sums(const ProbitData& data, const VectorView& weights,
-                                             const std::vector<double>& beta,
-                                             const MatrixView& clusters);
+                                    const MatrixView& clusters,
+                                    const RowWeights& weights = std::nullopt);
 
 // For each column of X, whether all its values are exactly 0.0 or 1.0.
 std::vector<bool> binary_columns(const MatrixView& exog);
 
 // The marginal-effect sums of the part's rows, all in one chunk, for the
-// regressors named `names` whose binary columns (over all parts) are flagged.
+// regressors named `names` whose binary columns (over all parts) are flagged;
+// with weights, row i's terms multiplied by weights[i].
 EffectSums partition_effect_sums(const std::vector<double>& beta, const MatrixView& exog,
                                  const std::vector<std::string>& names,
-                                 const std::vector<bool>& binary);
-
-// The same with row i's terms multiplied by weights[i].
-EffectSums weighted_partition_effect_sums(const std::vector<double>& beta,
-                                          const MatrixView& exog, const VectorView& weights,
-                                          const std::vector<std::string>& names,
-                                          const std::vector<bool>& binary);
+                                 const std::vector<bool>& binary,
+                                 const RowWeights& weights = std::nullopt);
 
 }  // namespace quillon

@@ -111,9 +111,9 @@ def test_kernels_release_the_interpreter_lock():
     (lambda y, X, b: P.newton(lambda _: (0.0, b[:2], np.eye(2)), 4, None, None), ValueError,
      "score of 2"),
     (lambda y, X, b: P.newton(lambda _: 1 / 0, 4, None, None), ZeroDivisionError, "division"),
-    (lambda y, X, b: P.weighted_evaluate(y, X, b, np.ones(49)), ValueError,
+    (lambda y, X, b: P.evaluate(y, X, b, np.ones(49)), ValueError,
      "50 rows but weights has 49"),
-    (lambda y, X, b: P.weighted_cluster_sums(y, X, b, np.zeros((50, 1)), np.ones(3)), ValueError,
+    (lambda y, X, b: P.cluster_sums(y, X, b, np.zeros((50, 1)), np.ones(3)), ValueError,
      "weights has 3"),
     (lambda y, X, b: P.joint_sums(X, b, None, 1, [([3], None)], [], [(0, 1)]), ValueError,
      r"designs in \[0, 1\), got 1"),
@@ -128,8 +128,8 @@ def test_inconsistent_parts_raise(call, error, message):
 
 def _weighted_sums(y, X, b, w, groups):
     """What every weighted kernel forms for one part, frequency weights."""
-    return [*P.weighted_evaluate(y, X, b, w), P.weighted_score_cross_product(y, X, b, w, True),
-            P.weighted_cluster_sums(y, X, b, groups, w)[1]]
+    return [*P.evaluate(y, X, b, w), P.score_cross_product(y, X, b, w, True),
+            P.cluster_sums(y, X, b, groups, w)[1]]
 
 
 def _unweighted_sums(y, X, b, groups):
@@ -160,7 +160,7 @@ def test_sampling_cross_product_scales_each_score_by_its_weight():
     y, X = make_design(n=500, seed=4)
     w = np.random.default_rng(1).uniform(0.5, 3.0, len(y))
     b = np.array([0.2, 0.7, -0.4, 0.5])
-    m = P.weighted_score_cross_product(y, X, b, w, False)
+    m = P.score_cross_product(y, X, b, w, False)
     # The score rows of single-row parts, weighted by hand.
     scores = np.array([P.evaluate(y[i:i + 1], X[i:i + 1], b)[1] for i in range(len(y))])
     expected = (scores * w[:, None]).T @ (scores * w[:, None])
