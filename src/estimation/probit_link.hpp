@@ -1,12 +1,14 @@
-// The probit's response function as a sweep reads it: for each row of a
-// batch, from the signed index z = q eta (q = 2 y - 1), the probability of
-// the observed outcome p = clip(Phi(z)), its log, and the first and second
-// derivatives of ln p in eta that the score and the Hessian take,
-//   lambda = q phi(z) / p,   w = (eta + lambda) lambda   (= -d lambda / d eta).
-// A sweep is a template over such a policy, so that another response
-// function is another policy of the same shape (`values`), and no other
-// kernel. Inlined into each sweep, so that its loops take the sweep's
-// vector unit.
+// The probit's response function F = Phi as the kernels read it, a batch
+// of rows at a time. A fit's sweep reads, from the signed index z = q eta
+// (q = 2 y - 1), the probability of the observed outcome p = clip(Phi(z)),
+// its log, and the first and second derivatives of ln p in eta that the
+// score and the Hessian take,
+//   lambda = q phi(z) / p,   w = (eta + lambda) lambda   (= -d lambda / d eta);
+// the effects of variables read F(eta), its density f(eta) and the decay of
+// the density, -f'(eta) / f(eta) (= eta). The sweep and the effect kernels
+// are templates over such a policy, so that another response function is
+// another policy of the same shape, and no other kernel. Inlined into each
+// kernel, so that its loops take the kernel's vector unit.
 #pragma once
 
 #include <algorithm>
@@ -17,7 +19,7 @@
 #include "numerics/kernels.hpp"
 #include "numerics/normal.hpp"
 
-namespace quillon::sweeps {
+namespace quillon {
 
 struct ProbitLink {
   // Phi and phi at +-0, the value of every index at beta = 0 (the first
@@ -66,6 +68,22 @@ struct ProbitLink {
       }
     }
   }
+
+  // F(eta_r) and f(eta_r) for r < count.
+  [[gnu::always_inline]] static void response(const double* eta, double* out, std::size_t count) {
+    cdf_values(eta, out, count);
+  }
+  [[gnu::always_inline]] static void density(const double* eta, double* out, std::size_t count) {
+    pdf_values(eta, out, count);
+  }
+  // -f'(eta_r) / f(eta_r) for r < count: the index itself, read in place
+  // (`buffer` unused).
+  [[gnu::always_inline]] static const double* density_decay(const double* eta, double* buffer,
+                                                           std::size_t count) {
+    (void)buffer;
+    (void)count;
+    return eta;
+  }
 };
 
-}  // namespace quillon::sweeps
+}  // namespace quillon

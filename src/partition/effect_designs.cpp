@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <utility>
 
+#include "estimation/probit_link.hpp"
 #include "numerics/kernels.hpp"
 
 namespace quillon {
@@ -106,9 +107,9 @@ struct Terms {
 };
 
 // The per-batch values of one counterfactual design: its columns (X's, with
-// its own at its positions), its linear index, the normal cdf and density
-// of the index and, for a pair under `relative`, the density over the cdf
-// and the log of the cdf.
+// its own at its positions), its linear index, the link's response and
+// density at the index and, for a pair under `relative`, the density over
+// the response and the log of the response.
 struct DesignBatch {
   std::vector<const double*> columns;
   ColumnBuffers own;
@@ -125,6 +126,7 @@ struct DesignBatch {
         used(used),
         relative(relative) {}
 
+  template <class Link>
   void compute(const ColumnsOver& design, const std::vector<const double*>& x,
                const std::vector<double>& beta, std::size_t first, std::size_t count) {
     if (!used) return;
@@ -136,19 +138,20 @@ struct DesignBatch {
       }
     }
     batch_index(columns, beta, count, index.data());
-    cdf_values(index.data(), cdf.data(), count);
-    pdf_values(index.data(), pdf.data(), count);
+    Link::response(index.data(), cdf.data(), count);
+    Link::density(index.data(), pdf.data(), count);
     if (!relative) return;
     for (std::size_t r = 0; r < count; ++r) ratio[r] = pdf[r] / cdf[r];
     log_values(cdf.data(), log_cdf.data(), count);
   }
 };
 
-// A slope's terms for a batch of rows of X (columns `x`, index, density as
-// the slopes read it): phi (d b) and phi (d - shift x), d zero but at the
-// positions, shift = (x b) (d b) (or (x b + lambda) (d b), relative).
+// A slope's terms for a batch of rows of X (columns `x`, the density's
+// decay c = -f'/f at the index, the density as the slopes read it): f (d b)
+// and f (d - shift x), d zero but at the positions, shift = c (d b) (or
+// (c + lambda) (d b), relative).
 void slope_terms(const SlopeDesign& slope_design, const std::vector<const double*>& x,
-                 const double* index, const double* density, const double* weights,
+                 const double* decay, const double* density, const double* weights,
                  std::size_t first, std::size_t count, const std::vector<double>& beta,
                  bool relative, ColumnBuffers& derivative, double* slope, double* shift,
                  Terms& out) {
@@ -165,7 +168,7 @@ void slope_terms(const SlopeDesign& slope_design, const std::vector<const double
     for (std::size_t r = 0; r < count; ++r) slope[r] += column[r] * b;
   }
   for (std::size_t r = 0; r < count; ++r) {
-    shift[r] = (relative ? index[r] + density[r] : index[r]) * slope[r];
+    shift[r] = (relative ? decay[r] + density[r] : decay[r]) * slope[r];
   }
   double* __restrict effect = out.columns[0];
   if (weights) {
@@ -222,12 +225,12 @@ void contrast_terms(const DesignBatch& high, const DesignBatch* low, const doubl
   }
 }
 
-}  // namespace
-
-std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRequests& requests,
-                                          const std::vector<double>& beta,
-                                          const GroupCodes& groups, std::size_t n_groups,
-                                          bool relative, const RowWeights& weights) {
+template <class Link>
+std::vector<GroupedEffectSums> joint_sums_of(const MatrixView& exog,
+                                             const EffectRequests& requests,
+                                             const std::vector<double>& beta,
+                                             const GroupCodes& groups, std::size_t n_groups,
+                                             bool relative, const RowWeights& weights) {
   const std::size_t k = beta.size();
   const std::size_t n = exog.rows;
   const std::size_t n_designs = requests.designs.size();
@@ -258,27 +261,30 @@ std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRe
   ColumnBuffers x_buffers(k), derivative(widest), weight_buffer(1);
   std::vector<const double*> x(k);
   std::vector<double> index(kBatchRows), density(kBatchRows), probability(kBatchRows);
+  std::vector<double> decay_buffer(kBatchRows);
   std::vector<double> slope(kBatchRows), shift(kBatchRows);
   Terms terms(k);
   for (std::size_t first = 0; first < n; first += kBatchRows) {
     const std::size_t count = std::min(kBatchRows, n - first);
     for (std::size_t j = 0; j < k; ++j) x[j] = batch_of(exog.column(j), first, count, x_buffers[j]);
     const double* w = weights ? batch_of(*weights, first, count, weight_buffer[0]) : nullptr;
+    const double* decay = nullptr;
     if (n_slopes > 0) {
       batch_index(x, beta, count, index.data());
-      pdf_values(index.data(), density.data(), count);
+      Link::density(index.data(), density.data(), count);
+      decay = Link::density_decay(index.data(), decay_buffer.data(), count);
       if (relative) {
-        cdf_values(index.data(), probability.data(), count);
+        Link::response(index.data(), probability.data(), count);
         for (std::size_t r = 0; r < count; ++r) density[r] /= probability[r];
       }
     }
     for (std::size_t s = 0; s < n_slopes; ++s) {
-      slope_terms(requests.slopes[s], x, index.data(), density.data(), w, first, count, beta,
+      slope_terms(requests.slopes[s], x, decay, density.data(), w, first, count, beta,
                   relative, derivative, slope.data(), shift.data(), terms);
       terms.add_to(out[s], groups, first, count);
     }
     for (std::size_t s = 0; s < n_designs; ++s) {
-      designs[s].compute(requests.designs[s], x, beta, first, count);
+      designs[s].template compute<Link>(requests.designs[s], x, beta, first, count);
     }
     for (std::size_t c = 0; c < requests.contrasts.size(); ++c) {
       const ContrastPair& pair = requests.contrasts[c];
@@ -288,6 +294,15 @@ std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRe
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::vector<GroupedEffectSums> joint_sums(const MatrixView& exog, const EffectRequests& requests,
+                                          const std::vector<double>& beta,
+                                          const GroupCodes& groups, std::size_t n_groups,
+                                          bool relative, const RowWeights& weights) {
+  return joint_sums_of<ProbitLink>(exog, requests, beta, groups, n_groups, relative, weights);
 }
 
 GroupedEffectSums slope_sums(const MatrixView& exog, const MatrixView& derivative,
