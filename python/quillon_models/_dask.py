@@ -25,6 +25,7 @@ from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows,
                      finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
                      outcome_name, outside_values, refuse_duplicates, screen_design)
+from .formula_context import formula_context
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
 from .weights import KINDS, weight_values, weighted_part
@@ -562,7 +563,7 @@ def partition_context(context: dict, frame: Any) -> dict:
         raise ValueError(f"the formula's {', '.join(map(repr, lazy))} are Dask collections of "
                          "the caller's, which the partitions cannot read: compute them first "
                          "(.compute()), or make them columns of the data")
-    return out
+    return formula_context(out)
 
 
 def used_columns(formula: str, frame: Any) -> list:

@@ -19,6 +19,7 @@ import pandas as pd
 
 from . import driver
 from .covariance import CovarianceChoice, parse_cov_options
+from .formula_context import formula_context
 from .design import caller_context, check_missing_option, design_from_arrays, design_from_formula
 from .diagnostics import warn_about_fit
 from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSeparationWarning
@@ -126,6 +127,7 @@ class Probit:
     def _from_formula(cls, formula: str, data: Any, missing: str, context: dict,
                       weights: tuple = (None, None)) -> Probit:
         check_missing_option(missing)
+        context = formula_context(context)
         model = cls.__new__(cls)
         if on_dask(data):
             from ._dask import DaskData
