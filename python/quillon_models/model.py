@@ -25,6 +25,7 @@ from .diagnostics import warn_about_fit
 from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSeparationWarning
 from .separation import exact_test
 from .memory import MemoryData
+from .parts import usable_threads
 from .weights import chosen_weights
 from .results import ProbitResults
 
@@ -265,6 +266,7 @@ class Probit:
             raise ValueError(f"maxiter must be at least 0, got {maxiter}")
         check_choice("separation", separation, ("warn", "raise", "drop"))
         check_choice("collinear", collinear, ("drop", "raise"))
+        usable_threads(n_jobs)  # checked alike in memory and on Dask, which has its own threads
         tol = float(tol)
         if cov_type is None:
             cov_type = "HC1" if self.weight_kind == "sampling" else "nonrobust"

@@ -156,6 +156,14 @@ def test_the_same_refusals_every_way(run, way, case):
         run(way, change(frame()), formula_model(formula, **options))
 
 
+@pytest.mark.parametrize("n_jobs", [0, -2, 1.5, True, "2"])
+@pytest.mark.parametrize("way", ["memory, 1 thread", "dask threads"])
+def test_n_jobs_checked_every_way(way_of, way, n_jobs):
+    data, _, scheduler = way_of(way, frame())
+    with scheduler, pytest.raises(ValueError, match="n_jobs must be a positive whole number"):
+        qm.probit("y ~ x", data).fit(n_jobs=n_jobs)
+
+
 def effects(results):
     """The effects' numbers, which read the fitted rows alone."""
     tables = [results.ame(binary="slope"), results.predictions(),
