@@ -144,9 +144,10 @@ class EffectPart:
                              for s in splits])
         source, positions = self.source, self.positions
         assert source is not None
-        if positions is not None:
-            at = (np.arange(len(source))[positions] if isinstance(positions, slice)
-                  else positions)[at]
+        if isinstance(positions, slice):
+            at = at + (positions.start or 0)  # the effect parts' ranges step by 1
+        elif positions is not None:
+            at = positions[at]
         return {c: source[c].array.take(at) for c in columns}
 
 

@@ -106,6 +106,20 @@ def test_slopes_through_any_transform_against_closed_forms(monkeypatch, term, sl
     np.testing.assert_allclose(got, expected, rtol=1e-7, atol=1e-12)
 
 
+def test_a_transform_defined_on_the_data_alone_is_refused_naming_it():
+    def whole(v):
+        v = np.asarray(v)
+        if not np.all(v == np.round(v)):
+            raise ValueError("whole numbers only")
+        return v * 1.0
+
+    rng = np.random.default_rng(4)
+    frame = pd.DataFrame({"x": rng.integers(0, 9, 200), "y": rng.integers(0, 2, 200)})
+    res = qm.probit("y ~ whole(x)", frame, eval_env={"whole": whole}).fit()
+    with pytest.raises(ValueError, match=r"slope of 'x' cannot be taken through whole\(x\)"):
+        res.ame()
+
+
 def test_slopes_contrasts_predictions_against_closed_forms(mroz):
     res = qm.probit(MROZ, mroz).fit(cov_type="HC0")
     rows = fitted_rows(res)
