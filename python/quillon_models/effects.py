@@ -43,7 +43,7 @@ SLOPE = "dY/dX"
 STEP = 2.0 ** -70  # the complex step: a power of two, so that dividing by it is exact
 PROBE_ROWS = 32  # rows of each part on which the complex step is checked
 DIFFERENCE_STEP = 1e-3  # the fallback's step, relative to max(1, |v|)
-CHECK_STEP = 1e-6  # the check's central difference: small, as the check is on few rows
+CHECK_STEP = 1e-6  # the check's difference, relative to |v|: small, as it is on few rows
 BLOCKS_PER_PART = 4  # the fit's blocks of rows in one effect part in memory
 
 
@@ -307,10 +307,14 @@ class Builder:
         if len(values) == 0:
             return True
         bounds = (float(values.min()), float(values.max()))
-        step = CHECK_STEP * np.maximum(1.0, np.abs(values))[:, None]
+        # relative to v itself, so that a variable of small values near a
+        # singularity (log(v) at v = 1e-5) is not mistaken for a fault
+        size = np.abs(values)
+        h = CHECK_STEP * np.where(size > 0.0, size, max(float(size.max()), 1.0))
+        step = h[:, None]
         with np.errstate(all="ignore"):
             try:
-                difference = self.difference(terms, rows, variable, values, bounds, CHECK_STEP)
+                difference = self.difference(terms, rows, variable, values, bounds, h)
             except ValueError:
                 return False
             level = np.abs(self.evaluate(terms, rows).astype(np.float64))
@@ -320,12 +324,14 @@ class Builder:
         return not bool(wrong.any())
 
     def difference(self, terms: Terms, rows: dict, variable: Variable, values: np.ndarray,
-                   bounds: tuple, scale: float = DIFFERENCE_STEP) -> np.ndarray:
+                   bounds: tuple, h: Optional[np.ndarray] = None) -> np.ndarray:
         """The central difference at steps h and h/2, extrapolated (error of
         order h^4); one-sided, three-point and extrapolated (order h^3), on
         rows whose central steps would leave `bounds`, the range of the
-        variable's fitted values, where a transform may not be defined."""
-        h = scale * np.maximum(1.0, np.abs(values))
+        variable's fitted values, where a transform may not be defined. The
+        steps h are DIFFERENCE_STEP x max(1, |v|) unless given."""
+        if h is None:
+            h = DIFFERENCE_STEP * np.maximum(1.0, np.abs(values))
         low, high = bounds
         side = np.where(values + h > high, -1.0, np.where(values - h < low, 1.0, 0.0))
         side[(values - 2.0 * h < low) & (values + 2.0 * h > high)] = 0.0
@@ -339,7 +345,7 @@ class Builder:
         except Exception as error:
             raise ValueError(f"the slope of {variable.name!r} cannot be taken through "
                              f"{', '.join(terms.names) or 'its terms'}: the terms fail at "
-                             f"values {scale:g} x max(1, |{variable.name}|) from the data's: "
+                             f"values a step of {float(np.max(h)):.3g} or less from the data's: "
                              f"{error}") from None
         step = h[:, None]
         both_sides = (4.0 * ((half_up - half_down) / (2.0 * (step / 2.0))) -
