@@ -25,9 +25,10 @@ from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows,
                      finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
                      outcome_name, outside_values, refuse_duplicates, screen_design)
+from .formula_context import formula_context
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
-from .weights import KINDS, weight_values, weighted_part
+from .weights import KINDS, check_weight_dtype, weight_values, weighted_part
 
 # --- One partition -------------------------------------------------------------
 
@@ -117,9 +118,7 @@ def partition_weights(frame: pd.DataFrame, weights: Any, name: str) -> np.ndarra
                              f"{len(frame)} rows: an array of weights is paired with the data's "
                              "rows by position, so its blocks must be the data's partitions")
     if isinstance(values, pd.Series):
-        if not (pd.api.types.is_numeric_dtype(values.dtype) or
-                pd.api.types.is_bool_dtype(values.dtype)):
-            raise TypeError(f"{name} must be numbers, got values of type {values.dtype}")
+        check_weight_dtype(name, values.dtype)
         return values.to_numpy(dtype=np.float64, na_value=np.nan)
     return weight_values(name, values)
 
@@ -285,13 +284,16 @@ class DaskData:
         if isinstance(given, str):
             if self.frame is None or given not in self.frame.columns:
                 raise ValueError(f"{name}: {given!r} is not a column of the data")
+            check_weight_dtype(name, self.frame[given].dtype)
             given = given if self.formula is not None else self.frame[given]
         elif not isinstance(given, (da.Array, dd.Series)):
             raise TypeError(f"{name} of Dask data must be a Dask array or Series, or a column "
                             f"name; got {type(given).__name__}")
         elif given.ndim != 1:
             raise ValueError(f"{name} must be one value per row, got {given.ndim} dimensions")
-        elif self.formula is not None:
+        else:
+            check_weight_dtype(name, given.dtype)
+        if not isinstance(given, str) and self.formula is not None:
             given = weight_blocks(self.frame, given, name)
         self._weights = given
         self._weight_name = name
@@ -528,23 +530,32 @@ def weight_blocks(frame: Any, given: Any, name: str) -> list:
     pairs with its rows."""
     parts = frame.npartitions
     if isinstance(given, dd.Series):
-        if given.npartitions != parts:
-            if not (frame.known_divisions and given.known_divisions):
-                raise ValueError(
-                    f"{name} has {given.npartitions} partitions and the data {parts}, and the "
-                    "divisions of their indexes are not both known, so their rows cannot be "
-                    "paired by index; give the weights the data's partitions, or give the data "
-                    "the weights as a column and their name")
+        known = frame.known_divisions and given.known_divisions
+        if known and (given.divisions[0], given.divisions[-1]) != (frame.divisions[0],
+                                                                   frame.divisions[-1]):
+            raise ValueError(f"data and {name} have different indexes (from {frame.divisions[0]}"
+                             f" to {frame.divisions[-1]}, and from {given.divisions[0]} to "
+                             f"{given.divisions[-1]}): a Series of weights is paired with the "
+                             "data's rows by index; align them (or pass arrays) first")
+        if given.npartitions != parts and not known:
+            raise ValueError(
+                f"{name} has {given.npartitions} partitions and the data {parts}, and the "
+                "divisions of their indexes are not both known, so their rows cannot be "
+                "paired by index; give the weights the data's partitions, or give the data "
+                "the weights as a column and their name")
+        if known and given.divisions != frame.divisions:
             given = given.repartition(divisions=frame.divisions, force=True)
         return list(given.to_delayed())
-    if given.numblocks[0] != parts:
-        if np.isnan(given.shape[0]):
+    if np.isnan(given.shape[0]):
+        if given.numblocks[0] != parts:
             raise ValueError(f"{name} has {given.numblocks[0]} blocks of unknown length and "
                              f"the data {parts} partitions, so their rows cannot be paired; "
                              "give the weights the data's partitions")
-        lengths = tuple(int(n) for n in frame.map_partitions(len).compute())
-        if given.shape[0] != sum(lengths):
-            raise ValueError(f"{name} has {given.shape[0]} rows and the data {sum(lengths)}")
+        return list(given.to_delayed())  # each part checks its block's length
+    lengths = tuple(int(n) for n in frame.map_partitions(len).compute())
+    if given.shape[0] != sum(lengths):
+        raise ValueError(f"{name} has {given.shape[0]} rows and the data {sum(lengths)}")
+    if tuple(given.chunks[0]) != lengths:
         given = given.rechunk((lengths,))
     return list(given.to_delayed())
 
@@ -562,7 +573,7 @@ def partition_context(context: dict, frame: Any) -> dict:
         raise ValueError(f"the formula's {', '.join(map(repr, lazy))} are Dask collections of "
                          "the caller's, which the partitions cannot read: compute them first "
                          "(.compute()), or make them columns of the data")
-    return out
+    return formula_context(out)
 
 
 def used_columns(formula: str, frame: Any) -> list:

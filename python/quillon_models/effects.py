@@ -13,14 +13,19 @@ Derivatives of the design are taken by the complex step: the formula is
 evaluated with v + i h for a tiny h (2^-70), and the imaginary part over h
 is the derivative, exact to rounding for the analytic transforms (powers,
 products, logarithms, exponentials); no difference is subtracted, so there
-is no cancellation. Transforms that refuse complex values fall back to a
-central difference extrapolated by Richardson's rule.
+is no cancellation. It is wrong for transforms that are not analytic (the
+sign, the absolute value, a cast to float): whether it holds is decided once
+per variable, before the effect passes, by a pass that compares it with a
+central difference on the first rows of every part. Transforms that refuse
+complex values or fail that check fall back to a central difference
+extrapolated by Richardson's rule, one-sided at the ends of the variable's
+fitted range (a spline's bounds are those of the fitted data).
 """
 
 from __future__ import annotations
 
 import re
-from dataclasses import dataclass, field
+from dataclasses import dataclass, field, replace
 from typing import Any, Optional, Sequence
 
 import numpy as np
@@ -36,7 +41,9 @@ from .variances import covariance_hint, warn_unusable
 
 SLOPE = "dY/dX"
 STEP = 2.0 ** -70  # the complex step: a power of two, so that dividing by it is exact
-PROBE_ROWS = 32  # rows on which a part checks that the complex step holds
+PROBE_ROWS = 32  # rows of each part on which the complex step is checked
+DIFFERENCE_STEP = 1e-3  # the fallback's step, relative to max(1, |v|)
+CHECK_STEP = 1e-6  # the check's difference, relative to |v|: small, as it is on few rows
 BLOCKS_PER_PART = 4  # the fit's blocks of rows in one effect part in memory
 
 
@@ -56,6 +63,7 @@ class Terms:
     reads: tuple
     # The model spec's columns that are the variable's (None: all of them).
     select: Optional[tuple] = None
+    names: tuple = ()  # the terms built by `spec`, as the formula writes them
 
     @property
     def positions(self) -> list[int]:
@@ -73,6 +81,11 @@ class Variable:
     levels: tuple = ()
     column: Optional[int] = None  # arrays fits: the design column
     terms: Optional[Terms] = field(default=None, compare=False)
+    # How its slope is taken, decided before the passes (`decided_derivatives`):
+    # by the complex step, or by differences within `bounds`, the range of
+    # its fitted values.
+    complex_step: bool = True
+    bounds: tuple = (-np.inf, np.inf)
 
     @property
     def positions(self) -> list[int]:
@@ -124,6 +137,19 @@ class EffectPart:
             return {c: source[c].array[positions] for c in columns}
         return {c: source[c].array.take(positions) for c in columns}
 
+    def probe_rows(self, columns: Sequence[str]) -> dict:
+        """The values of `columns` on the first PROBE_ROWS rows of each split."""
+        splits = self.splits or [slice(0, len(self.exog))]
+        at = np.concatenate([np.arange(s.start, min(s.stop, s.start + PROBE_ROWS))
+                             for s in splits])
+        source, positions = self.source, self.positions
+        assert source is not None
+        if isinstance(positions, slice):
+            at = at + (positions.start or 0)  # the effect parts' ranges step by 1
+        elif positions is not None:
+            at = positions[at]
+        return {c: source[c].array.take(at) for c in columns}
+
 
 def rows_frame(columns: dict, **replaced: Any) -> pd.DataFrame:
     """The rows `columns` as a DataFrame for the model spec, with the
@@ -150,12 +176,14 @@ def variable_terms(spec: Any, name: str, columns: Sequence[str]) -> Terms:
         built = tuple(names.index(c) for c in subset.column_names)
         needed = set(subset.required_variables)
         return Terms(subset, built, bare_positions,
-                     tuple(c for c in columns if c == name or c in needed))
+                     tuple(c for c in columns if c == name or c in needed),
+                     names=tuple(str(t) for t in others))
     # formulaic before 1.1: the whole design is built, and the terms'
     # columns taken from it.
     built = tuple(j for t in others for j in range(len(names))[spec.term_slices[t]])
     needed = set(spec.variables_by_source.get("data", set()))
-    return Terms(spec, built, bare_positions, tuple(c for c in columns if c in needed), built)
+    return Terms(spec, built, bare_positions, tuple(c for c in columns if c in needed), built,
+                 tuple(str(t) for t in others))
 
 
 def constant_column(like: Any, value: Any, n: int) -> Any:
@@ -183,8 +211,6 @@ class Builder:
 
     spec: Any = None
     context: dict = field(default_factory=dict)
-    # Variables whose transforms were found to carry the complex step.
-    verified: dict = field(default_factory=dict)
     # The one row of the terms of a variable alone, by (variable, value).
     rows_alone: dict = field(default_factory=dict)
 
@@ -240,7 +266,7 @@ class Builder:
     def derivative(self, part: EffectPart, variable: Variable) -> np.ndarray:
         """The derivative of the variable's columns for every row of the part
         (read-only: the columns that are the variable itself are 1 on every
-        row, one value read for all)."""
+        row, one value read for all), by the method decided for the variable."""
         n = len(part.exog)
         terms = variable.terms
         if terms is None or terms.spec is None:
@@ -250,13 +276,10 @@ class Builder:
         rows = part.rows(terms.reads)
         values = np.asarray(rows[variable.name].to_numpy(dtype=np.float64))
         columns = None
-        if self.verified.get(variable.name) is None:
-            self.verified[variable.name] = self.complex_step_holds(
-                terms, part.rows(terms.reads, PROBE_ROWS), variable, values[:PROBE_ROWS])
-        if self.verified[variable.name]:
+        if variable.complex_step:
             columns = self.complex_step(terms, rows, variable, values)
         if columns is None:
-            columns = self.difference(terms, rows, variable, values)
+            columns = self.difference(terms, rows, variable, values, variable.bounds)
         out[:, len(terms.bare):] = columns
         return out
 
@@ -266,7 +289,7 @@ class Builder:
         complex values."""
         try:
             design = self.evaluate(terms, rows, **{variable.name: values + 1j * STEP})
-        except (TypeError, ValueError):
+        except Exception:  # whatever a transform raises for complex input
             return None
         if not np.iscomplexobj(design):
             return None
@@ -274,30 +297,66 @@ class Builder:
 
     def complex_step_holds(self, terms: Terms, rows: dict, variable: Variable,
                            values: np.ndarray) -> bool:
-        """Whether the transforms carry the imaginary part through: on a few
-        rows, every column that moves with a real step of v must have a
-        complex-step derivative (abs(), casts to float and the like lose it)."""
+        """Whether the complex-step derivative agrees with a central
+        difference on `rows`: it does not where a transform is not analytic
+        (the sign, abs(), a cast to float). Rows where the difference is not
+        finite say nothing."""
         derivative = self.complex_step(terms, rows, variable, values)
         if derivative is None:
             return False
-        moved = {variable.name: values + 1e-4 * np.maximum(1.0, np.abs(values))}
-        change = (self.evaluate(terms, rows, **moved).astype(np.float64) -
-                  self.evaluate(terms, rows))
-        lost = (change != 0.0) & (derivative == 0.0)
-        return not bool(lost.any())
+        if len(values) == 0:
+            return True
+        bounds = (float(values.min()), float(values.max()))
+        # relative to v itself, so that a variable of small values near a
+        # singularity (log(v) at v = 1e-5) is not mistaken for a fault
+        size = np.abs(values)
+        h = CHECK_STEP * np.where(size > 0.0, size, max(float(size.max()), 1.0))
+        step = h[:, None]
+        with np.errstate(all="ignore"):
+            try:
+                difference = self.difference(terms, rows, variable, values, bounds, h)
+            except ValueError:
+                return False
+            level = np.abs(self.evaluate(terms, rows).astype(np.float64))
+            tolerance = (1e-6 * (np.abs(derivative) + np.abs(difference)) +
+                         1e3 * np.finfo(np.float64).eps * level / step)
+            wrong = np.isfinite(difference) & ~(np.abs(derivative - difference) <= tolerance)
+        return not bool(wrong.any())
 
-    def difference(self, terms: Terms, rows: dict, variable: Variable,
-                   values: np.ndarray) -> np.ndarray:
+    def difference(self, terms: Terms, rows: dict, variable: Variable, values: np.ndarray,
+                   bounds: tuple, h: Optional[np.ndarray] = None) -> np.ndarray:
         """The central difference at steps h and h/2, extrapolated (error of
-        order h^4)."""
-        h = 1e-3 * np.maximum(1.0, np.abs(values))
-
-        def central(step: np.ndarray) -> np.ndarray:
-            up = self.evaluate(terms, rows, **{variable.name: values + step})
-            down = self.evaluate(terms, rows, **{variable.name: values - step})
-            return (up.astype(np.float64) - down) / (2.0 * step[:, None])
-
-        return (4.0 * central(h / 2.0) - central(h)) / 3.0
+        order h^4); one-sided, three-point and extrapolated (order h^3), on
+        rows whose central steps would leave `bounds`, the range of the
+        variable's fitted values, where a transform may not be defined. The
+        steps h are DIFFERENCE_STEP x max(1, |v|) unless given."""
+        if h is None:
+            h = DIFFERENCE_STEP * np.maximum(1.0, np.abs(values))
+        low, high = bounds
+        side = np.where(values + h > high, -1.0, np.where(values - h < low, 1.0, 0.0))
+        side[(values - 2.0 * h < low) & (values + 2.0 * h > high)] = 0.0
+        central = side == 0.0
+        offsets = [np.where(central, h, side * h), np.where(central, -h, side * 2.0 * h),
+                   np.where(central, h / 2.0, side * h / 2.0), np.where(central, -h / 2.0, 0.0)]
+        try:
+            up, down, half_up, half_down = [
+                self.evaluate(terms, rows, **{variable.name: values + o}).astype(np.float64)
+                for o in offsets]
+        except Exception as error:
+            raise ValueError(f"the slope of {variable.name!r} cannot be taken through "
+                             f"{', '.join(terms.names) or 'its terms'}: the terms fail at "
+                             f"values a step of {float(np.max(h)):.3g} or less from the data's: "
+                             f"{error}") from None
+        step = h[:, None]
+        both_sides = (4.0 * ((half_up - half_down) / (2.0 * (step / 2.0))) -
+                      (up - down) / (2.0 * step)) / 3.0
+        if central.all():
+            return both_sides
+        # one side s: f0 = half_down, f(s h/2), f(s h), f(s 2h)
+        s = side[:, None]
+        near = s * (-3.0 * half_down + 4.0 * half_up - up) / step
+        far = s * (-3.0 * half_down + 4.0 * up - down) / (2.0 * step)
+        return np.where(central[:, None], both_sides, (4.0 * near - far) / 3.0)
 
 
 def formula_variables(spec: Any, dtypes: pd.Series) -> list[tuple[str, Optional[tuple]]]:
@@ -459,6 +518,30 @@ def both(a: list[bool], b: list[bool]) -> list[bool]:
     return [x and y for x, y in zip(a, b)]
 
 
+def derivative_checks(part: EffectPart, builder: Builder,
+                      variables: Sequence[Variable]) -> list[tuple[bool, float, float]]:
+    """For each variable, whether its complex-step derivative holds on the
+    first rows of each of the part's splits, and the range of its values on
+    the part's rows."""
+    out = []
+    for variable in variables:
+        terms = variable.terms
+        assert terms is not None
+        if len(part.exog) == 0:
+            out.append((True, np.inf, -np.inf))
+            continue
+        probe = part.probe_rows(terms.reads)
+        values = np.asarray(part.rows([variable.name])[variable.name].to_numpy(dtype=np.float64))
+        holds = builder.complex_step_holds(
+            terms, probe, variable, np.asarray(probe[variable.name].to_numpy(dtype=np.float64)))
+        out.append((holds, float(values.min()), float(values.max())))
+    return out
+
+
+def joined_checks(a: list[tuple], b: list[tuple]) -> list[tuple]:
+    return [(x[0] and y[0], min(x[1], y[1]), max(x[2], y[2])) for x, y in zip(a, b)]
+
+
 # --- The table ------------------------------------------------------------------------
 
 
@@ -547,6 +630,23 @@ class Effects:
             raise ValueError(f"variables {absent} are not variables of the model: {names}")
         return [v for v in found if v.name in wanted]
 
+    def decided_derivatives(self, passes: Any, settings: list) -> list:
+        """The settings with how each slope through a transform is taken,
+        decided once, by a pass over every part, before the effect passes:
+        so every part takes it the same way, whatever the threads."""
+        slopes = [i for i, (_, setting) in enumerate(settings) if not setting.pairs and
+                  setting.variable.terms is not None and setting.variable.terms.spec is not None]
+        if not slopes:
+            return settings
+        checks = passes.run(derivative_checks, joined_checks, self.builder,
+                            [settings[i][1].variable for i in slopes])
+        out = list(settings)
+        for i, (holds, low, high) in zip(slopes, checks):
+            keys, setting = settings[i]
+            out[i] = (keys, Setting(replace(setting.variable, complex_step=holds,
+                                            bounds=(low, high))))
+        return out
+
     def data_columns(self) -> list[str]:
         frame = self.data.frame
         return [str(c) for c in frame.columns] if frame is not None else []
@@ -634,6 +734,7 @@ class Effects:
                     for level in levels]
             settings.append((keys, Setting(variable, tuple((level, reference)
                                                            for level in levels))))
+        settings = self.decided_derivatives(passes, settings)
         return self.table(passes, labels, settings, by_names, alpha, ["term", "contrast"])
 
     def predictions(self, alpha: float, by: Any) -> pd.DataFrame:

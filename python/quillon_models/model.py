@@ -19,11 +19,13 @@ import pandas as pd
 
 from . import driver
 from .covariance import CovarianceChoice, parse_cov_options
+from .formula_context import formula_context
 from .design import caller_context, check_missing_option, design_from_arrays, design_from_formula
 from .diagnostics import warn_about_fit
 from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSeparationWarning
 from .separation import exact_test
 from .memory import MemoryData
+from .parts import usable_threads
 from .weights import chosen_weights
 from .results import ProbitResults
 
@@ -126,6 +128,7 @@ class Probit:
     def _from_formula(cls, formula: str, data: Any, missing: str, context: dict,
                       weights: tuple = (None, None)) -> Probit:
         check_missing_option(missing)
+        context = formula_context(context)
         model = cls.__new__(cls)
         if on_dask(data):
             from ._dask import DaskData
@@ -263,6 +266,7 @@ class Probit:
             raise ValueError(f"maxiter must be at least 0, got {maxiter}")
         check_choice("separation", separation, ("warn", "raise", "drop"))
         check_choice("collinear", collinear, ("drop", "raise"))
+        usable_threads(n_jobs)  # checked alike in memory and on Dask, which has its own threads
         tol = float(tol)
         if cov_type is None:
             cov_type = "HC1" if self.weight_kind == "sampling" else "nonrobust"

@@ -66,15 +66,26 @@ def weight_values(name: str, weights: Any) -> np.ndarray:
         if weights.shape[1] != 1:
             raise ValueError(f"{name} must be one column, got {weights.shape[1]}")
         weights = weights.iloc[:, 0]
-    values = weights.to_numpy() if isinstance(weights, pd.Series) else np.asarray(weights)
+    if isinstance(weights, pd.Series):
+        check_weight_dtype(name, weights.dtype)
+        values = weights.to_numpy()
+    else:
+        values = np.asarray(weights)
     if values.ndim != 1:
         raise ValueError(f"{name} must be one value per row, got shape {values.shape}")
-    if values.dtype == object or not (np.issubdtype(values.dtype, np.number)
-                                      or values.dtype == bool):
-        raise TypeError(f"{name} must be numbers, got values of type {values.dtype}")
-    if np.issubdtype(values.dtype, np.complexfloating):
-        raise TypeError(f"{name} must be real numbers, got {values.dtype}")
+    check_weight_dtype(name, values.dtype)
     return np.ascontiguousarray(values, dtype=np.float64)
+
+
+def check_weight_dtype(name: str, dtype: Any) -> None:
+    """Weights are real numbers: categories, durations and dates are
+    refused, even where they hold numbers."""
+    if (isinstance(dtype, pd.CategoricalDtype) or dtype == object or
+            not (pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype)) or
+            getattr(dtype, "kind", "") in "mM"):
+        raise TypeError(f"{name} must be numbers, got values of type {dtype}")
+    if pd.api.types.is_complex_dtype(dtype):
+        raise TypeError(f"{name} must be real numbers, got {dtype}")
 
 
 def check_totals(name: str, totals: WeightTotals, rows: int) -> None:

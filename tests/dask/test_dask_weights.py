@@ -81,16 +81,55 @@ def test_bad_weights_are_refused_on_dask(change, message):
 
 
 @pytest.mark.parametrize("weights, message", [
-    (lambda f: dd.from_pandas(f.w.set_axis(f.index + 1), npartitions=3),
+    (lambda f: dd.from_pandas(f.w.set_axis(f.index[::-1]), npartitions=3, sort=False),
      "different indexes in a partition"),
     (lambda f: dd.from_pandas(f.w, npartitions=2).clear_divisions(),
      "has 2 partitions and the data 3, and the divisions"),
     (lambda f: da.from_array(f.w.to_numpy()[:-1], chunks=1000), "has 4999 rows and the data 5000"),
-    (lambda f: da.from_array(f.w.to_numpy(), chunks=((1000, 1000, 3000),)),
-     r"a block of shape \(1000,\) for a partition of 1667 rows"),
 ])
 def test_weights_that_cannot_be_paired_with_the_rows_are_refused(weights, message):
     frame = make_frame()
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
         qm.probit(FORMULA, dd.from_pandas(frame, npartitions=3),
                   freq_weights=weights(frame)).fit()
+
+
+@pytest.mark.parametrize("weights", [
+    lambda f: da.from_array(f.w.to_numpy(), chunks=((1000, 1000, 3000),)),
+    lambda f: dd.from_pandas(f.w, npartitions=3).repartition(divisions=[0, 1000, 2000, 4999]),
+    lambda f: dd.from_pandas(f.w, npartitions=2),
+], ids=["array, other blocks", "Series, other boundaries", "Series, other partitions"])
+def test_weights_in_other_blocks_than_the_data_are_paired_with_its_rows(weights):
+    frame = make_frame()
+    memory = qm.probit(FORMULA, frame, sampling_weights=frame.w).fit()
+    with dask.config.set(scheduler="sync"):
+        on_dask = qm.probit(FORMULA, dd.from_pandas(frame, npartitions=3),
+                            sampling_weights=weights(frame)).fit()
+    assert close(on_dask.params, memory.params) and close(on_dask.bse, memory.bse)
+
+
+NOT_WEIGHTS = {
+    "durations": (lambda f: pd.to_timedelta(f.w, unit="s"), TypeError,
+                  r"sampling_weights must be numbers, got values of type timedelta64\[ns\]"),
+    "categories": (lambda f: f.w.astype("category"), TypeError,
+                   "sampling_weights must be numbers, got values of type category"),
+    "another index": (lambda f: f.w.set_axis(f.index + 7), ValueError,
+                      "data and sampling_weights have different indexes"),
+}
+
+
+@pytest.mark.parametrize("case, where", [(case, where) for case in NOT_WEIGHTS
+                                         for where in ["memory", "dask series", "dask column"]
+                                         if (case, where) != ("another index", "dask column")])
+def test_weights_refused_alike_in_memory_and_on_dask(case, where):
+    weights, error, message = NOT_WEIGHTS[case]
+    frame = make_frame()
+    given = weights(frame)
+    if where == "dask series":
+        data, given = dd.from_pandas(frame, npartitions=3), dd.from_pandas(given, npartitions=2)
+    elif where == "dask column":
+        data, given = dd.from_pandas(frame.assign(v=given), npartitions=3), "v"
+    else:
+        data = frame
+    with dask.config.set(scheduler="sync"), pytest.raises(error, match=message):
+        qm.probit(FORMULA, data, sampling_weights=given).fit()

@@ -47,9 +47,9 @@ def way_of(request, monkeypatch):
         if way.startswith("memory"):
             return frame, {"n_jobs": 1 if "1" in way else 2}, contextlib.nullcontext()
         data = dd.from_pandas(frame, chunksize=ROWS, sort=False)
-        if way == "dask threads":
-            return data, {}, dask.config.set(scheduler="threads")
-        return data, {}, request.getfixturevalue("client").as_current()
+        if way == "dask cluster":
+            return data, {}, request.getfixturevalue("client").as_current()
+        return data, {}, dask.config.set(scheduler=way.split()[1])  # threads, synchronous
 
     return holding
 
@@ -97,6 +97,19 @@ def test_the_same_bits_every_way(run, cov_type, cov_kwds):
     assert all(g == got[0] for g in got[1:])
 
 
+@pytest.mark.parametrize("term", [
+    # analytic on the rows the first part reads first, not on the others'
+    "np.where(x > -0.5, x, np.abs(x - 1))",
+    # no complex values: differences on every part
+    "np.cbrt(x + 5)"])
+def test_effects_through_any_transform_the_same_bits_every_way(run, term):
+    data = frame().sort_values("x", key=lambda x: x > -0.5, ascending=False, kind="stable")
+    ways = ["memory, 1 thread", "memory, 2 threads", "dask threads", "dask synchronous"]
+    got = [run(way, data.reset_index(drop=True), formula_model(f"y ~ {term} + C(g)"))
+           .ame().select_dtypes("number").to_numpy().tobytes() for way in ways]
+    assert all(g == got[0] for g in got[1:])
+
+
 def unknown_categories(data):
     """A category column whose categories Dask learns only by reading it."""
     if isinstance(data, pd.DataFrame):
@@ -141,6 +154,14 @@ def test_the_same_refusals_every_way(run, way, case):
     change, formula, options, message = REFUSALS[case]
     with pytest.raises(ValueError, match=message):
         run(way, change(frame()), formula_model(formula, **options))
+
+
+@pytest.mark.parametrize("n_jobs", [0, -2, 1.5, True, "2"])
+@pytest.mark.parametrize("way", ["memory, 1 thread", "dask threads"])
+def test_n_jobs_checked_every_way(way_of, way, n_jobs):
+    data, _, scheduler = way_of(way, frame())
+    with scheduler, pytest.raises(ValueError, match="n_jobs must be a positive whole number"):
+        qm.probit("y ~ x", data).fit(n_jobs=n_jobs)
 
 
 def effects(results):

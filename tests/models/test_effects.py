@@ -66,6 +66,60 @@ def test_derivative_designs_match_analytic(formula, column, analytic):
     assert not derivative[:, untouched].any()
 
 
+def spline_slopes(d):
+    """The derivatives of bs(x)'s columns: with bounds the data's range and
+    no inner knot, the cubic B-splines but the first."""
+    from scipy.interpolate import BSpline
+
+    knots = [d.x.min()] * 4 + [d.x.max()] * 4
+    return np.column_stack([BSpline(knots, np.eye(4)[i], 3).derivative()(d.x) for i in (1, 2, 3)])
+
+
+@pytest.mark.parametrize("term, slopes", [
+    # not analytic: the complex step gives a slope where there is none
+    ("np.sign(x - 10.5)", lambda d: 0.0 * d.x),
+    # analytic on the first rows of the first part only
+    ("np.where(x > 20.5, x, np.abs(x - 41))", lambda d: np.where(d.x > 20.5, 1.0, -1.0)),
+    # no complex values at all
+    ("np.cbrt(x)", lambda d: d.x ** (-2 / 3) / 3),
+    ("np.hypot(x, w)", lambda d: d.x / np.hypot(d.x, d.w)),
+    ("np.logaddexp(x / 10, w)", lambda d: 0.1 / (1 + np.exp(d.w - d.x / 10))),
+    # defined on the fitted range alone: one-sided at its ends
+    ("bs(x)", spline_slopes),
+])
+def test_slopes_through_any_transform_against_closed_forms(monkeypatch, term, slopes):
+    monkeypatch.setattr(qm.parts, "BLOCK_ROWS", 50)  # two effect parts of 200 rows
+    rng = np.random.default_rng(8)
+    # no value within a step of the kinks (10.5, 20.5)
+    frame = pd.DataFrame({"x": np.round(rng.uniform(0.5, 40, 400), 1) + 0.05,
+                          "w": rng.normal(size=400)})
+    frame = frame.sort_values("x", ascending=False, key=lambda x: x > 20.5, kind="stable")
+    frame["y"] = (np.sin(frame.x / 6) + frame.w + rng.normal(size=400) > 0).astype(float)
+    res = qm.probit(f"y ~ w + {term}", frame).fit()
+    columns = [n for n in res.model.exog_names if n.startswith(term)]
+    index = design(res, frame) @ res.params.to_numpy()
+    expected = np.mean(norm.pdf(index) * (np.reshape(slopes(frame), (len(frame), -1)) @
+                                          res.params[columns].to_numpy()))
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", qm.CovarianceWarning)  # sign: an exact zero
+        got = res.ame(variables="x").loc[("x", "dY/dX"), "dy/dx"]
+    np.testing.assert_allclose(got, expected, rtol=1e-7, atol=1e-12)
+
+
+def test_a_transform_defined_on_the_data_alone_is_refused_naming_it():
+    def whole(v):
+        v = np.asarray(v)
+        if not np.all(v == np.round(v)):
+            raise ValueError("whole numbers only")
+        return v * 1.0
+
+    rng = np.random.default_rng(4)
+    frame = pd.DataFrame({"x": rng.integers(0, 9, 200), "y": rng.integers(0, 2, 200)})
+    res = qm.probit("y ~ whole(x)", frame, eval_env={"whole": whole}).fit()
+    with pytest.raises(ValueError, match=r"slope of 'x' cannot be taken through whole\(x\)"):
+        res.ame()
+
+
 def test_slopes_contrasts_predictions_against_closed_forms(mroz):
     res = qm.probit(MROZ, mroz).fit(cov_type="HC0")
     rows = fitted_rows(res)

@@ -47,7 +47,10 @@ def test_predictions_on_arrays(admissions):
         result.predict(X, which="var")
 
 
-def test_pickle_round_trip(admissions, fitted):
+@pytest.mark.parametrize("formula", [FORMULA, "admit ~ np.log(gre) + np.sqrt(gpa) + C(rank)"],
+                         ids=["columns", "numpy's functions"])
+def test_pickle_round_trip(admissions, formula):
+    fitted = qm.probit(formula, admissions).fit(cov_type="cluster", cov_kwds={"groups": "rank"})
     again = pickle.loads(pickle.dumps(fitted))
     pd.testing.assert_series_equal(again.params, fitted.params)
     pd.testing.assert_frame_equal(again.cov_params(), fitted.cov_params())
