@@ -125,9 +125,9 @@ def atexog_settings(atexog: Any, k: int) -> tuple:
 def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, method: str,
                    atexog: Any, dummy: bool, count: bool, omitted: Sequence[int] = ()
                    ) -> tuple[np.ndarray, np.ndarray, list[int]]:
-    """The effects and standard errors of the columns that are neither
-    constants nor omitted from the fit (at zero in `beta`), and those
-    columns' positions."""
+    """The effects and standard errors of the columns that are not
+    constants, and those columns' positions; a column omitted from the fit
+    (at zero in `beta`) has none: NaN."""
     at, method = check_options(at, method, dummy, count)
     if model.weight_kind is not None and at in ("mean", "median"):
         raise NotImplementedError(f"at={at!r} with weights: the effects at the weighted "
@@ -139,7 +139,8 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
     sums, mins, maxs, whole = passes.run(summary_part, merge_summaries)
     constant = set(model.const_idx) | {j for j in range(k) if mins[j] == maxs[j]} | set(
         omitted)
-    shown = [j for j in range(k) if j not in constant]
+    shown = [j for j in range(k) if j not in constant or (
+        j in omitted and j not in model.const_idx)]
     kinds: list[Optional[str]] = []
     for j in range(k):
         binary = whole[j] and mins[j] == 0.0 and maxs[j] == 1.0
@@ -170,6 +171,7 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
                                         beta)
     with np.errstate(invalid="ignore"):
         se = np.sqrt(np.einsum("ij,jk,ik->i", jacobian, cov, jacobian))
+    effects[list(omitted)], se[list(omitted)] = np.nan, np.nan
     return effects[shown], se[shown], shown
 
 
