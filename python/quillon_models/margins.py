@@ -156,9 +156,10 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
                 atexog: Any = None, dummy: bool = False, count: bool = False) -> DiscreteMargins:
     """statsmodels' per-column marginal effects, its options and defaults
     included (see `column_margins`)."""
-    from .column_margins import column_effects
+    from .column_margins import column_effects, warn_if_order_differs
 
     model = results._fitted_model()
+    warn_if_order_differs(model, atexog)
     omitted = [results.exog_names.index(n) for n in results.omitted]
     effects, se, shown = column_effects(model, results.fitted_params(),
                                         np.nan_to_num(results.cov_params().to_numpy(), nan=0.0),
@@ -169,9 +170,9 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
                           "Pr(>|z|)": two_sided_pvalues(z)},
                          index=[results.exog_names[j] for j in shown])
     table = without_unusable_errors(table, results.cov_type)
-    omitted = [n for n in table.index if n in results.omitted]
-    if omitted:
+    left_out = [str(n) for n in table.index if n in results.omitted]
+    if left_out:
         warnings.warn(f"regressors left out of the fit have no effect, NaN marked (omitted): "
-                      f"{results.omitted_why(omitted)}", OmittedWarning, stacklevel=3)
+                      f"{results.omitted_why(left_out)}", OmittedWarning, stacklevel=3)
     return DiscreteMargins(results, table, {"at": str(at).lower(), "method": str(method).lower(),
                                             "dummy": dummy, "count": count})

@@ -47,9 +47,11 @@ class Probit:
         "none" and "raise" refuse NaN and inf values with a ValueError that
         names the columns; "drop" drops those rows and counts them.
     freq_weights : array_like or str, optional
-        Frequency weights, one non-negative finite number per row (or a
+        Frequency weights, one non-negative whole number per row (or a
         column name of a DataFrame `exog`): row i counts as w_i identical
         rows, ``nobs`` is their sum and the covariance the model's own.
+        Weights that are not whole numbers are refused: they are not
+        counts, and sampling_weights is meant for them.
     sampling_weights : array_like or str, optional
         Sampling weights (Stata's pweights): weighted maximum likelihood
         with the sandwich of the weighted scores; the covariance defaults
@@ -506,7 +508,7 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0, *,
         Frequency weights (a column name of `data`, or one value per row;
         on Dask data, a Dask Series paired with its rows by index or a Dask
         array by position): the fit of the data with row i repeated w_i
-        times.
+        times; whole numbers only (else use sampling_weights).
     sampling_weights : array_like or str, optional
         Sampling weights, as Stata's pweights: weighted maximum likelihood
         with a robust covariance (HC1 unless told otherwise).

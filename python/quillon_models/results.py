@@ -483,7 +483,13 @@ class ProbitResults:
             Derivatives of the probability or its logarithm, with respect to
             the regressors or their logarithms.
         atexog : dict, optional
-            {column position: value}: regressors held at given values.
+            {column name or position: value}: regressors held at given
+            values. Names are safest: positions count the columns of this
+            design (``exog_names``), which formulaic orders as the formula
+            writes its terms, while statsmodels' patsy puts terms of
+            categories before numeric ones (``y ~ x + C(g)`` has x at 1
+            here, ``C(g)[T.b]`` at 1 in statsmodels). When the orders
+            differ, positions are warned of once per formula.
         dummy : bool, default False
             0/1 columns by their change from 0 to 1.
         count : bool, default False

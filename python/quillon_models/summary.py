@@ -210,7 +210,7 @@ def likelihood_lines(results: ProbitResults) -> list[tuple[str, str]]:
         chi2, df, pvalue = float(test.statistic), f"{test.df_denom:.0f}", float(test.pvalue)
     except ValueError:  # no slope, or a covariance not usable
         chi2, df, pvalue = float("nan"), count_text(results.df_model), float("nan")
-    return [("Log pseudolikelihood:", f"{results.llf:#8.5g}".strip()), llnull,
+    return [("Log pseudolikelihood:", f"{results.llf:#8.5g}".strip()),
             (f"Wald chi2({df}):", f"{chi2:#8.5g}".strip()),
             ("Prob > chi2:", f"{pvalue:#6.4g}".strip())]
 
