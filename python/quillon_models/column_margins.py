@@ -150,7 +150,7 @@ def warn_if_order_differs(model: Any, atexog: Any) -> None:
         return
     theirs = patsy_term_order(model)
     ours = [term_text(t) for t in model.model_spec.terms if len(model.model_spec.term_indices[t])]
-    if theirs is None or theirs == ours:
+    if theirs is None or [factors(t) for t in theirs] == [factors(t) for t in ours]:
         return
     _WARNED_ORDER.add(model.formula)
     shown = ", ".join(f"{j}: {n}" for j, n in enumerate(model.exog_names))
@@ -162,6 +162,11 @@ def warn_if_order_differs(model: Any, atexog: Any) -> None:
 
 def term_text(term: Any) -> str:
     return "Intercept" if str(term) == "1" else str(term)
+
+
+def factors(term: str) -> frozenset:
+    """A term's factors, whichever order the library writes them in."""
+    return frozenset(f.strip() for f in term.split(":"))
 
 
 def patsy_term_order(model: Any) -> Optional[list]:
