@@ -620,7 +620,7 @@ class Effects:
         listed = [" ".join(map(str, key)) if isinstance(key, tuple) else str(key)
                   for key in table.index[flagged]]
         columns = sorted({j for r in resting for j in r})
-        why = self.results.omitted_why([self.results.exog_names[j] for j in columns])
+        why = self.results._omitted_why([self.results.exog_names[j] for j in columns])
         shown = ", ".join(listed[:10]) + (f" and {len(listed) - 10} more" if len(listed) > 10
                                           else "")
         warnings.warn(f"the effects of {shown} rest on regressors left out of the fit, "

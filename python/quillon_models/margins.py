@@ -132,7 +132,7 @@ class DiscreteMargins:
         if self.results.cov_type != "nonrobust":
             notes.append(f"Standard errors from the {self.results.cov_type} covariance.")
         if self.omitted:
-            notes.append(f"Omitted: {self.results.omitted_why(self.omitted)}.")
+            notes.append(f"Omitted: {self.results._omitted_why(self.omitted)}.")
         return Summary("Probit Marginal Effects", header,
                        [self.effect_name, "std err", "z", "P>|z|"] + interval_columns(alpha),
                        rows, notes, two_columns=False)
@@ -173,6 +173,6 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
     left_out = [str(n) for n in table.index if n in results.omitted]
     if left_out:
         warnings.warn(f"regressors left out of the fit have no effect, NaN marked (omitted): "
-                      f"{results.omitted_why(left_out)}", OmittedWarning, stacklevel=3)
+                      f"{results._omitted_why(left_out)}", OmittedWarning, stacklevel=3)
     return DiscreteMargins(results, table, {"at": str(at).lower(), "method": str(method).lower(),
                                             "dummy": dummy, "count": count})

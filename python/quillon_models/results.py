@@ -255,14 +255,14 @@ class ProbitResults:
             this kind. :meth:`wald_test_slopes` gives the test of all
             slopes that holds with such weights (Stata's "Wald chi2").
         """
-        if self.sampling_weighted:
+        if self._sampling_weighted:
             raise ValueError("llr_pvalue is not valid with sampling weights (the likelihood "
                              "ratio of a pseudo-likelihood is not chi-squared): "
                              "wald_test_slopes() tests all slopes with the robust covariance")
         return chi2_sf(self.llr, self.df_model)
 
     @property
-    def sampling_weighted(self) -> bool:
+    def _sampling_weighted(self) -> bool:
         """Whether the model was fitted with sampling weights."""
         return getattr(self.model, "weight_kind", None) == "sampling"
 
@@ -284,7 +284,7 @@ class ProbitResults:
         """
         from .hypothesis import ContrastResults, wald_statistic
 
-        slopes = self.slope_positions()
+        slopes = self._slope_positions()
         if not slopes:
             raise ValueError("the model has no slope to test")
         cov = self._cov[np.ix_(slopes, slopes)]
@@ -293,7 +293,7 @@ class ProbitResults:
         return ContrastResults(statistic, np.asarray(chi2_sf(statistic, rank)), float(rank),
                                "chi2")
 
-    def slope_positions(self) -> list[int]:
+    def _slope_positions(self) -> list[int]:
         """Positions of the fitted estimates other than the constant."""
         const = (set(self.model.const_idx) if self.model is not None else
                  {j for j, n in enumerate(self.exog_names) if n in ("Intercept", "const")}
@@ -342,7 +342,7 @@ class ProbitResults:
             If `which` is neither, the columns do not fit, or the results
             have no model.
         """
-        return self._fitted_model().predict(self.prediction_params(), exog, which, transform)
+        return self._fitted_model().predict(self._prediction_params(), exog, which, transform)
 
     def fitted_params(self) -> np.ndarray:
         """The estimates with those omitted at zero: what the model computes
@@ -351,21 +351,21 @@ class ProbitResults:
         params[[self.exog_names.index(n) for n in self.omitted]] = 0.0
         return params
 
-    def prediction_params(self) -> np.ndarray:
+    def _prediction_params(self) -> np.ndarray:
         """The estimates predictions use: those omitted as collinear at zero
         (what they add is carried by the columns they combine), those with
         no fitted row behind them (left out for separation, or zero on every
         fitted row) NaN, so that only the rows loading on them are NaN."""
         params = self.fitted_params()
-        params[self.unestimable_columns()] = np.nan
+        params[self._unestimable_columns()] = np.nan
         return params
 
-    def unestimable_columns(self) -> list[int]:
+    def _unestimable_columns(self) -> list[int]:
         """Positions of the omitted regressors whose rows have no estimate."""
         return [self.exog_names.index(n) for n in self.omitted
                 if self.omitted_reasons.get(n) in ("separation", "empty")]
 
-    def omitted_why(self, names: Sequence[str]) -> str:
+    def _omitted_why(self, names: Sequence[str]) -> str:
         """The omitted regressors `names` with the reason each was left out."""
         by_reason: dict[str, list[str]] = {}
         for name in names:

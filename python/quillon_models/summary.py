@@ -202,7 +202,7 @@ def likelihood_lines(results: ProbitResults) -> list[tuple[str, str]]:
     all slopes on the robust covariance (a likelihood-ratio test is not
     valid for a pseudo-likelihood)."""
     llnull = ("LL-Null:", f"{results.llnull:#8.5g}".strip())
-    if not results.sampling_weighted:
+    if not results._sampling_weighted:
         return [("Log-Likelihood:", f"{results.llf:#8.5g}".strip()), llnull,
                 ("LLR p-value:", f"{results.llr_pvalue:#6.4g}".strip())]
     try:
