@@ -16,10 +16,9 @@ so the standard errors are statsmodels' to rounding.
 
 from __future__ import annotations
 
+import warnings
 from dataclasses import dataclass
 from typing import Any, Optional, Sequence
-
-import warnings
 
 import numpy as np
 

@@ -201,9 +201,9 @@ def likelihood_lines(results: ProbitResults) -> list[tuple[str, str]]:
     sampling weights, Stata's: the log pseudolikelihood and the Wald test of
     all slopes on the robust covariance (a likelihood-ratio test is not
     valid for a pseudo-likelihood)."""
-    llnull = ("LL-Null:", f"{results.llnull:#8.5g}".strip())
     if not results._sampling_weighted:
-        return [("Log-Likelihood:", f"{results.llf:#8.5g}".strip()), llnull,
+        return [("Log-Likelihood:", f"{results.llf:#8.5g}".strip()),
+                ("LL-Null:", f"{results.llnull:#8.5g}".strip()),
                 ("LLR p-value:", f"{results.llr_pvalue:#6.4g}".strip())]
     try:
         test = results.wald_test_slopes()
