@@ -26,6 +26,7 @@ from .exceptions import (
     CovarianceWarning,
     HessianInversionWarning,
     ModelWarning,
+    OmittedWarning,
     PerfectSeparationError,
     PerfectSeparationWarning,
 )
@@ -39,6 +40,7 @@ __all__ = [
     "CovarianceWarning",
     "HessianInversionWarning",
     "ModelWarning",
+    "OmittedWarning",
     "PerfectSeparationError",
     "PerfectSeparationWarning",
     "Probit",

@@ -6,19 +6,24 @@ the semi-elasticities ("dyex", "eydx"); with `dummy`, a 0/1 column's effect
 is the change from 0 to 1, and with `count` a count column's is half the
 change from x - 1 to x + 1 (for "ey", of log P). Averaged over the rows
 (at="overall") or taken at one point: the columns' means, medians, or zero.
-`atexog` ({column position: value}) sets columns before that, as statsmodels
-does (at="zero" ignores it, as statsmodels does). The Jacobians are exact,
+`atexog` ({column name or position: value}) sets columns before that, as
+statsmodels does (at="zero" ignores it, as statsmodels does). Positions are
+those of this design, whose columns formulaic orders as the formula writes
+its terms, where patsy sorts them by their numeric factors: when the two
+differ, a position is warned of once. The Jacobians are exact,
 so the standard errors are statsmodels' to rounding.
 """
 
 from __future__ import annotations
 
+import warnings
 from dataclasses import dataclass
 from typing import Any, Optional, Sequence
 
 import numpy as np
 
 from . import _kernels as kernels
+from .exceptions import ModelWarning
 from .parts import Part
 
 AT = ("overall", "mean", "median", "zero")
@@ -103,18 +108,26 @@ def check_options(at: Any, method: Any, dummy: bool, count: bool) -> tuple[str, 
     return at, method
 
 
-def atexog_settings(atexog: Any, k: int) -> tuple:
+def atexog_settings(atexog: Any, names: Sequence[str]) -> tuple:
+    """((column position, value), ...) from atexog's keys: positions in the
+    design, or the columns' names."""
     if atexog is None:
         return ()
     if not isinstance(atexog, dict):
-        raise TypeError("atexog must be a dict {column position: value}, got "
+        raise TypeError("atexog must be a dict {column name or position: value}, got "
                         f"{type(atexog).__name__}")
+    k = len(names)
     settings = []
     for column, value in atexog.items():
-        if isinstance(column, bool) or not isinstance(column, (int, np.integer)) or not (
+        if isinstance(column, str):
+            if column not in names:
+                raise ValueError(f"atexog: {column!r} is not a column of the design: "
+                                 f"{list(names)}")
+            column = list(names).index(column)
+        elif isinstance(column, bool) or not isinstance(column, (int, np.integer)) or not (
                 0 <= column < k):
-            raise ValueError(f"atexog: keys must be column positions 0 to {k - 1}, got "
-                             f"{column!r}")
+            raise ValueError(f"atexog: keys must be column names or positions 0 to {k - 1}, "
+                             f"got {column!r}")
         if not np.isscalar(value) or isinstance(value, (str, bytes)):
             raise TypeError(f"atexog[{column}] must be a number, got {value!r}")
         number: Any = value
@@ -122,24 +135,78 @@ def atexog_settings(atexog: Any, k: int) -> tuple:
     return tuple(settings)
 
 
+# Formulas whose positional atexog has been warned of, once each.
+_WARNED_ORDER: set = set()
+
+
+def warn_if_order_differs(model: Any, atexog: Any) -> None:
+    """A one-time warning when atexog gives column positions and the
+    formula's columns are in another order than statsmodels' (patsy's) for
+    the same formula: the same position would set another column there."""
+    if not isinstance(atexog, dict) or model.formula is None or model.formula in _WARNED_ORDER:
+        return
+    if not any(isinstance(c, (int, np.integer)) and not isinstance(c, bool) for c in atexog):
+        return
+    theirs = patsy_term_order(model)
+    ours = [term_text(t) for t in model.model_spec.terms if len(model.model_spec.term_indices[t])]
+    if theirs is None or [factors(t) for t in theirs] == [factors(t) for t in ours]:
+        return
+    _WARNED_ORDER.add(model.formula)
+    shown = ", ".join(f"{j}: {n}" for j, n in enumerate(model.exog_names))
+    warnings.warn(f"atexog by position: the columns of {model.formula!r} are in formulaic's "
+                  f"order ({shown}), not in statsmodels' (patsy's, terms {theirs}), so a "
+                  "position may name another column than in statsmodels; give column names "
+                  "as keys (atexog={name: value})", ModelWarning, stacklevel=4)
+
+
+def term_text(term: Any) -> str:
+    return "Intercept" if str(term) == "1" else str(term)
+
+
+def factors(term: str) -> frozenset:
+    """A term's factors, whichever order the library writes them in."""
+    return frozenset(f.strip() for f in term.split(":"))
+
+
+def patsy_term_order(model: Any) -> Optional[list]:
+    """The formula's terms in the order patsy puts them (it sorts them by
+    their numeric factors, which formulaic does not), read from the design
+    patsy builds on a few of the fitted rows; None without patsy, or when
+    patsy cannot read the formula."""
+    try:
+        import patsy
+    except ImportError:
+        return None
+    frame = model._data.frame
+    rows = frame.head(50) if model._data.on_dask else frame.iloc[:50]
+    try:
+        info = patsy.dmatrices(model.formula, rows, return_type="dataframe",
+                               eval_env=patsy.EvalEnvironment([dict(model._data.context or {})])
+                               )[1].design_info
+    except Exception:  # any formula patsy does not read: nothing to compare
+        return None
+    return list(info.term_names)
+
+
 def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, method: str,
                    atexog: Any, dummy: bool, count: bool, omitted: Sequence[int] = ()
                    ) -> tuple[np.ndarray, np.ndarray, list[int]]:
-    """The effects and standard errors of the columns that are neither
-    constants nor omitted from the fit (at zero in `beta`), and those
-    columns' positions."""
+    """The effects and standard errors of the columns that are not
+    constants, and those columns' positions; a column omitted from the fit
+    (at zero in `beta`) has none: NaN."""
     at, method = check_options(at, method, dummy, count)
     if model.weight_kind is not None and at in ("mean", "median"):
         raise NotImplementedError(f"at={at!r} with weights: the effects at the weighted "
                                   "means or medians are not available; at='overall' averages "
                                   "with the weights")
     k = len(beta)
-    settings = atexog_settings(atexog, k)
+    settings = atexog_settings(atexog, model.exog_names)
     passes = model._data.fitted_passes(model._fit_jobs)
     sums, mins, maxs, whole = passes.run(summary_part, merge_summaries)
     constant = set(model.const_idx) | {j for j in range(k) if mins[j] == maxs[j]} | set(
         omitted)
-    shown = [j for j in range(k) if j not in constant]
+    shown = [j for j in range(k) if j not in constant or (
+        j in omitted and j not in model.const_idx)]
     kinds: list[Optional[str]] = []
     for j in range(k):
         binary = whole[j] and mins[j] == 0.0 and maxs[j] == 1.0
@@ -170,6 +237,7 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
                                         beta)
     with np.errstate(invalid="ignore"):
         se = np.sqrt(np.einsum("ij,jk,ik->i", jacobian, cov, jacobian))
+    effects[list(omitted)], se[list(omitted)] = np.nan, np.nan
     return effects[shown], se[shown], shown
 
 

@@ -387,4 +387,13 @@ def null_loglike(constant_passes: Passes) -> float:
 
 
 def predict_part(part: Part, beta: np.ndarray, probability: bool) -> np.ndarray:
-    return kernels.predict(part.exog, beta, probability)
+    """The part's predictions at `beta`. A NaN estimate is a column without
+    one (a level no fitted row had): the rows with a nonzero value in it are
+    NaN, the others predict from the estimated columns."""
+    unknown = np.flatnonzero(np.isnan(beta))
+    if not len(unknown):
+        return kernels.predict(part.exog, beta, probability)
+    values = np.array(kernels.predict(part.exog, np.where(np.isnan(beta), 0.0, beta),
+                                      probability))
+    values[(part.exog[:, unknown] != 0.0).any(axis=1)] = np.nan
+    return values

@@ -25,6 +25,7 @@ fitted range (a spline's bounds are those of the fitted data).
 from __future__ import annotations
 
 import re
+import warnings
 from dataclasses import dataclass, field, replace
 from typing import Any, Optional, Sequence
 
@@ -35,6 +36,7 @@ from . import _kernels as kernels
 from . import driver
 from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
+from .exceptions import OmittedWarning
 from .summary import interval_columns
 from .tables import EffectTable
 from .variances import covariance_hint, warn_unusable
@@ -557,6 +559,16 @@ def effect_rows(effects: np.ndarray, jacobian: np.ndarray, cov: np.ndarray) -> p
                          "Significance": stars})
 
 
+def omitted_behind(jacobian: np.ndarray, positions: Sequence[int],
+                   omitted: set) -> list[list[int]]:
+    """For each group's row of an effect, the omitted columns among the
+    variable's `positions` that it moves: those whose Jacobian is not zero
+    (a level's column the contrast sets, a column the slope changes; a
+    column the effect leaves at zero on every row has an exact 0)."""
+    touched = [j for j in positions if j in omitted]
+    return [[j for j in touched if row[j] != 0.0] for row in jacobian]
+
+
 def with_interval(table: pd.DataFrame, alpha: float) -> pd.DataFrame:
     quantile = normal_quantile(alpha)
     low, high = interval_columns(alpha)
@@ -583,6 +595,7 @@ class Effects:
         self.data = self.model._data
         # columns omitted from the fit enter at zero, with no variance
         self.beta = results.fitted_params()
+        self.omitted = {results.exog_names.index(n) for n in results.omitted}
         self.cov = np.nan_to_num(results.cov_params().to_numpy(), nan=0.0)
         spec = self.model.model_spec
         self.builder = Builder(spec, dict(self.data.context or {}))
@@ -619,9 +632,6 @@ class Effects:
                     found.append(Variable(name, "binary", (0.0, 1.0), terms=terms))
                 else:
                     found.append(Variable(name, "slope", terms=terms))
-        # a variable whose every column was left out of the fit has no effect
-        omitted = {self.model.exog_names.index(n) for n in self.results.omitted}
-        found = [v for v in found if not (v.positions and set(v.positions) <= omitted)]
         if wanted is None:
             return found
         names = [v.name for v in found]
@@ -669,21 +679,28 @@ class Effects:
         present = counts > 0
         frames: list[pd.DataFrame] = []
         keys: list[tuple] = []
-        keys_of = [key for contrasts, _ in settings for key in contrasts]
-        for key, (effects, jacobian) in zip(keys_of, every):
+        resting: list[list[int]] = []  # the omitted columns each row rests on
+        keys_of = [(key, setting.variable) for contrasts, setting in settings
+                   for key in contrasts]
+        for (key, variable), (effects, jacobian) in zip(keys_of, every):
             frames.append(effect_rows(effects[present] / counts[present],
                                       jacobian[present] / counts[present, None], self.cov))
             keys.extend(key + tuple(label) for label, p in zip(labels, present) if p)
+            resting += omitted_behind(jacobian[present], [] if variable is None else
+                                      variable.positions, self.omitted)
         return self.finished(pd.concat(frames, ignore_index=True), keys, names + (by or []),
-                             alpha)
+                             alpha, resting)
 
     def finished(self, rows: pd.DataFrame, keys: list[tuple], names: list[str],
-                 alpha: float) -> EffectTable:
-        """The effect rows with their intervals and index; unusable variances
-        named in a warning."""
+                 alpha: float, resting: Optional[list[list[int]]] = None) -> EffectTable:
+        """The effect rows with their intervals and index; the rows that rest
+        on omitted columns (`resting`, by row) NaN and marked "(omitted)",
+        with the reason in a warning; unusable variances named in a warning."""
         table = with_interval(rows, alpha)
         index = pd.MultiIndex.from_tuples(keys, names=names)
         table.index = index.get_level_values(0) if index.nlevels == 1 else index
+        if resting is not None and any(resting):
+            self.mark_omitted(table, resting)
         unusable = table["Std. Err"].isna() & table["dy/dx"].notna()
         if unusable.any():
             listed = [" ".join(map(str, key)) if isinstance(key, tuple) else str(key)
@@ -691,6 +708,24 @@ class Effects:
             warn_unusable(listed, "marginal effects", covariance_hint(self.results.cov_type),
                           stacklevel=5)
         return EffectTable(table)
+
+    def mark_omitted(self, table: pd.DataFrame, resting: list[list[int]]) -> None:
+        """NaN for the rows that rest on omitted columns, "(omitted)" as their
+        significance (Stata's mark), and a warning naming them and why the
+        columns were left out."""
+        flagged = np.array([bool(r) for r in resting])
+        numbers = [c for c in table.columns if c != "Significance"]
+        table.loc[flagged, numbers] = np.nan
+        table.loc[flagged, "Significance"] = "(omitted)"
+        listed = [" ".join(map(str, key)) if isinstance(key, tuple) else str(key)
+                  for key in table.index[flagged]]
+        columns = sorted({j for r in resting for j in r})
+        why = self.results._omitted_why([self.results.exog_names[j] for j in columns])
+        shown = ", ".join(listed[:10]) + (f" and {len(listed) - 10} more" if len(listed) > 10
+                                          else "")
+        warnings.warn(f"the effects of {shown} rest on regressors left out of the fit, "
+                      f"{why}: they have no estimate, and are NaN marked (omitted)",
+                      OmittedWarning, stacklevel=6)
 
     def column_table(self, alpha: float, wanted: Optional[Sequence[str]]) -> EffectTable:
         """The effects of an arrays fit, whose variables are its columns: every
@@ -707,12 +742,12 @@ class Effects:
         placeholders = ["const" if j in const else f"column {j}" for j in range(len(names))]
         effects, jacobian, total = passes.run(column_sums_part, add_arrays_of,
                                               self.beta, placeholders, binary)
-        omitted = {names.index(n) for n in self.results.omitted}
-        shown = [j for j in range(len(names)) if j not in const and j not in omitted
+        shown = [j for j in range(len(names)) if j not in const
                  and (wanted is None or names[j] in wanted)]
         rows = effect_rows(effects[shown] / total, jacobian[shown] / total, self.cov)
         keys = [(names[j], "1 - 0" if binary[j] else SLOPE) for j in shown]
-        return self.finished(rows, keys, ["term", "contrast"], alpha)
+        return self.finished(rows, keys, ["term", "contrast"], alpha,
+                             [[j] if j in self.omitted else [] for j in shown])
 
     def ame(self, alpha: float, variables: Any, by: Any, binary: str) -> pd.DataFrame:
         if binary not in ("contrast", "slope"):

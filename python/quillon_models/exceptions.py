@@ -35,3 +35,9 @@ class CovarianceWarning(ModelWarning):
     (the standard errors, z statistics, p-values and intervals that rest on
     it are NaN), or the constraints of a Wald test have a singular covariance
     (the test counts its rank as degrees of freedom)."""
+
+
+class OmittedWarning(ModelWarning):
+    """An effect rests on a regressor left out of the fit (for separation,
+    collinearity, or because no fitted row has it): it has no estimate, and
+    shows as NaN marked "(omitted)"."""

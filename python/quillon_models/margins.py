@@ -3,12 +3,14 @@ statsmodels' get_margeff form for code being ported."""
 
 from __future__ import annotations
 
+import warnings
 from typing import TYPE_CHECKING, Any
 
 import numpy as np
 import pandas as pd
 
 from .distributions import normal_quantile, two_sided_pvalues
+from .exceptions import OmittedWarning
 from .summary import Summary, estimate_rows, interval_columns
 from .variances import covariance_hint, warn_unusable
 from .tables import EffectTable
@@ -22,10 +24,11 @@ def without_unusable_errors(table: pd.DataFrame, cov_type: str,
     whose variance is not positive, and a CovarianceWarning naming those
     effects. An effect that is exactly zero with a zero variance (a
     derivative with respect to log x at x = 0, say) is exactly known, and
-    kept."""
+    kept; an effect that is NaN (omitted) is not an estimate, and not
+    named."""
     se = table["Std. Err"].to_numpy(dtype=np.float64)
     effects = table["dy/dx"].to_numpy(dtype=np.float64)
-    unusable = ~(se > 0.0) & ~((se == 0.0) & (effects == 0.0))
+    unusable = ~(se > 0.0) & ~((se == 0.0) & (effects == 0.0)) & ~np.isnan(effects)
     if unusable.any():
         warn_unusable([str(n) for n in table.index[unusable]], "marginal effects",
                       covariance_hint(cov_type), stacklevel=stacklevel)
@@ -46,7 +49,11 @@ class DiscreteMargins:
     names : list of str
         The regressors with an effect (not the constant).
     margeff, margeff_se, tvalues, pvalues : numpy.ndarray
-        The effects, their standard errors, z statistics and p-values.
+        The effects, their standard errors, z statistics and p-values; NaN
+        for a regressor left out of the fit.
+    omitted : list of str
+        The regressors of `names` left out of the fit: their rows are NaN,
+        marked "(omitted)" in the summary.
     margeff_options : dict
         The ``at``, ``method``, ``dummy`` and ``count`` asked for.
     """
@@ -57,6 +64,7 @@ class DiscreteMargins:
         self.margeff_options = options
         self._table = table
         self.names = [str(n) for n in table.index]
+        self.omitted = [n for n in self.names if n in results.omitted]
         self.margeff = table["dy/dx"].to_numpy(dtype=np.float64)
         self.margeff_se = table["Std. Err"].to_numpy(dtype=np.float64)
         self.tvalues = table["z"].to_numpy(dtype=np.float64)
@@ -89,11 +97,13 @@ class DiscreteMargins:
         Returns
         -------
         EffectTable
-            Columns "dy/dx", "Std. Err.", "z", "Pr(>|z|)", "Conf. Int. Low"
-            and "Cont. Int. Hi.", one row per regressor by name.
+            Columns named as statsmodels names them: the effect's ("dy/dx",
+            "d(lny)/d(lnx)", "dy/d(lnx)" or "d(lny)/dx", by the method),
+            "Std. Err.", "z", "Pr(>|z|)", "Conf. Int. Low" and "Cont. Int.
+            Hi.", one row per regressor by name (NaN for one omitted).
         """
         interval = self.conf_int(alpha)
-        return EffectTable({"dy/dx": self.margeff, "Std. Err.": self.margeff_se,
+        return EffectTable({self.effect_name: self.margeff, "Std. Err.": self.margeff_se,
                              "z": self.tvalues, "Pr(>|z|)": self.pvalues,
                              "Conf. Int. Low": interval[:, 0], "Cont. Int. Hi.": interval[:, 1]},
                             index=self.names)
@@ -116,24 +126,40 @@ class DiscreteMargins:
                   ("At:", self.margeff_options["at"])]
         rows = estimate_rows(self.names, self.margeff, self.margeff_se, self.tvalues,
                              self.pvalues, alpha)
+        rows = [(name, ["(omitted)"] + [""] * (len(values) - 1) if name in self.omitted
+                 else values) for name, values in rows]
         notes = []
         if self.results.cov_type != "nonrobust":
             notes.append(f"Standard errors from the {self.results.cov_type} covariance.")
+        if self.omitted:
+            notes.append(f"Omitted: {self.results._omitted_why(self.omitted)}.")
         return Summary("Probit Marginal Effects", header,
-                       ["dy/dx", "std err", "z", "P>|z|"] + interval_columns(alpha), rows,
-                       notes, two_columns=False)
+                       [self.effect_name, "std err", "z", "P>|z|"] + interval_columns(alpha),
+                       rows, notes, two_columns=False)
+
+    @property
+    def effect_name(self) -> str:
+        """The effect's column name, as statsmodels names it for the method."""
+        return EFFECT_NAMES[self.margeff_options["method"]]
 
     def __repr__(self) -> str:
-        return f"<DiscreteMargins: {len(self.names)} average marginal effects (dy/dx)>"
+        return (f"<DiscreteMargins: {len(self.names)} average marginal effects "
+                f"({self.effect_name})>")
+
+
+# statsmodels' names of the effects of each method
+EFFECT_NAMES = {"dydx": "dy/dx", "eyex": "d(lny)/d(lnx)", "dyex": "dy/d(lnx)",
+                "eydx": "d(lny)/dx"}
 
 
 def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx",
                 atexog: Any = None, dummy: bool = False, count: bool = False) -> DiscreteMargins:
     """statsmodels' per-column marginal effects, its options and defaults
     included (see `column_margins`)."""
-    from .column_margins import column_effects
+    from .column_margins import column_effects, warn_if_order_differs
 
     model = results._fitted_model()
+    warn_if_order_differs(model, atexog)
     omitted = [results.exog_names.index(n) for n in results.omitted]
     effects, se, shown = column_effects(model, results.fitted_params(),
                                         np.nan_to_num(results.cov_params().to_numpy(), nan=0.0),
@@ -144,5 +170,9 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
                           "Pr(>|z|)": two_sided_pvalues(z)},
                          index=[results.exog_names[j] for j in shown])
     table = without_unusable_errors(table, results.cov_type)
+    left_out = [str(n) for n in table.index if n in results.omitted]
+    if left_out:
+        warnings.warn(f"regressors left out of the fit have no effect, NaN marked (omitted): "
+                      f"{results._omitted_why(left_out)}", OmittedWarning, stacklevel=3)
     return DiscreteMargins(results, table, {"at": str(at).lower(), "method": str(method).lower(),
                                             "dummy": dummy, "count": count})

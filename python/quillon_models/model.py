@@ -12,7 +12,7 @@ from __future__ import annotations
 import operator
 import warnings
 from dataclasses import dataclass
-from typing import Any, Optional
+from typing import Any, Optional, Sequence
 
 import numpy as np
 import pandas as pd
@@ -49,9 +49,11 @@ class Probit:
         "none" and "raise" refuse NaN and inf values with a ValueError that
         names the columns; "drop" drops those rows and counts them.
     freq_weights : array_like or str, optional
-        Frequency weights, one non-negative finite number per row (or a
+        Frequency weights, one non-negative whole number per row (or a
         column name of a DataFrame `exog`): row i counts as w_i identical
         rows, ``nobs`` is their sum and the covariance the model's own.
+        Weights that are not whole numbers are refused: they are not
+        counts, and sampling_weights is meant for them.
     sampling_weights : array_like or str, optional
         Sampling weights (Stata's pweights): weighted maximum likelihood
         with the sandwich of the weighted scores; the covariance defaults
@@ -299,13 +301,22 @@ class Probit:
         self._fit_jobs = n_jobs
         self._omitted = set(fitted.aliased)
         warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.rows)
-        collinear_columns = [j for j in fitted.aliased if j not in separated]
+        reasons = omitted_reasons(fitted.aliased, separated,
+                                  self._zero_columns(fitted.aliased, n_jobs))
+        said = []
+        collinear_columns = [self.exog_names[j] for j in fitted.aliased
+                             if reasons[j] == "collinear"]
         if collinear_columns:
-            names = [self.exog_names[j] for j in collinear_columns]
-            warnings.warn(f"{', '.join(names)} omitted because of collinearity: each is a linear "
-                          "combination of the columns before it", CollinearityWarning,
-                          stacklevel=2)
-            notes.append(f"{', '.join(names)} omitted because of collinearity.")
+            said.append(f"{', '.join(collinear_columns)} omitted because of collinearity: "
+                        "each is a linear combination of the columns before it")
+            notes.append(f"{', '.join(collinear_columns)} omitted because of collinearity.")
+        empty = [self.exog_names[j] for j in fitted.aliased if reasons[j] == "empty"]
+        if empty:
+            said.append(f"{', '.join(empty)} omitted: zero on every fitted row (a level or "
+                        "column no fitted observation has), so without an estimate")
+            notes.append(f"{', '.join(empty)} omitted: zero on every fitted row.")
+        if said:
+            warnings.warn("; ".join(said), CollinearityWarning, stacklevel=2)
         converged = fitted.converged
         if found is not None:
             names = [self.exog_names[j] for j in found.columns]
@@ -322,6 +333,7 @@ class Probit:
             iterations=fitted.iterations, cov_type=choice.cov_type,
             cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=self.nobs_dropped,
             model=self, omitted=[self.exog_names[j] for j in sorted(self._omitted)],
+            omitted_reasons={self.exog_names[j]: why for j, why in reasons.items()},
             notes=notes + weight_notes(self.weight_kind, self.nobs_zero_weight, fitted.nobs,
                                        self.nobs))
 
@@ -354,6 +366,16 @@ class Probit:
         direction[kept] = found.direction
         return FoundSeparation([kept[j] for j in found.columns], found.predicted, direction)
 
+    def _zero_columns(self, columns: Sequence[int], n_jobs: Optional[int]) -> set[int]:
+        """Which of `columns` are zero on every fitted row (one pass over the
+        fitted rows, run only when a column was left out)."""
+        if not columns:
+            return set()
+        from .column_margins import merge_summaries, summary_part
+
+        _, mins, maxs, _ = self._data.fitted_passes(n_jobs).run(summary_part, merge_summaries)
+        return {j for j in columns if mins[j] == 0.0 and maxs[j] == 0.0}
+
     _omitted: set = set()
 
     def null_loglike(self) -> float:
@@ -379,7 +401,9 @@ class Probit:
         Parameters
         ----------
         params : array_like
-            The estimates.
+            The estimates. A NaN estimate marks a column without one: the
+            rows with a nonzero value in that column predict NaN, the others
+            predict from the rest.
         exog : pandas.DataFrame or array_like, optional
             New data (through the formula when `transform`), or None for the
             fitted rows.
@@ -431,6 +455,14 @@ class FoundSeparation:
         return (2.0 * endog - 1.0) * linear > 1e-9 * max(scale, 1e-300)
 
 
+def omitted_reasons(aliased: Sequence[int], separated: Sequence[int],
+                    zero: set[int]) -> dict[int, str]:
+    """Why each column was left out: "separation", "empty" (zero on every
+    fitted row: a level no fitted row has) or "collinear"."""
+    return {j: "separation" if j in separated else "empty" if j in zero else "collinear"
+            for j in aliased}
+
+
 def separation_message(names: list[str], found: FoundSeparation, nobs: int) -> str:
     return (f"the outcome is separated: the estimates of {', '.join(names)} run to infinity, "
             f"and {found.predicted} of {nobs} observations are predicted perfectly; those "
@@ -480,7 +512,7 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0, *,
         Frequency weights (a column name of `data`, or one value per row;
         on Dask data, a Dask Series paired with its rows by index or a Dask
         array by position): the fit of the data with row i repeated w_i
-        times.
+        times; whole numbers only (else use sampling_weights).
     sampling_weights : array_like or str, optional
         Sampling weights, as Stata's pweights: weighted maximum likelihood
         with a robust covariance (HC1 unless told otherwise).

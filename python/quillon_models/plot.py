@@ -38,7 +38,8 @@ def plot_ame(results: ProbitResults, ax: Axes | None = None, alpha: float = 0.05
              by: Any = None) -> Axes:
     """Each effect of `results.ame()` as a dot with its 1 - alpha interval,
     the first variable at the top, zero marked; the axis states the level
-    and the covariance."""
+    and the covariance. An effect resting on a regressor left out of the fit
+    keeps its row, without a dot, marked "(omitted)"."""
     table = results.ame(alpha, by=by)
     low, high = table.columns[-2], table.columns[-1]
     if ax is None:
@@ -57,7 +58,9 @@ def plot_ame(results: ProbitResults, ax: Axes | None = None, alpha: float = 0.05
     values = ax.twinx()
     values.set_ylim(ax.get_ylim())
     values.set_yticks(rows)
-    values.set_yticklabels([f"{e:+.4f} {s}" for e, s in zip(effects, table["Significance"])])
+    # an effect resting on an omitted regressor has no dot: its row says so
+    values.set_yticklabels([s if s == "(omitted)" else f"{e:+.4f} {s}"
+                            for e, s in zip(effects, table["Significance"])])
     values.tick_params(axis="y", length=0)
     level = f"{100 * (1 - alpha):g}%"
     ax.set_xlabel(f"average marginal effect on P({results.endog_name} = 1), {level} interval "

@@ -80,6 +80,11 @@ def get_prediction(results: ProbitResults, exog: Any = None, which: str = "mean"
     variances = np.einsum("ij,jk,ik->i", design, cov, design)
     linear_se = standard_errors(variances, [str(label) for label in labels], "predictions",
                                 stacklevel=4, zero_usable=True)
+    # rows that load on a column with no estimate have no prediction
+    unestimable = results._unestimable_columns()
+    if unestimable:
+        rows = (design[:, unestimable] != 0.0).any(axis=1)
+        linear, linear_se = np.where(rows, np.nan, linear), np.where(rows, np.nan, linear_se)
     if positions is not None and index is not None:
         linear, linear_se = spread(linear, positions, len(index)), spread(linear_se, positions,
                                                                          len(index))

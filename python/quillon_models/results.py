@@ -26,6 +26,12 @@ if TYPE_CHECKING:
     from .terms import WaldTestResults
 
 
+# Why a regressor was left out of the fit, as warnings and notes say it.
+REASONS = {"separation": "left out for separation",
+           "empty": "zero on every fitted row",
+           "collinear": "collinear with the columns before it"}
+
+
 class ProbitResults:
     """Estimates of a probit model, their covariance and the statistics built
     on them.
@@ -68,6 +74,13 @@ class ProbitResults:
     model : Probit, optional
         The model that was fitted, needed for predictions and marginal
         effects.
+    omitted : sequence of str, optional
+        Regressors left out of the fit (their estimates NaN).
+    omitted_reasons : mapping, optional
+        Why each of `omitted` was left out: "separation", "empty" (zero on
+        every fitted row) or "collinear"; by default "collinear".
+    notes : sequence of str, optional
+        Notes printed under the summary.
 
     Attributes
     ----------
@@ -92,6 +105,11 @@ class ProbitResults:
         What the covariance used, with its ``"description"``.
     model : Probit or None
         The fitted model.
+    omitted : list of str
+        Regressors left out of the fit: their estimates are NaN, the
+        summary and the effects that rest on them show "(omitted)".
+    omitted_reasons : dict
+        Why each was left out: "separation", "empty" or "collinear".
 
     Raises
     ------
@@ -105,6 +123,7 @@ class ProbitResults:
                  iterations: int = 0, cov_type: str = "nonrobust",
                  cov_kwds: Mapping[str, Any] | None = None, nobs_dropped: int = 0,
                  model: Probit | None = None, omitted: Sequence[str] = (),
+                 omitted_reasons: Mapping[str, str] | None = None,
                  notes: Sequence[str] = ()) -> None:
         names, values, cov = paired_by_label(params, cov_params, exog_names)
         self.exog_names = names
@@ -126,6 +145,12 @@ class ProbitResults:
         if unknown:
             raise ValueError(f"omitted names {unknown} are not regressors")
         self.omitted = list(omitted)
+        reasons = dict(omitted_reasons or {})
+        odd = {n: w for n, w in reasons.items() if n not in self.omitted or w not in REASONS}
+        if odd:
+            raise ValueError(f"omitted_reasons: {odd} are not omitted regressors with a reason "
+                             f"among {sorted(REASONS)}")
+        self.omitted_reasons = {n: reasons.get(n, "collinear") for n in self.omitted}
         self.notes = list(notes)
 
     # ---- estimates and inference
@@ -220,8 +245,61 @@ class ProbitResults:
 
     @property
     def llr_pvalue(self) -> float:
-        """The chi-squared p-value of :attr:`llr` on :attr:`df_model` degrees."""
+        """The chi-squared p-value of :attr:`llr` on :attr:`df_model` degrees.
+
+        Raises
+        ------
+        ValueError
+            With sampling weights: the likelihood ratio of a weighted
+            (pseudo) likelihood is not chi-squared, so it has no p-value of
+            this kind. :meth:`wald_test_slopes` gives the test of all
+            slopes that holds with such weights (Stata's "Wald chi2").
+        """
+        if self._sampling_weighted:
+            raise ValueError("llr_pvalue is not valid with sampling weights (the likelihood "
+                             "ratio of a pseudo-likelihood is not chi-squared): "
+                             "wald_test_slopes() tests all slopes with the robust covariance")
         return chi2_sf(self.llr, self.df_model)
+
+    @property
+    def _sampling_weighted(self) -> bool:
+        """Whether the model was fitted with sampling weights."""
+        return getattr(self.model, "weight_kind", None) == "sampling"
+
+    def wald_test_slopes(self) -> ContrastResults:
+        """The joint Wald test that every fitted slope (all estimates but the
+        constant and those omitted) is zero, on the fit's covariance: the
+        test of the model that holds with sampling weights.
+
+        Returns
+        -------
+        ContrastResults
+            chi-squared: ``statistic``, ``pvalue`` and ``df_denom`` (the
+            degrees of freedom).
+
+        Raises
+        ------
+        ValueError
+            If there is no slope, or their covariance is not usable.
+        """
+        from .hypothesis import ContrastResults, wald_statistic
+
+        slopes = self._slope_positions()
+        if not slopes:
+            raise ValueError("the model has no slope to test")
+        cov = self._cov[np.ix_(slopes, slopes)]
+        statistic, rank = wald_statistic(np.eye(len(slopes)), np.zeros(len(slopes)),
+                                         self.params.to_numpy()[slopes], cov)
+        return ContrastResults(statistic, np.asarray(chi2_sf(statistic, rank)), float(rank),
+                               "chi2")
+
+    def _slope_positions(self) -> list[int]:
+        """Positions of the fitted estimates other than the constant."""
+        const = (set(self.model.const_idx) if self.model is not None else
+                 {j for j, n in enumerate(self.exog_names) if n in ("Intercept", "const")}
+                 if self.k_constant else set())
+        return [j for j, n in enumerate(self.exog_names)
+                if j not in const and n not in self.omitted]
 
     @property
     def aic(self) -> float:
@@ -252,8 +330,11 @@ class ProbitResults:
         Returns
         -------
         pandas.Series or numpy.ndarray
-            One value per row; NaN for a row with a missing value. A Dask
-            Series for a model fitted on Dask data.
+            One value per row; NaN for a row with a missing value, and for
+            a row with a nonzero value in a regressor left out for
+            separation or zero on every fitted row (a level the fit had no
+            row of: no estimate speaks for it). A Dask Series for a model
+            fitted on Dask data.
 
         Raises
         ------
@@ -261,7 +342,7 @@ class ProbitResults:
             If `which` is neither, the columns do not fit, or the results
             have no model.
         """
-        return self._fitted_model().predict(self.fitted_params(), exog, which, transform)
+        return self._fitted_model().predict(self._prediction_params(), exog, which, transform)
 
     def fitted_params(self) -> np.ndarray:
         """The estimates with those omitted at zero: what the model computes
@@ -269,6 +350,28 @@ class ProbitResults:
         params = self.params.to_numpy().copy()
         params[[self.exog_names.index(n) for n in self.omitted]] = 0.0
         return params
+
+    def _prediction_params(self) -> np.ndarray:
+        """The estimates predictions use: those omitted as collinear at zero
+        (what they add is carried by the columns they combine), those with
+        no fitted row behind them (left out for separation, or zero on every
+        fitted row) NaN, so that only the rows loading on them are NaN."""
+        params = self.fitted_params()
+        params[self._unestimable_columns()] = np.nan
+        return params
+
+    def _unestimable_columns(self) -> list[int]:
+        """Positions of the omitted regressors whose rows have no estimate."""
+        return [self.exog_names.index(n) for n in self.omitted
+                if self.omitted_reasons.get(n) in ("separation", "empty")]
+
+    def _omitted_why(self, names: Sequence[str]) -> str:
+        """The omitted regressors `names` with the reason each was left out."""
+        by_reason: dict[str, list[str]] = {}
+        for name in names:
+            by_reason.setdefault(self.omitted_reasons.get(name, "collinear"), []).append(name)
+        return "; ".join(f"{', '.join(listed)} ({REASONS[why]})"
+                         for why, listed in by_reason.items())
 
     @property
     def fittedvalues(self) -> Any:
@@ -380,7 +483,13 @@ class ProbitResults:
             Derivatives of the probability or its logarithm, with respect to
             the regressors or their logarithms.
         atexog : dict, optional
-            {column position: value}: regressors held at given values.
+            {column name or position: value}: regressors held at given
+            values. Names are safest: positions count the columns of this
+            design (``exog_names``), which formulaic orders as the formula
+            writes its terms, while statsmodels' patsy puts terms of
+            categories before numeric ones (``y ~ x + C(g)`` has x at 1
+            here, ``C(g)[T.b]`` at 1 in statsmodels). When the orders
+            differ, positions are warned of once per formula.
         dummy : bool, default False
             0/1 columns by their change from 0 to 1.
         count : bool, default False

@@ -174,19 +174,45 @@ def results_summary(results: ProbitResults, alpha: float = 0.05,
         ("Covariance Type:", results.cov_type),
         ("Rows dropped:", str(results.nobs_dropped)),
         ("No. Observations:", str(results.nobs)),
-        ("Df Residuals:", f"{results.df_resid:g}"),
-        ("Df Model:", f"{results.df_model:g}"),
+        ("Df Residuals:", count_text(results.df_resid)),
+        ("Df Model:", count_text(results.df_model)),
         ("Pseudo R-squ.:", f"{results.prsquared:#8.4g}".strip()),
-        ("Log-Likelihood:", f"{results.llf:#8.5g}".strip()),
-        ("LL-Null:", f"{results.llnull:#8.5g}".strip()),
-        ("LLR p-value:", f"{results.llr_pvalue:#6.4g}".strip()),
+        *likelihood_lines(results),
         ("Newton passes:", str(passes)),
     ]
     rows = estimate_rows(results.exog_names, results.params.to_numpy(), results.bse.to_numpy(),
                          results.tvalues.to_numpy(), results.pvalues.to_numpy(), alpha)
+    # an estimate left out of the fit is marked, as Stata marks it, not shown as a number
+    rows = [(name, ["(omitted)"] + [""] * (len(values) - 1) if name in results.omitted
+             else values) for name, values in rows]
     return Summary(title or "Probit Regression Results", header,
                    ["coef", "std err", "z", "P>|z|"] + interval_columns(alpha), rows,
                    covariance_notes(results))
+
+
+def count_text(value: float) -> str:
+    """A count as statsmodels prints it: whole numbers in full (1199998, not
+    1.2e+06), others with six significant digits."""
+    return f"{value:.0f}" if float(value).is_integer() else f"{value:.6g}"
+
+
+def likelihood_lines(results: ProbitResults) -> list[tuple[str, str]]:
+    """The header's likelihood lines: statsmodels' for a likelihood; with
+    sampling weights, Stata's: the log pseudolikelihood and the Wald test of
+    all slopes on the robust covariance (a likelihood-ratio test is not
+    valid for a pseudo-likelihood)."""
+    if not results._sampling_weighted:
+        return [("Log-Likelihood:", f"{results.llf:#8.5g}".strip()),
+                ("LL-Null:", f"{results.llnull:#8.5g}".strip()),
+                ("LLR p-value:", f"{results.llr_pvalue:#6.4g}".strip())]
+    try:
+        test = results.wald_test_slopes()
+        chi2, df, pvalue = float(test.statistic), f"{test.df_denom:.0f}", float(test.pvalue)
+    except ValueError:  # no slope, or a covariance not usable
+        chi2, df, pvalue = float("nan"), count_text(results.df_model), float("nan")
+    return [("Log pseudolikelihood:", f"{results.llf:#8.5g}".strip()),
+            (f"Wald chi2({df}):", f"{chi2:#8.5g}".strip()),
+            ("Prob > chi2:", f"{pvalue:#6.4g}".strip())]
 
 
 def covariance_notes(results: ProbitResults) -> list[str]:

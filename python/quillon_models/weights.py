@@ -31,20 +31,24 @@ ARGUMENTS = {kind: name for name, kind in KINDS.items()}
 @dataclass(frozen=True)
 class WeightTotals:
     """What one pass over the weights learns: their sum, and how many are
-    positive, negative and not finite."""
+    positive, negative, not finite and (finite) not whole numbers."""
 
     total: float
     positive: int
     negative: int
     nonfinite: int
+    fractional: int = 0
 
     def __add__(self, other: WeightTotals) -> WeightTotals:
         return WeightTotals(self.total + other.total, self.positive + other.positive,
-                            self.negative + other.negative, self.nonfinite + other.nonfinite)
+                            self.negative + other.negative, self.nonfinite + other.nonfinite,
+                            self.fractional + other.fractional)
 
 
 def part_totals(weights: np.ndarray) -> WeightTotals:
-    return WeightTotals(*kernels.weight_totals(weights))
+    with np.errstate(invalid="ignore"):
+        fractional = int(np.count_nonzero(np.isfinite(weights) & (np.floor(weights) != weights)))
+    return WeightTotals(*kernels.weight_totals(weights), fractional)
 
 
 def chosen_weights(freq_weights: Any, sampling_weights: Any) -> tuple[Optional[str], Any]:
@@ -89,13 +93,19 @@ def check_weight_dtype(name: str, dtype: Any) -> None:
 
 
 def check_totals(name: str, totals: WeightTotals, rows: int) -> None:
-    """Refuses negative, NaN or infinite weights, and weights all zero."""
+    """Refuses negative, NaN or infinite weights, frequency weights that are
+    not whole numbers, and weights all zero."""
     if totals.nonfinite:
         raise ValueError(f"{name} has {totals.nonfinite} NaN or infinite values (of {rows}); "
                          "weights must be finite")
     if totals.negative:
         raise ValueError(f"{name} has {totals.negative} negative values (of {rows}); weights "
                          "must not be negative")
+    if totals.fractional and name == "freq_weights":
+        raise ValueError(f"freq_weights has {totals.fractional} values that are not whole "
+                         f"numbers (of {rows}); frequency weights count repeated rows. For "
+                         "weights that are not counts (inverse probabilities of selection, "
+                         "say) use sampling_weights")
     if totals.positive == 0:
         raise ValueError(f"{name} are all zero (all {rows} rows): no row would take part in "
                          "the fit")

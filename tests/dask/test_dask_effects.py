@@ -27,7 +27,7 @@ def frame():
                           "d": (rng.random(n) < 0.4).astype(float),
                           "w": rng.uniform(1, 9, size=n), "region": rng.integers(0, 4, size=n),
                           "s": (rng.random(n) < 0.1).astype(float),
-                          "fw": rng.choice([0.0, 0.5, 1.0, 3.0], size=n)})
+                          "fw": rng.choice([0.0, 2.0, 1.0, 3.0], size=n)})
     index = 0.2 + 0.7 * frame.x1 - 0.2 * frame.x1 ** 2 - 0.4 * frame.x2 * frame.d
     frame["y"] = (index + 0.3 * (frame.level == "mid") + rng.normal(size=n) > 0).astype(float)
     frame.loc[frame.s == 1, "y"] = 1.0  # s = 1 predicts y = 1 perfectly

@@ -25,7 +25,7 @@ def make_frame(n=5000, seed=12):
                           "level": rng.choice(["low", "mid", "high"], size=n),
                           "d": (rng.random(n) < 0.4).astype(float),
                           "school": rng.integers(0, 30, size=n),
-                          "w": rng.choice([0.0, 0.5, 1.0, 3.0], size=n)})
+                          "w": rng.choice([0.0, 2.0, 1.0, 3.0], size=n)})
     index = 0.2 + 0.7 * frame.x1 - 0.4 * frame.x2 + 0.5 * frame.d
     frame["y"] = (index + rng.normal(size=n) > 0).astype(float)
     frame.loc[[5, 77, 4000], "x2"] = np.nan
@@ -71,6 +71,8 @@ def test_weights_of_dask_arrays_follow_exog_rows():
     (lambda w: -w, r"freq_weights has \d+ negative values"),
     (lambda w: w.where(w.index != 9), "freq_weights has 1 NaN or infinite"),
     (lambda w: w * 0.0, "freq_weights are all zero"),
+    (lambda w: w + 0.25, r"freq_weights has \d+ values that are not whole numbers.*"
+                         "sampling_weights"),
 ])
 def test_bad_weights_are_refused_on_dask(change, message):
     frame = make_frame()

@@ -172,3 +172,43 @@ def test_effect_tables_print_every_column_within_80(fitted):
     np.testing.assert_array_equal(table["dy/dx"].to_numpy(), plain["dy/dx"].to_numpy())
     frame = fitted.get_margeff().summary_frame()
     assert max(map(len, repr(frame).splitlines())) <= 80
+
+
+def header_value(text, label):
+    """The value printed after a label of the summary's header."""
+    import re
+
+    return re.search(rf"{re.escape(label)} +(\S+)", text).group(1)
+
+
+def test_summary_prints_counts_in_full():
+    results = qm.ProbitResults([0.1, 0.2], np.eye(2) * 1e-6, llf=-8e5, nobs=1_200_000,
+                               exog_names=["const", "x"], llnull=-8.3e5)
+    text = str(results.summary())
+    assert header_value(text, "Df Residuals:") == "1199998"
+    assert header_value(text, "Df Model:") == "1"
+
+
+@pytest.mark.parametrize("kind", [None, "freq_weights", "sampling_weights"])
+def test_summary_tests_the_model_as_the_weights_allow(admissions, kind):
+    """A likelihood ratio for a likelihood; with sampling weights Stata's log
+    pseudolikelihood and Wald test of all slopes, and no LLR p-value."""
+    data = admissions.assign(w=np.where(admissions["rank"] <= 2, 1.0, 3.0))
+    results = qm.probit("admit ~ gre + gpa + C(rank)", data,
+                        **({kind: "w"} if kind else {})).fit()
+    text = str(results.summary())
+    if kind != "sampling_weights":
+        assert float(header_value(text, "LLR p-value:")) == pytest.approx(results.llr_pvalue,
+                                                                          rel=1e-3)
+        assert "Log-Likelihood:" in text and "pseudo" not in text
+        return
+    assert "LLR p-value" not in text and "Log-Likelihood" not in text
+    assert float(header_value(text, "Log pseudolikelihood:")) == pytest.approx(results.llf,
+                                                                               rel=1e-4)
+    slopes = "gre = 0, gpa = 0, C(rank)[T.2] = 0, C(rank)[T.3] = 0, C(rank)[T.4] = 0"
+    wald = results.wald_test(slopes)
+    assert float(header_value(text, "Wald chi2(5):")) == pytest.approx(wald.statistic, rel=1e-4)
+    assert float(header_value(text, "Prob > chi2:")) == pytest.approx(wald.pvalue, rel=1e-3)
+    assert results.wald_test_slopes().statistic == pytest.approx(wald.statistic, rel=1e-12)
+    with pytest.raises(ValueError, match="not valid with sampling weights.*wald_test_slopes"):
+        results.llr_pvalue

@@ -72,7 +72,9 @@ def test_drop_leaves_out_the_regressor_and_the_rows_it_predicts():
         result.summary())
     rest = qm.probit("y ~ x", data[data["d"] == 0]).fit()
     np.testing.assert_allclose(result.params.drop("d"), rest.params, rtol=1e-12)
-    assert np.isnan(result.params["d"]) and len(result.ame()) == 1
+    with pytest.warns(qm.OmittedWarning, match=r"d \(left out for separation\)"):
+        effects = result.ame()
+    assert np.isnan(result.params["d"]) and effects["dy/dx"].isna().tolist() == [False, True]
 
 
 def test_an_outcome_with_one_value_is_refused(admissions):

@@ -1,5 +1,6 @@
 """Warnings of a fit: not converged, singular Hessian, separation."""
 
+import re
 import warnings
 
 import numpy as np
@@ -22,23 +23,32 @@ def test_clean_fit_warns_nothing(admissions):
 
 
 @pytest.mark.parametrize("formula, omitted", [
-    ("admit ~ gre + gpa + zero", ["zero"]),
-    ("admit ~ gre + gpa + twice", ["twice"]),
+    ("admit ~ gre + gpa + zero", {"zero": "empty"}),
+    ("admit ~ gre + gpa + twice", {"twice": "collinear"}),
     # top is the first rank's dummy, a combination of the constant and the
     # others; its interactions with the other ranks are all zero
-    ("admit ~ C(rank) + top + C(rank):top", ["top", "C(rank)[T.2]:top", "C(rank)[T.3]:top",
-                                              "C(rank)[T.4]:top"]),
+    ("admit ~ C(rank) + top + C(rank):top", {
+        "top": "collinear", "C(rank)[T.2]:top": "empty", "C(rank)[T.3]:top": "empty",
+        "C(rank)[T.4]:top": "empty"}),
 ])
 def test_collinear_columns_omitted_or_refused(admissions, formula, omitted):
+    """Left out, each with its reason: a column zero on every fitted row is
+    not called collinear."""
     data = admissions.assign(zero=0.0, twice=2 * admissions["gpa"] + 1e-9,
                              top=(admissions["rank"] == 1).astype(float))
+    said = {"collinear": "omitted because of collinearity",
+            "empty": "omitted: zero on every fitted row"}
     for cov_type in ("nonrobust", "HC0"):
         result, caught = fit_quietly(qm.probit(formula, data), cov_type=cov_type)
         assert caught == [qm.CollinearityWarning] and result.converged
-        assert result.omitted == omitted and result.params[omitted].isna().all()
-        assert result.bse.drop(omitted).notna().all() and result.df_model == (
+        assert result.omitted_reasons == omitted and result.params[list(omitted)].isna().all()
+        assert result.bse.drop(list(omitted)).notna().all() and result.df_model == (
             len(result.params) - len(omitted) - 1)
-        assert "omitted because of collinearity" in str(result.summary())
+        text = str(result.summary())
+        for name, why in omitted.items():
+            assert re.search(rf"{re.escape(name)}(, \S+)* {said[why]}", text)
+            assert re.search(rf"\n{re.escape(name)} +\(omitted\) *\n", text)
+    omitted = list(omitted)
     reference = qm.probit(formula.replace(" + zero", "").replace(" + twice", ""), data)
     if "zero" in formula or "twice" in formula:
         np.testing.assert_allclose(result.params.drop(omitted), reference.fit().params,

@@ -53,7 +53,7 @@ def test_frequency_weights_are_the_replicated_rows(cov_type):
 
 
 def test_frequency_weights_agree_with_statsmodels_glm():
-    df = frame(seed=1).assign(w=lambda d: d.w + 0.5)  # weights need not be whole
+    df = frame(seed=1).assign(w=lambda d: d.w + 1.0)
     res = qm.probit(FORMULA, df, freq_weights=df["w"]).fit(tol=1e-12)
     exog = sm.add_constant(df[["x1", "x2", "d"]])
     glm = sm.GLM(df.y, exog, family=sm.families.Binomial(probit_link()),
@@ -142,6 +142,8 @@ def test_weights_align_with_dropped_rows_and_by_array():
     (lambda df: -df.w, ValueError, r"freq_weights has \d+ negative values \(of 2000\)"),
     (lambda df: df.w.where(df.index > 2), ValueError, "freq_weights has 3 NaN or infinite"),
     (lambda df: np.zeros(len(df)), ValueError, "freq_weights are all zero"),
+    (lambda df: df.w * 1.5, ValueError,
+     r"freq_weights has \d+ values that are not whole numbers \(of 2000\).*sampling_weights"),
     (lambda df: df.w.to_numpy()[:-5], ValueError, "freq_weights has 1995 rows; the model has"),
     (lambda df: df.w.set_axis(df.index + 1), ValueError, "different indexes"),
     (lambda df: df.w.astype(str), TypeError, "freq_weights must be numbers"),
