@@ -281,7 +281,7 @@ docs-tools: $(PY)
 	$(PIP) install -r docs/requirements.txt
 
 docs: install docs-tools
-	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[models,plot,dask]"
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[models,plot,statsmodels,dask]"
 	rm -rf $(DOCS_HTML) docs/gallery docs/reference/generated
 	$(PY) -m sphinx -W --keep-going -n -q -b html docs $(DOCS_HTML)
 	@echo "The site: $(DOCS_HTML)/index.html"
@@ -289,7 +289,7 @@ docs: install docs-tools
 # The site built by the test itself and opened in headless Chromium, and
 # the package's docstring examples run.
 docs-site: system-deps install docs-tools
-	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[models,plot,dask]"
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[models,plot,statsmodels,dask]"
 	QUILLON_DOCS_SITE=1 $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_site.py
 
 py-test: install

@@ -46,6 +46,14 @@ effects = res.ame()
 print(effects)
 
 # %%
+# The table is an ``EffectTable``: a DataFrame that prints within 80
+# columns, in short formats, while its values keep every digit.
+from quillon_models.tables import EffectTable
+
+assert isinstance(effects, EffectTable)
+print(effects["dy/dx"].to_numpy())
+
+# %%
 # The same effects with their 95 % intervals:
 ax = res.plot_ame()
 ax.set_title("Average marginal effects on the probability of admission")
@@ -115,3 +123,30 @@ print(res.wald_test("C(rank)[T.2] = 0, C(rank)[T.3] = 0, C(rank)[T.4] = 0"))
 print(res.pred_table())
 print(res.predict().head().round(3))
 print(res.fittedvalues.head().round(3))  # the linear index x'b
+
+# %%
+# The model behind the fit
+# ------------------------
+# ``qm.probit(formula, data)`` is ``qm.Probit.from_formula``; the model
+# holds the design and what the fit needs to know about it.
+model = qm.Probit.from_formula("admit ~ gre + gpa + C(rank)", df)
+assert model.data is df  # the caller's frame, neither copied nor changed
+print(pd.Series({
+    "rows fitted": model.nobs, "rows dropped": model.nobs_dropped,
+    "constant's column": model.const_idx, "constants": model.k_constant,
+    "weights": model.weight_kind, "rows of zero weight": model.nobs_zero_weight,
+    "first row labels": list(model.row_labels[:3]), "has weights": model.weights is not None,
+}))
+print(dict(zip(model.exog_names, model.binary_columns())))
+print(f"intercept-only log-likelihood {model.null_loglike():.4f}")
+
+# %%
+# A result can also be built from numbers computed elsewhere, here those of
+# the fit, for its statistics and summary without a model; and handed to
+# statsmodels' own results class, without refitting.
+again = qm.ProbitResults(res.params, res.cov_params(), llf=res.llf, nobs=res.nobs,
+                         llnull=res.llnull)
+assert np.allclose(again.pvalues, res.pvalues)
+print(res.k_fitted, "estimates;", res.fitted_params().round(3))
+statsmodels_results = res.to_statsmodels()
+print(type(statsmodels_results).__name__, statsmodels_results.bse.round(4).tolist())

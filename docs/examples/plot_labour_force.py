@@ -102,4 +102,6 @@ n, k = clustered.nobs, len(clustered.params)
 print(n_groups, codes[:8].ravel())
 print(f"cluster factor {qm.cluster_factor(n_groups[0], n, k):.4f}, "
       f"HC1 factor {qm.hc1_factor(n, k):.4f}")
-print(qm.parse_cov_options("cluster", {"groups": "unem"}))
+choice = qm.parse_cov_options("cluster", {"groups": "unem"})
+print(f"robust {choice.robust}, groups {choice.groups!r}, "
+      f"small-sample correction {choice.use_correction}, psd {choice.psd}")
