@@ -68,7 +68,10 @@ numpydoc_xref_param_type = False
 
 # The gallery: docs/examples/*.py run while the site builds, their output
 # and figures written beside them into docs/gallery/ (not kept in git).
+# Every build runs every example again (run_stale_examples): what they
+# print depends on the package as much as on their own text.
 sphinx_gallery_conf = {
+    "run_stale_examples": True,
     "examples_dirs": str(DOCS / "examples"),
     "gallery_dirs": str(DOCS / "gallery"),
     "filename_pattern": r".*\.py$",

@@ -135,7 +135,8 @@ print(pd.Series({
     "rows fitted": model.nobs, "rows dropped": model.nobs_dropped,
     "constant's column": model.const_idx, "constants": model.k_constant,
     "weights": model.weight_kind, "rows of zero weight": model.nobs_zero_weight,
-    "first row labels": list(model.row_labels[:3]), "has weights": model.weights is not None,
+    "first row labels": list(model.row_labels[:3]),
+    "has weights": model.weights is not None,
 }))
 print(dict(zip(model.exog_names, model.binary_columns())))
 print(f"intercept-only log-likelihood {model.null_loglike():.4f}")

@@ -6,7 +6,7 @@ A fit on Dask collections runs where the data are: each Newton step is one
 pass over the partitions, and only sums of k and k x k numbers come back.
 Here the admissions data in four partitions, fitted by Dask's threaded
 scheduler on this machine, against the fit in memory; then a synthetic data
-set of 40,000 applicants written to Parquet files by
+set of 20,000 applicants written to Parquet files by
 :func:`quillon_models.datasets.write_parquet`, whose coefficients are known.
 """
 
@@ -27,7 +27,8 @@ from quillon_models import datasets
 
 df = datasets.load("admissions")
 ddf = dd.from_pandas(df, npartitions=4)
-print(ddf.npartitions, "partitions of", ddf.map_partitions(len).compute().tolist(), "rows")
+lengths = ddf.map_partitions(len).compute().tolist()
+print(ddf.npartitions, "partitions of", lengths, "rows")
 
 with dask.config.set(scheduler="threads", num_workers=2):
     on_dask = qm.probit("admit ~ gre + gpa + C(rank)", ddf).fit(cov_type="HC1")
@@ -41,7 +42,8 @@ print(on_dask.summary())
 in_memory = qm.probit("admit ~ gre + gpa + C(rank)", df).fit(cov_type="HC1")
 effects_memory = in_memory.ame()
 difference = pd.Series({
-    "estimates": np.max(np.abs(on_dask.params - in_memory.params) / np.abs(in_memory.params)),
+    "estimates": np.max(np.abs(on_dask.params - in_memory.params)
+                        / np.abs(in_memory.params)),
     "standard errors": np.max(np.abs(on_dask.bse - in_memory.bse) / in_memory.bse),
     "effects": np.max(np.abs(effects_dask["dy/dx"] - effects_memory["dy/dx"])
                       / np.abs(effects_memory["dy/dx"])),
@@ -65,12 +67,13 @@ print(probabilities.compute().head().round(3))
 # them by a probit with the coefficients ``datasets.TRUE_PARAMS``; the fit
 # reads the files where they are.
 folder = datasets.write_parquet(Path(tempfile.mkdtemp()) / "applicants",
-                                rows=40_000, files=4, seed=1)
+                                rows=20_000, files=4, seed=1)
 applicants = dd.read_parquet(folder)
 with dask.config.set(scheduler="threads", num_workers=2):
     synthetic = qm.probit("admit ~ gre + gpa + C(rank)", applicants).fit()
 truth = pd.Series(datasets.TRUE_PARAMS)
-table = pd.DataFrame({"true": truth, "estimate": synthetic.params, "std err": synthetic.bse})
+table = pd.DataFrame({"true": truth, "estimate": synthetic.params,
+                      "std err": synthetic.bse})
 table["z vs truth"] = (table["estimate"] - table["true"]) / table["std err"]
 print(table.round(4))
 
@@ -81,10 +84,12 @@ rows = np.arange(len(names))
 ax.errorbar(synthetic.params[names], rows,
             xerr=[synthetic.params[names] - lower, upper - synthetic.params[names]],
             fmt="o", capsize=4, label="estimate, 95% interval")
-ax.scatter(truth[names], rows, marker="x", color="tab:red", zorder=3, label="true coefficient")
+ax.scatter(truth[names], rows, marker="x", color="tab:red", zorder=3,
+           label="true coefficient")
 ax.set_yticks(rows, names)
 ax.invert_yaxis()
 ax.axvline(0, color="grey", lw=0.8)
-ax.set_title(f"{synthetic.nobs:,.0f} synthetic applicants in {applicants.npartitions} files")
+ax.set_title(f"{synthetic.nobs:,.0f} synthetic applicants "
+             f"in {applicants.npartitions} files")
 ax.legend(frameon=False, loc="lower left")
 plt.tight_layout()

@@ -110,5 +110,6 @@ light = qm.probit("admit ~ gre + gpa + C(rank)", admissions).fit()
 light.remove_data()
 print(len(pickle.dumps(light)), "bytes pickled")
 summary = light.summary()
-print(summary.as_text().splitlines()[0].strip(), "| header in two columns:", summary.two_columns)
+print(summary.as_text().splitlines()[0].strip())
+print("header in two columns:", summary.two_columns)
 print(summary.as_html()[:60], "...")  # the table a notebook shows

@@ -36,8 +36,10 @@ print(res.summary())
 by_variable = res.ame()
 by_column = res.get_margeff().summary_frame()
 print(by_variable)
-print(pd.Series({"ame(): exper through both terms": by_variable.loc[("exper", "dY/dX"), "dy/dx"],
-                 "get_margeff(): column exper alone": by_column.loc["exper", "dy/dx"]}).round(4))
+print(pd.Series({
+    "ame(): exper through both terms": by_variable.loc[("exper", "dY/dX"), "dy/dx"],
+    "get_margeff(): column exper alone": by_column.loc["exper", "dy/dx"],
+}).round(4))
 
 # %%
 # The effect of a year of experience, and of the rest, by the number of
@@ -80,7 +82,8 @@ plt.tight_layout()
 # covariance from the sum of two, and here leaves three variances below
 # zero: their standard errors are NaN, with a warning that names them, and
 # ``psd="clip"`` clips the covariance to positive semi-definite.
-clustered = qm.probit(formula, mroz).fit(cov_type="cluster", cov_kwds={"groups": "unem"})
+clustered = qm.probit(formula, mroz).fit(cov_type="cluster",
+                                         cov_kwds={"groups": "unem"})
 with warnings.catch_warnings(record=True) as caught:
     warnings.simplefilter("always")
     two_way = qm.probit(formula, mroz).fit(cov_type="cluster",
@@ -88,8 +91,8 @@ with warnings.catch_warnings(record=True) as caught:
     print(two_way.bse.round(4))
 for warning in caught:
     print(f"{warning.category.__name__}: {warning.message}")
-clipped = qm.probit(formula, mroz).fit(cov_type="cluster",
-                                       cov_kwds={"groups": ["unem", "city"], "psd": "clip"})
+clipped = qm.probit(formula, mroz).fit(
+    cov_type="cluster", cov_kwds={"groups": ["unem", "city"], "psd": "clip"})
 assert np.array_equal(clipped.cov_params(), qm.clip_psd(two_way.cov_params()))
 print(pd.concat({"classical": res.bse, "by county": clustered.bse,
                  "two-way, clipped": clipped.bse}, axis=1).round(4))
