@@ -72,6 +72,10 @@ numpydoc_xref_param_type = False
 # print depends on the package as much as on their own text.
 sphinx_gallery_conf = {
     "run_stale_examples": True,
+    # each reference page lists the gallery's examples that use its object
+    "doc_module": ("quillon_models", "quillon"),
+    "backreferences_dir": str(DOCS / "reference" / "generated" / "backreferences"),
+    "inspect_global_variables": True,
     "examples_dirs": str(DOCS / "examples"),
     "gallery_dirs": str(DOCS / "gallery"),
     "filename_pattern": r".*\.py$",

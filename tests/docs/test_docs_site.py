@@ -3,7 +3,8 @@ reference resolved and every gallery example run, and its pages render in
 a real browser (headless Chromium): the search box, the code blocks and the
 reference entries are there, the search finds an API entry through the
 built index, the guide's and the gallery's code fits its column, each
-gallery page shows the figures its code drew, and each signature shown in
+gallery page shows the figures its code drew, the reference's pages list
+the gallery's examples that use their object, and each signature shown in
 the reference is the object's own.
 
 `make docs-site` sets QUILLON_DOCS_SITE and runs this file, with the pinned
@@ -93,6 +94,14 @@ def test_page_renders_with_search_and_code(site, browser, page, anchors, code):
         "no code block"
     ids = {attrs.get("id") for _, attrs in dom.found}
     assert set(anchors) <= ids
+
+
+@pytest.mark.parametrize("page", ["quillon_models.probit", "quillon_models.ProbitResults",
+                                  "quillon.fit_probit"])
+def test_reference_page_links_the_examples_using_it(site, page):
+    dom = Elements((site / "reference" / "generated" / f"{page}.html").read_text())
+    thumbnails = dom.having("div", class_="sphx-glr-thumbcontainer")
+    assert thumbnails, "no gallery example listed"
 
 
 def test_search_finds_a_reference_entry(site, browser):
