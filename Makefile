@@ -267,7 +267,9 @@ endef
 
 # The README and the user guide as a pip user runs them: the wheel with its
 # extras in a new environment (pip's cache reused), the Markdown files alone
-# in an empty folder, each document's Python blocks run as one script.
+# in an empty folder, each document's Python blocks run as one script (the
+# guide's pages in the order of its contents), and every printed output the
+# documents show compared with what the code prints.
 docs-run: install
 	QUILLON_DOCS_WHEEL="$$(ls $(CURDIR)/$(DIST)/quillon-*.whl)" \
 	  $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_run.py
