@@ -91,5 +91,5 @@ ax.invert_yaxis()
 ax.axvline(0, color="grey", lw=0.8)
 ax.set_title(f"{synthetic.nobs:,.0f} synthetic applicants "
              f"in {applicants.npartitions} files")
-ax.legend(frameon=False, loc="lower left")
+ax.legend(frameon=False, loc="upper left")
 plt.tight_layout()
