@@ -267,25 +267,31 @@ endef
 
 # The README and the user guide as a pip user runs them: the wheel with its
 # extras in a new environment (pip's cache reused), the Markdown files alone
-# in an empty folder, each document's Python blocks run as one script.
+# in an empty folder, each document's Python blocks run as one script (the
+# guide's pages in the order of its contents), and every printed output the
+# documents show compared with what the code prints.
 docs-run: install
 	QUILLON_DOCS_WHEEL="$$(ls $(CURDIR)/$(DIST)/quillon-*.whl)" \
 	  $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_run.py
 
-# The HTML site: the guide and the API reference from the installed
-# package's docstrings, with the pinned tools; warnings (a broken reference
-# among them) are errors.
+# The HTML site: the guide, the gallery (its examples run while it builds,
+# with Dask and matplotlib from the wheel's extras) and the API reference
+# from the installed package's docstrings, with the pinned tools; warnings
+# (a broken reference or a failing example among them) are errors.
 DOCS_HTML := build/docs/html
 docs-tools: $(PY)
 	$(PIP) install -r docs/requirements.txt
 
 docs: install docs-tools
-	rm -rf $(DOCS_HTML)
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[models,plot,statsmodels,dask]"
+	rm -rf $(DOCS_HTML) docs/gallery docs/reference/generated
 	$(PY) -m sphinx -W --keep-going -n -q -b html docs $(DOCS_HTML)
 	@echo "The site: $(DOCS_HTML)/index.html"
 
-# The site built by the test itself and opened in headless Chromium.
+# The site built by the test itself and opened in headless Chromium, and
+# the package's docstring examples run.
 docs-site: system-deps install docs-tools
+	$(PIP) install "$$(ls $(DIST)/quillon-*.whl)[models,plot,statsmodels,dask]"
 	QUILLON_DOCS_SITE=1 $(PY) -m pytest -p no:cacheprovider -q tests/docs/test_docs_site.py
 
 py-test: install

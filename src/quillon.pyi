@@ -104,8 +104,14 @@ def ame(probit_model: _FittedProbit, chunk_size: SupportsIndex | None = ...) -> 
     Examples
     --------
     >>> import numpy as np, quillon
-    >>> r = quillon.fit_probit(y, np.column_stack([np.ones(len(y)), x]))
-    >>> quillon.ame(r)  # doctest: +SKIP
+    >>> rng = np.random.default_rng(0)
+    >>> x = rng.normal(size=500)
+    >>> y = (0.2 + 0.8 * x + rng.normal(size=500) > 0).astype(float)
+    >>> r = quillon.fit_probit(y, np.column_stack([np.ones(500), x]))
+    >>> quillon.ame(r)["dy/dx"].round(3)  # x0, the constant, is not named so
+    x0    0.035
+    x1    0.248
+    Name: dy/dx, dtype: float64
     """
 
 def fit_probit(

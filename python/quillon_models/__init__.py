@@ -10,12 +10,13 @@ Examples
 >>> res.converged, res.nobs
 (True, 400)
 >>> print(res.summary())  # doctest: +SKIP
->>> res.ame()["dy/dx"].round(4)
-gre             0.0004
-gpa             0.1552
-C(rank)[T.2]   -0.1287
-C(rank)[T.3]   -0.2413
-C(rank)[T.4]   -0.2538
+>>> res.ame()["dy/dx"].round(4)  # the effects of the formula's variables
+term  contrast
+gre   dY/dX       0.0004
+gpa   dY/dX       0.1552
+rank  2 - 1      -0.1564
+      3 - 1      -0.2868
+      4 - 1      -0.3213
 Name: dy/dx, dtype: float64
 """
 

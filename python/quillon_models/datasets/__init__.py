@@ -2,8 +2,12 @@
 package, and a synthetic one of any size written to Parquet.
 
 >>> from quillon_models import datasets
->>> df = datasets.load("admissions")
->>> print(datasets.describe("mroz"))
+>>> datasets.names()
+['admissions', 'mroz']
+>>> datasets.load("admissions").shape
+(400, 4)
+>>> print(datasets.describe("mroz").splitlines()[0])
+Labour-force participation of 753 married women in 1975
 """
 
 from .loading import describe, load, names
