@@ -151,3 +151,16 @@ assert np.allclose(again.pvalues, res.pvalues)
 print(res.k_fitted, "estimates;", res.fitted_params().round(3))
 statsmodels_results = res.to_statsmodels()
 print(type(statsmodels_results).__name__, statsmodels_results.bse.round(4).tolist())
+
+# %%
+# Sampling weights
+# ----------------
+# With sampling weights (Stata's pweights) the estimates maximise a weighted
+# likelihood, whose likelihood-ratio test is not valid: the summary reports
+# the log pseudolikelihood and the Wald test of all slopes on the robust
+# covariance, which ``wald_test_slopes()`` gives.
+df["w"] = np.where(df["rank"] <= 2, 2.0, 0.75)  # applicants drawn at other rates
+weighted = qm.probit("admit ~ gre + gpa + C(rank)", df, sampling_weights="w").fit()
+slopes = weighted.wald_test_slopes()
+print(f"Wald chi2({int(slopes.df_denom)}) = {float(slopes.statistic):.2f}, "
+      f"p = {float(slopes.pvalue):.4f}")

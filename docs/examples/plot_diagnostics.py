@@ -49,6 +49,16 @@ print(dropped.summary())
 print("left out:", dropped.omitted, "rows fitted:", dropped.nobs)
 
 # %%
+# Nothing resting on a left-out level is shown as a number: its effect is
+# marked "(omitted)", and an ``OmittedWarning`` says why it was left out.
+with warnings.catch_warnings(record=True) as caught:
+    warnings.simplefilter("always")
+    effects = dropped.ame()
+print(effects)
+print([str(w.message) for w in caught if issubclass(w.category, qm.OmittedWarning)])
+print("reasons:", dropped.omitted_reasons)
+
+# %%
 # The estimates of the dummies along the Newton passes: the separated level
 # runs away, a pass after another, while the others settle.
 paths = {}

@@ -103,7 +103,7 @@ class DiscreteMargins:
             Hi.", one row per regressor by name (NaN for one omitted).
         """
         interval = self.conf_int(alpha)
-        return EffectTable({self.effect_name: self.margeff, "Std. Err.": self.margeff_se,
+        return EffectTable({self._effect_name: self.margeff, "Std. Err.": self.margeff_se,
                              "z": self.tvalues, "Pr(>|z|)": self.pvalues,
                              "Conf. Int. Low": interval[:, 0], "Cont. Int. Hi.": interval[:, 1]},
                             index=self.names)
@@ -134,17 +134,17 @@ class DiscreteMargins:
         if self.omitted:
             notes.append(f"Omitted: {self.results._omitted_why(self.omitted)}.")
         return Summary("Probit Marginal Effects", header,
-                       [self.effect_name, "std err", "z", "P>|z|"] + interval_columns(alpha),
+                       [self._effect_name, "std err", "z", "P>|z|"] + interval_columns(alpha),
                        rows, notes, two_columns=False)
 
     @property
-    def effect_name(self) -> str:
+    def _effect_name(self) -> str:
         """The effect's column name, as statsmodels names it for the method."""
         return EFFECT_NAMES[self.margeff_options["method"]]
 
     def __repr__(self) -> str:
         return (f"<DiscreteMargins: {len(self.names)} average marginal effects "
-                f"({self.effect_name})>")
+                f"({self._effect_name})>")
 
 
 # statsmodels' names of the effects of each method
