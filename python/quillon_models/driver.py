@@ -107,8 +107,8 @@ class ClusterSums:
 
 def cluster_part(part: Part, beta: np.ndarray) -> list[ClusterSums]:
     """The part's per-cluster score sums for each way of clustering and, for
-    two, for their intersection, keyed by group labels (the kernel's keys are
-    the codes' text: "3.0000", or "3.0000|1.0000")."""
+    two, for their intersection, keyed by group labels (the kernel gives each
+    cluster's codes, one per way)."""
     assert part.groups is not None and part.labels is not None
     ways = [[j] for j in range(part.groups.shape[1])]
     if len(ways) == 2:
@@ -116,9 +116,10 @@ def cluster_part(part: Part, beta: np.ndarray) -> list[ClusterSums]:
     out = []
     for way in ways:
         codes = np.ascontiguousarray(part.groups[:, way])
-        keys, sums = kernels.cluster_sums(part.endog, part.exog, beta, codes, part.weights)
-        labels = [tuple(part.labels[j][int(float(code))] for j, code in zip(way, key.split("|")))
-                  for key in keys]
+        cluster_codes, sums = kernels.cluster_sums(part.endog, part.exog, beta, codes,
+                                                   part.weights)
+        labels = [tuple(part.labels[j][int(code)] for j, code in zip(way, row))
+                  for row in cluster_codes.tolist()]
         out.append(ClusterSums(labels, sums))
     return out
 

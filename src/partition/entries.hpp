@@ -15,7 +15,8 @@ PyObject* evaluate(PyObject* module, PyObject* args);
 // (endog, exog, params[, weights, frequency]) -> sum_i s_i s_i' (k x k), or with
 // weights sum_i v_i s_i s_i' (frequency) or sum_i v_i^2 s_i s_i' (sampling)
 PyObject* score_cross_product(PyObject* module, PyObject* args);
-// (endog, exog, params, clusters[, weights]) -> (keys, per-cluster sums of v_i s_i)
+// (endog, exog, params, clusters[, weights]) -> (each cluster's codes, its sums of
+// v_i s_i), clusters in the order of their first rows
 PyObject* cluster_sums(PyObject* module, PyObject* args);
 // (exog,) -> list of bool: the columns whose values are all 0.0 or 1.0
 PyObject* binary_columns(PyObject* module, PyObject* args);

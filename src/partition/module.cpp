@@ -15,7 +15,8 @@ PyMethodDef functions[] = {
      "Sum of the score outer products of one part, with frequency or sampling weights when "
      "given."},
     {"cluster_sums", cluster_sums, METH_VARARGS,
-     "Per-cluster (weighted) score sums of one part, with their keys in first-seen order."},
+     "Per-cluster (weighted) score sums of one part, with each cluster's codes, in first-seen "
+     "order."},
     {"binary_columns", binary_columns, METH_VARARGS,
      "Which columns of one part hold only 0.0 and 1.0."},
     {"design_screen", design_screen, METH_VARARGS,

@@ -41,7 +41,7 @@ int read_clusters(PyObject* obj, std::size_t rows, ArrayRead& read) {
 }
 
 PyObject* keyed_sums_to_python(KeyedClusterSums sums) {
-  PyRef keys(names_to_python(sums.keys));
+  PyRef keys(to_numpy(OwnedArray::from_matrix(std::move(sums.codes))));
   if (!keys) return nullptr;
   PyRef values(to_numpy(OwnedArray::from_matrix(std::move(sums.sums))));
   if (!values) return nullptr;

@@ -39,7 +39,7 @@ int optional_weights(PyObject* obj, std::size_t rows, ArrayRead& read, RowWeight
 // Returns 0, or -1 with TypeError or ValueError set.
 int read_clusters(PyObject* obj, std::size_t rows, ArrayRead& read);
 
-// A part's per-cluster sums as the tuple (keys, sums). Returns a new
+// A part's per-cluster sums as the tuple (codes, sums), two arrays. Returns a new
 // reference, or nullptr with an exception set.
 PyObject* keyed_sums_to_python(KeyedClusterSums sums);
 

@@ -7,7 +7,6 @@
 
 #include "estimation/covariance.hpp"
 #include "numerics/cluster_ids.hpp"
-#include "numerics/cluster_keys.hpp"
 #include "numerics/panic.hpp"
 
 namespace quillon {
@@ -23,14 +22,14 @@ std::vector<std::size_t> first_rows(const ClusterIds& ids) {
   return first;
 }
 
-// The key text of each cluster, in cluster order.
-std::vector<std::string> cluster_keys(const ClusterIds& ids, const MatrixView& clusters) {
-  std::vector<std::string> keys;
-  keys.reserve(ids.count);
-  for (const std::size_t row : first_rows(ids)) {
-    keys.push_back(std::move(build_cluster_keys(clusters.row_range(row, 1)).front()));
+// The codes of each cluster (its first row of `clusters`), in cluster order.
+Matrix cluster_codes(const ClusterIds& ids, const MatrixView& clusters) {
+  Matrix codes(ids.count, clusters.cols);
+  const std::vector<std::size_t> first = first_rows(ids);
+  for (std::size_t g = 0; g < first.size(); ++g) {
+    for (std::size_t c = 0; c < clusters.cols; ++c) codes(g, c) = clusters(first[g], c);
   }
-  return keys;
+  return codes;
 }
 
 }  // namespace
@@ -40,7 +39,7 @@ KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<do
   const ClusterIds ids = number_clusters(clusters);
   KeyedClusterSums out;
   out.sums = cluster_score_sums(data, beta, ids, weights);
-  out.keys = cluster_keys(ids, clusters);
+  out.codes = cluster_codes(ids, clusters);
   return out;
 }
 

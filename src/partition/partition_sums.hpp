@@ -14,13 +14,13 @@
 namespace quillon {
 
 // Per-cluster score sums of a part: one row per cluster in the order in which
-// the part's rows first show it, with the cluster's key text (the rendered
-// values of its first row), so that parts can be merged by key.
+// the part's rows first show it, with the cluster's codes (the values of its
+// first row, one per column of the codes), so that parts can be merged by
+// code.
 struct KeyedClusterSums {
-  std::vector<std::string> keys;
+  Matrix codes;
   Matrix sums;
 };
-// With weights, the scores of row i are multiplied by weights[i].
 KeyedClusterSums keyed_cluster_sums(const ProbitData& data, const std::vector<double>& beta,
                                     const MatrixView& clusters,
                                     const RowWeights& weights = std::nullopt);

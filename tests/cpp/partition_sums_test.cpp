@@ -35,15 +35,16 @@ TEST(PartitionSums, WholeDataGiveTheEngineEffects) {
   EXPECT_EQ(part.std_errors, whole.std_errors);
 }
 
-TEST(PartitionSums, ClusterKeysInFirstSeenOrderWithTheEngineSums) {
+TEST(PartitionSums, ClusterCodesInFirstSeenOrderWithTheEngineSums) {
   const auto d = random_design(300, 5, 4);
   std::vector<double> groups(d.n);
   for (std::size_t i = 0; i < d.n; ++i) groups[i] = static_cast<double>((d.n - i) % 7) + 0.5;
   const MatrixView g{groups.data(), d.n, 1, 1, 1};
   const KeyedClusterSums keyed = keyed_cluster_sums(d.data(), kBeta, g);
-  ASSERT_EQ(keyed.keys.size(), 7u);
-  EXPECT_EQ(keyed.keys[0], "6.5000");
-  EXPECT_EQ(keyed.keys[1], "5.5000");
+  ASSERT_EQ(keyed.codes.rows(), 7u);
+  ASSERT_EQ(keyed.codes.cols(), 1u);
+  EXPECT_EQ(keyed.codes(0, 0), 6.5);
+  EXPECT_EQ(keyed.codes(1, 0), 5.5);
   const Matrix engine = cluster_score_sums(d.data(), kBeta, number_clusters(g));
   for (std::size_t r = 0; r < 7; ++r) {
     for (std::size_t c = 0; c < 5; ++c) EXPECT_EQ(keyed.sums(r, c), engine(r, c));
