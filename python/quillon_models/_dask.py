@@ -23,8 +23,9 @@ from dask.highlevelgraph import HighLevelGraph
 from . import driver
 from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows,
-                     finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
-                     outcome_name, outside_values, refuse_duplicates, screen_design)
+                     finite_rows, formula_columns, import_formulaic, listed_levels_only,
+                     mentions, missing_counts, outcome_name, outside_values, refuse_duplicates,
+                     screen_design)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
 from .weights import KINDS, weight_values, weighted_part
@@ -144,7 +145,8 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
                          checks=checks)
             return empty if weights is None else weighted_part(empty, np.empty(0), checked)
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    design = spec.get_model_matrix(frame, context=context)
+    design = listed_levels_only(lambda: spec.get_model_matrix(frame, context=context), frame,
+                                spec.rhs)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X, screened = design_rows(design.rhs)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
@@ -646,8 +648,9 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
         else:
             prototype[c] = pd.Series(np.arange(rows) % 2).astype(dtype)
     na_action = "drop" if missing == "drop" else "ignore"
-    specs = formulaic.model_matrix(formula, pd.DataFrame(prototype), na_action=na_action,
-                                   context=context).model_spec
+    specs = listed_levels_only(lambda: formulaic.model_matrix(
+        formula, pd.DataFrame(prototype), na_action=na_action, context=context),
+        pd.DataFrame(prototype)).model_spec
     learned = sorted(specs.lhs.transform_state) + sorted(specs.rhs.transform_state)
     if learned:
         raise NotImplementedError(f"{', '.join(learned)}: transforms that learn from the data "

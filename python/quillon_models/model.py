@@ -293,6 +293,7 @@ class Probit:
             found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
         self._data.fitted(fitted)
         self._fit_jobs = n_jobs
+        self._mean_weight = fitted.mean_weight
         self._omitted = set(fitted.aliased)
         warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.rows)
         collinear_columns = [j for j in fitted.aliased if j not in separated]
@@ -351,6 +352,7 @@ class Probit:
         return FoundSeparation([kept[j] for j in found.columns], found.predicted, direction)
 
     _omitted: set = set()
+    _mean_weight: Optional[float] = None
 
     def null_loglike(self) -> float:
         """The log-likelihood of the intercept-only model, fitted by quillon.
@@ -359,7 +361,7 @@ class Probit:
         -------
         float
         """
-        return driver.null_loglike(self._data.null_passes(self._fit_jobs))
+        return driver.null_loglike(self._data.null_passes(self._fit_jobs), self._mean_weight)
 
     def binary_columns(self) -> list[bool]:
         """Which regressors hold only 0 and 1 on the fitted rows."""
