@@ -24,8 +24,8 @@ from . import driver
 from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows,
                      finite_rows, formula_columns, import_formulaic, listed_levels_only,
-                     mentions, missing_counts, outcome_name, outside_values, refuse_duplicates,
-                     screen_design)
+                     mentions, missing_counts, outcome_name, outside_values, refuse_dates,
+                     refuse_duplicates, screen_design)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
 from .weights import KINDS, weight_values, weighted_part
@@ -314,6 +314,7 @@ class DaskData:
         if not isinstance(frame, dd.DataFrame):
             raise TypeError(f"data on Dask must be a Dask DataFrame, got {type(frame).__name__}")
         used = used_columns(formula, frame)
+        refuse_dates(formula, frame.dtypes)
         context = partition_context(context, frame)
         spec = model_spec(formula, frame, missing, context, used)
         endog_name = outcome_name(pd.DataFrame(columns=spec.lhs.column_names))

@@ -71,6 +71,7 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
     frame = frame.copy(deep=False)
     frame.index = pd.RangeIndex(len(frame))
     check_outcome_columns(formula, frame.dtypes, lambda column: pd.unique(frame[column].dropna()))
+    refuse_dates(formula, frame.dtypes)
     if missing != "drop":
         used = formula_columns(formula, frame.columns)
         refuse_missing(dict(frame[used].isna().sum()))
@@ -231,6 +232,32 @@ def numeric_outcome_dtype(dtype: Any) -> bool:
     if isinstance(dtype, pd.CategoricalDtype):
         return False
     return bool(pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_numeric_dtype(dtype))
+
+
+def refuse_dates(formula: str, dtypes: pd.Series) -> None:
+    """A column of dates (datetimes or periods) used as a regressor as it
+    is: refused, naming it (formulaic fails on its arithmetic); C() of it,
+    or a number made from it, is another matter."""
+    rhs = formula.split("~", 1)[1]
+    for column in formula_columns(rhs, dtypes.index):
+        dtype = dtypes[column]
+        if not (pd.api.types.is_datetime64_any_dtype(dtype) or isinstance(dtype, pd.PeriodDtype)):
+            continue
+        if any(bare_term(rhs, found) for found in re.finditer(
+                rf"(?<![\w.]){re.escape(str(column))}(?!\w)", rhs)):
+            raise ValueError(f"column {str(column)!r} holds dates ({dtype}): a regressor must "
+                             "be a number or a category; convert it to a number first (days "
+                             f"since a date, a year) or use C({column})")
+
+
+def bare_term(text: str, found: re.Match) -> bool:
+    """Whether the mention `found` in `text` is a term of its own (between
+    operators, or in a group's brackets but not a call's)."""
+    before = text[:found.start()].rstrip()
+    after = text[found.end():].lstrip()
+    if before.endswith("(") and re.search(r"[\w.]\s*\($", before):
+        return False
+    return (not before or before[-1] in "~+*:|-(") and (not after or after[0] in "+*:|-)")
 
 
 def caller_context(formula: str, depth: int) -> dict:

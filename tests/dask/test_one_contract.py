@@ -127,6 +127,9 @@ REFUSALS = {
     "two outcomes": (lambda d: d, "y + d ~ x", {}, "left-hand side gave 2 columns"),
     "a value C() does not list": (lambda d: d, "y ~ x + C(g, levels=['a', 'b'])", {},
                                   r"column 'g' holds values that C\(g, .* does not list: c;"),
+    "a column of dates as a regressor": (
+        lambda d: d.assign(t=pd.Timestamp("2020-01-01") + pd.to_timedelta(d.index, unit="D")),
+        "y ~ x + t", {}, r"column 't' holds dates \(datetime64.*or use C\(t\)"),
     "one outcome on the rows of positive weight": (lambda d: d.assign(w=d.y), "y ~ x",
                                                    {"freq_weights": "w"}, "is 1 in all"),
     "sampling weights beyond floating point": (lambda d: d.assign(w=1e155), "y ~ x",
