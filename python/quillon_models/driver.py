@@ -342,10 +342,11 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
         nobs = weight_total
     full = evaluations.full(params)
     if choice.cov_type == "cluster":
-        cov, usable, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights)
+        cov, usable, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights,
+                                          evaluations.scale)
     else:
         (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, nobs,
-                                             weights), None
+                                             weights, evaluations.scale), None
     const_idx = None
     if describe:
         const_idx = [] if total.constant is None else [
@@ -389,16 +390,21 @@ class CollinearityError(ValueError):
 
 def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
                choice: CovarianceChoice, nobs: float,
-               weights: Optional[str] = None) -> tuple[np.ndarray, bool]:
+               weights: Optional[str] = None, scale: float = 1.0) -> tuple[np.ndarray, bool]:
     """The classical or HC covariance over the kept columns, and whether the
     maximum is usable; `full` is the estimate over every column. HC1's
     factor is n / (n - k), the replicated rows' with frequency weights, and
-    n / (n - 1) over the rows with sampling weights, as Stata's."""
+    n / (n - 1) over the rows with sampling weights, as Stata's. The
+    sandwich is formed from the Hessian times `scale` and the middle times
+    its square (the iteration's scale, see `iterate`): the same bits, with
+    the inverse's checks on the scale of weights of mean 1."""
     middle = None
     if choice.cov_type in ("HC0", "HC1"):
         middle = passes.run(score_product_part, add_arrays, full, weights == "frequency")
         if len(kept) != len(full):
             middle = middle[np.ix_(kept, kept)]
+    if scale != 1.0:
+        hessian, middle = hessian * scale, None if middle is None else middle * (scale * scale)
     cov, usable = kernels.covariance(hessian, full[kept], middle)
     if choice.cov_type == "HC1":
         cov = cov * hc1_factor(nobs, 1 if weights == "sampling" else len(kept))
@@ -406,18 +412,20 @@ def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.n
 
 
 def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
-              choice: CovarianceChoice, nobs: float,
-              weights: Optional[str] = None) -> tuple[np.ndarray, bool, tuple[int, ...]]:
+              choice: CovarianceChoice, nobs: float, weights: Optional[str] = None,
+              scale: float = 1.0) -> tuple[np.ndarray, bool, tuple[int, ...]]:
     """The cluster-robust covariance from one pass, for one way or two, and
     whether the maximum is usable; two ways as statsmodels combines them:
     each way's covariance plus the other's, less that of their
     intersection. With sampling weights the correction is G / (G - 1), as
-    Stata's for weighted likelihoods."""
+    Stata's for weighted likelihoods; `scale` as for `covariance`."""
     ways = passes.run(cluster_part, merge_cluster_ways, full)
+    hessian = hessian * scale
     covs = []
     usable = True
     for way in ways:
         sums = way.sums if len(kept) == len(full) else way.sums[:, kept]
+        sums = sums * scale if scale != 1.0 else sums
         cov, usable = kernels.covariance(hessian, full[kept], kernels.cluster_cross_product(sums))
         if choice.use_correction:
             cov = cov * (sampling_cluster_factor(len(way.keys)) if weights == "sampling" else

@@ -202,7 +202,9 @@ class Probit:
         maxiter : int, default 35
             The most Newton passes.
         tol : float, default 1e-6
-            The iteration stops when the log-likelihood changes by less.
+            The iteration stops when the log-likelihood changes by less
+            (with sampling weights, by less than tol times their mean, so
+            that their scale does not matter).
         cov_type : {"nonrobust", "HC0", "HC1", "cluster"}, optional
             The inverse of the negative Hessian, the heteroskedasticity-robust
             sandwich, HC0 times n / (n - k), or the cluster-robust sandwich.
@@ -466,7 +468,9 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0, *,
     formula : str
         In formulaic's syntax: ``C()`` for categories, ``a:b`` and ``a*b``
         for interactions, ``I()`` for arithmetic, ``0 +`` to leave out the
-        intercept.
+        intercept. ``C(x, levels=[...])`` must list every value of ``x``,
+        and a column of dates is refused as a regressor (convert it to a
+        number, or use ``C()``).
     data : pandas.DataFrame or dask.dataframe.DataFrame
         The variables of the formula, by column name.
     missing : {"drop", "none", "raise"}

@@ -67,7 +67,7 @@ def test_weights_of_dask_arrays_follow_exog_rows():
     assert close(on_dask.params, memory.params) and close(on_dask.bse, memory.bse)
 
 
-@pytest.mark.parametrize("scale", [1e-6, 1e-4, 1e6])
+@pytest.mark.parametrize("scale", [1e-90, 1e-6, 1e-4, 1e6])
 @pytest.mark.parametrize("on_dask", [False, True], ids=["memory", "dask"])
 def test_the_scale_of_sampling_weights_changes_nothing(on_dask, scale):
     """Weights w and c * w: the same estimates and errors, the iteration's
