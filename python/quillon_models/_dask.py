@@ -145,8 +145,7 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
                          checks=checks)
             return empty if weights is None else weighted_part(empty, np.empty(0), checked)
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    design = listed_levels_only(lambda: spec.get_model_matrix(frame, context=context), frame,
-                                spec.rhs)
+    design = spec.get_model_matrix(frame, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X, screened = design_rows(design.rhs)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
