@@ -23,8 +23,9 @@ from dask.highlevelgraph import HighLevelGraph
 from . import driver
 from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows,
-                     finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
-                     outcome_name, outside_values, refuse_duplicates, screen_design)
+                     finite_rows, formula_columns, import_formulaic, listed_levels_only,
+                     mentions, missing_counts, outcome_name, outside_values, refuse_dates,
+                     refuse_duplicates, screen_design)
 from .formula_context import formula_context
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
@@ -314,6 +315,7 @@ class DaskData:
         if not isinstance(frame, dd.DataFrame):
             raise TypeError(f"data on Dask must be a Dask DataFrame, got {type(frame).__name__}")
         used = used_columns(formula, frame)
+        refuse_dates(formula, frame.dtypes)
         context = partition_context(context, frame)
         spec = model_spec(formula, frame, missing, context, used)
         endog_name = outcome_name(pd.DataFrame(columns=spec.lhs.column_names))
@@ -657,8 +659,9 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
         else:
             prototype[c] = pd.Series(np.arange(rows) % 2).astype(dtype)
     na_action = "drop" if missing == "drop" else "ignore"
-    specs = formulaic.model_matrix(formula, pd.DataFrame(prototype), na_action=na_action,
-                                   context=context).model_spec
+    specs = listed_levels_only(lambda: formulaic.model_matrix(
+        formula, pd.DataFrame(prototype), na_action=na_action, context=context),
+        pd.DataFrame(prototype)).model_spec
     learned = sorted(specs.lhs.transform_state) + sorted(specs.rhs.transform_state)
     if learned:
         raise NotImplementedError(f"{', '.join(learned)}: transforms that learn from the data "

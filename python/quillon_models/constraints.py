@@ -5,6 +5,7 @@
 from __future__ import annotations
 
 import re
+from decimal import Decimal
 from typing import Any, Sequence
 
 import numpy as np
@@ -59,8 +60,7 @@ def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.
         raise ImportError("constraints given as text need formulaic: "
                           "pip install 'quillon[models]'") from error
     try:
-        parsed = LinearConstraints.from_spec(quoted_names(signed_operands(text), names),
-                                             variable_names=list(names))
+        parsed = LinearConstraints.from_spec(prepared(text, names), variable_names=list(names))
     except KeyError as error:
         raise ValueError(f"r_matrix {text!r} names {error}, which is not a parameter; the "
                          f"parameters are {', '.join(names)} (quote names with spaces or "
@@ -72,6 +72,28 @@ def parsed_constraints(text: str, names: Sequence[str]) -> tuple[np.ndarray, np.
     if matrix.shape[0] == 0:
         raise ValueError(f"r_matrix {text!r} holds no constraint")
     return matrix, np.array(parsed.constraint_values, dtype=np.float64).reshape(-1)
+
+
+def prepared(text: str, names: Sequence[str]) -> str:
+    """The constraints as formulaic's parser reads them: names quoted (so
+    that "I(-gre)" stays one name), then, outside the quotes, numbers in
+    scientific notation written out and a zero before a leading sign. A
+    constraint of more than one "=" is refused."""
+    pieces = re.split(r"(`[^`]*`)", quoted_names(text, names))
+    out = "".join(piece if piece.startswith("`") else signed_operands(plain_numbers(piece))
+                  for piece in pieces)
+    for constraint in re.sub(r"`[^`]*`", "name", out).split(","):
+        if len(re.findall("=+", constraint)) > 1:
+            raise ValueError(f"r_matrix {text!r} chains equalities ({constraint.strip()!r}); "
+                             "write each as a constraint of its own: 'a = b, b = c'")
+    return out
+
+
+def plain_numbers(text: str) -> str:
+    """Numbers in scientific notation ("3e-3") written out ("0.003"), which
+    formulaic's tokenizer would read as a name and a sign."""
+    return re.sub(r"(?<![\w.])(?:\d+\.?\d*|\.\d+)[eE][-+]?\d+(?![\w.])",
+                  lambda number: format(Decimal(number.group(0)), "f"), text)
 
 
 def quoted_names(text: str, names: Sequence[str]) -> str:

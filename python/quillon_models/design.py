@@ -5,8 +5,9 @@ matrix, the names of both and the rows that were kept."""
 from __future__ import annotations
 
 import re
+import warnings
 from dataclasses import dataclass, field
-from typing import Any
+from typing import Any, Callable
 
 import numpy as np
 import pandas as pd
@@ -70,13 +71,15 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
     frame = frame.copy(deep=False)
     frame.index = pd.RangeIndex(len(frame))
     check_outcome_columns(formula, frame.dtypes, lambda column: pd.unique(frame[column].dropna()))
+    refuse_dates(formula, frame.dtypes)
     if missing != "drop":
         used = formula_columns(formula, frame.columns)
         refuse_missing(dict(frame[used].isna().sum()))
     frame = text_as_categories(formula, frame)
     na_action = "drop" if missing == "drop" else "ignore"
-    matrices = formulaic.model_matrix(formula, frame, na_action=na_action,
-                                      context=context or {})
+    matrices = listed_levels_only(
+        lambda: formulaic.model_matrix(formula, frame, na_action=na_action,
+                                       context=context or {}), frame)
     lhs, rhs = matrices.lhs, matrices.rhs
     endog_name = outcome_name(lhs)
     positions = np.asarray(rhs.index, dtype=np.intp)
@@ -87,6 +90,50 @@ def design_from_formula(formula: str, data: Any, missing: str = "drop",
                     screened)
     return Design(**{**design.__dict__, "model_spec": matrices.model_spec.rhs,
                      "formula": formula, "context": context})
+
+
+# formulaic's warning for a value that C(x, levels=[...]) does not list.
+UNLISTED_LEVELS = ".*categories outside of the nominated levels"
+
+
+def listed_levels_only(build: Callable[[], Any], frame: pd.DataFrame,
+                       spec: Any = None) -> Any:
+    """build(), formulaic's design of `frame`, whose factors hold only the
+    levels they list: formulaic codes a value that C(x, levels=[...]) does
+    not list as the reference level (with a warning), which is refused
+    here, naming the column and the values. `spec` is the right-hand side's
+    model spec when known (else built again to find the column)."""
+    with warnings.catch_warnings():
+        warnings.filterwarnings("error", message=UNLISTED_LEVELS)
+        try:
+            return build()
+        except Warning as warning:
+            found = str(warning)
+    if spec is None:
+        with warnings.catch_warnings():
+            warnings.filterwarnings("ignore", message=UNLISTED_LEVELS)
+            spec = build().model_spec.rhs
+    raise ValueError(unlisted_levels_message(spec, frame) or
+                     f"a factor holds values that its levels do not list: {found}")
+
+
+def unlisted_levels_message(spec: Any, frame: pd.DataFrame) -> str | None:
+    from .prediction_design import factor_column
+
+    for factor, (kind, state) in spec.encoder_state.items():
+        if getattr(kind, "value", kind) != "categorical" or "categories" not in state:
+            continue
+        column = factor_column(str(factor), frame.columns)
+        if column is None:
+            continue
+        listed = list(state["categories"])
+        unlisted = [v for v in pd.unique(frame[column].dropna()) if v not in set(listed)]
+        if unlisted:
+            shown = ", ".join(str(v) for v in sorted(unlisted, key=str)[:8])
+            return (f"column {column!r} holds values that {factor} does not list: {shown}; "
+                    f"list every value of the column among the levels (or drop those rows) "
+                    f"rather than have them coded as another level")
+    return None
 
 
 def design_rows(rhs: pd.DataFrame) -> tuple[np.ndarray, tuple | None]:
@@ -185,6 +232,32 @@ def numeric_outcome_dtype(dtype: Any) -> bool:
     if isinstance(dtype, pd.CategoricalDtype):
         return False
     return bool(pd.api.types.is_bool_dtype(dtype) or pd.api.types.is_numeric_dtype(dtype))
+
+
+def refuse_dates(formula: str, dtypes: pd.Series) -> None:
+    """A column of dates (datetimes or periods) used as a regressor as it
+    is: refused, naming it (formulaic fails on its arithmetic); C() of it,
+    or a number made from it, is another matter."""
+    rhs = formula.split("~", 1)[1]
+    for column in formula_columns(rhs, dtypes.index):
+        dtype = dtypes[column]
+        if not (pd.api.types.is_datetime64_any_dtype(dtype) or isinstance(dtype, pd.PeriodDtype)):
+            continue
+        if any(bare_term(rhs, found) for found in re.finditer(
+                rf"(?<![\w.]){re.escape(str(column))}(?!\w)", rhs)):
+            raise ValueError(f"column {str(column)!r} holds dates ({dtype}): a regressor must "
+                             "be a number or a category; convert it to a number first (days "
+                             f"since a date, a year) or use C({column})")
+
+
+def bare_term(text: str, found: re.Match) -> bool:
+    """Whether the mention `found` in `text` is a term of its own (between
+    operators, or in a group's brackets but not a call's)."""
+    before = text[:found.start()].rstrip()
+    after = text[found.end():].lstrip()
+    if before.endswith("(") and re.search(r"[\w.]\s*\($", before):
+        return False
+    return (not before or before[-1] in "~+*:|-(") and (not after or after[0] in "+*:|-)")
 
 
 def caller_context(formula: str, depth: int) -> dict:
@@ -419,7 +492,9 @@ def check_part_totals(checks: Any, endog_name: str, missing: str) -> None:
         raise ValueError("no observations left: every row has a missing value"
                          if checks.rows else "no observations: the data have no rows")
     refuse_outside(endog_name, checks.outside, checks.outside_values)
-    refuse_one_outcome(endog_name, checks.ones, used)
+    weighted = used - checks.zero_weight
+    if weighted:  # else the weights are refused as all zero
+        refuse_one_outcome(endog_name, checks.ones, weighted)
 
 
 def refuse_one_outcome(name: str, ones: int, rows: int) -> None:

@@ -212,6 +212,7 @@ class Fitted:
     suspect: bool = False
     rows: int = 0  # rows fitted (nobs but with frequency weights)
     zero_weight: int = 0  # rows left out for a zero weight, as counted by the first pass
+    mean_weight: Optional[float] = None  # sampling weights' mean over the rows fitted
 
 
 class Evaluations:
@@ -228,6 +229,7 @@ class Evaluations:
         self.first: Optional[Evaluation] = None
         self.kept = np.arange(k)
         self.history: list = []
+        self.scale = 1.0  # a power of two the sums are multiplied by (see `iteration_scale`)
 
     def first_pass(self) -> Evaluation:
         if self.first is None:
@@ -253,14 +255,43 @@ class Evaluations:
             total = self.passes.run(evaluate_part, add_evaluations, self.full(beta), False)
         kept = self.kept
         hessian = total.hessian if len(kept) == self.k else total.hessian[np.ix_(kept, kept)]
+        loglike, score = total.loglike, total.score[kept]
+        if self.scale != 1.0:
+            loglike, score, hessian = loglike * self.scale, score * self.scale, hessian * self.scale
         self.history = self.history[-1:] + [(beta, hessian)]
-        return total.loglike, total.score[kept], hessian
+        return loglike, score, hessian
 
 
-def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float]) -> tuple:
-    evaluations = Evaluations(passes, k, False, None)
+def newton(passes: Passes, k: int, maxiter: Optional[int], tol: Optional[float],
+           mean_weight: Optional[float] = None) -> tuple:
+    return iterate(Evaluations(passes, k, False, None), k, maxiter, tol, mean_weight)
+
+
+def iterate(evaluations: Evaluations, k: int, maxiter: Optional[int], tol: Optional[float],
+            mean_weight: Optional[float]) -> tuple:
+    """Newton-Raphson from zero over `evaluations`. With sampling weights of
+    mean `mean_weight` over the rows, the iteration sees the sums scaled by
+    `iteration_scale` and stops when the log-likelihood changes by less than
+    tol times the mean weight: the same steps and the same stop for weights
+    w and c * w. The log-likelihood and Hessian are returned unscaled."""
+    if mean_weight is not None:
+        evaluations.scale = iteration_scale(mean_weight)
+        tol = (DEFAULT_TOL if tol is None else tol) * mean_weight * evaluations.scale
     params, llf, iterations, converged, hessian = kernels.newton(evaluations, k, maxiter, tol)
-    return params, llf, int(iterations), bool(converged), hessian
+    return (params, llf / evaluations.scale, int(iterations), bool(converged),
+            hessian / evaluations.scale)
+
+
+DEFAULT_TOL = 1e-6  # the iteration's own default
+
+
+def iteration_scale(mean_weight: float) -> float:
+    """The power of two nearest 1 / mean_weight. Sampling weights' scale does
+    not change the estimates, so the iteration sees the sums times it: an
+    exact scaling, which leaves the steps' bits as they are and puts the
+    log-likelihood, the Hessian's pivots and the stopping rule on the scale
+    of weights of mean 1."""
+    return float(2.0 ** -round(np.log2(mean_weight)))
 
 
 def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, tol: float,
@@ -287,34 +318,42 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
         raise CollinearityError(aliased)
     kept = np.array([j for j in range(k) if j not in aliased], dtype=np.intp)
     evaluations.keep(kept)
-    params, llf, iterations, converged, hessian = kernels.newton(evaluations, len(kept),
-                                                                  maxiter, tol)
-    suspect = screen_fires(evaluations.history, not converged and int(iterations) >= maxiter - 1)
     checks = total.checks
     rows = passes.nobs if passes.nobs is not None else (
         checks.rows - checks.dropped - checks.zero_weight if checks else 0)
     dropped = checks.dropped if checks is not None else 0
+    weight_total = None if weights is None else total_weight(passes, checks)
+    mean_weight = weight_total / rows if weights == "sampling" and weight_total else None
+    params, llf, iterations, converged, hessian = iterate(evaluations, len(kept), maxiter, tol,
+                                                          mean_weight)
+    suspect = screen_fires(evaluations.history, not converged and int(iterations) >= maxiter - 1)
     nobs: float = rows
-    if weights == "frequency":
-        # Known from the weights' check (in memory: the same blocks, added
-        # along the same tree), else a pass.
-        known = getattr(passes, "weight_total", None)
-        if known is None and checks is not None and checks.weights is not None:
-            known = checks.weights.total
-        nobs = known if known is not None else passes.run(weight_totals_part, add_arrays).total
+    if weights == "frequency" and weight_total is not None:
+        nobs = weight_total
     full = evaluations.full(params)
     if choice.cov_type == "cluster":
-        cov, usable, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights)
+        cov, usable, n_groups = clustered(passes, hessian, full, kept, choice, nobs, weights,
+                                          evaluations.scale)
     else:
         (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, nobs,
-                                             weights), None
+                                             weights, evaluations.scale), None
     const_idx = None
     if describe:
         const_idx = [] if total.constant is None else [
             int(j) for j in np.flatnonzero(total.constant & (total.first_row != 0))]
     return Fitted(spread(params, kept, k), spread(cov, kept, k), llf, bool(converged) and usable,
                   int(iterations), nobs, dropped, const_idx, n_groups, aliased, suspect,
-                  int(rows), checks.zero_weight if checks is not None else 0)
+                  int(rows), checks.zero_weight if checks is not None else 0,
+                  mean_weight)
+
+
+def total_weight(passes: Passes, checks: Optional[PartChecks]) -> float:
+    """The sum of the parts' weights: known from the weights' check (in
+    memory: the same blocks, added along the same tree), else a pass."""
+    known = getattr(passes, "weight_total", None)
+    if known is None and checks is not None and checks.weights is not None:
+        known = checks.weights.total
+    return known if known is not None else passes.run(weight_totals_part, add_arrays).total
 
 
 def spread(values: np.ndarray, kept: np.ndarray, k: int) -> np.ndarray:
@@ -341,16 +380,21 @@ class CollinearityError(ValueError):
 
 def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
                choice: CovarianceChoice, nobs: float,
-               weights: Optional[str] = None) -> tuple[np.ndarray, bool]:
+               weights: Optional[str] = None, scale: float = 1.0) -> tuple[np.ndarray, bool]:
     """The classical or HC covariance over the kept columns, and whether the
     maximum is usable; `full` is the estimate over every column. HC1's
     factor is n / (n - k), the replicated rows' with frequency weights, and
-    n / (n - 1) over the rows with sampling weights, as Stata's."""
+    n / (n - 1) over the rows with sampling weights, as Stata's. The
+    sandwich is formed from the Hessian times `scale` and the middle times
+    its square (the iteration's scale, see `iterate`): the same bits, with
+    the inverse's checks on the scale of weights of mean 1."""
     middle = None
     if choice.cov_type in ("HC0", "HC1"):
         middle = passes.run(score_product_part, add_arrays, full, weights == "frequency")
         if len(kept) != len(full):
             middle = middle[np.ix_(kept, kept)]
+    if scale != 1.0:
+        hessian, middle = hessian * scale, None if middle is None else middle * (scale * scale)
     cov, usable = kernels.covariance(hessian, full[kept], middle)
     if choice.cov_type == "HC1":
         cov = cov * hc1_factor(nobs, 1 if weights == "sampling" else len(kept))
@@ -358,18 +402,20 @@ def covariance(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.n
 
 
 def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.ndarray,
-              choice: CovarianceChoice, nobs: float,
-              weights: Optional[str] = None) -> tuple[np.ndarray, bool, tuple[int, ...]]:
+              choice: CovarianceChoice, nobs: float, weights: Optional[str] = None,
+              scale: float = 1.0) -> tuple[np.ndarray, bool, tuple[int, ...]]:
     """The cluster-robust covariance from one pass, for one way or two, and
     whether the maximum is usable; two ways as statsmodels combines them:
     each way's covariance plus the other's, less that of their
     intersection. With sampling weights the correction is G / (G - 1), as
-    Stata's for weighted likelihoods."""
+    Stata's for weighted likelihoods; `scale` as for `covariance`."""
     ways = passes.run(cluster_part, merge_cluster_ways, full)
+    hessian = hessian * scale
     covs = []
     usable = True
     for way in ways:
         sums = way.sums if len(kept) == len(full) else way.sums[:, kept]
+        sums = sums * scale if scale != 1.0 else sums
         cov, usable = kernels.covariance(hessian, full[kept], kernels.cluster_cross_product(sums))
         if choice.use_correction:
             cov = cov * (sampling_cluster_factor(len(way.keys)) if weights == "sampling" else
@@ -381,10 +427,10 @@ def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.nd
     return cov, usable, tuple(len(way.keys) for way in ways[:2])
 
 
-def null_loglike(constant_passes: Passes) -> float:
+def null_loglike(constant_passes: Passes, mean_weight: Optional[float] = None) -> float:
     """The log-likelihood of the intercept-only model: `constant_passes` run
-    over the fitted parts' constant_part."""
-    return float(newton(constant_passes, 1, None, None)[1])
+    over the fitted parts' constant_part (`mean_weight` as for `iterate`)."""
+    return float(newton(constant_passes, 1, None, None, mean_weight)[1])
 
 
 def predict_part(part: Part, beta: np.ndarray, probability: bool) -> np.ndarray:

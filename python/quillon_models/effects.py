@@ -805,6 +805,9 @@ class Effects:
                 except (TypeError, ValueError):
                     raise ValueError(f"variables[{name!r}] must be two numbers, got "
                                      f"{pair!r}") from None
+                if not (np.isfinite(low) and np.isfinite(high)):
+                    raise ValueError(f"variables[{name!r}] must be two finite numbers, got "
+                                     f"{pair!r}")
             contrast = f"{level_text(high)} - {level_text(low)}"
             settings.append(([(name, contrast)], Setting(variable, ((high, low),))))
         table = self.table(passes, labels, settings, by_names, alpha, ["term", "contrast"])

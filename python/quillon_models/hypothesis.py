@@ -82,7 +82,9 @@ class ContrastResults:
 def t_test(results: ProbitResults, r_matrix: Any, cov_p: Any = None) -> ContrastResults:
     """One z test per row of R: (R @ params - q) / sqrt(diag(R V R'))."""
     matrix, values = constraint_matrices(r_matrix, results.exog_names)
-    params, cov = results.params.to_numpy(), covariance(results, cov_p)
+    kept = estimated_columns(results, matrix)
+    matrix, params = matrix[:, kept], results.params.to_numpy()[kept]
+    cov = covariance(results, cov_p)[np.ix_(kept, kept)]
     effect = matrix @ params
     names = [f"c{i}" for i in range(len(effect))]
     variances = np.einsum("ij,jk,ik->i", matrix, cov, matrix)
@@ -98,10 +100,24 @@ def wald_test(results: ProbitResults, r_matrix: Any, cov_p: Any = None,
     """The joint test of R @ params = q: (Rb - q)' (R V R')^+ (Rb - q),
     chi-squared with the rank of R V R' degrees of freedom."""
     matrix, values = constraint_matrices(r_matrix, results.exog_names)
-    statistic, rank = wald_statistic(matrix, values, results.params.to_numpy(),
-                                     covariance(results, cov_p))
+    kept = estimated_columns(results, matrix)
+    statistic, rank = wald_statistic(matrix[:, kept], values, results.params.to_numpy()[kept],
+                                     covariance(results, cov_p)[np.ix_(kept, kept)])
     shown: Any = statistic if scalar else np.array([[statistic]])
     return ContrastResults(shown, np.asarray(chi2_sf(statistic, rank)), float(rank), "chi2")
+
+
+def estimated_columns(results: ProbitResults, matrix: np.ndarray) -> np.ndarray:
+    """The positions of the estimated parameters, on which the constraints
+    are tested: a column omitted from the fit has no estimate, and a
+    constraint that involves one is refused, naming it."""
+    omitted = [results.exog_names.index(name) for name in results.omitted]
+    involved = [results.exog_names[j] for j in omitted if matrix[:, j].any()]
+    if involved:
+        raise ValueError(f"the constraints involve {', '.join(involved)}, omitted from the fit "
+                         "(see the results' notes): there is no estimate to test")
+    return np.array([j for j in range(len(results.exog_names)) if j not in omitted],
+                    dtype=np.intp)
 
 
 def wald_statistic(matrix: np.ndarray, values: np.ndarray, params: np.ndarray,

@@ -79,6 +79,7 @@ class MemoryData:
                               else self.kept_rows[positive])
             self.nobs = int(positive.sum())
             values = values[positive]
+            refuse_one_outcome(self.endog_name, int((self.endog == 1.0).sum()), self.nobs)
         self.weights = values
 
     # ---- passes

@@ -207,7 +207,9 @@ class Probit:
         maxiter : int, default 35
             The most Newton passes.
         tol : float, default 1e-6
-            The iteration stops when the log-likelihood changes by less.
+            The iteration stops when the log-likelihood changes by less
+            (with sampling weights, by less than tol times their mean, so
+            that their scale does not matter).
         cov_type : {"nonrobust", "HC0", "HC1", "cluster"}, optional
             The inverse of the negative Hessian, the heteroskedasticity-robust
             sandwich, HC0 times n / (n - k), or the cluster-robust sandwich.
@@ -299,6 +301,7 @@ class Probit:
             found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
         self._data.fitted(fitted)
         self._fit_jobs = n_jobs
+        self._mean_weight = fitted.mean_weight
         self._omitted = set(fitted.aliased)
         warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.rows)
         reasons = omitted_reasons(fitted.aliased, separated,
@@ -377,6 +380,7 @@ class Probit:
         return {j for j in columns if mins[j] == 0.0 and maxs[j] == 0.0}
 
     _omitted: set = set()
+    _mean_weight: Optional[float] = None
 
     def null_loglike(self) -> float:
         """The log-likelihood of the intercept-only model, fitted by quillon.
@@ -385,7 +389,7 @@ class Probit:
         -------
         float
         """
-        return driver.null_loglike(self._data.null_passes(self._fit_jobs))
+        return driver.null_loglike(self._data.null_passes(self._fit_jobs), self._mean_weight)
 
     def binary_columns(self) -> list[bool]:
         """Which regressors hold only 0 and 1 on the fitted rows."""
@@ -500,7 +504,9 @@ def probit(formula: str, data: Any, missing: str = "drop", eval_env: Any = 0, *,
     formula : str
         In formulaic's syntax: ``C()`` for categories, ``a:b`` and ``a*b``
         for interactions, ``I()`` for arithmetic, ``0 +`` to leave out the
-        intercept.
+        intercept. ``C(x, levels=[...])`` must list every value of ``x``,
+        and a column of dates is refused as a regressor (convert it to a
+        number, or use ``C()``).
     data : pandas.DataFrame or dask.dataframe.DataFrame
         The variables of the formula, by column name.
     missing : {"drop", "none", "raise"}

@@ -543,9 +543,12 @@ class ProbitResults:
     def remove_data(self) -> None:
         """Drops the model's reference to the data, so that the results pickle
         small: estimates, covariance, statistics and the summary remain
-        (llnull is computed first); predictions and marginal effects need
-        the data and are refused afterwards."""
+        (llnull and the formula's terms are kept first); predictions and
+        marginal effects need the data and are refused afterwards."""
+        from .terms import term_columns
+
         _ = self.llnull
+        self._term_columns = term_columns(self)
         self.model = None
 
     def _fitted_model(self) -> Probit:

@@ -5,13 +5,15 @@ same way. Without a formula, each parameter is its own term."""
 
 from __future__ import annotations
 
+import warnings
 from typing import TYPE_CHECKING, Any, Sequence
 
 import numpy as np
 import pandas as pd
 
 from .distributions import chi2_sf
-from .hypothesis import wald_statistic
+from .exceptions import CovarianceWarning
+from .hypothesis import estimated_columns, wald_statistic
 
 if TYPE_CHECKING:
     from .results import ProbitResults
@@ -59,13 +61,25 @@ def wald_test_terms(results: ProbitResults, skip_single: bool = False,
         if not columns:
             raise ValueError(f"combine_terms: no term's name contains {combined!r}")
         tests.append((str(combined), columns))
+    omitted = {results.exog_names.index(name) for name in results.omitted}
+    untested = [name for name, columns in tests if set(columns) <= omitted]
+    if untested:
+        warnings.warn(f"{', '.join(untested)}: omitted from the fit, so not tested (NaN)",
+                      CovarianceWarning, stacklevel=3)
     identity = np.eye(k)
-    constraints = [(name, identity[columns]) for name, columns in tests]
+    # A term is tested over its estimated columns (Stata's testparm).
+    constraints = [(name, identity[[j for j in columns if j not in omitted]])
+                   for name, columns in tests]
     constraints += [(str(name), extra_rows(matrix, k)) for name, matrix in extra_constraints or []]
     params, cov = results.params.to_numpy(), results.cov_params().to_numpy()
     rows = []
     for name, matrix in constraints:
-        statistic, rank = wald_statistic(matrix, np.zeros(matrix.shape[0]), params, cov)
+        if matrix.shape[0] == 0:
+            rows.append((name, np.nan, np.nan, 0))
+            continue
+        kept = estimated_columns(results, matrix)
+        statistic, rank = wald_statistic(matrix[:, kept], np.zeros(matrix.shape[0]),
+                                         params[kept], cov[np.ix_(kept, kept)])
         rows.append((name, statistic, chi2_sf(statistic, rank), rank))
     table = pd.DataFrame([row[1:] for row in rows], index=[row[0] for row in rows],
                          columns=["statistic", "pvalue", "df_constraint"])
@@ -75,6 +89,9 @@ def wald_test_terms(results: ProbitResults, skip_single: bool = False,
 def term_columns(results: ProbitResults) -> list[tuple[str, list[int]]]:
     """(term name, its columns) in the order of the columns: from the
     formula's model spec, else one term per parameter."""
+    kept = getattr(results, "_term_columns", None)
+    if kept is not None:  # kept by remove_data()
+        return kept
     spec = getattr(results.model, "model_spec", None)
     if spec is None:
         return [(name, [j]) for j, name in enumerate(results.exog_names)]

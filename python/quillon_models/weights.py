@@ -92,9 +92,17 @@ def check_weight_dtype(name: str, dtype: Any) -> None:
         raise TypeError(f"{name} must be real numbers, got {dtype}")
 
 
+# Sampling weights whose mean lies outside this range are refused: their
+# squares, in the sandwich, would leave floating point's range.
+SAMPLING_MEAN_RANGE = (1e-100, 1e100)
+# Frequency weights count rows: beyond 2**53 a count is not exact.
+FREQUENCY_TOTAL_LIMIT = 2.0 ** 53
+
+
 def check_totals(name: str, totals: WeightTotals, rows: int) -> None:
     """Refuses negative, NaN or infinite weights, frequency weights that are
-    not whole numbers, and weights all zero."""
+    not whole numbers, weights all zero, and weights too large or too small
+    for the sums of the fit."""
     if totals.nonfinite:
         raise ValueError(f"{name} has {totals.nonfinite} NaN or infinite values (of {rows}); "
                          "weights must be finite")
@@ -109,6 +117,22 @@ def check_totals(name: str, totals: WeightTotals, rows: int) -> None:
     if totals.positive == 0:
         raise ValueError(f"{name} are all zero (all {rows} rows): no row would take part in "
                          "the fit")
+    check_scale(name, totals)
+
+
+def check_scale(name: str, totals: WeightTotals) -> None:
+    if KINDS[name] == "frequency":
+        if not totals.total <= FREQUENCY_TOTAL_LIMIT:
+            raise ValueError(f"{name} sum to {totals.total:.6g}, more than 2**53 rows, beyond "
+                             "which counts are not exact; weights that are not counts of "
+                             "rows are sampling_weights")
+        return
+    mean = totals.total / totals.positive
+    low, high = SAMPLING_MEAN_RANGE
+    if not low <= mean <= high:
+        raise ValueError(f"{name} have a mean of {mean:.6g}, outside [{low:g}, {high:g}], where "
+                         "the sums of the fit leave floating point's range; divide them by a "
+                         "constant (sampling weights' scale does not change the estimates)")
 
 
 def weighted_part(part: Any, values: np.ndarray, checked: bool) -> Any:
@@ -120,6 +144,8 @@ def weighted_part(part: Any, values: np.ndarray, checked: bool) -> Any:
     if checked and part.checks is not None:
         part.checks.weights = part_totals(values)
         part.checks.zero_weight = int(len(values) - positive.sum())
+        # the outcomes counted are those of the rows that take part
+        part.checks.ones -= int((part.endog[~positive] == 1.0).sum())
     if not positive.all():
         part.endog, part.exog = part.endog[positive], part.exog[positive]
         if part.groups is not None:

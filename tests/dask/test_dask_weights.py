@@ -67,6 +67,23 @@ def test_weights_of_dask_arrays_follow_exog_rows():
     assert close(on_dask.params, memory.params) and close(on_dask.bse, memory.bse)
 
 
+@pytest.mark.parametrize("scale", [1e-90, 1e-6, 1e-4, 1e6])
+@pytest.mark.parametrize("on_dask", [False, True], ids=["memory", "dask"])
+def test_the_scale_of_sampling_weights_changes_nothing(on_dask, scale):
+    """Weights w and c * w: the same estimates and errors, the iteration's
+    stop told relative to the weights, the log-likelihoods c times."""
+    frame = make_frame()
+    hold = (lambda f: dd.from_pandas(f, npartitions=3)) if on_dask else (lambda f: f)
+    with dask.config.set(scheduler="sync"):
+        fits = [qm.probit(FORMULA, hold(frame.assign(w=frame.w * c)),
+                          sampling_weights="w").fit() for c in (1.0, scale)]
+        base, scaled = fits
+        assert close(scaled.params, base.params, 1e-12) and close(scaled.bse, base.bse, 1e-12)
+        assert scaled.converged and scaled.iterations == base.iterations
+        for name in ("llf", "llnull"):
+            assert abs(getattr(scaled, name) / (scale * getattr(base, name)) - 1) < 1e-12
+
+
 @pytest.mark.parametrize("change, message", [
     (lambda w: -w, r"freq_weights has \d+ negative values"),
     (lambda w: w.where(w.index != 9), "freq_weights has 1 NaN or infinite"),

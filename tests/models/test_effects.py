@@ -223,6 +223,8 @@ def test_arrays_fits_keep_the_per_column_numbers(admissions):
     (lambda r: r.ame(alpha=2), ValueError, "alpha"),
     (lambda r: r.comparisons(["gpa"]), TypeError, "variables"),
     (lambda r: r.comparisons({"gpa": 3}), ValueError, "variables"),
+    (lambda r: r.comparisons({"gre": (np.nan, 500)}), ValueError, r"\['gre'\] .* finite"),
+    (lambda r: r.comparisons({"gre": (400, np.inf)}), ValueError, r"\['gre'\] .* finite"),
     (lambda r: r.comparisons({"rank": (1, 9)}), ValueError, "level"),
 ])
 def test_refusals_name_the_argument(admissions, call, error, match):

@@ -50,13 +50,16 @@ def test_written_parquet_is_reproducible_and_recovers_its_coefficients(tmp_path)
     assert (abs(fit.params - truth) < 4 * fit.bse).all()
 
 
-@pytest.mark.parametrize("rows, files, message", [
-    (0, 1, "argument 'rows'"), (10, 2.0, "argument 'files'"), (True, 1, "argument 'rows'"),
-    (3, 4, "argument 'files'"),
+@pytest.mark.parametrize("rows, files, seed, message", [
+    (0, 1, 0, "argument 'rows'"), (10, 2.0, 0, "argument 'files'"),
+    (True, 1, 0, "argument 'rows'"), (3, 4, 0, "argument 'files'"),
+    (10**20, 1, 0, "argument 'rows': at most 2..53"), (10, 1, -1, "argument 'seed'"),
+    (10, 1, 0.5, "argument 'seed'"), (10, 1, "7", "argument 'seed'"),
 ])
-def test_write_parquet_refuses_bad_counts(tmp_path, rows, files, message):
+def test_write_parquet_refuses_bad_arguments_before_writing(tmp_path, rows, files, seed,
+                                                            message):
     with pytest.raises(ValueError, match=message):
-        datasets.write_parquet(tmp_path / "out", rows=rows, files=files)
+        datasets.write_parquet(tmp_path / "out", rows=rows, files=files, seed=seed)
     assert not (tmp_path / "out").exists()
 
 

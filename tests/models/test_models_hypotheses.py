@@ -2,6 +2,7 @@
 table against statsmodels' own on the same estimates and covariance; and
 statsmodels' results from ours reading the formula as the fit did."""
 
+import pickle
 import warnings
 from inspect import signature
 
@@ -176,6 +177,7 @@ def test_pred_table_matches_statsmodels(region_fit, threshold):
     (lambda r: r.t_test("gre = 0, spam = 1"), ValueError, "r_matrix .* names 'spam'"),
     (lambda r: r.t_test("gre >= 0"), ValueError, "r_matrix .* not a set of linear"),
     (lambda r: r.t_test("gre * gpa = 0"), ValueError, "r_matrix .* not a set of linear"),
+    (lambda r: r.wald_test("gre = 0 = 1"), ValueError, "chains equalities"),
     (lambda r: r.wald_test(np.ones((2, 3))), ValueError, "r_matrix needs rows of 6"),
     (lambda r: r.wald_test((np.eye(6)[:2], [1.0, 2.0, 3.0])), ValueError, "2 rows and q 3"),
     (lambda r: r.wald_test({"gre": 0}), TypeError, "r_matrix must be"),
@@ -190,6 +192,60 @@ def test_bad_arguments_are_named(admissions, call, error, message):
     results = qm.probit("admit ~ gre + gpa + C(rank)", admissions).fit()
     with pytest.raises(error, match=message):
         call(results)
+
+
+@pytest.mark.parametrize("formula, text, row, value", [
+    ("admit ~ gre + gpa", "gre = 3e-3", {"gre": 1}, 0.003),
+    ("admit ~ gre + gpa", "gpa = 2.5E+1 * gre", {"gpa": 1, "gre": -25}, 0.0),
+    ("admit ~ gpa + I(-gre)", "I(-gre) = 0", {"I(-gre)": 1}, 0.0),
+    ("admit ~ gpa + I(-gre)", "gpa = -I(-gre) + 1", {"gpa": 1, "I(-gre)": 1}, 1.0),
+])
+def test_constraints_read_numbers_and_names_as_written(admissions, formula, text, row, value):
+    results = qm.probit(formula, admissions).fit()
+    matrix = np.array([[row.get(name, 0.0) for name in results.exog_names]])
+    expected = results.t_test((matrix, value))
+    test = results.t_test(text)
+    assert (test.effect, test.statistic) == (expected.effect, expected.statistic)
+
+
+def test_terms_are_tested_after_remove_data(admissions):
+    results = qm.probit("admit ~ gre + gpa + C(rank)", admissions).fit()
+    before = results.wald_test_terms().table
+    results.remove_data()
+    after = pickle.loads(pickle.dumps(results)).wald_test_terms().table
+    assert list(after.index) == ["Intercept", "gre", "gpa", "C(rank)"]
+    pd.testing.assert_frame_equal(after, before)
+
+
+@pytest.mark.parametrize("test", [
+    lambda r: r.t_test("gpa = 0.5, C(rank)[T.2] = gre").summary_frame(),
+    lambda r: r.wald_test("gpa = 0, C(rank)[T.3] = 0").statistic,
+    lambda r: r.wald_test_terms(extra_constraints=[
+        ("gpa", np.eye(len(r.exog_names))[r.exog_names.index("gpa")])]).table,
+])
+def test_tests_after_an_omitted_column_read_the_estimates(admissions, test):
+    """gre2 = 2 gre is left out: the tests are those of the fit without it,
+    and a constraint on gre2 is refused, naming it."""
+    data = admissions.assign(gre2=admissions.gre * 2)
+    with pytest.warns(qm.CollinearityWarning):
+        results = qm.probit("admit ~ gre + gpa + C(rank) + gre2", data).fit()
+    without = qm.probit("admit ~ gre + gpa + C(rank)", data).fit()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error", qm.CovarianceWarning)
+        expected = test(without)
+    if isinstance(expected, pd.DataFrame) and "df_constraint" in expected:
+        with pytest.warns(qm.CovarianceWarning, match="gre2: omitted from the fit"):
+            got = test(results)
+        assert got.loc["gre2", "df_constraint"] == 0 and np.isnan(got.loc["gre2", "statistic"])
+        got = got.drop(index="gre2")
+    else:
+        got = test(results)
+    if isinstance(expected, pd.DataFrame):
+        pd.testing.assert_frame_equal(got, expected)
+    else:
+        assert got == expected
+    with pytest.raises(ValueError, match="involve gre2, omitted from the fit"):
+        results.t_test("gre2 = gre")
 
 
 def test_cov_p_replaces_the_covariance_by_label(admissions):

@@ -33,6 +33,15 @@ def _applicants(rows: int, rng: np.random.Generator) -> pd.DataFrame:
 def _check_count(value: object, argument: str) -> int:
     if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 1:
         raise ValueError(f"argument '{argument}': a positive integer, not {value!r}")
+    if value > 2**53:  # the files' bounds are drawn in float64
+        raise ValueError(f"argument '{argument}': at most 2**53, not {value!r}")
+    return int(value)
+
+
+def _check_seed(value: object) -> int:
+    """A seed of NumPy's generator: an integer, not negative."""
+    if isinstance(value, bool) or not isinstance(value, (int, np.integer)) or value < 0:
+        raise ValueError(f"argument 'seed': an integer of 0 or more, not {value!r}")
     return int(value)
 
 
@@ -69,12 +78,16 @@ def write_parquet(folder: str | os.PathLike[str], rows: int = 1_000_000, files: 
     FileExistsError
         If `folder` exists and is not empty (nothing in it is touched).
     ValueError
-        If `rows` or `files` is not a positive integer, or `files` exceeds `rows`.
+        If `rows` or `files` is not a positive integer (at most 2**53),
+        `files` exceeds `rows`, or `seed` is not an integer of 0 or more;
+        checked before anything is written. A failure while writing
+        removes the files written (and the folder, if it was created).
     ImportError
         Without pyarrow (``pip install "quillon[dask]"``).
     """
     rows = _check_count(rows, "rows")
     files = _check_count(files, "files")
+    seed = _check_seed(seed)
     if files > rows:
         raise ValueError(f"argument 'files': {files} files for {rows} rows leaves some empty")
     target = Path(folder)
@@ -83,10 +96,20 @@ def write_parquet(folder: str | os.PathLike[str], rows: int = 1_000_000, files: 
                               "empty folder")
     if importlib.util.find_spec("pyarrow") is None:  # pandas writes Parquet through it
         raise ImportError("writing Parquet needs pyarrow: pip install \"quillon[dask]\"")
+    created = not target.exists()
     target.mkdir(parents=True, exist_ok=True)
     bounds = np.linspace(0, rows, files + 1).astype(np.int64)
-    for part, (start, stop) in enumerate(zip(bounds[:-1], bounds[1:])):
-        frame = _applicants(int(stop - start), np.random.default_rng([seed, part]))
-        frame.index = pd.RangeIndex(int(start), int(stop))
-        frame.to_parquet(target / f"part-{part:05d}.parquet")
+    written = []
+    try:
+        for part, (start, stop) in enumerate(zip(bounds[:-1], bounds[1:])):
+            frame = _applicants(int(stop - start), np.random.default_rng([seed, part]))
+            frame.index = pd.RangeIndex(int(start), int(stop))
+            written.append(target / f"part-{part:05d}.parquet")
+            frame.to_parquet(written[-1])
+    except BaseException:  # a failure (memory, disk, Ctrl-C) leaves nothing behind
+        for path in written:
+            path.unlink(missing_ok=True)
+        if created:
+            target.rmdir()
+        raise
     return target
