@@ -22,9 +22,10 @@ from dask.highlevelgraph import HighLevelGraph
 
 from . import driver
 from ._dask_threads import local_passes
-from .design import (array_names, check_formula, check_outcome_columns, design_rows,
+from .design import (array_names, check_formula, check_outcome_columns, design_rows, dtype_text,
                      finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
-                     outcome_name, outside_values, refuse_duplicates, screen_design)
+                     outcome_name, outside_values, plain_text, refuse_duplicates, screen_design,
+                     text_as_categories, text_dtype)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
 from .weights import KINDS, weight_values, weighted_part
@@ -126,11 +127,12 @@ def partition_weights(frame: pd.DataFrame, weights: Any, name: str) -> np.ndarra
 
 def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], missing: str,
                     context: dict, used: list, checked: bool = True, weights: Any = None,
-                    weight_name: str = "weights") -> Part:
-    """A partition of a Dask DataFrame: its design from the one model spec,
-    rows with a missing value in a used column dropped (missing="drop") or
-    counted for refusal. `weights`, when given, is a column name or the
-    partition's block of the weights (see `partition_weights`)."""
+                    weight_name: str = "weights", formula: str = "~") -> Part:
+    """A partition of a Dask DataFrame: its design from the one model spec
+    (its text read as in memory, see `text_as_categories`), rows with a
+    missing value in a used column dropped (missing="drop") or counted for
+    refusal. `weights`, when given, is a column name or the partition's
+    block of the weights (see `partition_weights`)."""
     w = None if weights is None else partition_weights(frame, weights, weight_name)
     extra = None
     if checked and missing != "drop":
@@ -144,7 +146,8 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
                          checks=checks)
             return empty if weights is None else weighted_part(empty, np.empty(0), checked)
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    design = spec.get_model_matrix(frame, context=context)
+    design = spec.get_model_matrix(text_as_categories(formula, frame.copy(deep=False)),
+                                   context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X, screened = design_rows(design.rhs)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
@@ -350,7 +353,7 @@ class DaskData:
                        [self._weights] * len(frames))
             parts = [dask.delayed(part_from_frame, pure=True)(
                 p, self._spec, groups, self.missing, self.context, self._used, checked, w,
-                self._weight_name)
+                self._weight_name, self.formula)
                 for p, w in zip(frames, weights)]
         else:
             parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
@@ -441,6 +444,7 @@ class DaskData:
             spec, context, every_row = self._spec.rhs, self.context, exog is not None
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
+                part = plain_text(part)
                 check_prediction_frame(spec, part, context)
                 design = spec.get_model_matrix(part.reset_index(drop=True), context=context)
                 rows = np.asarray(design.index, dtype=np.intp)
@@ -491,12 +495,12 @@ def exog_array(exog: Any) -> tuple:
     if isinstance(exog, dd.DataFrame):
         names = [str(c) for c in exog.columns]
         refuse_duplicates("exog", names)
-        bad = [str(c) for c, t in exog.dtypes.items()
+        bad = [(str(c), t) for c, t in exog.dtypes.items()
                if isinstance(t, pd.CategoricalDtype) or not (
                    pd.api.types.is_numeric_dtype(t) or pd.api.types.is_bool_dtype(t))]
         if bad:
-            raise ValueError(f"exog column {bad[0]!r} has dtype {exog.dtypes[bad[0]]}: "
-                             "regressors must be numbers (use a formula with C() for categories)")
+            raise ValueError(f"exog column {bad[0][0]!r} {dtype_text(bad[0][1])}: regressors "
+                             "must be numbers (use a formula with C() for categories)")
         exog = exog.to_dask_array(lengths=True)
     else:
         exog = da.asarray(exog)
@@ -570,8 +574,14 @@ def used_columns(formula: str, frame: Any) -> list:
     return formula_columns(formula, frame.columns)
 
 
-def partition_uniques(part: pd.DataFrame, columns: Sequence[str]) -> dict:
-    return {c: pd.unique(part[c].dropna()) for c in columns}
+def partition_uniques(part: pd.DataFrame, columns: Sequence[str],
+                      categories: Sequence[str] = ()) -> dict:
+    """The distinct values of the columns in a partition; of the columns in
+    `categories` (categoricals whose categories Dask does not know), the
+    partition's categories, used or not."""
+    return {c: (part[c].cat.categories.to_numpy()
+                if c in categories and isinstance(part[c].dtype, pd.CategoricalDtype)
+                else pd.unique(part[c].dropna())) for c in columns}
 
 
 def merge_uniques(a: dict, b: dict) -> dict:
@@ -579,12 +589,13 @@ def merge_uniques(a: dict, b: dict) -> dict:
                                          np.asarray(b[c], dtype=object)])) for c in a}
 
 
-def distinct_values(frame: Any, columns: Sequence[str]) -> dict:
-    """The distinct values of the columns over all partitions: each partition's
-    own, merged along the fixed tree on the client's side (no shuffle)."""
+def distinct_values(frame: Any, columns: Sequence[str], categories: Sequence[str] = ()) -> dict:
+    """The distinct values of the columns over all partitions (see
+    `partition_uniques`): each partition's own, merged in the partitions'
+    order along the fixed tree on the client's side (no shuffle)."""
     if not columns:
         return {}
-    parts = [dask.delayed(partition_uniques, pure=True)(p, list(columns))
+    parts = [dask.delayed(partition_uniques, pure=True)(p, list(columns), list(categories))
              for p in frame.to_delayed()]
     (merged,) = dask.compute(add_pairs(parts, lambda a, b: dask.delayed(merge_uniques)(a, b)))
     return merged
@@ -603,12 +614,18 @@ def categorical_columns(frame: Any, used: Sequence[str], factors: Sequence[str])
     return out
 
 
+def unknown_categories(dtype: Any) -> bool:
+    return isinstance(dtype, pd.CategoricalDtype) and (
+        dtype.categories is None or "__UNKNOWN_CATEGORIES__" in list(dtype.categories))
+
+
 def level_values(dtype: Any, found: Any) -> list:
-    """A column's levels as formulaic sees them in memory: a categorical's
-    own categories when Dask knows them, else the values found, sorted."""
-    if isinstance(dtype, pd.CategoricalDtype) and dtype.categories is not None and (
-            "__UNKNOWN_CATEGORIES__" not in list(dtype.categories)):
-        return list(dtype.categories)
+    """A column's levels as formulaic sees them in memory (in the computed
+    frame): a categorical's own categories when Dask knows them, else the
+    partitions' categories in their order (as Dask joins them), else the
+    values found, sorted."""
+    if isinstance(dtype, pd.CategoricalDtype):
+        return list(found) if unknown_categories(dtype) else list(dtype.categories)
     values = list(found)
     try:
         return sorted(values)
@@ -621,14 +638,16 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
     that holds every level of every column the formula encodes as
     categories, found by a first pass over the data."""
     formulaic = import_formulaic()
-    probe = formulaic.model_matrix(formula, frame._meta_nonempty, na_action="ignore",
+    probe = formulaic.model_matrix(formula, plain_text(frame._meta_nonempty), na_action="ignore",
                                    context=context)
     factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
                for name, (kind, _) in spec.encoder_state.items()
                if getattr(kind, "value", kind) == "categorical"]
     categorical = categorical_columns(frame, used, factors)
     outcome = formula_columns(formula.split("~", 1)[0], frame.columns)
-    found = distinct_values(frame, sorted(set(categorical) | set(outcome)))
+    found = distinct_values(frame, sorted(set(categorical) | set(outcome)),
+                            [c for c in categorical if c not in outcome and
+                             unknown_categories(frame.dtypes[c])])
     check_outcome_columns(formula, frame.dtypes, lambda c: found[c])
     levels = {c: level_values(frame.dtypes[c], found[c]) for c in categorical}
     rows = max([len(v) for v in levels.values()] + [2])
@@ -641,6 +660,8 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
             if isinstance(dtype, pd.CategoricalDtype):
                 prototype[c] = pd.Series(pd.Categorical(column, categories=levels[c],
                                                         ordered=bool(dtype.ordered)))
+            elif text_dtype(dtype):
+                prototype[c] = pd.Series(column, dtype=object)  # as partitions are read
             else:
                 prototype[c] = pd.Series(column).astype(dtype)
         else:

@@ -113,24 +113,69 @@ def text_as_categories(formula: str, frame: pd.DataFrame) -> pd.DataFrame:
     right-hand side uses only as a factor (bare, or as C's first argument)
     held as a pandas categorical of the same levels. formulaic reads such a
     column's codes instead of hashing and checking every string, so the
-    design comes out the same, sooner."""
+    design comes out the same, sooner. Other columns of pandas' and Arrow's
+    text dtypes become object columns of str, the text formulaic reads."""
     rhs = formula.split("~", 1)[1]
     for column in formula_columns(rhs, frame.columns):
         values = frame[column]
-        if not (values.dtype == object or isinstance(values.dtype, pd.StringDtype)):
+        if not (values.dtype == object or text_dtype(values.dtype)):
             continue
-        if not only_as_factor(rhs, column):
-            continue
-        categorical = text_categorical(values)
-        if categorical.categories.inferred_type == "string":
+        categorical = text_categorical(values) if only_as_factor(rhs, column) else None
+        if categorical is not None and categorical.categories.inferred_type == "string":
             frame[column] = categorical
+        elif text_dtype(values.dtype):
+            frame[column] = plain_values(values)
+    return frame
+
+
+def text_dtype(dtype: Any) -> bool:
+    """Whether `dtype` is one of pandas' or Arrow's types of text (string,
+    large_string, a dictionary of either), which formulaic would read as
+    numbers; object columns are read for what they hold."""
+    if isinstance(dtype, pd.StringDtype):
+        return True
+    if not isinstance(dtype, pd.ArrowDtype):
+        return False
+    value = dtype.pyarrow_dtype
+    return str(getattr(value, "value_type", value)) in ARROW_TEXT  # a dictionary's values
+
+
+ARROW_TEXT = ("string", "large_string", "string_view")
+
+
+def plain_values(values: Any) -> np.ndarray:
+    """A column of a text dtype as formulaic reads text: an object array of
+    str, NaN where a value is missing."""
+    return np.asarray(pd.Series(values).to_numpy(dtype=object, na_value=np.nan))
+
+
+def plain_text(frame: pd.DataFrame) -> pd.DataFrame:
+    """The frame with each column of a text dtype as an object column of
+    str (a shallow copy, when there is one), so that a model spec reads
+    it as the text it was fitted on."""
+    text = [c for c, dtype in frame.dtypes.items() if text_dtype(dtype)]
+    if not text:
+        return frame
+    frame = frame.copy(deep=False)
+    for column in text:
+        frame[column] = plain_values(frame[column])
     return frame
 
 
 def text_categorical(values: pd.Series) -> pd.Categorical:
     """pd.Categorical(values), its levels and codes read by the kernels
-    where the column holds only text and missing values."""
+    where the column holds only text and missing values; a column of a text
+    dtype through pandas' own categorical, its levels as str (Arrow's
+    dictionaries decoded first), the same levels and codes as the kernels
+    give for the same values as objects."""
     found = kernels.text_codes(values.to_numpy()) if values.dtype == object else None
+    if found is None and text_dtype(values.dtype):
+        arrow = getattr(values.dtype, "pyarrow_dtype", None)
+        if arrow is not None and hasattr(arrow, "value_type"):
+            values = values.astype(pd.ArrowDtype(arrow.value_type))
+        categorical = pd.Categorical(values)
+        return pd.Categorical.from_codes(categorical.codes, categories=pd.Index(
+            list(categorical.categories), dtype=object))
     if found is None:
         return pd.Categorical(values)
     codes, levels = found
@@ -275,7 +320,17 @@ def outcome_message(name: str, dtype: Any, values: Any) -> str:
     shown = ", ".join(repr(v) for v in list(values)[:8])
     more = f" (and {len(values) - 8} more)" if len(values) > 8 else ""
     return (f"the outcome {name!r} must hold 0/1 values (bool, integer or float); "
-            f"it has dtype {dtype} with values {shown}{more}")
+            f"it {dtype_text(dtype, values)} with values {shown}{more}")
+
+
+def dtype_text(dtype: Any, values: Any = None) -> str:
+    """What a column holds, for messages: text, whichever of pandas' types
+    holds it (Dask makes object columns of str into strings of its own),
+    else its dtype."""
+    if text_dtype(dtype) or (dtype == object and values is not None and len(values) and
+                             all(isinstance(v, str) for v in values)):
+        return "is text"
+    return f"has dtype {dtype}"
 
 
 def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]:
@@ -287,7 +342,8 @@ def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]
         for column, dtype in exog.dtypes.items():
             if isinstance(dtype, pd.CategoricalDtype) or not (
                     pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype)):
-                raise ValueError(f"exog column {str(column)!r} has dtype {dtype}: regressors must be "
+                held = dtype_text(dtype, pd.unique(exog[column].dropna()))
+                raise ValueError(f"exog column {str(column)!r} {held}: regressors must be "
                                  "numbers (use a formula with C() for categories)")
         return names, exog.to_numpy(dtype=np.float64, na_value=np.nan), exog.index
     values = np.asarray(exog)

@@ -28,6 +28,7 @@ import pandas as pd
 
 from . import _kernels as kernels
 from . import driver
+from .design import plain_text, plain_values, text_dtype
 from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import interval_columns
@@ -121,8 +122,11 @@ class EffectPart:
             positions = positions[:first] if isinstance(positions, np.ndarray) else slice(
                 positions.start, min(positions.start + first, positions.stop))
         if isinstance(positions, slice):
-            return {c: source[c].array[positions] for c in columns}
-        return {c: source[c].array.take(positions) for c in columns}
+            rows = {c: source[c].array[positions] for c in columns}
+        else:
+            rows = {c: source[c].array.take(positions) for c in columns}
+        # text of pandas' and Arrow's dtypes as the model spec reads text
+        return {c: plain_values(v) if text_dtype(v.dtype) else v for c, v in rows.items()}
 
 
 def rows_frame(columns: dict, **replaced: Any) -> pd.DataFrame:
@@ -738,7 +742,7 @@ def group_codes(rows: pd.DataFrame, by: list[str], labels: Optional[list] = None
     absent = [c for c in by if c not in rows.columns]
     if absent:
         raise ValueError(f"by: {absent} are not columns of the data")
-    keys = rows[by]
+    keys = plain_text(rows[by])  # Arrow's dictionaries make no MultiIndex
     if keys.isna().to_numpy().any():
         raise ValueError(f"by: the columns {by} have missing values on the fitted rows")
     index = pd.MultiIndex.from_frame(keys)
@@ -778,7 +782,7 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
     absent = [c for c in by if c not in frame.columns]
     if absent:
         raise ValueError(f"by: {absent} are not columns of the data")
-    return set(pd.MultiIndex.from_frame(frame[by].dropna()))
+    return set(pd.MultiIndex.from_frame(plain_text(frame[by]).dropna()))
 
 
 def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> tuple[Any, list]:

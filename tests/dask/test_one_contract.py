@@ -143,6 +143,78 @@ def test_the_same_refusals_every_way(run, way, case):
         run(way, change(frame()), formula_model(formula, **options))
 
 
+def as_dictionary(values):
+    import pyarrow as pa
+
+    return values.astype(pd.ArrowDtype(pa.dictionary(pa.int32(), pa.string())))
+
+
+def large_string(values):
+    import pyarrow as pa
+
+    return values.astype(pd.ArrowDtype(pa.large_string()))
+
+
+# Each way of holding text or levels: the memory frame's column, and what
+# Dask makes of it (None: what from_pandas gives; object columns become
+# Dask's own strings). Unknown categories come in the partitions' order,
+# with a level no row uses.
+TEXT_TYPES = {
+    "object": (lambda v: v.astype(object), None),
+    "string[python]": (lambda v: v.astype("string[python]"), None),
+    "string[pyarrow]": (lambda v: v.astype("string[pyarrow]"), None),
+    "large_string": (large_string, None),
+    "arrow dictionary": (as_dictionary, None),
+    "category, unused level": (
+        lambda v: v.astype(pd.CategoricalDtype(["c", "a", "b", "z", "no", "yes"])), None),
+    "category, unknown levels": (
+        lambda v: v.astype(pd.CategoricalDtype(["c", "a", "b", "z", "no", "yes"])),
+        lambda v: v.cat.as_unknown()),
+}
+TEXT_ROLES = {
+    "regressor": lambda d: qm.probit("y ~ x + g", d).fit().ame(),
+    "regressor in C()": lambda d: qm.probit("y ~ x + C(g) + d", d).fit(),
+    "outcome": lambda d: qm.probit("t ~ x", d).fit(),
+    "group": lambda d: qm.probit("y ~ x", d).fit(cov_type="cluster", cov_kwds={"groups": "g"}),
+    "by": lambda d: qm.probit("y ~ x + d", d).fit().ame(by="g"),
+}
+
+
+def text_result(role, data):
+    """A role's numbers as bytes, or the message of its refusal."""
+    try:
+        got = TEXT_ROLES[role](data)
+    except ValueError as error:
+        return str(error)
+    if isinstance(got, pd.DataFrame):
+        return list(got.index), got.select_dtypes("number").to_numpy().tobytes()
+    return list(got.params.index), got.params.to_numpy().tobytes(), got.bse.to_numpy().tobytes()
+
+
+@pytest.mark.filterwarnings("ignore::quillon_models.CovarianceWarning")  # 3 groups
+@pytest.mark.filterwarnings("ignore::quillon_models.CollinearityWarning")  # the unused level
+@pytest.mark.parametrize("role", TEXT_ROLES)
+@pytest.mark.parametrize("text_type", TEXT_TYPES)
+def test_text_and_levels_every_dtype_the_same_bits_or_refusal(way_of, text_type, role):
+    """Text and levels of every pandas and Arrow type, as regressor,
+    outcome, cluster group and by= column: Dask (its own strings by default)
+    gives memory's numbers, bit for bit, or memory's refusal."""
+    in_memory, on_dask = TEXT_TYPES[text_type]
+    data = frame().assign(t=lambda d: d.y.map({0.0: "no", 1.0: "yes"}))
+    data = data.assign(g=in_memory(data.g), t=in_memory(data.t))
+    held, _, scheduler = way_of("dask threads", data)
+    if on_dask is not None:
+        held = held.assign(g=on_dask(held.g), t=on_dask(held.t))
+    with scheduler:
+        got = text_result(role, held)
+    expected = text_result(role, data)
+    assert got == expected
+    if role == "outcome":
+        assert "values 'no', 'yes'" in expected
+    else:
+        assert isinstance(expected, tuple)
+
+
 def effects(results):
     """The effects' numbers, which read the fitted rows alone."""
     tables = [results.ame(binary="slope"), results.predictions(),
