@@ -9,6 +9,7 @@ Dask is imported here only, when a model is given Dask collections.
 from __future__ import annotations
 
 import uuid
+import warnings
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
@@ -24,7 +25,8 @@ from . import driver
 from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows, dtype_text,
                      finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
-                     outcome_name, outside_values, plain_text, refuse_duplicates, screen_design,
+                     outcome_name, outside_values, plain_text, refuse_duplicates,
+                     refuse_repeated_columns, screen_design,
                      text_as_categories, text_dtype)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import check_prediction_frame, formula_design, regressor_design
@@ -288,6 +290,7 @@ class DaskData:
         if isinstance(given, str):
             if self.frame is None or given not in self.frame.columns:
                 raise ValueError(f"{name}: {given!r} is not a column of the data")
+            refuse_repeated_columns(name, self.frame.columns, [given])
             given = given if self.formula is not None else self.frame[given]
         elif not isinstance(given, (da.Array, dd.Series)):
             raise TypeError(f"{name} of Dask data must be a Dask array or Series, or a column "
@@ -303,6 +306,8 @@ class DaskData:
     @classmethod
     def from_arrays(cls, endog: Any, exog: Any, missing: str) -> DaskData:
         x, names = exog_array(exog)
+        if isinstance(endog, da.Array):
+            known_rows(endog, "endog")
         endog_name = (str(endog.name) if isinstance(endog, dd.Series) and endog.name is not None
                       else "y")
         return cls(missing, endog_name, names or array_names(x.shape[1], []),
@@ -334,7 +339,14 @@ class DaskData:
         return self._nobs
 
     def fit_options(self) -> dict:
-        return {"describe": True, "weights": self.weight_kind}
+        names = self.column_names if self._unnamed else None
+        return {"describe": True, "weights": self.weight_kind, "names": names}
+
+    def column_names(self, const_idx: list[int]) -> dict:
+        """The names the parts counted unnamed columns under, mapped to the
+        names they get once the constant among them is known."""
+        k = len(self.exog_names)
+        return dict(zip(array_names(k, []), array_names(k, const_idx)))
 
     def fitted(self, fitted: driver.Fitted) -> None:
         self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped - self._removed
@@ -357,7 +369,8 @@ class DaskData:
                 for p, w in zip(frames, weights)]
         else:
             parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
-                                      self.endog_name, self.exog_names, checked, self._weights)
+                                      self.endog_name, self.exog_names, checked, self._weights,
+                                      self._weight_name)
         if self._without is not None:
             parts = [dask.delayed(driver.without_predicted, pure=True)(p, *self._without)
                      for p in parts]
@@ -409,11 +422,15 @@ class DaskData:
             absent = [g for g in names if self.frame is None or g not in self.frame.columns]
             if absent:
                 raise ValueError(f"groups {absent} are not columns of the data")
+            refuse_repeated_columns("groups", self.frame.columns, names)
             if self.formula is not None:
                 return list(names)
             return self.frame[list(names)]
         if self.formula is not None:
             raise ValueError("with a formula, give groups as column names of the data")
+        if isinstance(groups, (list, tuple)) and len(groups) in (1, 2) and all(
+                isinstance(g, (da.Array, dd.Series)) for g in groups):
+            groups = stacked_columns(groups)
         if not isinstance(groups, (da.Array, dd.Series, dd.DataFrame)):
             raise TypeError("groups of a fit on Dask data must be a Dask array, Series or "
                             f"DataFrame, or column names; got {type(groups).__name__}")
@@ -459,6 +476,12 @@ class DaskData:
             if isinstance(frame, pd.DataFrame):
                 return on_frame(frame)
             return frame.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
+        if isinstance(exog, (pd.DataFrame, pd.Series)):
+            # rows in memory: read as memory reads them, a pandas Series back
+            design, index, _ = regressor_design(exog, self.exog_names,
+                                                from_frame=not self._unnamed)
+            values = driver.predict_part(Part(np.empty(0), design), beta, probability)
+            return pd.Series(values, index=index, dtype=np.float64)
         x = self.exog if exog is None else exog_array(exog)[0]
         if x.shape[1] != len(beta):
             raise ValueError(f"exog needs {len(beta)} columns, got {x.shape[1]}")
@@ -480,13 +503,46 @@ def on_dask_collection(value: Any) -> bool:
 def row_blocks(values: Any, rows: tuple, name: str = "endog") -> list:
     """The delayed row blocks of a Dask array (or Series), in the row chunks
     `rows`, each a NumPy array."""
-    array = values.to_dask_array(lengths=True) if hasattr(values, "to_dask_array") else (
-        da.asarray(values))
+    array = series_array(values) if hasattr(values, "to_dask_array") else (
+        known_rows(da.asarray(values), name))
     if array.shape[0] != sum(rows):
         raise ValueError(f"{name} has {array.shape[0]} rows and exog {sum(rows)}")
     if array.ndim == 2:
         return list(array.rechunk((rows, -1)).to_delayed()[:, 0])
     return list(array.rechunk((rows,)).to_delayed())
+
+
+def known_rows(array: da.Array, name: str) -> da.Array:
+    """The array, refused when the lengths of its blocks are unknown (as
+    after a selection by a mask): its rows could not be paired."""
+    if array.ndim and any(np.isnan(n) for n in array.chunks[0]):
+        raise ValueError(f"{name} has blocks of unknown length (as after selecting rows by a "
+                         f"mask), so its rows cannot be paired with the others'; compute them "
+                         f"first: {name} = {name}.compute_chunk_sizes()")
+    return array
+
+
+def series_array(values: Any) -> da.Array:
+    """A Dask Series or DataFrame as a Dask array of known row blocks; the
+    values of pandas' own types (strings) as objects, which is what the
+    parts read, without Dask's warning that it makes them so."""
+    with warnings.catch_warnings():
+        warnings.filterwarnings("ignore", ".*extension dtypes to arrays", UserWarning)
+        return values.to_dask_array(lengths=True)
+
+
+def stacked_columns(columns: Sequence) -> da.Array:
+    """One or two columns of group labels (Dask arrays or Series, given as
+    a list: statsmodels' two-way form) as one n x m Dask array."""
+    arrays = [series_array(c) if isinstance(c, dd.Series) else known_rows(c, "groups")
+              for c in columns]
+    if any(a.ndim != 1 for a in arrays):
+        raise ValueError("groups given as a list must be one or two one-dimensional columns, "
+                         f"got shapes {[a.shape for a in arrays]}")
+    if len({a.shape[0] for a in arrays}) > 1:
+        raise ValueError(f"the columns of groups differ in length: "
+                         f"{' and '.join(str(a.shape[0]) for a in arrays)}")
+    return da.stack([a.rechunk(arrays[0].chunks) for a in arrays], axis=1)
 
 
 def exog_array(exog: Any) -> tuple:
@@ -503,7 +559,7 @@ def exog_array(exog: Any) -> tuple:
                              "must be numbers (use a formula with C() for categories)")
         exog = exog.to_dask_array(lengths=True)
     else:
-        exog = da.asarray(exog)
+        exog = known_rows(da.asarray(exog), "exog")
     if exog.ndim == 1:
         exog = exog[:, None]
     if exog.ndim != 2:
@@ -512,13 +568,15 @@ def exog_array(exog: Any) -> tuple:
 
 
 def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
-                      names: list, checked: bool = True, weights: Any = None) -> list:
+                      names: list, checked: bool = True, weights: Any = None,
+                      weight_name: str = "weights") -> list:
     """One delayed Part per row block of exog; endog, groups and weights
     follow its row blocks."""
     rows = exog.chunks[0]
     y_blocks = row_blocks(endog, rows)
-    g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows)
-    w_blocks = [None] * len(y_blocks) if weights is None else row_blocks(weights, rows)
+    g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows, "groups")
+    w_blocks = ([None] * len(y_blocks) if weights is None else
+                row_blocks(weights, rows, weight_name))
     return [dask.delayed(part_from_arrays, pure=True)(y, x, g, missing, endog_name, names,
                                                       checked, w)
             for y, x, g, w in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks, w_blocks)]

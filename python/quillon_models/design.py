@@ -153,12 +153,12 @@ def plain_text(frame: pd.DataFrame) -> pd.DataFrame:
     """The frame with each column of a text dtype as an object column of
     str (a shallow copy, when there is one), so that a model spec reads
     it as the text it was fitted on."""
-    text = [c for c, dtype in frame.dtypes.items() if text_dtype(dtype)]
+    text = [j for j, dtype in enumerate(frame.dtypes) if text_dtype(dtype)]
     if not text:
         return frame
     frame = frame.copy(deep=False)
-    for column in text:
-        frame[column] = plain_values(frame[column])
+    for j in text:  # by position: names may repeat
+        frame.isetitem(j, plain_values(frame.iloc[:, j]))
     return frame
 
 
@@ -267,9 +267,10 @@ def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
         raise ValueError(f"endog has {len(endog_values)} rows and exog {exog_values.shape[0]}")
     if len(endog_values) == 0:
         raise ValueError("no observations: endog and exog have no rows")
+    unnamed = not isinstance(exog, (pd.DataFrame, pd.Series))
     design = finish(endog_values, exog_values, endog_name, names, missing, labels, None,
-                    len(endog_values))
-    if not isinstance(exog, (pd.DataFrame, pd.Series)):
+                    len(endog_values), unnamed=unnamed)
+    if unnamed:
         names = array_names(design.exog.shape[1], design.const_idx)
     return Design(**{**design.__dict__, "exog_names": names})
 
@@ -371,12 +372,16 @@ def array_names(k: int, const_idx: list[int]) -> list[str]:
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
            missing: str, labels: pd.Index | None, positions: np.ndarray | None,
-           nrows: int, screened: tuple | None = None) -> Design:
+           nrows: int, screened: tuple | None = None, unnamed: bool = False) -> Design:
     """Drops or refuses rows with NaN or inf, then checks the outcome. One
     read of the arrays answers every check on clean data; `screened` is
-    (every value finite, constant columns) of exog when already known."""
+    (every value finite, constant columns) of exog when already known.
+    `unnamed` columns are refused under the names the fit would give them
+    (see `complete_row_names`)."""
     finite, ones, outside, constant = screen_design(endog, exog, screened)
     if not finite:
+        if unnamed and missing != "drop":
+            names = complete_row_names(endog, exog)
         kept = finite_rows(endog, exog, endog_name, names, missing)
         if kept is not None:
             endog, exog = endog[kept], exog[kept]
@@ -394,6 +399,15 @@ def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str
     return Design(endog=endog, exog=exog, endog_name=endog_name, exog_names=names,
                   row_labels=labels, kept_rows=positions, nobs_dropped=nrows - len(endog),
                   const_idx=[j for j, flag in enumerate(constant) if flag])
+
+
+def complete_row_names(endog: np.ndarray, exog: np.ndarray) -> list[str]:
+    """statsmodels' names of unnamed columns (`array_names`), the constant
+    among them found on the rows without a missing value: the names of a
+    fit of those rows."""
+    complete = np.isfinite(endog) & np.isfinite(exog).all(axis=1)
+    constant = kernels.design_screen(endog[complete], exog[complete])[3] if complete.any() else []
+    return array_names(exog.shape[1], [j for j, flag in enumerate(constant) if flag])
 
 
 def screen_design(endog: np.ndarray, exog: np.ndarray,
@@ -443,6 +457,16 @@ def refuse_duplicates(what: str, names: list[str]) -> None:
         seen.add(name)
     if repeated:
         raise ValueError(f"{what} has duplicate column names: {', '.join(map(repr, repeated))}")
+
+
+def refuse_repeated_columns(what: str, columns: Any, names: Any) -> None:
+    """A ValueError when a column named for `what` (groups, by=, weights) is
+    more than one column of the data: which of them was meant is unknown."""
+    for name in names:
+        count = int((pd.Index(columns) == name).sum())
+        if count > 1:
+            raise ValueError(f"{what}: {name!r} names {count} columns of the data; rename "
+                             "them so that the name is one column")
 
 
 def outside_values(endog: np.ndarray) -> tuple[int, tuple]:

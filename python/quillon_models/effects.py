@@ -28,7 +28,7 @@ import pandas as pd
 
 from . import _kernels as kernels
 from . import driver
-from .design import plain_text, plain_values, text_dtype
+from .design import plain_text, plain_values, refuse_repeated_columns, text_dtype
 from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import interval_columns
@@ -742,6 +742,7 @@ def group_codes(rows: pd.DataFrame, by: list[str], labels: Optional[list] = None
     absent = [c for c in by if c not in rows.columns]
     if absent:
         raise ValueError(f"by: {absent} are not columns of the data")
+    refuse_repeated_columns("by", rows.columns, by)
     keys = plain_text(rows[by])  # Arrow's dictionaries make no MultiIndex
     if keys.isna().to_numpy().any():
         raise ValueError(f"by: the columns {by} have missing values on the fitted rows")
@@ -782,6 +783,7 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
     absent = [c for c in by if c not in frame.columns]
     if absent:
         raise ValueError(f"by: {absent} are not columns of the data")
+    refuse_repeated_columns("by", frame.columns, by)
     return set(pd.MultiIndex.from_frame(plain_text(frame[by]).dropna()))
 
 

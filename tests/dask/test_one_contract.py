@@ -248,6 +248,114 @@ def test_groups_are_one_or_two_columns(run, way):
             cov_kwds={"groups": ["school", "g", "d"]})
 
 
+def design_arrays(n=1000, seed=5):
+    """A constant, two regressors, an outcome and cluster labels, as arrays."""
+    data = frame(n, seed)
+    X = np.column_stack([np.ones(n), data.x, data.d])
+    return data.y.to_numpy(), X, data.school.to_numpy()
+
+
+def lazy(way, values):
+    """Arrays as the way holds them: in memory, or Dask's in blocks of ROWS."""
+    if way.startswith("memory"):
+        return values
+    import dask.array as da
+
+    return da.from_array(values, chunks=(ROWS,) + values.shape[1:])
+
+
+def with_nan(X):
+    out = X.copy()
+    out[7, 1] = np.nan  # the second column, which the fit names x1
+    return out
+
+
+def repeated(data, name):
+    """The data with a second column called `name`."""
+    return pd.concat([data, data[[name]]], axis=1)
+
+
+def masked(way, values):
+    """Rows selected by a mask: on Dask, blocks of unknown length."""
+    held = lazy(way, values)
+    return held[held[:, 0] > -1] if held.ndim == 2 else held[held > -1]
+
+
+# Each refused input, by arrays and by a formula's data: the same message in
+# memory and on Dask (the last two cases have no memory counterpart).
+HOSTILE = {
+    "NaN named as the fit names its column": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, with_nan(X))).fit(),
+        r"in column 'x1': 1;"),
+    "groups of another length": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, X)).fit(
+            cov_type="cluster", cov_kwds={"groups": lazy(way, g[:-5])}),
+        r"^groups has 995 rows"),
+    "groups by a repeated column": (
+        lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "g"))).fit(
+            cov_type="cluster", cov_kwds={"groups": "g"}),
+        r"^groups: 'g' names 2 columns of the data"),
+    "weights by a repeated column": (
+        lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "d")),
+                                       freq_weights="d"),
+        r"^freq_weights: 'd' names 2 columns of the data"),
+    "by= a repeated column": (
+        lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "g"))).fit().ame(
+            by="g"),
+        r"^by: 'g' names 2 columns of the data"),
+    "exog in blocks of unknown length": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), masked(way, X)),
+        r"exog has blocks of unknown length .* exog = exog.compute_chunk_sizes\(\)"),
+    "endog in blocks of unknown length": (
+        lambda way, y, X, g: qm.Probit(masked(way, y), lazy(way, X)),
+        r"endog has blocks of unknown length .* endog.compute_chunk_sizes\(\)"),
+}
+
+
+def held_as(way, data):
+    return data if way.startswith("memory") else dd.from_pandas(data, chunksize=ROWS, sort=False)
+
+
+@pytest.mark.parametrize("case, way", [
+    (case, way) for case in HOSTILE for way in ["memory, 1 thread", "dask threads"]
+    if way.startswith("dask") or "unknown length" not in case])
+def test_hostile_inputs_refused_naming_the_input(case, way):
+    build, message = HOSTILE[case]
+    with pytest.raises(ValueError, match=message):
+        build(way, *design_arrays())
+
+
+def two_way_fit(way, y, X, g, groups):
+    return qm.Probit(lazy(way, y), lazy(way, X)).fit(cov_type="cluster",
+                                                     cov_kwds={"groups": groups})
+
+
+@pytest.mark.parametrize("way", ["memory, 1 thread", "dask threads"])
+def test_inputs_memory_takes_are_taken(monkeypatch, way):
+    """Two group columns given as a list are statsmodels' two-way form, the
+    same clusters as the n x 2 array (in memory also for every row of a
+    formula's data when rows were dropped); a Dask fit of arrays predicts
+    rows given as a pandas DataFrame as memory does."""
+    monkeypatch.setattr(quillon_models.parts, "BLOCK_ROWS", ROWS)
+    y, X, g = design_arrays()
+    labels = np.where(g % 2 == 0, "even", "odd")
+    as_list = two_way_fit(way, y, X, g, [lazy(way, g), lazy(way, labels)])
+    as_array = two_way_fit("memory, 1 thread", y, X, g, np.column_stack([g, labels]))
+    np.testing.assert_array_equal(as_list.bse, as_array.bse)
+    rows = pd.DataFrame(X[:5], columns=["c", "a", "b"], index=list("vwxyz"))
+    predicted = as_list.predict(rows)
+    pd.testing.assert_series_equal(predicted, as_array.predict(rows), check_exact=True)
+    if way.startswith("memory"):
+        data = with_holes(frame())
+        dropped = qm.probit("y ~ x", data).fit(cov_type="cluster",
+                                               cov_kwds={"groups": [data.school.to_numpy(),
+                                                                    data.d.to_numpy()]})
+        kept = data.dropna(subset=["x"])
+        one = qm.probit("y ~ x", data).fit(cov_type="cluster",
+                                           cov_kwds={"groups": kept[["school", "d"]].to_numpy()})
+        np.testing.assert_array_equal(dropped.bse, one.bse)
+
+
 @pytest.mark.parametrize("way", WAYS)
 def test_predictions_name_their_rows_and_refuse_new_levels(way_of, way):
     data = with_holes(frame())
