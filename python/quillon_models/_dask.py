@@ -29,7 +29,8 @@ from .design import (array_names, check_formula, check_outcome_columns, design_r
                      refuse_repeated_columns, screen_design,
                      text_as_categories, text_dtype)
 from .parts import Part, PartChecks, add_pairs
-from .prediction_design import check_prediction_frame, formula_design, regressor_design
+from .prediction_design import (check_prediction_frame, data_variables, formula_design,
+                                regressor_design)
 from .weights import KINDS, weight_values, weighted_part
 
 # --- One partition -------------------------------------------------------------
@@ -461,7 +462,7 @@ class DaskData:
             spec, context, every_row = self._spec.rhs, self.context, exog is not None
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
-                part = plain_text(part)
+                part = plain_text(part, data_variables(spec))
                 check_prediction_frame(spec, part, context)
                 design = spec.get_model_matrix(part.reset_index(drop=True), context=context)
                 rows = np.asarray(design.index, dtype=np.intp)

@@ -136,8 +136,12 @@ def text_dtype(dtype: Any) -> bool:
         return True
     if not isinstance(dtype, pd.ArrowDtype):
         return False
-    value = dtype.pyarrow_dtype
-    return str(getattr(value, "value_type", value)) in ARROW_TEXT  # a dictionary's values
+    return str(arrow_values(dtype.pyarrow_dtype)) in ARROW_TEXT
+
+
+def arrow_values(arrow: Any) -> Any:
+    """An Arrow type, or a dictionary's type of values."""
+    return arrow.value_type if hasattr(arrow, "index_type") else arrow
 
 
 ARROW_TEXT = ("string", "large_string", "string_view")
@@ -149,11 +153,12 @@ def plain_values(values: Any) -> np.ndarray:
     return np.asarray(pd.Series(values).to_numpy(dtype=object, na_value=np.nan))
 
 
-def plain_text(frame: pd.DataFrame) -> pd.DataFrame:
-    """The frame with each column of a text dtype as an object column of
-    str (a shallow copy, when there is one), so that a model spec reads
-    it as the text it was fitted on."""
-    text = [j for j, dtype in enumerate(frame.dtypes) if text_dtype(dtype)]
+def plain_text(frame: pd.DataFrame, columns: Any = None) -> pd.DataFrame:
+    """The frame with each column of a text dtype (of `columns`, when
+    given) as an object column of str (a shallow copy, when there is one),
+    so that a model spec reads it as the text it was fitted on."""
+    text = [j for j, (name, dtype) in enumerate(frame.dtypes.items())
+            if text_dtype(dtype) and (columns is None or name in columns)]
     if not text:
         return frame
     frame = frame.copy(deep=False)
@@ -170,9 +175,8 @@ def text_categorical(values: pd.Series) -> pd.Categorical:
     give for the same values as objects."""
     found = kernels.text_codes(values.to_numpy()) if values.dtype == object else None
     if found is None and text_dtype(values.dtype):
-        arrow = getattr(values.dtype, "pyarrow_dtype", None)
-        if arrow is not None and hasattr(arrow, "value_type"):
-            values = values.astype(pd.ArrowDtype(arrow.value_type))
+        if isinstance(values.dtype, pd.ArrowDtype):  # dictionaries decoded
+            values = values.astype(pd.ArrowDtype(arrow_values(values.dtype.pyarrow_dtype)))
         categorical = pd.Categorical(values)
         return pd.Categorical.from_codes(categorical.codes, categories=pd.Index(
             list(categorical.categories), dtype=object))

@@ -177,6 +177,7 @@ TEXT_ROLES = {
     "outcome": lambda d: qm.probit("t ~ x", d).fit(),
     "group": lambda d: qm.probit("y ~ x", d).fit(cov_type="cluster", cov_kwds={"groups": "g"}),
     "by": lambda d: qm.probit("y ~ x + d", d).fit().ame(by="g"),
+    "new data": lambda d: qm.probit("y ~ x + g", d).fit().predict(d),
 }
 
 
@@ -186,6 +187,10 @@ def text_result(role, data):
         got = TEXT_ROLES[role](data)
     except ValueError as error:
         return str(error)
+    if hasattr(got, "compute"):  # Dask's predictions
+        got = got.compute()
+    if isinstance(got, pd.Series):
+        return list(got.index), got.to_numpy().tobytes()
     if isinstance(got, pd.DataFrame):
         return list(got.index), got.select_dtypes("number").to_numpy().tobytes()
     return list(got.params.index), got.params.to_numpy().tobytes(), got.bse.to_numpy().tobytes()
@@ -196,9 +201,10 @@ def text_result(role, data):
 @pytest.mark.parametrize("role", TEXT_ROLES)
 @pytest.mark.parametrize("text_type", TEXT_TYPES)
 def test_text_and_levels_every_dtype_the_same_bits_or_refusal(way_of, text_type, role):
-    """Text and levels of every pandas and Arrow type, as regressor,
-    outcome, cluster group and by= column: Dask (its own strings by default)
-    gives memory's numbers, bit for bit, or memory's refusal."""
+    """Text and levels of every pandas and Arrow type, as regressor (its
+    effects and predictions included), outcome, cluster group and by=
+    column: Dask (its own strings by default) gives memory's numbers, bit
+    for bit, or memory's refusal."""
     in_memory, on_dask = TEXT_TYPES[text_type]
     data = frame().assign(t=lambda d: d.y.map({0.0: "no", 1.0: "yes"}))
     data = data.assign(g=in_memory(data.g), t=in_memory(data.t))
