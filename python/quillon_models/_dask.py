@@ -637,15 +637,31 @@ def partition_uniques(part: pd.DataFrame, columns: Sequence[str],
                       categories: Sequence[str] = ()) -> dict:
     """The distinct values of the columns in a partition; of the columns in
     `categories` (categoricals whose categories Dask does not know), the
-    partition's categories, used or not."""
-    return {c: (part[c].cat.categories.to_numpy()
-                if c in categories and isinstance(part[c].dtype, pd.CategoricalDtype)
-                else pd.unique(part[c].dropna())) for c in columns}
+    partition's categories, used or not, with whether the partitions agree
+    on them (so far: True)."""
+    out: dict = {c: pd.unique(part[c].dropna()) for c in columns if c not in categories}
+    for c in categories:
+        dtype = part[c].dtype
+        out[c] = ((dtype.categories.to_numpy(), True) if isinstance(dtype, pd.CategoricalDtype)
+                  else (pd.unique(part[c].dropna()), False))
+    return out
 
 
 def merge_uniques(a: dict, b: dict) -> dict:
-    return {c: pd.unique(np.concatenate([np.asarray(a[c], dtype=object),
-                                         np.asarray(b[c], dtype=object)])) for c in a}
+    out = {}
+    for c in a:
+        if isinstance(a[c], tuple):  # categories, and whether they agree
+            (first, same), (second, also) = a[c], b[c]
+            out[c] = (union(first, second),
+                      same and also and list(first) == list(second))
+        else:
+            out[c] = union(a[c], b[c])
+    return out
+
+
+def union(a: Any, b: Any) -> np.ndarray:
+    """The values of a, then those of b not in a."""
+    return pd.unique(np.concatenate([np.asarray(a, dtype=object), np.asarray(b, dtype=object)]))
 
 
 def distinct_values(frame: Any, columns: Sequence[str], categories: Sequence[str] = ()) -> dict:
@@ -679,12 +695,18 @@ def unknown_categories(dtype: Any) -> bool:
 
 
 def level_values(dtype: Any, found: Any) -> list:
-    """A column's levels as formulaic sees them in memory (in the computed
-    frame): a categorical's own categories when Dask knows them, else the
-    partitions' categories in their order (as Dask joins them), else the
-    values found, sorted."""
-    if isinstance(dtype, pd.CategoricalDtype):
-        return list(found) if unknown_categories(dtype) else list(dtype.categories)
+    """A column's levels as formulaic sees them in memory: a categorical's
+    own categories when Dask knows them, or when every partition has the
+    same (an unknown categorical's, in their order, used or not); else
+    the values found (or the partitions' categories), sorted, as pandas
+    makes a categorical of the whole column. The levels never depend on how
+    the rows are partitioned."""
+    if isinstance(dtype, pd.CategoricalDtype) and not unknown_categories(dtype):
+        return list(dtype.categories)
+    if isinstance(found, tuple):
+        found, same = found
+        if same:
+            return list(found)
     values = list(found)
     try:
         return sorted(values)
