@@ -648,7 +648,7 @@ def partition_uniques(part: pd.DataFrame, columns: Sequence[str],
 
 
 def merge_uniques(a: dict, b: dict) -> dict:
-    out = {}
+    out: dict = {}
     for c in a:
         if isinstance(a[c], tuple):  # categories, and whether they agree
             (first, same), (second, also) = a[c], b[c]
