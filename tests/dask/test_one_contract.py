@@ -303,6 +303,10 @@ HOSTILE = {
         lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, X)).fit(
             cov_type="cluster", cov_kwds={"groups": lazy(way, g[:-5])}),
         r"^groups has 995 rows"),
+    "weights of another length": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, X),
+                                       freq_weights=lazy(way, g[:-5] + 1.0)).fit(),
+        r"^freq_weights has 995 rows"),
     "groups by a repeated column": (
         lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "g"))).fit(
             cov_type="cluster", cov_kwds={"groups": "g"}),
