@@ -307,6 +307,9 @@ HOSTILE = {
         lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, X),
                                        freq_weights=lazy(way, g[:-5] + 1.0)).fit(),
         r"^freq_weights has 995 rows"),
+    "text regressor without a formula": (
+        lambda way, y, X, g: (lambda d: qm.Probit(d.y, d[["x", "g"]]))(held_as(way, frame())),
+        r"^exog column 'g' is text: regressors must be numbers"),
     "groups by a repeated column": (
         lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "g"))).fit(
             cov_type="cluster", cov_kwds={"groups": "g"}),
