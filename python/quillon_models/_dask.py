@@ -346,8 +346,7 @@ class DaskData:
     def column_names(self, const_idx: list[int]) -> dict:
         """The names the parts counted unnamed columns under, mapped to the
         names they get once the constant among them is known."""
-        k = len(self.exog_names)
-        return dict(zip(array_names(k, []), array_names(k, const_idx)))
+        return dict(zip(self.exog_names, array_names(len(self.exog_names), const_idx)))
 
     def fitted(self, fitted: driver.Fitted) -> None:
         self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped - self._removed
