@@ -26,8 +26,7 @@ from ._dask_threads import local_passes
 from .design import (array_names, check_formula, check_outcome_columns, design_rows, dtype_text,
                      finite_rows, formula_columns, import_formulaic, mentions, missing_counts,
                      outcome_name, outside_values, plain_text, refuse_duplicates,
-                     refuse_repeated_columns, screen_design,
-                     text_as_categories, text_dtype)
+                     refuse_repeated_columns, screen_design, text_as_categories, text_dtype)
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import (check_prediction_frame, data_variables, formula_design,
                                 regressor_design)
@@ -130,7 +129,7 @@ def partition_weights(frame: pd.DataFrame, weights: Any, name: str) -> np.ndarra
 
 def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], missing: str,
                     context: dict, used: list, checked: bool = True, weights: Any = None,
-                    weight_name: str = "weights", formula: str = "~") -> Part:
+                    weight_name: str = "weights", formula: str = "") -> Part:
     """A partition of a Dask DataFrame: its design from the one model spec
     (its text read as in memory, see `text_as_categories`), rows with a
     missing value in a used column dropped (missing="drop") or counted for
@@ -149,8 +148,9 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
                          checks=checks)
             return empty if weights is None else weighted_part(empty, np.empty(0), checked)
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    design = spec.get_model_matrix(text_as_categories(formula, frame.copy(deep=False)),
-                                   context=context)
+    readable = (text_as_categories(formula, frame.copy(deep=False)) if formula else
+                plain_text(frame))
+    design = spec.get_model_matrix(readable, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X, screened = design_rows(design.rhs)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
