@@ -161,8 +161,8 @@ def large_string(values):
 
 # Each way of holding text or levels: the memory frame's column, and what
 # Dask makes of it (None: what from_pandas gives; object columns become
-# Dask's own strings). Unknown categories come in the partitions' order,
-# with a level no row uses.
+# Dask's own strings). The categories are in an order of their own, with a
+# level no row uses; unknown to Dask, every partition still holds them all.
 TEXT_TYPES = {
     "object": (lambda v: v.astype(object), None),
     "string[python]": (lambda v: v.astype("string[python]"), None),
@@ -344,7 +344,7 @@ def test_hostile_inputs_refused_naming_the_input(case, way):
         build(way, *design_arrays())
 
 
-def two_way_fit(way, y, X, g, groups):
+def two_way_fit(way, y, X, groups):
     return qm.Probit(lazy(way, y), lazy(way, X)).fit(cov_type="cluster",
                                                      cov_kwds={"groups": groups})
 
@@ -358,8 +358,8 @@ def test_inputs_memory_takes_are_taken(monkeypatch, way):
     monkeypatch.setattr(quillon_models.parts, "BLOCK_ROWS", ROWS)
     y, X, g = design_arrays()
     labels = np.where(g % 2 == 0, "even", "odd")
-    as_list = two_way_fit(way, y, X, g, [lazy(way, g), lazy(way, labels)])
-    as_array = two_way_fit("memory, 1 thread", y, X, g, np.column_stack([g, labels]))
+    as_list = two_way_fit(way, y, X, [lazy(way, g), lazy(way, labels)])
+    as_array = two_way_fit("memory, 1 thread", y, X, np.column_stack([g, labels]))
     np.testing.assert_array_equal(as_list.bse, as_array.bse)
     rows = pd.DataFrame(X[:5], columns=["c", "a", "b"], index=list("vwxyz"))
     predicted = as_list.predict(rows)
