@@ -9,6 +9,7 @@ Dask is imported here only, when a model is given Dask collections.
 from __future__ import annotations
 
 import uuid
+import warnings
 from typing import Any, Callable, Optional, Sequence
 
 import numpy as np
@@ -22,13 +23,15 @@ from dask.highlevelgraph import HighLevelGraph
 
 from . import driver
 from ._dask_threads import local_passes
-from .design import (array_names, check_formula, check_outcome_columns, design_rows,
+from .design import (array_names, check_formula, check_outcome_columns, design_rows, dtype_text,
                      finite_rows, formula_columns, import_formulaic, listed_levels_only,
-                     mentions, missing_counts, outcome_name, outside_values, refuse_dates,
-                     refuse_duplicates, screen_design)
+                     mentions, missing_counts, outcome_name, outside_values, plain_text,
+                     refuse_dates, refuse_duplicates, refuse_repeated_columns, screen_design,
+                     text_as_categories, text_dtype)
 from .formula_context import formula_context
 from .parts import Part, PartChecks, add_pairs
-from .prediction_design import check_prediction_frame, formula_design, regressor_design
+from .prediction_design import (check_prediction_frame, data_variables, formula_design,
+                                regressor_design)
 from .weights import KINDS, check_weight_dtype, weight_values, weighted_part
 
 # --- One partition -------------------------------------------------------------
@@ -126,11 +129,12 @@ def partition_weights(frame: pd.DataFrame, weights: Any, name: str) -> np.ndarra
 
 def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], missing: str,
                     context: dict, used: list, checked: bool = True, weights: Any = None,
-                    weight_name: str = "weights") -> Part:
-    """A partition of a Dask DataFrame: its design from the one model spec,
-    rows with a missing value in a used column dropped (missing="drop") or
-    counted for refusal. `weights`, when given, is a column name or the
-    partition's block of the weights (see `partition_weights`)."""
+                    weight_name: str = "weights", formula: str = "") -> Part:
+    """A partition of a Dask DataFrame: its design from the one model spec
+    (its text read as in memory, see `text_as_categories`), rows with a
+    missing value in a used column dropped (missing="drop") or counted for
+    refusal. `weights`, when given, is a column name or the partition's
+    block of the weights (see `partition_weights`)."""
     w = None if weights is None else partition_weights(frame, weights, weight_name)
     extra = None
     if checked and missing != "drop":
@@ -144,7 +148,9 @@ def part_from_frame(frame: pd.DataFrame, spec: Any, groups: Optional[list], miss
                          checks=checks)
             return empty if weights is None else weighted_part(empty, np.empty(0), checked)
     frame = frame.reset_index(drop=True)  # rows tracked by position
-    design = spec.get_model_matrix(frame, context=context)
+    readable = (text_as_categories(formula, frame.copy(deep=False)) if formula else
+                plain_text(frame))
+    design = spec.get_model_matrix(readable, context=context)
     y = design.lhs.to_numpy(dtype=np.float64)[:, 0]
     X, screened = design_rows(design.rhs)
     positions = np.asarray(design.rhs.index, dtype=np.intp)
@@ -285,6 +291,7 @@ class DaskData:
         if isinstance(given, str):
             if self.frame is None or given not in self.frame.columns:
                 raise ValueError(f"{name}: {given!r} is not a column of the data")
+            refuse_repeated_columns(name, self.frame.columns, [given])
             check_weight_dtype(name, self.frame[given].dtype)
             given = given if self.formula is not None else self.frame[given]
         elif not isinstance(given, (da.Array, dd.Series)):
@@ -303,6 +310,8 @@ class DaskData:
     @classmethod
     def from_arrays(cls, endog: Any, exog: Any, missing: str) -> DaskData:
         x, names = exog_array(exog)
+        if isinstance(endog, da.Array):
+            known_rows(endog, "endog")
         endog_name = (str(endog.name) if isinstance(endog, dd.Series) and endog.name is not None
                       else "y")
         return cls(missing, endog_name, names or array_names(x.shape[1], []),
@@ -335,7 +344,13 @@ class DaskData:
         return self._nobs
 
     def fit_options(self) -> dict:
-        return {"describe": True, "weights": self.weight_kind}
+        names = self.column_names if self._unnamed else None
+        return {"describe": True, "weights": self.weight_kind, "names": names}
+
+    def column_names(self, const_idx: list[int]) -> dict:
+        """The names the parts counted unnamed columns under, mapped to the
+        names they get once the constant among them is known."""
+        return dict(zip(self.exog_names, array_names(len(self.exog_names), const_idx)))
 
     def fitted(self, fitted: driver.Fitted) -> None:
         self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped - self._removed
@@ -354,11 +369,12 @@ class DaskData:
                        [self._weights] * len(frames))
             parts = [dask.delayed(part_from_frame, pure=True)(
                 p, self._spec, groups, self.missing, self.context, self._used, checked, w,
-                self._weight_name)
+                self._weight_name, self.formula)
                 for p, w in zip(frames, weights)]
         else:
             parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
-                                      self.endog_name, self.exog_names, checked, self._weights)
+                                      self.endog_name, self.exog_names, checked, self._weights,
+                                      self._weight_name)
         if self._without is not None:
             parts = [dask.delayed(driver.without_predicted, pure=True)(p, *self._without)
                      for p in parts]
@@ -410,11 +426,15 @@ class DaskData:
             absent = [g for g in names if self.frame is None or g not in self.frame.columns]
             if absent:
                 raise ValueError(f"groups {absent} are not columns of the data")
+            refuse_repeated_columns("groups", self.frame.columns, names)
             if self.formula is not None:
                 return list(names)
             return self.frame[list(names)]
         if self.formula is not None:
             raise ValueError("with a formula, give groups as column names of the data")
+        if isinstance(groups, (list, tuple)) and len(groups) in (1, 2) and all(
+                isinstance(g, (da.Array, dd.Series)) for g in groups):
+            groups = stacked_columns(groups)
         if not isinstance(groups, (da.Array, dd.Series, dd.DataFrame)):
             raise TypeError("groups of a fit on Dask data must be a Dask array, Series or "
                             f"DataFrame, or column names; got {type(groups).__name__}")
@@ -445,6 +465,7 @@ class DaskData:
             spec, context, every_row = self._spec.rhs, self.context, exog is not None
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
+                part = plain_text(part, data_variables(spec))
                 check_prediction_frame(spec, part, context)
                 design = spec.get_model_matrix(part.reset_index(drop=True), context=context)
                 rows = np.asarray(design.index, dtype=np.intp)
@@ -459,6 +480,12 @@ class DaskData:
             if isinstance(frame, pd.DataFrame):
                 return on_frame(frame)
             return frame.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
+        if isinstance(exog, (pd.DataFrame, pd.Series)):
+            # rows in memory: read as memory reads them, a pandas Series back
+            design, index, _ = regressor_design(exog, self.exog_names,
+                                                from_frame=not self._unnamed)
+            values = driver.predict_part(Part(np.empty(0), design), beta, probability)
+            return pd.Series(values, index=index, dtype=np.float64)
         x = self.exog if exog is None else exog_array(exog)[0]
         if x.shape[1] != len(beta):
             raise ValueError(f"exog needs {len(beta)} columns, got {x.shape[1]}")
@@ -480,13 +507,46 @@ def on_dask_collection(value: Any) -> bool:
 def row_blocks(values: Any, rows: tuple, name: str = "endog") -> list:
     """The delayed row blocks of a Dask array (or Series), in the row chunks
     `rows`, each a NumPy array."""
-    array = values.to_dask_array(lengths=True) if hasattr(values, "to_dask_array") else (
-        da.asarray(values))
+    array = series_array(values) if hasattr(values, "to_dask_array") else (
+        known_rows(da.asarray(values), name))
     if array.shape[0] != sum(rows):
         raise ValueError(f"{name} has {array.shape[0]} rows and exog {sum(rows)}")
     if array.ndim == 2:
         return list(array.rechunk((rows, -1)).to_delayed()[:, 0])
     return list(array.rechunk((rows,)).to_delayed())
+
+
+def known_rows(array: da.Array, name: str) -> da.Array:
+    """The array, refused when the lengths of its blocks are unknown (as
+    after a selection by a mask): its rows could not be paired."""
+    if array.ndim and any(np.isnan(n) for n in array.chunks[0]):
+        raise ValueError(f"{name} has blocks of unknown length (as after selecting rows by a "
+                         f"mask), so its rows cannot be paired with the others'; compute them "
+                         f"first: {name} = {name}.compute_chunk_sizes()")
+    return array
+
+
+def series_array(values: Any) -> da.Array:
+    """A Dask Series or DataFrame as a Dask array of known row blocks; the
+    values of pandas' own types (strings) as objects, which is what the
+    parts read, without Dask's warning that it makes them so."""
+    with warnings.catch_warnings():
+        warnings.filterwarnings("ignore", ".*extension dtypes to arrays", UserWarning)
+        return values.to_dask_array(lengths=True)
+
+
+def stacked_columns(columns: Sequence) -> da.Array:
+    """One or two columns of group labels (Dask arrays or Series, given as
+    a list: statsmodels' two-way form) as one n x m Dask array."""
+    arrays = [series_array(c) if isinstance(c, dd.Series) else known_rows(c, "groups")
+              for c in columns]
+    if any(a.ndim != 1 for a in arrays):
+        raise ValueError("groups given as a list must be one or two one-dimensional columns, "
+                         f"got shapes {[a.shape for a in arrays]}")
+    if len({a.shape[0] for a in arrays}) > 1:
+        raise ValueError(f"the columns of groups differ in length: "
+                         f"{' and '.join(str(a.shape[0]) for a in arrays)}")
+    return da.stack([a.rechunk(arrays[0].chunks) for a in arrays], axis=1)
 
 
 def exog_array(exog: Any) -> tuple:
@@ -495,15 +555,15 @@ def exog_array(exog: Any) -> tuple:
     if isinstance(exog, dd.DataFrame):
         names = [str(c) for c in exog.columns]
         refuse_duplicates("exog", names)
-        bad = [str(c) for c, t in exog.dtypes.items()
+        bad = [(str(c), t) for c, t in exog.dtypes.items()
                if isinstance(t, pd.CategoricalDtype) or not (
                    pd.api.types.is_numeric_dtype(t) or pd.api.types.is_bool_dtype(t))]
         if bad:
-            raise ValueError(f"exog column {bad[0]!r} has dtype {exog.dtypes[bad[0]]}: "
-                             "regressors must be numbers (use a formula with C() for categories)")
+            raise ValueError(f"exog column {bad[0][0]!r} {dtype_text(bad[0][1])}: regressors "
+                             "must be numbers (use a formula with C() for categories)")
         exog = exog.to_dask_array(lengths=True)
     else:
-        exog = da.asarray(exog)
+        exog = known_rows(da.asarray(exog), "exog")
     if exog.ndim == 1:
         exog = exog[:, None]
     if exog.ndim != 2:
@@ -512,13 +572,15 @@ def exog_array(exog: Any) -> tuple:
 
 
 def parts_from_arrays(endog: Any, exog: Any, groups: Any, missing: str, endog_name: str,
-                      names: list, checked: bool = True, weights: Any = None) -> list:
+                      names: list, checked: bool = True, weights: Any = None,
+                      weight_name: str = "weights") -> list:
     """One delayed Part per row block of exog; endog, groups and weights
     follow its row blocks."""
     rows = exog.chunks[0]
     y_blocks = row_blocks(endog, rows)
-    g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows)
-    w_blocks = [None] * len(y_blocks) if weights is None else row_blocks(weights, rows)
+    g_blocks = [None] * len(y_blocks) if groups is None else row_blocks(groups, rows, "groups")
+    w_blocks = ([None] * len(y_blocks) if weights is None else
+                row_blocks(weights, rows, weight_name))
     return [dask.delayed(part_from_arrays, pure=True)(y, x, g, missing, endog_name, names,
                                                       checked, w)
             for y, x, g, w in zip(y_blocks, exog.to_delayed()[:, 0], g_blocks, w_blocks)]
@@ -583,21 +645,44 @@ def used_columns(formula: str, frame: Any) -> list:
     return formula_columns(formula, frame.columns)
 
 
-def partition_uniques(part: pd.DataFrame, columns: Sequence[str]) -> dict:
-    return {c: pd.unique(part[c].dropna()) for c in columns}
+def partition_uniques(part: pd.DataFrame, columns: Sequence[str],
+                      categories: Sequence[str] = ()) -> dict:
+    """The distinct values of the columns in a partition; of the columns in
+    `categories` (categoricals whose categories Dask does not know), the
+    partition's categories, used or not, with whether the partitions agree
+    on them (so far: True)."""
+    out: dict = {c: pd.unique(part[c].dropna()) for c in columns if c not in categories}
+    for c in categories:
+        dtype = part[c].dtype
+        out[c] = ((dtype.categories.to_numpy(), True) if isinstance(dtype, pd.CategoricalDtype)
+                  else (pd.unique(part[c].dropna()), False))
+    return out
 
 
 def merge_uniques(a: dict, b: dict) -> dict:
-    return {c: pd.unique(np.concatenate([np.asarray(a[c], dtype=object),
-                                         np.asarray(b[c], dtype=object)])) for c in a}
+    out: dict = {}
+    for c in a:
+        if isinstance(a[c], tuple):  # categories, and whether they agree
+            (first, same), (second, also) = a[c], b[c]
+            out[c] = (union(first, second),
+                      same and also and list(first) == list(second))
+        else:
+            out[c] = union(a[c], b[c])
+    return out
 
 
-def distinct_values(frame: Any, columns: Sequence[str]) -> dict:
-    """The distinct values of the columns over all partitions: each partition's
-    own, merged along the fixed tree on the client's side (no shuffle)."""
+def union(a: Any, b: Any) -> np.ndarray:
+    """The values of a, then those of b not in a."""
+    return pd.unique(np.concatenate([np.asarray(a, dtype=object), np.asarray(b, dtype=object)]))
+
+
+def distinct_values(frame: Any, columns: Sequence[str], categories: Sequence[str] = ()) -> dict:
+    """The distinct values of the columns over all partitions (see
+    `partition_uniques`): each partition's own, merged in the partitions'
+    order along the fixed tree on the client's side (no shuffle)."""
     if not columns:
         return {}
-    parts = [dask.delayed(partition_uniques, pure=True)(p, list(columns))
+    parts = [dask.delayed(partition_uniques, pure=True)(p, list(columns), list(categories))
              for p in frame.to_delayed()]
     (merged,) = dask.compute(add_pairs(parts, lambda a, b: dask.delayed(merge_uniques)(a, b)))
     return merged
@@ -616,12 +701,24 @@ def categorical_columns(frame: Any, used: Sequence[str], factors: Sequence[str])
     return out
 
 
+def unknown_categories(dtype: Any) -> bool:
+    return isinstance(dtype, pd.CategoricalDtype) and (
+        dtype.categories is None or "__UNKNOWN_CATEGORIES__" in list(dtype.categories))
+
+
 def level_values(dtype: Any, found: Any) -> list:
     """A column's levels as formulaic sees them in memory: a categorical's
-    own categories when Dask knows them, else the values found, sorted."""
-    if isinstance(dtype, pd.CategoricalDtype) and dtype.categories is not None and (
-            "__UNKNOWN_CATEGORIES__" not in list(dtype.categories)):
+    own categories when Dask knows them, or when every partition has the
+    same (an unknown categorical's, in their order, used or not); else
+    the values found (or the partitions' categories), sorted, as pandas
+    makes a categorical of the whole column. The levels never depend on how
+    the rows are partitioned."""
+    if isinstance(dtype, pd.CategoricalDtype) and not unknown_categories(dtype):
         return list(dtype.categories)
+    if isinstance(found, tuple):
+        found, same = found
+        if same:
+            return list(found)
     values = list(found)
     try:
         return sorted(values)
@@ -634,14 +731,16 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
     that holds every level of every column the formula encodes as
     categories, found by a first pass over the data."""
     formulaic = import_formulaic()
-    probe = formulaic.model_matrix(formula, frame._meta_nonempty, na_action="ignore",
+    probe = formulaic.model_matrix(formula, plain_text(frame._meta_nonempty), na_action="ignore",
                                    context=context)
     factors = [name for spec in (probe.model_spec.lhs, probe.model_spec.rhs)
                for name, (kind, _) in spec.encoder_state.items()
                if getattr(kind, "value", kind) == "categorical"]
     categorical = categorical_columns(frame, used, factors)
     outcome = formula_columns(formula.split("~", 1)[0], frame.columns)
-    found = distinct_values(frame, sorted(set(categorical) | set(outcome)))
+    found = distinct_values(frame, sorted(set(categorical) | set(outcome)),
+                            [c for c in categorical if c not in outcome and
+                             unknown_categories(frame.dtypes[c])])
     check_outcome_columns(formula, frame.dtypes, lambda c: found[c])
     levels = {c: level_values(frame.dtypes[c], found[c]) for c in categorical}
     rows = max([len(v) for v in levels.values()] + [2])
@@ -654,6 +753,8 @@ def model_spec(formula: str, frame: Any, missing: str, context: dict, used: list
             if isinstance(dtype, pd.CategoricalDtype):
                 prototype[c] = pd.Series(pd.Categorical(column, categories=levels[c],
                                                         ordered=bool(dtype.ordered)))
+            elif text_dtype(dtype):
+                prototype[c] = pd.Series(column, dtype=object)  # as partitions are read
             else:
                 prototype[c] = pd.Series(column).astype(dtype)
         else:

@@ -160,24 +160,73 @@ def text_as_categories(formula: str, frame: pd.DataFrame) -> pd.DataFrame:
     right-hand side uses only as a factor (bare, or as C's first argument)
     held as a pandas categorical of the same levels. formulaic reads such a
     column's codes instead of hashing and checking every string, so the
-    design comes out the same, sooner."""
+    design comes out the same, sooner. Other columns of pandas' and Arrow's
+    text dtypes become object columns of str, the text formulaic reads."""
     rhs = formula.split("~", 1)[1]
     for column in formula_columns(rhs, frame.columns):
         values = frame[column]
-        if not (values.dtype == object or isinstance(values.dtype, pd.StringDtype)):
+        if not (values.dtype == object or text_dtype(values.dtype)):
             continue
-        if not only_as_factor(rhs, column):
-            continue
-        categorical = text_categorical(values)
-        if categorical.categories.inferred_type == "string":
+        categorical = text_categorical(values) if only_as_factor(rhs, column) else None
+        if categorical is not None and categorical.categories.inferred_type == "string":
             frame[column] = categorical
+        elif text_dtype(values.dtype):
+            frame[column] = plain_values(values)
+    return frame
+
+
+def text_dtype(dtype: Any) -> bool:
+    """Whether `dtype` is one of pandas' or Arrow's types of text (string,
+    large_string, a dictionary of either), which formulaic would read as
+    numbers; object columns are read for what they hold."""
+    if isinstance(dtype, pd.StringDtype):
+        return True
+    if not isinstance(dtype, pd.ArrowDtype):
+        return False
+    return str(arrow_values(dtype.pyarrow_dtype)) in ARROW_TEXT
+
+
+def arrow_values(arrow: Any) -> Any:
+    """An Arrow type, or a dictionary's type of values."""
+    return arrow.value_type if hasattr(arrow, "index_type") else arrow
+
+
+ARROW_TEXT = ("string", "large_string", "string_view")
+
+
+def plain_values(values: Any) -> np.ndarray:
+    """A column of a text dtype as formulaic reads text: an object array of
+    str, NaN where a value is missing."""
+    return np.asarray(pd.Series(values).to_numpy(dtype=object, na_value=np.nan))
+
+
+def plain_text(frame: pd.DataFrame, columns: Any = None) -> pd.DataFrame:
+    """The frame with each column of a text dtype (of `columns`, when
+    given) as an object column of str (a shallow copy, when there is one),
+    so that a model spec reads it as the text it was fitted on."""
+    text = [j for j, (name, dtype) in enumerate(frame.dtypes.items())
+            if text_dtype(dtype) and (columns is None or name in columns)]
+    if not text:
+        return frame
+    frame = frame.copy(deep=False)
+    for j in text:  # by position: names may repeat
+        frame.isetitem(j, plain_values(frame.iloc[:, j]))
     return frame
 
 
 def text_categorical(values: pd.Series) -> pd.Categorical:
     """pd.Categorical(values), its levels and codes read by the kernels
-    where the column holds only text and missing values."""
+    where the column holds only text and missing values; a column of a text
+    dtype through pandas' own categorical, its levels as str (Arrow's
+    dictionaries decoded first), the same levels and codes as the kernels
+    give for the same values as objects."""
     found = kernels.text_codes(values.to_numpy()) if values.dtype == object else None
+    if found is None and text_dtype(values.dtype):
+        if isinstance(values.dtype, pd.ArrowDtype):  # dictionaries decoded
+            values = values.astype(pd.ArrowDtype(arrow_values(values.dtype.pyarrow_dtype)))
+        categorical = pd.Categorical(values)
+        return pd.Categorical.from_codes(categorical.codes, categories=pd.Index(
+            list(categorical.categories), dtype=object))
     if found is None:
         return pd.Categorical(values)
     codes, levels = found
@@ -295,9 +344,10 @@ def design_from_arrays(endog: Any, exog: Any, missing: str = "none") -> Design:
         raise ValueError(f"endog has {len(endog_values)} rows and exog {exog_values.shape[0]}")
     if len(endog_values) == 0:
         raise ValueError("no observations: endog and exog have no rows")
+    unnamed = not isinstance(exog, (pd.DataFrame, pd.Series))
     design = finish(endog_values, exog_values, endog_name, names, missing, labels, None,
-                    len(endog_values))
-    if not isinstance(exog, (pd.DataFrame, pd.Series)):
+                    len(endog_values), unnamed=unnamed)
+    if unnamed:
         names = array_names(design.exog.shape[1], design.const_idx)
     return Design(**{**design.__dict__, "exog_names": names})
 
@@ -348,7 +398,17 @@ def outcome_message(name: str, dtype: Any, values: Any) -> str:
     shown = ", ".join(repr(v) for v in list(values)[:8])
     more = f" (and {len(values) - 8} more)" if len(values) > 8 else ""
     return (f"the outcome {name!r} must hold 0/1 values (bool, integer or float); "
-            f"it has dtype {dtype} with values {shown}{more}")
+            f"it {dtype_text(dtype, values)} with values {shown}{more}")
+
+
+def dtype_text(dtype: Any, values: Any = None) -> str:
+    """What a column holds, for messages: text, whichever of pandas' types
+    holds it (Dask makes object columns of str into strings of its own),
+    else its dtype."""
+    if text_dtype(dtype) or (dtype == object and values is not None and len(values) and
+                             all(isinstance(v, str) for v in values)):
+        return "is text"
+    return f"has dtype {dtype}"
 
 
 def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]:
@@ -360,7 +420,8 @@ def regressor_values(exog: Any) -> tuple[list[str], np.ndarray, pd.Index | None]
         for column, dtype in exog.dtypes.items():
             if isinstance(dtype, pd.CategoricalDtype) or not (
                     pd.api.types.is_numeric_dtype(dtype) or pd.api.types.is_bool_dtype(dtype)):
-                raise ValueError(f"exog column {str(column)!r} has dtype {dtype}: regressors must be "
+                held = dtype_text(dtype, pd.unique(exog[column].dropna()))
+                raise ValueError(f"exog column {str(column)!r} {held}: regressors must be "
                                  "numbers (use a formula with C() for categories)")
         return names, exog.to_numpy(dtype=np.float64, na_value=np.nan), exog.index
     values = np.asarray(exog)
@@ -388,12 +449,16 @@ def array_names(k: int, const_idx: list[int]) -> list[str]:
 
 def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str],
            missing: str, labels: pd.Index | None, positions: np.ndarray | None,
-           nrows: int, screened: tuple | None = None) -> Design:
+           nrows: int, screened: tuple | None = None, unnamed: bool = False) -> Design:
     """Drops or refuses rows with NaN or inf, then checks the outcome. One
     read of the arrays answers every check on clean data; `screened` is
-    (every value finite, constant columns) of exog when already known."""
+    (every value finite, constant columns) of exog when already known.
+    `unnamed` columns are refused under the names the fit would give them
+    (see `complete_row_names`)."""
     finite, ones, outside, constant = screen_design(endog, exog, screened)
     if not finite:
+        if unnamed and missing != "drop":
+            names = complete_row_names(endog, exog)
         kept = finite_rows(endog, exog, endog_name, names, missing)
         if kept is not None:
             endog, exog = endog[kept], exog[kept]
@@ -411,6 +476,15 @@ def finish(endog: np.ndarray, exog: np.ndarray, endog_name: str, names: list[str
     return Design(endog=endog, exog=exog, endog_name=endog_name, exog_names=names,
                   row_labels=labels, kept_rows=positions, nobs_dropped=nrows - len(endog),
                   const_idx=[j for j, flag in enumerate(constant) if flag])
+
+
+def complete_row_names(endog: np.ndarray, exog: np.ndarray) -> list[str]:
+    """statsmodels' names of unnamed columns (`array_names`), the constant
+    among them found on the rows without a missing value: the names of a
+    fit of those rows."""
+    complete = np.isfinite(endog) & np.isfinite(exog).all(axis=1)
+    constant = kernels.design_screen(endog[complete], exog[complete])[3] if complete.any() else []
+    return array_names(exog.shape[1], [j for j, flag in enumerate(constant) if flag])
 
 
 def screen_design(endog: np.ndarray, exog: np.ndarray,
@@ -460,6 +534,16 @@ def refuse_duplicates(what: str, names: list[str]) -> None:
         seen.add(name)
     if repeated:
         raise ValueError(f"{what} has duplicate column names: {', '.join(map(repr, repeated))}")
+
+
+def refuse_repeated_columns(what: str, columns: Any, names: Any) -> None:
+    """A ValueError when a column named for `what` (groups, by=, weights) is
+    more than one column of the data: which of them was meant is unknown."""
+    for name in names:
+        count = int((pd.Index(columns) == name).sum())
+        if count > 1:
+            raise ValueError(f"{what}: {name!r} names {count} columns of the data; rename "
+                             "them so that the name is one column")
 
 
 def outside_values(endog: np.ndarray) -> tuple[int, tuple]:

@@ -11,7 +11,7 @@ and `map(per_part, *args)`, which returns them in part order.
 from __future__ import annotations
 
 from dataclasses import dataclass, replace
-from typing import Any, Optional, Protocol
+from typing import Any, Callable, Optional, Protocol
 
 import numpy as np
 
@@ -296,15 +296,24 @@ def iteration_scale(mean_weight: float) -> float:
 
 def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, tol: float,
               endog_name: str, missing: str, describe: bool = False,
-              collinear: str = "drop", weights: Optional[str] = None) -> Fitted:
+              collinear: str = "drop", weights: Optional[str] = None,
+              names: Optional[Callable[[list[int]], dict]] = None) -> Fitted:
     """The fit of the parts: a first pass at zero, which counts and checks
     the rows and tells collinear columns (left out, or refused with
     collinear="raise"); Newton-Raphson from zero over the other columns, one
     pass per point; then the covariance's pass. `weights` is the kind of
-    the parts' row weights ("frequency" or "sampling"), None without."""
+    the parts' row weights ("frequency" or "sampling"), None without.
+    `names`, for columns named once their constant is known (unnamed
+    arrays), maps the constant columns the first pass found to the columns'
+    names, by the names the parts counted missing values under."""
 
     def first(checks: Optional[PartChecks]) -> None:
         if checks is not None:
+            if names is not None and evaluations.first is not None and any(
+                    checks.missing.values()):
+                renamed = names(constant_columns(evaluations.first))
+                checks = replace(checks, missing={renamed.get(c, c): n
+                                                  for c, n in checks.missing.items()})
             check_part_totals(checks, endog_name, missing)
             if checks.weights is not None:
                 from .weights import ARGUMENTS, check_totals
@@ -337,10 +346,7 @@ def fit_parts(passes: Passes, k: int, choice: CovarianceChoice, maxiter: int, to
     else:
         (cov, usable), n_groups = covariance(passes, hessian, full, kept, choice, nobs,
                                              weights, evaluations.scale), None
-    const_idx = None
-    if describe:
-        const_idx = [] if total.constant is None else [
-            int(j) for j in np.flatnonzero(total.constant & (total.first_row != 0))]
+    const_idx = constant_columns(total) if describe else None
     return Fitted(spread(params, kept, k), spread(cov, kept, k), llf, bool(converged) and usable,
                   int(iterations), nobs, dropped, const_idx, n_groups, aliased, suspect,
                   int(rows), checks.zero_weight if checks is not None else 0,
@@ -354,6 +360,13 @@ def total_weight(passes: Passes, checks: Optional[PartChecks]) -> float:
     if known is None and checks is not None and checks.weights is not None:
         known = checks.weights.total
     return known if known is not None else passes.run(weight_totals_part, add_arrays).total
+
+
+def constant_columns(total: Evaluation) -> list[int]:
+    """The columns that hold one nonzero value on every row a pass read
+    (found when the pass describes the columns)."""
+    return [] if total.constant is None else [
+        int(j) for j in np.flatnonzero(total.constant & (total.first_row != 0))]
 
 
 def spread(values: np.ndarray, kept: np.ndarray, k: int) -> np.ndarray:

@@ -34,6 +34,7 @@ import pandas as pd
 
 from . import _kernels as kernels
 from . import driver
+from .design import plain_text, plain_values, refuse_repeated_columns, text_dtype
 from .parts import add_pairs
 from .distributions import normal_quantile, two_sided_pvalues
 from .exceptions import OmittedWarning
@@ -136,8 +137,11 @@ class EffectPart:
             positions = positions[:first] if isinstance(positions, np.ndarray) else slice(
                 positions.start, min(positions.start + first, positions.stop))
         if isinstance(positions, slice):
-            return {c: source[c].array[positions] for c in columns}
-        return {c: source[c].array.take(positions) for c in columns}
+            rows = {c: source[c].array[positions] for c in columns}
+        else:
+            rows = {c: source[c].array.take(positions) for c in columns}
+        # text of pandas' and Arrow's dtypes as the model spec reads text
+        return {c: plain_values(v) if text_dtype(v.dtype) else v for c, v in rows.items()}
 
     def probe_rows(self, columns: Sequence[str]) -> dict:
         """The values of `columns` on the first PROBE_ROWS rows of each split."""
@@ -877,7 +881,8 @@ def group_codes(rows: pd.DataFrame, by: list[str], labels: Optional[list] = None
     absent = [c for c in by if c not in rows.columns]
     if absent:
         raise ValueError(f"by: {absent} are not columns of the data")
-    keys = rows[by]
+    refuse_repeated_columns("by", rows.columns, by)
+    keys = plain_text(rows[by])  # Arrow's dictionaries make no MultiIndex
     if keys.isna().to_numpy().any():
         raise ValueError(f"by: the columns {by} have missing values on the fitted rows")
     index = pd.MultiIndex.from_frame(keys)
@@ -917,7 +922,8 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
     absent = [c for c in by if c not in frame.columns]
     if absent:
         raise ValueError(f"by: {absent} are not columns of the data")
-    return set(pd.MultiIndex.from_frame(frame[by].dropna()))
+    refuse_repeated_columns("by", frame.columns, by)
+    return set(pd.MultiIndex.from_frame(plain_text(frame[by]).dropna()))
 
 
 def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> tuple[Any, list]:

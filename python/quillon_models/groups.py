@@ -9,22 +9,26 @@ import pandas as pd
 
 
 def group_columns(groups: Any, nobs: int) -> list[Any]:
-    """One or two group variables as a list of one-dimensional columns."""
+    """One or two group variables as a list of one-dimensional columns: a
+    list of one or two columns of equal length (statsmodels' two-way form;
+    of the fitted rows or of every row of the data) is taken as they are."""
     if isinstance(groups, pd.DataFrame):
         columns = [groups.iloc[:, j] for j in range(groups.shape[1])]
     elif isinstance(groups, pd.Series):
         columns = [groups]
     elif isinstance(groups, (list, tuple)) and len(groups) in (1, 2) and all(
-            np.ndim(g) == 1 and len(g) == nobs for g in groups) and nobs != len(groups):
+            np.ndim(g) == 1 for g in groups) and len({len(g) for g in groups}) == 1 and (
+            nobs != len(groups)):
         columns = list(groups)
     else:
         values = np.asarray(groups)
         if values.ndim == 1:
             columns = [values]
-        elif values.ndim == 2:
+        elif values.ndim == 2 and values.shape[1] in (1, 2):
             columns = [values[:, j] for j in range(values.shape[1])]
         else:
-            raise ValueError(f"groups must be one or two columns, got shape {values.shape}")
+            raise ValueError(f"groups must be one or two columns (one value per row, an n x 2 "
+                             f"array, or a list of two columns), got shape {values.shape}")
     if len(columns) not in (1, 2):
         raise ValueError(f"groups must be one or two columns, got {len(columns)}")
     return columns

@@ -9,7 +9,7 @@ import numpy as np
 import pandas as pd
 
 from . import driver
-from .design import (Design, check_same_index, refuse_duplicates,
+from .design import (Design, check_same_index, refuse_duplicates, refuse_repeated_columns,
                      refuse_one_outcome)
 from .groups import encode_groups, group_columns
 from .parts import MemoryPasses, Part, block_slices, memory_parts
@@ -61,6 +61,7 @@ class MemoryData:
                                  "formula, or exog as a DataFrame")
             if given not in self.frame.columns:
                 raise ValueError(f"{name}: {given!r} is not a column of the data")
+            refuse_repeated_columns(name, self.frame.columns, [given])
             given = self.frame[given]
         elif isinstance(given, (pd.Series, pd.DataFrame)):
             check_same_index(*self.indexed_inputs(), (name, given))
@@ -153,6 +154,7 @@ class MemoryData:
         absent = [n for n in names if n not in self.frame.columns]
         if absent:
             raise ValueError(f"groups {absent} are not columns of the data")
+        refuse_repeated_columns("groups", self.frame.columns, names)
         return [self.frame[n] for n in names]
 
     def aligned(self, column: Any, name: str) -> Any:

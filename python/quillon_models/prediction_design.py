@@ -12,7 +12,7 @@ from typing import Any, Optional
 import numpy as np
 import pandas as pd
 
-from .design import design_rows
+from .design import design_rows, plain_text
 
 
 def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
@@ -22,7 +22,7 @@ def formula_design(spec: Any, exog: Any, context: dict) -> tuple[
     returned, so that their predictions can be NaN."""
     frame = exog if isinstance(exog, pd.DataFrame) else pd.DataFrame(exog)
     index = frame.index
-    frame = frame.copy(deep=False)
+    frame = plain_text(frame, data_variables(spec)).copy(deep=False)
     frame.index = pd.RangeIndex(len(frame))
     frame.columns = [str(c) for c in frame.columns]
     check_prediction_frame(spec, frame, context)

@@ -3,8 +3,12 @@ standard error: it shows as NaN, and a warning names the terms it belongs to."""
 
 from __future__ import annotations
 
+import functools
+import os
+import sys
 import warnings
-from typing import Sequence
+from types import FrameType
+from typing import Optional, Sequence
 
 import numpy as np
 
@@ -36,7 +40,28 @@ def warn_unusable(names: Sequence[str], what: str, hint: str, stacklevel: int) -
                                           if len(names) > SHOWN else "")
     warnings.warn(f"the variances of the {what} of {listed} are not positive: their standard "
                   f"errors, z statistics, p-values and intervals are NaN{hint}",
-                  CovarianceWarning, stacklevel=stacklevel + 1)
+                  CovarianceWarning, stacklevel=beyond_package(stacklevel + 1))
+
+
+PACKAGE = os.path.dirname(os.path.abspath(__file__)) + os.sep
+
+
+def beyond_package(stacklevel: int) -> int:
+    """`stacklevel` of a warnings.warn in the function that calls this, moved
+    on past the frames of this package and of functools (a cached
+    property): a warning raised where the package reads its own results (a
+    summary reading the standard errors) names the caller's line."""
+    try:
+        frame: Optional[FrameType] = sys._getframe(stacklevel)
+    except ValueError:
+        return stacklevel
+    while frame is not None and frame.f_code.co_filename.startswith((PACKAGE, FUNCTOOLS)):
+        frame = frame.f_back
+        stacklevel += 1
+    return stacklevel
+
+
+FUNCTOOLS = os.path.abspath(functools.__file__)
 
 
 def covariance_hint(cov_type: str) -> str:

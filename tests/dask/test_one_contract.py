@@ -119,7 +119,11 @@ def unknown_categories(data):
 
 @pytest.mark.parametrize("way", WAYS)
 def test_unknown_categories_are_found(run, way):
-    results = run(way, frame(), lambda d: qm.probit("y ~ x + g", unknown_categories(d)))
+    """Each partition holds its own levels (c, then c and b, ...): the levels
+    are sorted, as pandas sorts them for the whole column, whatever the
+    partitions' order."""
+    data = frame().sort_values("g", ascending=False, kind="stable")
+    results = run(way, data, lambda d: qm.probit("y ~ x + g", unknown_categories(d)))
     assert list(results.params.index) == ["Intercept", "x", "g[T.b]", "g[T.c]"]
 
 
@@ -175,6 +179,86 @@ def test_n_jobs_checked_every_way(way_of, way, n_jobs):
         qm.probit("y ~ x", data).fit(n_jobs=n_jobs)
 
 
+def as_dictionary(values):
+    import pyarrow as pa
+
+    return values.astype(pd.ArrowDtype(pa.dictionary(pa.int32(), pa.string())))
+
+
+def large_string(values):
+    import pyarrow as pa
+
+    return values.astype(pd.ArrowDtype(pa.large_string()))
+
+
+# Each way of holding text or levels: the memory frame's column, and what
+# Dask makes of it (None: what from_pandas gives; object columns become
+# Dask's own strings). The categories are in an order of their own, with a
+# level no row uses; unknown to Dask, every partition still holds them all.
+TEXT_TYPES = {
+    "object": (lambda v: v.astype(object), None),
+    "string[python]": (lambda v: v.astype("string[python]"), None),
+    "string[pyarrow]": (lambda v: v.astype("string[pyarrow]"), None),
+    "large_string": (large_string, None),
+    "arrow dictionary": (as_dictionary, None),
+    "category, unused level": (
+        lambda v: v.astype(pd.CategoricalDtype(["c", "a", "b", "z", "no", "yes"])), None),
+    "category, unknown levels": (
+        lambda v: v.astype(pd.CategoricalDtype(["c", "a", "b", "z", "no", "yes"])),
+        lambda v: v.cat.as_unknown()),
+}
+TEXT_ROLES = {
+    "regressor": lambda d: qm.probit("y ~ x + g", d).fit().ame(),
+    "regressor in C()": lambda d: qm.probit("y ~ x + C(g) + d", d).fit(),
+    "outcome": lambda d: qm.probit("t ~ x", d).fit(),
+    "group": lambda d: qm.probit("y ~ x", d).fit(cov_type="cluster", cov_kwds={"groups": "g"}),
+    "by": lambda d: qm.probit("y ~ x + d", d).fit().ame(by="g"),
+    "new data": lambda d: qm.probit("y ~ x + g", d).fit().predict(d),
+}
+
+
+def text_result(role, data):
+    """A role's numbers as bytes, or the message of its refusal."""
+    try:
+        got = TEXT_ROLES[role](data)
+    except ValueError as error:
+        return str(error)
+    if hasattr(got, "compute"):  # Dask's predictions
+        got = got.compute()
+    if isinstance(got, pd.Series):
+        return list(got.index), got.to_numpy().tobytes()
+    if isinstance(got, pd.DataFrame):
+        return list(got.index), got.select_dtypes("number").to_numpy().tobytes()
+    return list(got.params.index), got.params.to_numpy().tobytes(), got.bse.to_numpy().tobytes()
+
+
+@pytest.mark.filterwarnings("ignore::quillon_models.CovarianceWarning")  # 3 groups
+@pytest.mark.filterwarnings("ignore::quillon_models.CollinearityWarning")  # the unused level
+@pytest.mark.parametrize("role", TEXT_ROLES)
+@pytest.mark.parametrize("text_type", TEXT_TYPES)
+def test_text_and_levels_every_dtype_the_same_bits_or_refusal(way_of, text_type, role):
+    """Text and levels of every pandas and Arrow type, as regressor (its
+    effects and predictions included), outcome, cluster group and by=
+    column: Dask (its own strings by default) gives memory's numbers, bit
+    for bit, or memory's refusal."""
+    in_memory, on_dask = TEXT_TYPES[text_type]
+    data = frame().assign(t=lambda d: d.y.map({0.0: "no", 1.0: "yes"}))
+    data = data.assign(g=in_memory(data.g), t=in_memory(data.t))
+    held, _, scheduler = way_of("dask threads", data)
+    if on_dask is not None:
+        held = held.assign(g=on_dask(held.g), t=on_dask(held.t))
+    if text_type == "object":  # Dask's default: its own strings
+        assert held.dtypes["g"] != object
+    with scheduler:
+        got = text_result(role, held)
+    expected = text_result(role, data)
+    assert got == expected
+    if role == "outcome":
+        assert "values 'no', 'yes'" in expected
+    else:
+        assert isinstance(expected, tuple)
+
+
 def effects(results):
     """The effects' numbers, which read the fitted rows alone."""
     tables = [results.ame(binary="slope"), results.predictions(),
@@ -206,6 +290,121 @@ def test_groups_are_one_or_two_columns(run, way):
     with pytest.raises(ValueError, match="one or two columns, got 3"):
         run(way, frame(), formula_model("y ~ x"), cov_type="cluster",
             cov_kwds={"groups": ["school", "g", "d"]})
+
+
+def design_arrays(n=1000, seed=5):
+    """A constant, two regressors, an outcome and cluster labels, as arrays."""
+    data = frame(n, seed)
+    X = np.column_stack([np.ones(n), data.x, data.d])
+    return data.y.to_numpy(), X, data.school.to_numpy()
+
+
+def lazy(way, values):
+    """Arrays as the way holds them: in memory, or Dask's in blocks of ROWS."""
+    if way.startswith("memory"):
+        return values
+    import dask.array as da
+
+    return da.from_array(values, chunks=(ROWS,) + values.shape[1:])
+
+
+def with_nan(X):
+    out = X.copy()
+    out[7, 1] = np.nan  # the second column, which the fit names x1
+    return out
+
+
+def repeated(data, name):
+    """The data with a second column called `name`."""
+    return pd.concat([data, data[[name]]], axis=1)
+
+
+def masked(way, values):
+    """Rows selected by a mask: on Dask, blocks of unknown length."""
+    held = lazy(way, values)
+    return held[held[:, 0] > -1] if held.ndim == 2 else held[held > -1]
+
+
+# Each refused input, by arrays and by a formula's data: the same message in
+# memory and on Dask (the last two cases have no memory counterpart).
+HOSTILE = {
+    "NaN named as the fit names its column": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, with_nan(X))).fit(),
+        r"in column 'x1': 1;"),
+    "groups of another length": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, X)).fit(
+            cov_type="cluster", cov_kwds={"groups": lazy(way, g[:-5])}),
+        r"^groups has 995 rows"),
+    "weights of another length": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), lazy(way, X),
+                                       freq_weights=lazy(way, g[:-5] + 1.0)).fit(),
+        r"^freq_weights has 995 rows"),
+    "text regressor without a formula": (
+        lambda way, y, X, g: (lambda d: qm.Probit(d.y, d[["x", "g"]]))(held_as(way, frame())),
+        r"^exog column 'g' is text: regressors must be numbers"),
+    "groups by a repeated column": (
+        lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "g"))).fit(
+            cov_type="cluster", cov_kwds={"groups": "g"}),
+        r"^groups: 'g' names 2 columns of the data"),
+    "weights by a repeated column": (
+        lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "d")),
+                                       freq_weights="d"),
+        r"^freq_weights: 'd' names 2 columns of the data"),
+    "by= a repeated column": (
+        lambda way, y, X, g: qm.probit("y ~ x", held_as(way, repeated(frame(), "g"))).fit().ame(
+            by="g"),
+        r"^by: 'g' names 2 columns of the data"),
+    "exog in blocks of unknown length": (
+        lambda way, y, X, g: qm.Probit(lazy(way, y), masked(way, X)),
+        r"exog has blocks of unknown length .* exog = exog.compute_chunk_sizes\(\)"),
+    "endog in blocks of unknown length": (
+        lambda way, y, X, g: qm.Probit(masked(way, y), lazy(way, X)),
+        r"endog has blocks of unknown length .* endog.compute_chunk_sizes\(\)"),
+}
+
+
+def held_as(way, data):
+    return data if way.startswith("memory") else dd.from_pandas(data, chunksize=ROWS, sort=False)
+
+
+@pytest.mark.parametrize("case, way", [
+    (case, way) for case in HOSTILE for way in ["memory, 1 thread", "dask threads"]
+    if way.startswith("dask") or "unknown length" not in case])
+def test_hostile_inputs_refused_naming_the_input(case, way):
+    build, message = HOSTILE[case]
+    with pytest.raises(ValueError, match=message):
+        build(way, *design_arrays())
+
+
+def two_way_fit(way, y, X, groups):
+    return qm.Probit(lazy(way, y), lazy(way, X)).fit(cov_type="cluster",
+                                                     cov_kwds={"groups": groups})
+
+
+@pytest.mark.parametrize("way", ["memory, 1 thread", "dask threads"])
+def test_inputs_memory_takes_are_taken(monkeypatch, way):
+    """Two group columns given as a list are statsmodels' two-way form, the
+    same clusters as the n x 2 array (in memory also for every row of a
+    formula's data when rows were dropped); a Dask fit of arrays predicts
+    rows given as a pandas DataFrame as memory does."""
+    monkeypatch.setattr(quillon_models.parts, "BLOCK_ROWS", ROWS)
+    y, X, g = design_arrays()
+    labels = np.where(g % 2 == 0, "even", "odd")
+    as_list = two_way_fit(way, y, X, [lazy(way, g), lazy(way, labels)])
+    as_array = two_way_fit("memory, 1 thread", y, X, np.column_stack([g, labels]))
+    np.testing.assert_array_equal(as_list.bse, as_array.bse)
+    rows = pd.DataFrame(X[:5], columns=["c", "a", "b"], index=list("vwxyz"))
+    predicted = as_list.predict(rows)
+    pd.testing.assert_series_equal(predicted, as_array.predict(rows), check_exact=True)
+    if way.startswith("memory"):
+        data = with_holes(frame())
+        dropped = qm.probit("y ~ x", data).fit(cov_type="cluster",
+                                               cov_kwds={"groups": [data.school.to_numpy(),
+                                                                    data.d.to_numpy()]})
+        kept = data.dropna(subset=["x"])
+        one = qm.probit("y ~ x", data).fit(cov_type="cluster",
+                                           cov_kwds={"groups": kept[["school", "d"]].to_numpy()})
+        np.testing.assert_array_equal(dropped.bse, one.bse)
 
 
 @pytest.mark.parametrize("way", WAYS)

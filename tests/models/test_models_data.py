@@ -103,16 +103,29 @@ def test_pandas_inputs_with_other_indexes_refused(admissions):
             model.fit(cov_type="cluster", cov_kwds={"groups": shifted})
 
 
+def text_types():
+    import pyarrow as pa
+
+    return {"object": object, "string[python]": "string[python]",
+            "string[pyarrow]": "string[pyarrow]", "large_string": pd.ArrowDtype(pa.large_string()),
+            "arrow dictionary": pd.ArrowDtype(pa.dictionary(pa.int32(), pa.string()))}
+
+
+@pytest.mark.parametrize("text_type", list(text_types()))
 @pytest.mark.parametrize("rhs", ["gpa + C(tier)", "gpa * tier", "C(tier, Treatment('r3')) + gre",
                                  "gpa + I(tier == 'r2')", "gpa + tier.str.len()"])
-def test_text_columns_give_formulaics_own_design(admissions, rhs):
+def test_text_columns_give_formulaics_own_design(admissions, rhs, text_type):
+    """Text of any pandas or Arrow type gives formulaic's design of the same
+    text as objects (formulaic itself reads the other types as numbers)."""
     import formulaic
 
     data = admissions.assign(tier="r" + admissions["rank"].astype(str)).astype({"tier": object})
     data.loc[[4, 9], "tier"] = [None, np.nan]
-    model = qm.probit(f"admit ~ {rhs}", data)
     theirs = formulaic.model_matrix(f"admit ~ {rhs}", data).rhs
-    assert model.exog_names == list(theirs.columns) and data["tier"].dtype == object
+    typed = data.astype({"tier": text_types()[text_type]})
+    model = qm.probit(f"admit ~ {rhs}", typed)
+    assert model.exog_names == list(theirs.columns)
+    assert typed["tier"].dtype == text_types()[text_type]
     np.testing.assert_array_equal(model.exog, theirs.to_numpy(dtype=np.float64))
 
 
@@ -139,3 +152,17 @@ def test_text_levels_read_by_the_kernels_are_pandas_own(values):
 
     column = pd.Series(values, dtype=object)
     assert_categorical_equal(text_categorical(column), pd.Categorical(column))
+
+
+@pytest.mark.parametrize("text_type", list(text_types())[1:])
+def test_text_types_give_the_kernels_levels_and_codes(text_type):
+    """pandas' own categorical of a text dtype and the kernels' reading of
+    the same text as objects: the same levels (as str) and codes."""
+    from pandas._testing import assert_categorical_equal
+
+    from quillon_models.design import text_categorical
+
+    column = pd.Series(["b", None, "a", "b", "é", "a\x00", "", "😀", "Z", "a", None] * 3,
+                       dtype=object)
+    assert_categorical_equal(text_categorical(column.astype(text_types()[text_type])),
+                             text_categorical(column))

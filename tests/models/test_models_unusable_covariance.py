@@ -70,6 +70,19 @@ def test_zero_variance_is_nan_too():
     assert "x2, x3" in str(caught[0].message) and "psd" not in str(caught[0].message)
 
 
+@pytest.mark.parametrize("reading", [lambda r: r.bse, lambda r: r.summary(),
+                                     lambda r: str(r.summary()), lambda r: r.conf_int(),
+                                     lambda r: r.pvalues],
+                         ids=["bse", "summary", "printed summary", "conf_int", "pvalues"])
+def test_the_warning_names_the_callers_line(reading):
+    """However the results are read (the summary reads them itself), the
+    warning names the line that read them."""
+    results = qm.ProbitResults([0.5, 1.0], np.diag([0.04, -1e-3]), llf=-9.0, nobs=30,
+                               llnull=-12.0)
+    _, caught = recorded(lambda: reading(results))
+    assert len(caught) == 1 and caught[0].filename == __file__
+
+
 def test_clipped_two_way_covariance(mroz, two_way):
     clipped = qm.probit(FORMULA, mroz).fit(cov_type="cluster", cov_kwds={**TWO_WAY, "psd": "clip"})
     bse, caught = recorded(lambda: clipped.bse)
