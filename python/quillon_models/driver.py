@@ -118,8 +118,8 @@ def cluster_part(part: Part, beta: np.ndarray) -> list[ClusterSums]:
         codes = np.ascontiguousarray(part.groups[:, way])
         cluster_codes, sums = kernels.cluster_sums(part.endog, part.exog, beta, codes,
                                                    part.weights)
-        labels = [tuple(part.labels[j][int(code)] for j, code in zip(way, row))
-                  for row in cluster_codes.tolist()]
+        labels = [tuple(part.labels[j][int(cluster_codes[g, i])] for i, j in enumerate(way))
+                  for g in range(cluster_codes.shape[0])]
         out.append(ClusterSums(labels, sums))
     return out
 
