@@ -181,7 +181,7 @@ def text_dtype(dtype: Any) -> bool:
     numbers; object columns are read for what they hold."""
     if isinstance(dtype, pd.StringDtype):
         return True
-    if not isinstance(dtype, pd.ArrowDtype):
+    if ARROW_DTYPE is None or not isinstance(dtype, ARROW_DTYPE):
         return False
     return str(arrow_values(dtype.pyarrow_dtype)) in ARROW_TEXT
 
@@ -192,6 +192,8 @@ def arrow_values(arrow: Any) -> Any:
 
 
 ARROW_TEXT = ("string", "large_string", "string_view")
+# pandas' type of Arrow columns (pandas 1.5 and newer).
+ARROW_DTYPE = getattr(pd, "ArrowDtype", None)
 
 
 def plain_values(values: Any) -> np.ndarray:
@@ -208,6 +210,10 @@ def plain_text(frame: pd.DataFrame, columns: Any = None) -> pd.DataFrame:
             if text_dtype(dtype) and (columns is None or name in columns)]
     if not text:
         return frame
+    if not hasattr(frame, "isetitem"):  # pandas before 1.5
+        return pd.concat([pd.Series(plain_values(frame.iloc[:, j]), index=frame.index)
+                          if j in text else frame.iloc[:, j] for j in range(frame.shape[1])],
+                         axis=1, keys=range(frame.shape[1])).set_axis(frame.columns, axis=1)
     frame = frame.copy(deep=False)
     for j in text:  # by position: names may repeat
         frame.isetitem(j, plain_values(frame.iloc[:, j]))
@@ -222,8 +228,9 @@ def text_categorical(values: pd.Series) -> pd.Categorical:
     give for the same values as objects."""
     found = kernels.text_codes(values.to_numpy()) if values.dtype == object else None
     if found is None and text_dtype(values.dtype):
-        if isinstance(values.dtype, pd.ArrowDtype):  # dictionaries decoded
-            values = values.astype(pd.ArrowDtype(arrow_values(values.dtype.pyarrow_dtype)))
+        if ARROW_DTYPE is not None and isinstance(values.dtype, ARROW_DTYPE):
+            # dictionaries decoded
+            values = values.astype(ARROW_DTYPE(arrow_values(values.dtype.pyarrow_dtype)))
         categorical = pd.Categorical(values)
         return pd.Categorical.from_codes(categorical.codes, categories=pd.Index(
             list(categorical.categories), dtype=object))

@@ -98,7 +98,7 @@ def test_slopes_through_any_transform_against_closed_forms(monkeypatch, term, sl
     res = qm.probit(f"y ~ w + {term}", frame).fit()
     columns = [n for n in res.model.exog_names if n.startswith(term)]
     index = design(res, frame) @ res.params.to_numpy()
-    expected = np.mean(norm.pdf(index) * (np.reshape(slopes(frame), (len(frame), -1)) @
+    expected = np.mean(norm.pdf(index) * (np.reshape(np.asarray(slopes(frame)), (len(frame), -1)) @
                                           res.params[columns].to_numpy()))
     with warnings.catch_warnings():
         warnings.simplefilter("ignore", qm.CovarianceWarning)  # sign: an exact zero
