@@ -118,21 +118,13 @@ def listed_levels_only(build: Callable[[], Any], frame: pd.DataFrame,
 
 
 def unlisted_levels_message(spec: Any, frame: pd.DataFrame) -> str | None:
-    from .prediction_design import factor_column
+    from .prediction_design import levels_outside
 
-    for factor, (kind, state) in spec.encoder_state.items():
-        if getattr(kind, "value", kind) != "categorical" or "categories" not in state:
-            continue
-        column = factor_column(str(factor), frame.columns)
-        if column is None:
-            continue
-        listed = list(state["categories"])
-        unlisted = [v for v in pd.unique(frame[column].dropna()) if v not in set(listed)]
-        if unlisted:
-            shown = ", ".join(str(v) for v in sorted(unlisted, key=str)[:8])
-            return (f"column {column!r} holds values that {factor} does not list: {shown}; "
-                    f"list every value of the column among the levels (or drop those rows) "
-                    f"rather than have them coded as another level")
+    for factor, column, _, unlisted in levels_outside(spec, frame):
+        shown = ", ".join(str(v) for v in sorted(unlisted, key=str)[:8])
+        return (f"column {column!r} holds values that {factor} does not list: {shown}; "
+                f"list every value of the column among the levels (or drop those rows) "
+                f"rather than have them coded as another level")
     return None
 
 

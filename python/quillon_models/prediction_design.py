@@ -7,7 +7,7 @@ from __future__ import annotations
 
 import re
 import warnings
-from typing import Any, Optional
+from typing import Any, Iterator, Optional
 
 import numpy as np
 import pandas as pd
@@ -58,23 +58,30 @@ def data_variables(spec: Any) -> set:
         return {str(v) for v in spec.variables_by_source.get("data", set())}
 
 
-def refuse_unseen_levels(spec: Any, frame: pd.DataFrame) -> None:
-    """A ValueError naming each level of a factor of the formula that the fit
-    never saw, where the factor reads one column of the data."""
+def levels_outside(spec: Any, frame: pd.DataFrame) -> Iterator[tuple[str, str, list, list]]:
+    """(factor, column, its levels, the column's values outside them) for
+    each factor of the formula that reads one column of the data and holds
+    values its levels do not list."""
     for factor, (kind, state) in spec.encoder_state.items():
         if getattr(kind, "value", kind) != "categorical" or "categories" not in state:
             continue
         column = factor_column(str(factor), frame.columns)
         if column is None:
             continue
-        known = set(state["categories"])
-        unseen = [v for v in pd.unique(frame[column].dropna()) if v not in known]
-        if unseen:
-            shown = ", ".join(str(v) for v in unseen[:8])
-            raise ValueError(f"column {column!r} holds levels the fit never saw: {shown}; "
-                             f"the fit knows {sorted(map(str, known))}")
+        levels = list(state["categories"])
+        known = set(levels)
+        outside = [v for v in pd.unique(frame[column].dropna()) if v not in known]
+        if outside:
+            yield str(factor), column, levels, outside
 
 
+def refuse_unseen_levels(spec: Any, frame: pd.DataFrame) -> None:
+    """A ValueError naming each level of a factor of the formula that the fit
+    never saw, where the factor reads one column of the data."""
+    for _, column, known, unseen in levels_outside(spec, frame):
+        shown = ", ".join(str(v) for v in unseen[:8])
+        raise ValueError(f"column {column!r} holds levels the fit never saw: {shown}; "
+                         f"the fit knows {sorted(map(str, known))}")
 def factor_column(factor: str, columns: Any) -> Optional[str]:
     """The data column a factor reads: the factor itself, or the first
     argument of C(...)."""
