@@ -46,9 +46,7 @@ class WeightTotals:
 
 
 def part_totals(weights: np.ndarray) -> WeightTotals:
-    with np.errstate(invalid="ignore"):
-        fractional = int(np.count_nonzero(np.isfinite(weights) & (np.floor(weights) != weights)))
-    return WeightTotals(*kernels.weight_totals(weights), fractional)
+    return WeightTotals(*kernels.weight_totals(weights))
 
 
 def chosen_weights(freq_weights: Any, sampling_weights: Any) -> tuple[Optional[str], Any]:

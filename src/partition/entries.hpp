@@ -51,7 +51,7 @@ PyObject* rows_from_columns(PyObject* module, PyObject* args);
 PyObject* text_codes(PyObject* module, PyObject* args);
 
 // (weights,) -> (sum of the finite weights that are not negative, how many are
-// positive, negative, NaN or infinite)
+// positive, negative, NaN or infinite, and finite but not whole numbers)
 PyObject* weight_totals(PyObject* module, PyObject* args);
 
 // (evaluate, k, max_iter, tol) -> (params, loglike, iterations, converged, hessian)

@@ -43,7 +43,7 @@ PyMethodDef functions[] = {
      "Each row's level of a column of text and the levels in order of first appearance, or "
      "None for a column this reader does not decide on."},
     {"weight_totals", weight_totals, METH_VARARGS,
-     "Sum of a part's weights, and how many are positive, negative and not finite."},
+     "Sum of a part's weights, and how many are positive, negative, not finite and not whole."},
     {"newton", newton, METH_VARARGS,
      "Newton-Raphson from 0 over points evaluated by a callable."},
     {"covariance", covariance, METH_VARARGS,

@@ -157,7 +157,7 @@ PyObject* weight_totals(PyObject*, PyObject* args) {
     if (capture_array(weights, 1, w) < 0) return nullptr;
     struct Totals {
       double sum = 0.0;
-      unsigned long long positive = 0, negative = 0, nonfinite = 0;
+      unsigned long long positive = 0, negative = 0, nonfinite = 0, fractional = 0;
     };
     const Totals t = without_interpreter_lock([&] {
       Totals out;
@@ -170,11 +170,12 @@ PyObject* weight_totals(PyObject*, PyObject* args) {
         out.nonfinite += finite ? 0 : 1;
         out.negative += finite && value < 0.0 ? 1 : 0;
         out.positive += finite && value > 0.0 ? 1 : 0;
+        out.fractional += finite && std::floor(value) != value ? 1 : 0;
         out.sum = out.sum + (finite && value > 0.0 ? value : 0.0);
       }
       return out;
     });
-    return Py_BuildValue("(dKKK)", t.sum, t.positive, t.negative, t.nonfinite);
+    return Py_BuildValue("(dKKKK)", t.sum, t.positive, t.negative, t.nonfinite, t.fractional);
   });
 }
 
