@@ -9,8 +9,9 @@ namespace quillon::partition {
 namespace {
 
 PyMethodDef functions[] = {
-    {"evaluate", evaluate, METH_VARARGS, "Log-likelihood, score and Hessian sums of one part, row i counted weights[i] times "
-     "when weights are given."},
+    {"evaluate", evaluate, METH_VARARGS,
+     "Log-likelihood, score and Hessian sums of one part, row i counted weights[i] times when "
+     "weights are given."},
     {"score_cross_product", score_cross_product, METH_VARARGS,
      "Sum of the score outer products of one part, with frequency or sampling weights when "
      "given."},
