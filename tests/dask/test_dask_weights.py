@@ -94,3 +94,26 @@ def test_weights_that_cannot_be_paired_with_the_rows_are_refused(weights, messag
     with dask.config.set(scheduler="sync"), pytest.raises(ValueError, match=message):
         qm.probit(FORMULA, dd.from_pandas(frame, npartitions=3),
                   freq_weights=weights(frame)).fit()
+
+
+@pytest.mark.filterwarnings("ignore::quillon_models.PerfectSeparationWarning")
+@pytest.mark.parametrize("partitions", [3, 7])
+@pytest.mark.parametrize("kind, cov_type, kwds", [
+    ("freq_weights", "nonrobust", None), ("freq_weights", "cluster", {"groups": "school"}),
+    ("sampling_weights", "cluster", {"groups": "school"}),
+])
+def test_rows_left_out_for_separation_leave_the_weights_total(partitions, kind, cov_type, kwds):
+    # d = 1 only where y = 1, and only in the first rows: the partitions that
+    # lose rows for separation count the weights of those they keep, the
+    # others keep their own count
+    frame = make_frame().assign(d=lambda f: f.d.where(f.index < 1200, 0.0))
+    frame = frame.assign(y=frame.y.where(frame.d == 0, 1.0))
+    options = dict(separation="drop", cov_type=cov_type, cov_kwds=kwds)
+    memory = qm.probit(FORMULA, frame, **{kind: "w"}).fit(**options)
+    with dask.config.set(scheduler="threads"):
+        on_dask = qm.probit(FORMULA, dd.from_pandas(frame, npartitions=partitions),
+                            **{kind: "w"}).fit(**options)
+    assert memory.omitted == on_dask.omitted == ["d"] and on_dask.nobs == memory.nobs
+    kept = memory.params.notna()
+    assert close(on_dask.params[kept], memory.params[kept])
+    assert close(on_dask.bse[kept], memory.bse[kept])
