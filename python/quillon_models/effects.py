@@ -498,6 +498,7 @@ class Effects:
         self.results = results
         self.model = results._fitted_model()
         self.data = self.model._data
+        self.record = results._fit_record()  # the rows, weights and threads of the fit
         # columns omitted from the fit enter at zero, with no variance
         self.beta = results.fitted_params()
         self.cov = np.nan_to_num(results.cov_params().to_numpy(), nan=0.0)
@@ -509,17 +510,18 @@ class Effects:
     def passes(self, by: Optional[list[str]]) -> tuple[Any, list]:
         """Passes over the effect parts, with the groups' labels (one, None,
         without `by`)."""
-        if self.data.on_dask:
-            return dask_effect_passes(self.data, self.builder, by)
-        return memory_effect_passes(self.data, self.builder, by, self.model._fit_jobs)
+        rows = self.data.fitted_rows(self.record)
+        if rows is None:
+            return dask_effect_passes(self.data, self.record, self.builder, by)
+        return memory_effect_passes(rows, self.data.frame, self.builder, by, self.record.n_jobs)
 
     def variables(self, passes: Any, wanted: Optional[Sequence[str]], binary: str) -> list:
         if self.builder.spec is None:
-            flags = self.model.binary_columns()
+            flags = self.model._binary_columns(self.record)
             found = [Variable(name, "binary" if flags[j] and binary == "contrast" else "slope",
                               (0.0, 1.0) if flags[j] else (), j)
-                     for j, name in enumerate(self.model.exog_names)
-                     if j not in self.model.const_idx]
+                     for j, name in enumerate(self.results.exog_names)
+                     if j not in self.record.const_idx]
         else:
             spec = self.builder.spec
             listed = formula_variables(spec, self.dtypes())
@@ -537,7 +539,7 @@ class Effects:
                 else:
                     found.append(Variable(name, "slope", terms=terms))
         # a variable whose every column was left out of the fit has no effect
-        omitted = {self.model.exog_names.index(n) for n in self.results.omitted}
+        omitted = {self.results.exog_names.index(n) for n in self.results.omitted}
         found = [v for v in found if not (v.positions and set(v.positions) <= omitted)]
         if wanted is None:
             return found
@@ -597,12 +599,12 @@ class Effects:
         column's in one pass of the engine's per-column kernel (the 0 -> 1
         change of a 0/1 column, the slope of any other), as the table of
         variables lays them out."""
-        names = list(self.model.exog_names)
+        names = list(self.results.exog_names)
         absent = [w for w in wanted or [] if w not in names]
         if absent:
             raise ValueError(f"variables {absent} are not variables of the model: {names}")
-        passes = self.model._data.fitted_passes(self.model._fit_jobs)
-        const = set(self.model.const_idx)
+        passes = self.data.fitted_passes(self.record)
+        const = set(self.record.const_idx)
         binary = passes.run(driver.binary_part, driver.both_binary)
         placeholders = ["const" if j in const else f"column {j}" for j in range(len(names))]
         effects, jacobian, total = passes.run(column_sums_part, add_arrays_of,
@@ -692,24 +694,25 @@ def names_list(what: str, names: Any) -> Optional[list[str]]:
 # --- In memory ------------------------------------------------------------------------
 
 
-def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
-                         n_jobs: Optional[int]) -> tuple[Any, list]:
+def memory_effect_passes(rows: Any, frame: Optional[pd.DataFrame], builder: Builder,
+                         by: Optional[list[str]], n_jobs: Optional[int]) -> tuple[Any, list]:
+    """Passes over a fit's rows in memory (`rows`, record.FittedRows) of the
+    caller's `frame`."""
     from .parts import MemoryPasses
 
-    frame = data.frame
-    if by and frame is None:
-        raise ValueError("by= needs the model's data: a formula, or exog as a DataFrame")
-    kept = data.kept_rows  # the fitted rows' positions in the caller's data
-    positions = np.arange(data.nobs) if kept is None else np.asarray(kept)
+    kept = rows.kept_rows  # the fitted rows' positions in the caller's data
+    positions = np.arange(rows.nobs) if kept is None else np.asarray(kept)
     codes, labels = None, [()]
     if by:
+        if frame is None:
+            raise ValueError("by= needs the model's data: a formula, or exog as a DataFrame")
         codes, labels = group_codes(frame.iloc[positions], by)
-    weights = data.weights
-    parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
+    weights = rows.weights
+    parts = [EffectPart(rows.exog[s], frame if builder.spec is not None else None,
                         s if kept is None else positions[s], None if codes is None else codes[s],
                         splits,
                         None if weights is None else weights[s])
-             for s, splits in effect_slices(data.nobs)]
+             for s, splits in effect_slices(rows.nobs)]
     return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]
 
 
@@ -781,14 +784,15 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
     return set(pd.MultiIndex.from_frame(frame[by].dropna()))
 
 
-def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> tuple[Any, list]:
-    """Passes over the parts of a Dask fit: the parts of its own passes, so
-    that the effects read the rows and weights the fit read."""
+def dask_effect_passes(data: Any, record: Any, builder: Builder,
+                       by: Optional[list[str]]) -> tuple[Any, list]:
+    """Passes over the parts of a Dask fit (its `record`): the parts of its
+    own passes, so that the effects read the rows and weights the fit read."""
     import dask
 
     from ._dask import DaskPasses
 
-    fitted = data.make_parts(None, checked=not data._trusted)
+    fitted = data.fitted_parts(record)
     if data.formula is None:
         if by:
             raise ValueError("by= needs the model's data: a formula on a Dask DataFrame")

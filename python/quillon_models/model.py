@@ -24,6 +24,8 @@ from .diagnostics import warn_about_fit
 from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSeparationWarning
 from .separation import exact_test
 from .memory import MemoryData
+from .record import FitRecord, Selection, read_only
+from .source import DataSource
 from .weights import chosen_weights
 from .results import ProbitResults
 
@@ -142,13 +144,12 @@ class Probit:
             model._set_data(memory, missing)
         return model
 
-    def _set_data(self, data: Any, missing: str) -> None:
+    def _set_data(self, data: DataSource, missing: str) -> None:
         self._data = data
         self.missing = missing
         self.formula: Optional[str] = data.formula
         self.model_spec = data.model_spec
         self.endog_names: str = data.endog_name
-        self._fit_jobs: Optional[int] = None
 
     # ---- what the data say
 
@@ -165,11 +166,11 @@ class Probit:
                             doc="Rows of the data left out for missing values.")
     const_idx = property(lambda self: self._data.const_idx,
                          doc="The positions of the constant columns, told by their values.")
-    weights = property(lambda self: getattr(self._data, "weights", None),
+    weights = property(lambda self: self._data.weights,
                        doc="The weights of the fitted rows (all positive), or None.")
-    weight_kind = property(lambda self: getattr(self._data, "weight_kind", None),
+    weight_kind = property(lambda self: self._data.weight_kind,
                            doc='"frequency", "sampling", or None for a model without weights.')
-    nobs_zero_weight = property(lambda self: int(getattr(self._data, "nobs_zero_weight", 0)),
+    nobs_zero_weight = property(lambda self: int(self._data.nobs_zero_weight),
                                 doc="Rows left out of the fit for a zero weight.")
 
     @property
@@ -271,10 +272,12 @@ class Probit:
             raise ValueError("cov_type='nonrobust' is not available with sampling_weights: the "
                              "inverse Hessian of a weighted likelihood is not the covariance of "
                              "its estimates; use 'HC1' (the default), 'HC0' or 'cluster'")
-        passes = self._data.fit_passes(choice.groups if choice.cov_type == "cluster" else None,
-                                       n_jobs)
+        groups = choice.groups if choice.cov_type == "cluster" else None
+        passes = self._data.fit_passes(groups, n_jobs)
         fitted = self._fit_parts(passes, choice, maxiter, tol, collinear)
-        found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
+        self._data.described(fitted)
+        rows = self._data.selection()
+        found = self._separation(fitted, passes) if fitted.suspect else None
         separated: list[int] = []
         notes = []
         if found is not None and separation != "warn":
@@ -284,16 +287,13 @@ class Probit:
             # Without the rows it predicts perfectly, the direction is a linear
             # relation among the columns: the refit's collinearity check
             # leaves out the later columns in it, as Stata drops them.
-            self._data.fitted(fitted)
-            passes = self._data.without_rows(passes, found, n_jobs)
+            passes, rows = self._data.without_rows(passes, found, groups, n_jobs)
             fitted = self._fit_parts(passes, choice, maxiter, tol, "drop")
             separated = [j for j in fitted.aliased if j in found.columns]
             notes.append(f"Left out for separation: {', '.join(self.exog_names[j] for j in separated)}"
                          f", and the {found.predicted} observations predicted perfectly.")
-            found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
-        self._data.fitted(fitted)
-        self._fit_jobs = n_jobs
-        self._omitted = set(fitted.aliased)
+            found = self._separation(fitted, passes) if fitted.suspect else None
+        record = self._record(rows, fitted.rows, fitted.aliased, n_jobs)
         warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.rows)
         collinear_columns = [j for j in fitted.aliased if j not in separated]
         if collinear_columns:
@@ -311,15 +311,35 @@ class Probit:
             converged = False
         if disp:
             report_fit(converged, fitted.llf / fitted.nobs, fitted.iterations)
-        return ProbitResults(
+        results = ProbitResults(
             fitted.params, fitted.cov_params, fitted.llf, fitted.nobs,
             exog_names=self.exog_names, endog_name=self.endog_names,
-            k_constant=self.k_constant, converged=converged,
+            k_constant=1 if record.const_idx else 0, converged=converged,
             iterations=fitted.iterations, cov_type=choice.cov_type,
-            cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=self.nobs_dropped,
-            model=self, omitted=[self.exog_names[j] for j in sorted(self._omitted)],
-            notes=notes + weight_notes(self.weight_kind, self.nobs_zero_weight, fitted.nobs,
-                                       self.nobs))
+            cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=record.nobs_dropped,
+            model=self, omitted=[self.exog_names[j] for j in record.omitted],
+            notes=notes + weight_notes(record.weight_kind, record.nobs_zero_weight, fitted.nobs,
+                                       record.nobs))
+        results._fit = record
+        return results
+
+    def _record(self, rows: Selection, nobs: int, omitted: tuple[int, ...],
+                n_jobs: Optional[int]) -> FitRecord:
+        """The record of a fit of `nobs` of the data's rows (`rows`), with
+        the columns `omitted` left out, on `n_jobs` threads."""
+        data = self._data
+        weights = data.weights
+        if weights is not None and rows.kept is not None:
+            weights = weights[rows.kept]
+        return FitRecord(rows, data.weight_kind, read_only(weights), tuple(sorted(omitted)),
+                         n_jobs, nobs, data.nobs_dropped, data.nobs_zero_weight,
+                         tuple(data.const_idx), data.model_spec)
+
+    def _data_record(self, omitted: tuple[int, ...] = ()) -> FitRecord:
+        """A record of every row of the data, on every core: what the
+        model's own methods read, and results built from numbers."""
+        return self._record(self._data.selection(),
+                            self._data.nobs if self._data.nobs_known else 0, omitted, None)
 
     def _fit_parts(self, passes: Any, choice: CovarianceChoice, maxiter: int, tol: float,
                    collinear: str) -> driver.Fitted:
@@ -332,8 +352,7 @@ class Probit:
             raise ValueError(f"{names}: each is a linear combination of the columns before it "
                              "(collinear='drop' leaves such columns out)") from None
 
-    def _separation(self, fitted: driver.Fitted, passes: Any,
-                    n_jobs: Optional[int]) -> Optional[FoundSeparation]:
+    def _separation(self, fitted: driver.Fitted, passes: Any) -> Optional[FoundSeparation]:
         """The exact test, run when the screen fired, over the fitted
         columns."""
         kept = [j for j in range(len(self.exog_names)) if j not in fitted.aliased]
@@ -350,21 +369,27 @@ class Probit:
         direction[kept] = found.direction
         return FoundSeparation([kept[j] for j in found.columns], found.predicted, direction)
 
-    _omitted: set = set()
-
     def null_loglike(self) -> float:
-        """The log-likelihood of the intercept-only model, fitted by quillon.
+        """The log-likelihood of the intercept-only model, fitted by quillon
+        on the model's rows (a fit's results, ``llnull``, on the rows it fitted).
 
         Returns
         -------
         float
         """
-        return driver.null_loglike(self._data.null_passes(self._fit_jobs))
+        return self._null_loglike(self._data_record())
+
+    def _null_loglike(self, record: FitRecord) -> float:
+        return driver.null_loglike(self._data.null_passes(record))
 
     def binary_columns(self) -> list[bool]:
-        """Which regressors hold only 0 and 1 on the fitted rows."""
-        return self._data.fitted_passes(self._fit_jobs).run(driver.binary_part,
-                                                             driver.both_binary)
+        """Which regressors hold only 0 and 1 on the model's rows."""
+        return self._binary_columns(self._data_record())
+
+    def _binary_columns(self, record: FitRecord) -> list[bool]:
+        result: list[bool] = self._data.fitted_passes(record).run(driver.binary_part,
+                                                                  driver.both_binary)
+        return result
 
     # ---- predictions
 
@@ -389,20 +414,25 @@ class Probit:
         pandas.Series or numpy.ndarray
             One value per row; NaN for a row with a missing value.
         """
+        return self._predict(params, exog, which, transform, self._data_record())
+
+    def _predict(self, params: Any, exog: Any, which: str, transform: bool,
+                 record: FitRecord) -> Any:
+        """`predict`, the fitted rows those of `record`."""
         if which not in ("mean", "linear"):
             raise ValueError(f"which must be 'mean' or 'linear', got {which!r}")
         beta = np.asarray(params, dtype=np.float64).reshape(-1)
         if len(beta) != len(self.exog_names):
             raise ValueError(f"params has {len(beta)} values for {len(self.exog_names)} "
                              "regressors")
-        return self._data.predict(beta, exog, which == "mean", transform, self._fit_jobs)
+        return self._data.predict(beta, exog, which == "mean", transform, record)
 
-    def _prediction_design(self, exog: Any, transform: bool = True) -> tuple[
+    def _prediction_design(self, exog: Any, transform: bool, record: FitRecord) -> tuple[
             np.ndarray, Optional[pd.Index], Optional[np.ndarray]]:
-        """The design matrix to predict on (in memory), the index of the
-        answer, and the positions of the rows it covers when some were
-        dropped."""
-        return self._data.prediction_design(exog, transform)
+        """The design matrix to predict on (in memory; the rows of `record`
+        for none given), the index of the answer, and the positions of the
+        rows it covers when some were dropped."""
+        return self._data.prediction_design(exog, transform, record)
 
     def __repr__(self) -> str:
         what = self.formula or f"{self.endog_names} on {', '.join(self.exog_names)}"
