@@ -453,12 +453,13 @@ class DaskData:
 
     def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
                 record: FitRecord) -> Any:
-        """A Dask Series over the fitted rows (exog None), or over every row of
-        new data (NaN where a value is missing); a pandas Series for pandas
-        data."""
-        if self.formula is not None and (exog is None or transform):
-            frame = self.frame if exog is None else exog
-            spec, context, every_row = self._spec.rhs, self.context, exog is not None
+        """A Dask Series over the rows of the record's fit (exog None), or
+        over every row of new data (NaN where a value is missing); a pandas
+        Series for pandas data."""
+        if exog is None:
+            return self.fitted_predictions(beta, probability, record)
+        if self.formula is not None and transform:
+            spec, context = self._spec.rhs, self.context
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
                 check_prediction_frame(spec, part, context)
@@ -466,16 +467,14 @@ class DaskData:
                 rows = np.asarray(design.index, dtype=np.intp)
                 values = driver.predict_part(Part(np.empty(0), design_rows(design)[0]), beta,
                                              probability)
-                if not every_row:
-                    return pd.Series(values, index=part.index[rows], dtype=np.float64)
                 filled = np.full(len(part), np.nan)
                 filled[rows] = values
                 return pd.Series(filled, index=part.index, dtype=np.float64)
 
-            if isinstance(frame, pd.DataFrame):
-                return on_frame(frame)
-            return frame.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
-        x = self.exog if exog is None else exog_array(exog)[0]
+            if isinstance(exog, pd.DataFrame):
+                return on_frame(exog)
+            return exog.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
+        x = exog_array(exog)[0]
         if x.shape[1] != len(beta):
             raise ValueError(f"exog needs {len(beta)} columns, got {x.shape[1]}")
 
@@ -484,6 +483,32 @@ class DaskData:
                                        beta, probability)
 
         return dd.from_dask_array(x.map_blocks(on_block, drop_axis=1, dtype=np.float64))
+
+    def fitted_predictions(self, beta: np.ndarray, probability: bool,
+                           record: FitRecord) -> Any:
+        """A Dask Series over the rows the record's fit read (as the fit read
+        them, in its parts), labelled as in the data: by its index, or for
+        arrays by position."""
+        meta = pd.Series([], dtype=np.float64)
+        if self.formula is not None:
+            rows: list = list(self.frame.to_delayed())
+            divisions = self.frame.divisions if self.frame.known_divisions else None
+        else:
+            ends = np.cumsum(self.exog.chunks[0])
+            rows = [int(end - length) for end, length in zip(ends, self.exog.chunks[0])]
+            divisions = tuple(rows) + (max(int(ends[-1]) - 1, 0),)
+        series = [dask.delayed(fitted_series, pure=True)(part, at, beta, probability)
+                  for part, at in zip(self.fitted_parts(record), rows)]
+        return dd.from_delayed(series, meta=meta, divisions=divisions, verify_meta=False)
+
+
+def fitted_series(part: Part, rows: Any, beta: np.ndarray, probability: bool) -> pd.Series:
+    """A part's predictions labelled by its rows: `rows` is the partition
+    it was built from (its index labels them) or, for arrays, the position
+    of its block's first row."""
+    at = np.arange(len(part.exog)) if part.kept is None else part.kept
+    index = rows.index[at] if isinstance(rows, pd.DataFrame) else pd.Index(rows + at)
+    return pd.Series(driver.predict_part(part, beta, probability), index=index, dtype=np.float64)
 
 
 def on_dask_collection(value: Any) -> bool:

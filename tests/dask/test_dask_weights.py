@@ -117,3 +117,25 @@ def test_rows_left_out_for_separation_leave_the_weights_total(partitions, kind, 
     kept = memory.params.notna()
     assert close(on_dask.params[kept], memory.params[kept])
     assert close(on_dask.bse[kept], memory.bse[kept])
+
+
+@pytest.mark.filterwarnings("ignore::quillon_models.PerfectSeparationWarning")
+@pytest.mark.parametrize("separation", ["warn", "drop"])
+@pytest.mark.parametrize("build", [
+    lambda data, w: qm.probit(FORMULA, data, freq_weights=w),
+    lambda data, w: qm.Probit(data.y, data[["x1", "x2", "d"]].assign(const=1.0), missing="drop",
+                              freq_weights=w),
+], ids=["formula", "arrays"])
+def test_fitted_predictions_are_of_the_rows_fitted(build, separation):
+    # rows left out for missing values, zero weights and separation: those
+    # of memory, labelled alike
+    frame = make_frame().assign(d=lambda f: f.d.where(f.index < 1200, 0.0))
+    frame = frame.assign(y=frame.y.where(frame.d == 0, 1.0))
+    memory = build(frame, frame.w).fit(separation=separation).predict()
+    data = dd.from_pandas(frame, npartitions=4)
+    with dask.config.set(scheduler="threads"):
+        on_dask = build(data, data.w).fit(separation=separation).predict()
+        assert isinstance(on_dask, dd.Series)
+        on_dask = on_dask.compute()
+    np.testing.assert_array_equal(on_dask.index.to_numpy(), memory.index.to_numpy())
+    assert close(on_dask, memory, 1e-12)
