@@ -155,19 +155,23 @@ class Probit:
 
     exog_names = property(lambda self: list(self._data.exog_names),
                           doc="The regressors' names.")
-    endog = property(lambda self: self._data.endog, doc="The fitted outcome (in memory).")
-    exog = property(lambda self: self._data.exog, doc="The fitted design (in memory).")
+    endog = property(lambda self: self._data.endog,
+                     doc="The outcome of the model's rows (in memory).")
+    exog = property(lambda self: self._data.exog,
+                    doc="The design of the model's rows (in memory).")
     data = property(lambda self: self._data.frame,
                     doc="The caller's data, for groups given by column name.")
     row_labels = property(lambda self: self._data.row_labels,
-                          doc="The labels of the fitted rows in the caller's data.")
-    nobs = property(lambda self: self._data.nobs, doc="The number of rows fitted.")
+                          doc="The labels of the model's rows in the caller's data.")
+    nobs = property(lambda self: self._data.nobs,
+                    doc="The model's rows: the data's less missing values and zero weights "
+                    "(a fit's results count the rows it fitted).")
     nobs_dropped = property(lambda self: self._data.nobs_dropped,
                             doc="Rows of the data left out for missing values.")
     const_idx = property(lambda self: self._data.const_idx,
                          doc="The positions of the constant columns, told by their values.")
     weights = property(lambda self: self._data.weights,
-                       doc="The weights of the fitted rows (all positive), or None.")
+                       doc="The weights of the model's rows (all positive), or None.")
     weight_kind = property(lambda self: self._data.weight_kind,
                            doc='"frequency", "sampling", or None for a model without weights.')
     nobs_zero_weight = property(lambda self: int(self._data.nobs_zero_weight),
