@@ -29,6 +29,7 @@ import pandas as pd
 from . import _kernels as kernels
 from . import driver
 from .parts import add_pairs
+from .record import FitRecord, FittedRows
 from .distributions import normal_quantile, two_sided_pvalues
 from .summary import interval_columns
 from .tables import EffectTable
@@ -694,10 +695,9 @@ def names_list(what: str, names: Any) -> Optional[list[str]]:
 # --- In memory ------------------------------------------------------------------------
 
 
-def memory_effect_passes(rows: Any, frame: Optional[pd.DataFrame], builder: Builder,
+def memory_effect_passes(rows: FittedRows, frame: Optional[pd.DataFrame], builder: Builder,
                          by: Optional[list[str]], n_jobs: Optional[int]) -> tuple[Any, list]:
-    """Passes over a fit's rows in memory (`rows`, record.FittedRows) of the
-    caller's `frame`."""
+    """Passes over a fit's rows in memory, of the caller's `frame`."""
     from .parts import MemoryPasses
 
     kept = rows.kept_rows  # the fitted rows' positions in the caller's data
@@ -784,7 +784,7 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
     return set(pd.MultiIndex.from_frame(frame[by].dropna()))
 
 
-def dask_effect_passes(data: Any, record: Any, builder: Builder,
+def dask_effect_passes(data: Any, record: FitRecord, builder: Builder,
                        by: Optional[list[str]]) -> tuple[Any, list]:
     """Passes over the parts of a Dask fit (its `record`): the parts of its
     own passes, so that the effects read the rows and weights the fit read."""
