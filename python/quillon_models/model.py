@@ -371,7 +371,8 @@ class Probit:
             return None
         direction = np.zeros(len(self.exog_names))
         direction[kept] = found.direction
-        return FoundSeparation([kept[j] for j in found.columns], found.predicted, direction)
+        return FoundSeparation([kept[j] for j in found.columns], found.predicted,
+                               read_only(direction))
 
     def null_loglike(self) -> float:
         """The log-likelihood of the intercept-only model, fitted by quillon

@@ -12,7 +12,7 @@ model is fitted to afterwards.
 from __future__ import annotations
 
 from dataclasses import dataclass, replace
-from typing import Any, Optional
+from typing import Any, Optional, overload
 
 import numpy as np
 
@@ -68,6 +68,14 @@ class FittedRows:
     row_labels: Any  # their labels in the caller's data, or None
     kept_rows: Optional[np.ndarray]  # their positions in the caller's data, or None for all
     nobs: int
+
+
+@overload
+def read_only(values: np.ndarray) -> np.ndarray: ...
+
+
+@overload
+def read_only(values: None) -> None: ...
 
 
 def read_only(values: Optional[np.ndarray]) -> Optional[np.ndarray]:
