@@ -442,7 +442,8 @@ class ProbitResults:
         (llnull is computed first); predictions and marginal effects need
         the data and are refused afterwards."""
         _ = self.llnull
-        self._fit = None if self.model is None else self._fit_record().without_data()
+        if self.model is not None:
+            self._fit = self._fit_record().without_data()
         self.model = None
 
     def _fitted_model(self) -> Probit:
