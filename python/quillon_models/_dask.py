@@ -32,6 +32,7 @@ from .formula_context import formula_context
 from .parts import Part, PartChecks, add_pairs
 from .prediction_design import (check_prediction_frame, data_variables, formula_design,
                                 regressor_design)
+from .record import FitRecord, Selection
 from .weights import KINDS, check_weight_dtype, weight_values, weighted_part
 
 # --- One partition -------------------------------------------------------------
@@ -254,6 +255,7 @@ class DaskData:
 
     on_dask = True
     row_labels = None
+    weights = None  # they stay in the partitions
 
     def __init__(self, missing: str, endog_name: str, exog_names: list[str], *,
                  unnamed: bool = False, frame: Any = None, endog: Any = None, exog: Any = None,
@@ -273,9 +275,6 @@ class DaskData:
         self._nobs: Optional[int] = None
         self.nobs_dropped = 0
         self.const_idx: list[int] = []
-        self._trusted = False
-        self._without: Optional[tuple] = None  # rows left out for separation
-        self._removed = 0  # and how many
         # Row weights: with a formula, a column name of the data or the
         # weights' blocks, one per partition (see `weight_blocks`); without,
         # a Dask array or Series with exog's rows. The argument's name, their
@@ -352,17 +351,28 @@ class DaskData:
         names they get once the constant among them is known."""
         return dict(zip(self.exog_names, array_names(len(self.exog_names), const_idx)))
 
-    def fitted(self, fitted: driver.Fitted) -> None:
-        self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped - self._removed
+    def described(self, fitted: driver.Fitted) -> None:
+        """The counts and constant columns of the data, from the first fit
+        over all of its rows; every later fit finds the same."""
+        if self._nobs is not None:
+            return
+        self._nobs, self.nobs_dropped = fitted.rows, fitted.dropped
         self.nobs_zero_weight = fitted.zero_weight
         self.const_idx = list(fitted.const_idx or [])
-        self._trusted = fitted.dropped == 0
         if self._unnamed:
             self.exog_names = array_names(len(self.exog_names), self.const_idx)
 
+    def selection(self) -> Selection:
+        """Every row of the data; read unchecked once a first pass found
+        nothing to drop."""
+        return Selection(checked=self._nobs is None or self.nobs_dropped > 0)
+
     # ---- passes
 
-    def make_parts(self, groups: Any, checked: bool = True) -> list:
+    def make_parts(self, groups: Any, checked: bool = True,
+                   rows: Optional[Selection] = None) -> list:
+        """The delayed parts of the data, with groups when given, less the
+        rows that the separations of `rows` left out."""
         if self.formula is not None:
             frames = self.frame.to_delayed()
             weights = (self._weights if isinstance(self._weights, list) else
@@ -375,8 +385,9 @@ class DaskData:
             parts = parts_from_arrays(self.endog, self.exog, groups, self.missing,
                                       self.endog_name, self.exog_names, checked, self._weights,
                                       self._weight_name)
-        if self._without is not None:
-            parts = [dask.delayed(driver.without_predicted, pure=True)(p, *self._without)
+        for found in () if rows is None else rows.separated:
+            parts = [dask.delayed(driver.without_predicted, pure=True)(p, found.direction,
+                                                                       found.rows_of)
                      for p in parts]
         return parts
 
@@ -384,34 +395,43 @@ class DaskData:
     # for the exact test of separation.
     TEST_VALUES = 20_000_000
 
-    def rows_for_test(self, passes: DaskPasses, kept: list[int], nobs: int) -> Optional[tuple]:
+    def rows_for_test(self, passes: driver.Passes, kept: list[int], nobs: int) -> Optional[tuple]:
         if nobs * len(kept) > self.TEST_VALUES:
             return None
         rows = passes.map(driver.part_rows, np.asarray(kept, dtype=np.intp))
         return (np.concatenate([r[0] for r in rows]),
                 np.concatenate([r[1] for r in rows]) if rows else np.empty((0, len(kept))))
 
-    def without_rows(self, passes: DaskPasses, found: Any,
-                     n_jobs: Optional[int]) -> DaskPasses:
+    def without_rows(self, passes: driver.Passes, found: Any, groups: Any,
+                     n_jobs: Optional[int]) -> tuple[DaskPasses, Selection]:
         """Passes over the parts less the rows that the separation `found`
-        predicts perfectly; the first pass counts them again."""
-        self._without = (found.direction, found.rows_of)
-        self._removed = found.predicted
-        return self.fit_passes(self._groups, n_jobs)
+        predicts perfectly, which their first pass counts again, and the
+        selection of the rows left."""
+        rows = Selection((found,), removed=found.predicted, checked=True)
+        return self.passes_over(groups, rows), rows
 
     def fit_passes(self, groups: Any, n_jobs: Optional[int]) -> DaskPasses:
-        self._groups = groups
+        return self.passes_over(groups, Selection())
+
+    def passes_over(self, groups: Any, rows: Selection) -> DaskPasses:
         source = None if groups is None else self.group_source(groups)
-        passes = DaskPasses(self.make_parts(source), self.make_parts(source, checked=False))
-        return passes
+        return DaskPasses(self.make_parts(source, True, rows),
+                          self.make_parts(source, False, rows))
 
-    def fitted_passes(self, n_jobs: Optional[int]) -> DaskPasses:
-        """Passes after a fit: unchecked when the fit dropped no row."""
-        return DaskPasses(self.make_parts(None, checked=not self._trusted))
+    def fitted_parts(self, record: FitRecord) -> list:
+        """The parts a fit read: unchecked when its data dropped no row."""
+        return self.make_parts(None, record.rows.checked, record.rows)
 
-    def null_passes(self, n_jobs: Optional[int]) -> DaskPasses:
+    def fitted_passes(self, record: FitRecord) -> DaskPasses:
+        return DaskPasses(self.fitted_parts(record))
+
+    def null_passes(self, record: FitRecord) -> DaskPasses:
         return DaskPasses([dask.delayed(driver.constant_part, pure=True)(p)
-                           for p in self.make_parts(None, checked=not self._trusted)])
+                           for p in self.fitted_parts(record)])
+
+    def fitted_rows(self, record: FitRecord) -> None:
+        """The rows stay in the partitions."""
+        return None
 
     def group_source(self, groups: Any) -> Any:
         """What the parts read the groups from: column names of the data (one
@@ -444,7 +464,7 @@ class DaskData:
 
     # ---- predictions
 
-    def prediction_design(self, exog: Any, transform: bool) -> Any:
+    def prediction_design(self, exog: Any, transform: bool, record: FitRecord) -> Any:
         """The design of new rows in memory (a pandas DataFrame or arrays);
         the fitted rows' design stays in the partitions."""
         if exog is None or on_dask_collection(exog):
@@ -456,13 +476,14 @@ class DaskData:
         return regressor_design(exog, self.exog_names, from_frame=not self._unnamed)
 
     def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
-                n_jobs: Optional[int]) -> Any:
-        """A Dask Series over the fitted rows (exog None), or over every row of
-        new data (NaN where a value is missing); a pandas Series for pandas
-        data."""
-        if self.formula is not None and (exog is None or transform):
-            frame = self.frame if exog is None else exog
-            spec, context, every_row = self._spec.rhs, self.context, exog is not None
+                record: FitRecord) -> Any:
+        """A Dask Series over the rows of the record's fit (exog None), or
+        over every row of new data (NaN where a value is missing); a pandas
+        Series for pandas data."""
+        if exog is None:
+            return self.fitted_predictions(beta, probability, record)
+        if self.formula is not None and transform:
+            spec, context = self._spec.rhs, self.context
 
             def on_frame(part: pd.DataFrame) -> pd.Series:
                 part = plain_text(part, data_variables(spec))
@@ -471,22 +492,20 @@ class DaskData:
                 rows = np.asarray(design.index, dtype=np.intp)
                 values = driver.predict_part(Part(np.empty(0), design_rows(design)[0]), beta,
                                              probability)
-                if not every_row:
-                    return pd.Series(values, index=part.index[rows], dtype=np.float64)
                 filled = np.full(len(part), np.nan)
                 filled[rows] = values
                 return pd.Series(filled, index=part.index, dtype=np.float64)
 
-            if isinstance(frame, pd.DataFrame):
-                return on_frame(frame)
-            return frame.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
+            if isinstance(exog, pd.DataFrame):
+                return on_frame(exog)
+            return exog.map_partitions(on_frame, meta=pd.Series([], dtype=np.float64))
         if isinstance(exog, (pd.DataFrame, pd.Series)):
             # rows in memory: read as memory reads them, a pandas Series back
             design, index, _ = regressor_design(exog, self.exog_names,
                                                 from_frame=not self._unnamed)
             values = driver.predict_part(Part(np.empty(0), design), beta, probability)
             return pd.Series(values, index=index, dtype=np.float64)
-        x = self.exog if exog is None else exog_array(exog)[0]
+        x = exog_array(exog)[0]
         if x.shape[1] != len(beta):
             raise ValueError(f"exog needs {len(beta)} columns, got {x.shape[1]}")
 
@@ -495,6 +514,32 @@ class DaskData:
                                        beta, probability)
 
         return dd.from_dask_array(x.map_blocks(on_block, drop_axis=1, dtype=np.float64))
+
+    def fitted_predictions(self, beta: np.ndarray, probability: bool,
+                           record: FitRecord) -> Any:
+        """A Dask Series over the rows the record's fit read (as the fit read
+        them, in its parts), labelled as in the data: by its index, or for
+        arrays by position."""
+        meta = pd.Series([], dtype=np.float64)
+        if self.formula is not None:
+            rows: list = list(self.frame.to_delayed())
+            divisions = self.frame.divisions if self.frame.known_divisions else None
+        else:
+            ends = np.cumsum(self.exog.chunks[0])
+            rows = [int(end - length) for end, length in zip(ends, self.exog.chunks[0])]
+            divisions = tuple(rows) + (max(int(ends[-1]) - 1, 0),)
+        series = [dask.delayed(fitted_series, pure=True)(part, at, beta, probability)
+                  for part, at in zip(self.fitted_parts(record), rows)]
+        return dd.from_delayed(series, meta=meta, divisions=divisions, verify_meta=False)
+
+
+def fitted_series(part: Part, rows: Any, beta: np.ndarray, probability: bool) -> pd.Series:
+    """A part's predictions labelled by its rows: `rows` is the partition
+    it was built from (its index labels them) or, for arrays, the position
+    of its block's first row."""
+    at = np.arange(len(part.exog)) if part.kept is None else part.kept
+    index = rows.index[at] if isinstance(rows, pd.DataFrame) else pd.Index(rows + at)
+    return pd.Series(driver.predict_part(part, beta, probability), index=index, dtype=np.float64)
 
 
 def on_dask_collection(value: Any) -> bool:

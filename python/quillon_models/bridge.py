@@ -25,15 +25,17 @@ def to_statsmodels(results: ProbitResults) -> Any:
         raise ImportError("to_statsmodels needs statsmodels: "
                           "pip install 'quillon[statsmodels]'") from error
     model = results._fitted_model()
-    if model._data.on_dask:
+    record = results._fit_record()
+    rows = model._data.fitted_rows(record)
+    if rows is None:
         raise NotImplementedError("to_statsmodels needs the data in memory: statsmodels' "
                                   "results keep them; compute the Dask collections first")
-    if model.weight_kind is not None:
+    if record.weight_kind is not None:
         raise NotImplementedError("to_statsmodels of a weighted fit: statsmodels' Probit has no "
                                   "weights, and its statistics and effects over the rows would "
                                   "ignore them")
-    endog = pd.Series(model.endog, index=model.row_labels, name=results.endog_name)
-    exog = pd.DataFrame(model.exog, index=model.row_labels, columns=results.exog_names)
+    endog = pd.Series(rows.endog, index=rows.row_labels, name=results.endog_name)
+    exog = pd.DataFrame(rows.exog, index=rows.row_labels, columns=results.exog_names)
     sm_model = Probit(endog, exog)
     hand_over_formula(sm_model, model)
     params = results.params.to_numpy()

@@ -18,13 +18,17 @@ from __future__ import annotations
 
 import warnings
 from dataclasses import dataclass
-from typing import Any, Optional, Sequence
+from typing import TYPE_CHECKING, Any, Optional, Sequence
 
 import numpy as np
 
 from . import _kernels as kernels
 from .exceptions import ModelWarning
 from .parts import Part
+
+if TYPE_CHECKING:
+    from .record import FitRecord
+    from .source import DataSource
 
 AT = ("overall", "mean", "median", "zero")
 METHODS = ("dydx", "eyex", "dyex", "eydx")
@@ -188,25 +192,25 @@ def patsy_term_order(model: Any) -> Optional[list]:
     return list(info.term_names)
 
 
-def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, method: str,
-                   atexog: Any, dummy: bool, count: bool, omitted: Sequence[int] = ()
-                   ) -> tuple[np.ndarray, np.ndarray, list[int]]:
-    """The effects and standard errors of the columns that are not
-    constants, and those columns' positions; a column omitted from the fit
-    (at zero in `beta`) has none: NaN."""
+def column_effects(source: DataSource, record: FitRecord, beta: np.ndarray, cov: np.ndarray,
+                   at: str, method: str, atexog: Any, dummy: bool, count: bool,
+                   omitted: Sequence[int] = ()) -> tuple[np.ndarray, np.ndarray, list[int]]:
+    """The effects and standard errors, over the rows of the fit `record`,
+    of the columns that are not constants, and those columns' positions; a
+    column omitted from the fit (at zero in `beta`) has none: NaN."""
     at, method = check_options(at, method, dummy, count)
-    if model.weight_kind is not None and at in ("mean", "median"):
+    if record.weight_kind is not None and at in ("mean", "median"):
         raise NotImplementedError(f"at={at!r} with weights: the effects at the weighted "
                                   "means or medians are not available; at='overall' averages "
                                   "with the weights")
     k = len(beta)
-    settings = atexog_settings(atexog, model.exog_names)
-    passes = model._data.fitted_passes(model._fit_jobs)
+    settings = atexog_settings(atexog, list(source.exog_names))
+    passes = source.fitted_passes(record)
     sums, mins, maxs, whole = passes.run(summary_part, merge_summaries)
-    constant = set(model.const_idx) | {j for j in range(k) if mins[j] == maxs[j]} | set(
+    constant = set(record.const_idx) | {j for j in range(k) if mins[j] == maxs[j]} | set(
         omitted)
     shown = [j for j in range(k) if j not in constant or (
-        j in omitted and j not in model.const_idx)]
+        j in omitted and j not in record.const_idx)]
     kinds: list[Optional[str]] = []
     for j in range(k):
         binary = whole[j] and mins[j] == 0.0 and maxs[j] == 1.0
@@ -232,7 +236,7 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
         effects, jacobian, total = passes.run(column_part, add_pairs_of_arrays, plan, beta)
         effects, jacobian = effects / total, jacobian / total
     else:
-        point = at_point(model, at, sums, constant, settings, k)
+        point = at_point(source, record, at, sums, constant, settings, k)
         effects, jacobian = column_sums(point[None, :], ColumnPlan(tuple(kinds), method, ()),
                                         beta)
     with np.errstate(invalid="ignore"):
@@ -241,20 +245,22 @@ def column_effects(model: Any, beta: np.ndarray, cov: np.ndarray, at: str, metho
     return effects[shown], se[shown], shown
 
 
-def at_point(model: Any, at: str, sums: np.ndarray, constant: set, settings: tuple,
-             k: int) -> np.ndarray:
+def at_point(source: DataSource, record: FitRecord, at: str, sums: np.ndarray, constant: set,
+             settings: tuple, k: int) -> np.ndarray:
     """The one row statsmodels evaluates the effects at."""
+    point: np.ndarray
     if at == "zero":
         point = np.zeros(k)
         point[sorted(constant)] = 1.0
         return point
     if at == "mean":
-        point = sums / model.nobs
+        point = sums / record.nobs
     else:
-        if model._data.on_dask:
+        rows = source.fitted_rows(record)
+        if rows is None:
             raise NotImplementedError("at='median' needs every row at once: not available on "
                                       "Dask data")
-        point = kernels.column_medians(model._data.exog)
+        point = kernels.column_medians(rows.exog)
     for column, value in settings:
         point[column] = value
     return point

@@ -172,13 +172,19 @@ def without_rows(part: Part, keep: np.ndarray) -> Part:
         return part
     groups = None if part.groups is None else part.groups[keep]
     checks = part.checks
+    weights = None if part.weights is None else part.weights[keep]
     if checks is not None:
         removed = int((~keep).sum())
-        # The weights' totals were checked by the first fit; those of the rows
-        # left are summed again.
+        # The totals of the weights left, which give nobs with frequency
+        # weights: every part must carry its own, as the parts' are added.
+        totals = None
+        if checks.weights is not None and weights is not None:
+            from .weights import part_totals
+
+            totals = part_totals(weights)
         checks = replace(checks, dropped=checks.dropped + removed,
-                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()), weights=None)
-    weights = None if part.weights is None else part.weights[keep]
+                         ones=checks.ones - int((part.endog[~keep] == 1.0).sum()),
+                         weights=totals)
     # The positions of the rows left among those the part was built from:
     # the effects read the caller's rows at them.
     kept = np.flatnonzero(keep) if part.kept is None else part.kept[keep]

@@ -36,6 +36,7 @@ from . import _kernels as kernels
 from . import driver
 from .design import plain_text, plain_values, refuse_repeated_columns, text_dtype
 from .parts import add_pairs
+from .record import FitRecord, FittedRows
 from .distributions import normal_quantile, two_sided_pvalues
 from .exceptions import OmittedWarning
 from .summary import interval_columns
@@ -597,6 +598,7 @@ class Effects:
         self.results = results
         self.model = results._fitted_model()
         self.data = self.model._data
+        self.record = results._fit_record()  # the rows, weights and threads of the fit
         # columns omitted from the fit enter at zero, with no variance
         self.beta = results.fitted_params()
         self.omitted = {results.exog_names.index(n) for n in results.omitted}
@@ -609,17 +611,18 @@ class Effects:
     def passes(self, by: Optional[list[str]]) -> tuple[Any, list]:
         """Passes over the effect parts, with the groups' labels (one, None,
         without `by`)."""
-        if self.data.on_dask:
-            return dask_effect_passes(self.data, self.builder, by)
-        return memory_effect_passes(self.data, self.builder, by, self.model._fit_jobs)
+        rows = self.data.fitted_rows(self.record)
+        if rows is None:
+            return dask_effect_passes(self.data, self.record, self.builder, by)
+        return memory_effect_passes(rows, self.data.frame, self.builder, by, self.record.n_jobs)
 
     def variables(self, passes: Any, wanted: Optional[Sequence[str]], binary: str) -> list:
         if self.builder.spec is None:
-            flags = self.model.binary_columns()
+            flags = self.model._binary_columns(self.record)
             found = [Variable(name, "binary" if flags[j] and binary == "contrast" else "slope",
                               (0.0, 1.0) if flags[j] else (), j)
-                     for j, name in enumerate(self.model.exog_names)
-                     if j not in self.model.const_idx]
+                     for j, name in enumerate(self.results.exog_names)
+                     if j not in self.record.const_idx]
         else:
             spec = self.builder.spec
             listed = formula_variables(spec, self.dtypes())
@@ -736,12 +739,12 @@ class Effects:
         column's in one pass of the engine's per-column kernel (the 0 -> 1
         change of a 0/1 column, the slope of any other), as the table of
         variables lays them out."""
-        names = list(self.model.exog_names)
+        names = list(self.results.exog_names)
         absent = [w for w in wanted or [] if w not in names]
         if absent:
             raise ValueError(f"variables {absent} are not variables of the model: {names}")
-        passes = self.model._data.fitted_passes(self.model._fit_jobs)
-        const = set(self.model.const_idx)
+        passes = self.data.fitted_passes(self.record)
+        const = set(self.record.const_idx)
         binary = passes.run(driver.binary_part, driver.both_binary)
         placeholders = ["const" if j in const else f"column {j}" for j in range(len(names))]
         effects, jacobian, total = passes.run(column_sums_part, add_arrays_of,
@@ -835,24 +838,24 @@ def names_list(what: str, names: Any) -> Optional[list[str]]:
 # --- In memory ------------------------------------------------------------------------
 
 
-def memory_effect_passes(data: Any, builder: Builder, by: Optional[list[str]],
-                         n_jobs: Optional[int]) -> tuple[Any, list]:
+def memory_effect_passes(rows: FittedRows, frame: Optional[pd.DataFrame], builder: Builder,
+                         by: Optional[list[str]], n_jobs: Optional[int]) -> tuple[Any, list]:
+    """Passes over a fit's rows in memory, of the caller's `frame`."""
     from .parts import MemoryPasses
 
-    frame = data.frame
-    if by and frame is None:
-        raise ValueError("by= needs the model's data: a formula, or exog as a DataFrame")
-    kept = data.kept_rows  # the fitted rows' positions in the caller's data
-    positions = np.arange(data.nobs) if kept is None else np.asarray(kept)
+    kept = rows.kept_rows  # the fitted rows' positions in the caller's data
+    positions = np.arange(rows.nobs) if kept is None else np.asarray(kept)
     codes, labels = None, [()]
     if by:
+        if frame is None:
+            raise ValueError("by= needs the model's data: a formula, or exog as a DataFrame")
         codes, labels = group_codes(frame.iloc[positions], by)
-    weights = data.weights
-    parts = [EffectPart(data.exog[s], frame if builder.spec is not None else None,
+    weights = rows.weights
+    parts = [EffectPart(rows.exog[s], frame if builder.spec is not None else None,
                         s if kept is None else positions[s], None if codes is None else codes[s],
                         splits,
                         None if weights is None else weights[s])
-             for s, splits in effect_slices(data.nobs)]
+             for s, splits in effect_slices(rows.nobs)]
     return MemoryPasses(parts, n_jobs), labels  # type: ignore[arg-type]
 
 
@@ -926,14 +929,15 @@ def partition_groups(frame: pd.DataFrame, by: list[str]) -> set:
     return set(pd.MultiIndex.from_frame(plain_text(frame[by]).dropna()))
 
 
-def dask_effect_passes(data: Any, builder: Builder, by: Optional[list[str]]) -> tuple[Any, list]:
-    """Passes over the parts of a Dask fit: the parts of its own passes, so
-    that the effects read the rows and weights the fit read."""
+def dask_effect_passes(data: Any, record: FitRecord, builder: Builder,
+                       by: Optional[list[str]]) -> tuple[Any, list]:
+    """Passes over the parts of a Dask fit (its `record`): the parts of its
+    own passes, so that the effects read the rows and weights the fit read."""
     import dask
 
     from ._dask import DaskPasses
 
-    fitted = data.make_parts(None, checked=not data._trusted)
+    fitted = data.fitted_parts(record)
     if data.formula is None:
         if by:
             raise ValueError("by= needs the model's data: a formula on a Dask DataFrame")

@@ -161,7 +161,8 @@ def get_margeff(results: ProbitResults, at: str = "overall", method: str = "dydx
     model = results._fitted_model()
     warn_if_order_differs(model, atexog)
     omitted = [results.exog_names.index(n) for n in results.omitted]
-    effects, se, shown = column_effects(model, results.fitted_params(),
+    effects, se, shown = column_effects(model._data, results._fit_record(),
+                                        results.fitted_params(),
                                         np.nan_to_num(results.cov_params().to_numpy(), nan=0.0),
                                         at, method, atexog, bool(dummy), bool(count), omitted)
     with np.errstate(invalid="ignore", divide="ignore"):

@@ -14,6 +14,7 @@ from .design import (Design, check_same_index, refuse_duplicates, refuse_repeate
 from .groups import encode_groups, group_columns
 from .parts import MemoryPasses, Part, block_slices, memory_parts
 from .prediction_design import formula_design, regressor_design
+from .record import FitRecord, FittedRows, Selection, read_only
 from .weights import KINDS, check_totals, memory_totals, weight_values
 
 
@@ -94,38 +95,50 @@ class MemoryData:
     def fit_options(self) -> dict:
         return {"weights": self.weight_kind}
 
-    def fitted(self, fitted: driver.Fitted) -> None:
+    def described(self, fitted: driver.Fitted) -> None:
         """Nothing to learn: the design was checked before the fit."""
 
-    def fitted_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
-        return MemoryPasses(memory_parts(self.endog, self.exog, None, self.weights), n_jobs)
+    def selection(self) -> Selection:
+        return Selection()
 
-    def null_passes(self, n_jobs: Optional[int]) -> MemoryPasses:
+    def fitted_rows(self, record: FitRecord) -> FittedRows:
+        """The rows of the record's fit: the design's, less those it left
+        out for separation."""
+        kept = record.rows.kept
+        if kept is None:
+            return FittedRows(self.endog, self.exog, record.weights, self.row_labels,
+                              self.kept_rows, self.nobs)
+        return FittedRows(self.endog[kept], self.exog[kept], record.weights,
+                          None if self.row_labels is None else self.row_labels[kept],
+                          kept if self.kept_rows is None else self.kept_rows[kept], len(kept))
+
+    def fitted_passes(self, record: FitRecord) -> MemoryPasses:
+        rows = self.fitted_rows(record)
+        return MemoryPasses(memory_parts(rows.endog, rows.exog, None, rows.weights),
+                            record.n_jobs)
+
+    def null_passes(self, record: FitRecord) -> MemoryPasses:
+        rows = self.fitted_rows(record)
         parts = [driver.constant_part(p)
-                 for p in memory_parts(self.endog, self.exog, None, self.weights)]
-        return MemoryPasses(parts, n_jobs)
+                 for p in memory_parts(rows.endog, rows.exog, None, rows.weights)]
+        return MemoryPasses(parts, record.n_jobs)
 
-    def rows_for_test(self, passes: MemoryPasses, kept: list[int], nobs: int) -> tuple:
+    def rows_for_test(self, passes: Any, kept: list[int], nobs: int) -> tuple:
         """The fitted rows and columns, for the exact test of separation."""
-        return self.endog, self.exog[:, kept]
+        parts = passes.parts
+        return (np.concatenate([p.endog for p in parts]),
+                np.concatenate([p.exog[:, kept] for p in parts]))
 
-    def without_rows(self, passes: MemoryPasses, found: Any,
-                     n_jobs: Optional[int]) -> MemoryPasses:
+    def without_rows(self, passes: Any, found: Any, groups: Any,
+                     n_jobs: Optional[int]) -> tuple[MemoryPasses, Selection]:
         """The passes less the rows that the separation `found` predicts
-        perfectly; the fitted rows become those left."""
+        perfectly, and the selection of the rows left."""
         predicted = passes.map(driver.predicted_rows, found.direction, found.rows_of)
         parts = [driver.without_rows(part, ~rows) for part, rows in zip(passes.parts, predicted)]
         keep = ~np.concatenate(predicted)
         refuse_one_outcome(self.endog_name, int((self.endog[keep] == 1.0).sum()), int(keep.sum()))
-        self.endog, self.exog = self.endog[keep], self.exog[keep]
-        if self.weights is not None:
-            self.weights = self.weights[keep]
-            self.weight_total = None  # summed again by the refit
-        self.row_labels = None if self.row_labels is None else self.row_labels[keep]
-        self.nobs = int(keep.sum())
-        self.kept_rows = (np.flatnonzero(keep) if self.kept_rows is None
-                          else self.kept_rows[keep])
-        return MemoryPasses(parts, n_jobs)
+        selection = Selection((found,), read_only(np.flatnonzero(keep)), int((~keep).sum()))
+        return MemoryPasses(parts, n_jobs), selection
 
     # ---- groups
 
@@ -175,18 +188,19 @@ class MemoryData:
 
     # ---- predictions
 
-    def prediction_design(self, exog: Any, transform: bool) -> tuple[
+    def prediction_design(self, exog: Any, transform: bool, record: FitRecord) -> tuple[
             np.ndarray, Optional[pd.Index], Optional[np.ndarray]]:
         if exog is None:
-            return self.exog, self.row_labels, None
+            rows = self.fitted_rows(record)
+            return rows.exog, rows.row_labels, None
         if self.model_spec is not None and transform:
             return formula_design(self.model_spec, exog, self.context)
         return regressor_design(exog, self.exog_names, from_frame=self.frame is not None
                                 and self.formula is None)
 
     def predict(self, beta: np.ndarray, exog: Any, probability: bool, transform: bool,
-                n_jobs: Optional[int]) -> Any:
-        design, index, rows = self.prediction_design(exog, transform)
+                record: FitRecord) -> Any:
+        design, index, rows = self.prediction_design(exog, transform, record)
         values = np.empty(len(design))
         blocks = block_slices(len(design))
         parts = [Part(np.empty(0), design[s]) for s in blocks]
@@ -194,7 +208,7 @@ class MemoryData:
         def into_values(part: Part, at: slice) -> None:
             values[at] = driver.predict_part(part, beta, probability)
 
-        MemoryPasses(parts, n_jobs).map_with(into_values, blocks)
+        MemoryPasses(parts, record.n_jobs).map_with(into_values, blocks)
         if rows is not None and index is not None:
             filled = np.full(len(index), np.nan)
             filled[rows] = values

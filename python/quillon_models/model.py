@@ -26,6 +26,8 @@ from .exceptions import CollinearityWarning, PerfectSeparationError, PerfectSepa
 from .separation import exact_test
 from .memory import MemoryData
 from .parts import usable_threads
+from .record import FitRecord, Selection, read_only
+from .source import DataSource
 from .weights import chosen_weights
 from .results import ProbitResults
 
@@ -147,34 +149,37 @@ class Probit:
             model._set_data(memory, missing)
         return model
 
-    def _set_data(self, data: Any, missing: str) -> None:
+    def _set_data(self, data: DataSource, missing: str) -> None:
         self._data = data
         self.missing = missing
         self.formula: Optional[str] = data.formula
         self.model_spec = data.model_spec
         self.endog_names: str = data.endog_name
-        self._fit_jobs: Optional[int] = None
 
     # ---- what the data say
 
     exog_names = property(lambda self: list(self._data.exog_names),
                           doc="The regressors' names.")
-    endog = property(lambda self: self._data.endog, doc="The fitted outcome (in memory).")
-    exog = property(lambda self: self._data.exog, doc="The fitted design (in memory).")
+    endog = property(lambda self: self._data.endog,
+                     doc="The outcome of the model's rows (in memory).")
+    exog = property(lambda self: self._data.exog,
+                    doc="The design of the model's rows (in memory).")
     data = property(lambda self: self._data.frame,
                     doc="The caller's data, for groups given by column name.")
     row_labels = property(lambda self: self._data.row_labels,
-                          doc="The labels of the fitted rows in the caller's data.")
-    nobs = property(lambda self: self._data.nobs, doc="The number of rows fitted.")
+                          doc="The labels of the model's rows in the caller's data.")
+    nobs = property(lambda self: self._data.nobs,
+                    doc="The model's rows: the data's less missing values and zero weights "
+                    "(a fit's results count the rows it fitted).")
     nobs_dropped = property(lambda self: self._data.nobs_dropped,
                             doc="Rows of the data left out for missing values.")
     const_idx = property(lambda self: self._data.const_idx,
                          doc="The positions of the constant columns, told by their values.")
-    weights = property(lambda self: getattr(self._data, "weights", None),
-                       doc="The weights of the fitted rows (all positive), or None.")
-    weight_kind = property(lambda self: getattr(self._data, "weight_kind", None),
+    weights = property(lambda self: self._data.weights,
+                       doc="The weights of the model's rows (all positive), or None.")
+    weight_kind = property(lambda self: self._data.weight_kind,
                            doc='"frequency", "sampling", or None for a model without weights.')
-    nobs_zero_weight = property(lambda self: int(getattr(self._data, "nobs_zero_weight", 0)),
+    nobs_zero_weight = property(lambda self: int(self._data.nobs_zero_weight),
                                 doc="Rows left out of the fit for a zero weight.")
 
     @property
@@ -279,10 +284,12 @@ class Probit:
             raise ValueError("cov_type='nonrobust' is not available with sampling_weights: the "
                              "inverse Hessian of a weighted likelihood is not the covariance of "
                              "its estimates; use 'HC1' (the default), 'HC0' or 'cluster'")
-        passes = self._data.fit_passes(choice.groups if choice.cov_type == "cluster" else None,
-                                       n_jobs)
+        groups = choice.groups if choice.cov_type == "cluster" else None
+        passes = self._data.fit_passes(groups, n_jobs)
         fitted = self._fit_parts(passes, choice, maxiter, tol, collinear)
-        found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
+        self._data.described(fitted)
+        rows = self._data.selection()
+        found = self._separation(fitted, passes) if fitted.suspect else None
         separated: list[int] = []
         notes = []
         if found is not None and separation != "warn":
@@ -292,20 +299,16 @@ class Probit:
             # Without the rows it predicts perfectly, the direction is a linear
             # relation among the columns: the refit's collinearity check
             # leaves out the later columns in it, as Stata drops them.
-            self._data.fitted(fitted)
-            passes = self._data.without_rows(passes, found, n_jobs)
+            passes, rows = self._data.without_rows(passes, found, groups, n_jobs)
             fitted = self._fit_parts(passes, choice, maxiter, tol, "drop")
             separated = [j for j in fitted.aliased if j in found.columns]
             notes.append(f"Left out for separation: {', '.join(self.exog_names[j] for j in separated)}"
                          f", and the {found.predicted} observations predicted perfectly.")
-            found = self._separation(fitted, passes, n_jobs) if fitted.suspect else None
-        self._data.fitted(fitted)
-        self._fit_jobs = n_jobs
-        self._mean_weight = fitted.mean_weight
-        self._omitted = set(fitted.aliased)
+            found = self._separation(fitted, passes) if fitted.suspect else None
+        record = self._record(rows, fitted.rows, fitted.aliased, n_jobs, fitted.mean_weight)
         warn_about_fit(fitted.converged, fitted.iterations, maxiter, 0, fitted.rows)
         reasons = omitted_reasons(fitted.aliased, separated,
-                                  self._zero_columns(fitted.aliased, n_jobs))
+                                  self._zero_columns(fitted.aliased, record))
         said = []
         collinear_columns = [self.exog_names[j] for j in fitted.aliased
                              if reasons[j] == "collinear"]
@@ -329,16 +332,37 @@ class Probit:
             converged = False
         if disp:
             report_fit(converged, fitted.llf / fitted.nobs, fitted.iterations)
-        return ProbitResults(
+        results = ProbitResults(
             fitted.params, fitted.cov_params, fitted.llf, fitted.nobs,
             exog_names=self.exog_names, endog_name=self.endog_names,
-            k_constant=self.k_constant, converged=converged,
+            k_constant=1 if record.const_idx else 0, converged=converged,
             iterations=fitted.iterations, cov_type=choice.cov_type,
-            cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=self.nobs_dropped,
-            model=self, omitted=[self.exog_names[j] for j in sorted(self._omitted)],
+            cov_kwds=cov_record(choice, fitted.n_groups), nobs_dropped=record.nobs_dropped,
+            model=self, omitted=[self.exog_names[j] for j in record.omitted],
             omitted_reasons={self.exog_names[j]: why for j, why in reasons.items()},
-            notes=notes + weight_notes(self.weight_kind, self.nobs_zero_weight, fitted.nobs,
-                                       self.nobs))
+            notes=notes + weight_notes(record.weight_kind, record.nobs_zero_weight, fitted.nobs,
+                                       record.nobs))
+        results._fit = record
+        return results
+
+    def _record(self, rows: Selection, nobs: int, omitted: tuple[int, ...],
+                n_jobs: Optional[int], mean_weight: Optional[float] = None) -> FitRecord:
+        """The record of a fit of `nobs` of the data's rows (`rows`), with
+        the columns `omitted` left out, on `n_jobs` threads (`mean_weight`:
+        sampling weights' mean over the rows fitted)."""
+        data = self._data
+        weights = data.weights
+        if weights is not None and rows.kept is not None:
+            weights = weights[rows.kept]
+        return FitRecord(rows, data.weight_kind, read_only(weights), tuple(sorted(omitted)),
+                         n_jobs, nobs, data.nobs_dropped, data.nobs_zero_weight,
+                         tuple(data.const_idx), data.model_spec, mean_weight)
+
+    def _data_record(self, omitted: tuple[int, ...] = ()) -> FitRecord:
+        """A record of every row of the data, on every core: what the
+        model's own methods read, and results built from numbers."""
+        return self._record(self._data.selection(),
+                            self._data.nobs if self._data.nobs_known else 0, omitted, None)
 
     def _fit_parts(self, passes: Any, choice: CovarianceChoice, maxiter: int, tol: float,
                    collinear: str) -> driver.Fitted:
@@ -351,8 +375,7 @@ class Probit:
             raise ValueError(f"{names}: each is a linear combination of the columns before it "
                              "(collinear='drop' leaves such columns out)") from None
 
-    def _separation(self, fitted: driver.Fitted, passes: Any,
-                    n_jobs: Optional[int]) -> Optional[FoundSeparation]:
+    def _separation(self, fitted: driver.Fitted, passes: Any) -> Optional[FoundSeparation]:
         """The exact test, run when the screen fired, over the fitted
         columns."""
         kept = [j for j in range(len(self.exog_names)) if j not in fitted.aliased]
@@ -367,34 +390,40 @@ class Probit:
             return None
         direction = np.zeros(len(self.exog_names))
         direction[kept] = found.direction
-        return FoundSeparation([kept[j] for j in found.columns], found.predicted, direction)
+        return FoundSeparation([kept[j] for j in found.columns], found.predicted,
+                               read_only(direction))
 
-    def _zero_columns(self, columns: Sequence[int], n_jobs: Optional[int]) -> set[int]:
-        """Which of `columns` are zero on every fitted row (one pass over the
-        fitted rows, run only when a column was left out)."""
+    def _zero_columns(self, columns: Sequence[int], record: FitRecord) -> set[int]:
+        """Which of `columns` are zero on every row of the fit `record` (one
+        pass over its rows, run only when a column was left out)."""
         if not columns:
             return set()
         from .column_margins import merge_summaries, summary_part
 
-        _, mins, maxs, _ = self._data.fitted_passes(n_jobs).run(summary_part, merge_summaries)
+        _, mins, maxs, _ = self._data.fitted_passes(record).run(summary_part, merge_summaries)
         return {j for j in columns if mins[j] == 0.0 and maxs[j] == 0.0}
 
-    _omitted: set = set()
-    _mean_weight: Optional[float] = None
-
     def null_loglike(self) -> float:
-        """The log-likelihood of the intercept-only model, fitted by quillon.
+        """The log-likelihood of the intercept-only model, fitted by quillon
+        on the model's rows (a fit's results, ``llnull``, on the rows it fitted).
 
         Returns
         -------
         float
         """
-        return driver.null_loglike(self._data.null_passes(self._fit_jobs), self._mean_weight)
+        return self._null_loglike(self._data_record())
+
+    def _null_loglike(self, record: FitRecord) -> float:
+        return driver.null_loglike(self._data.null_passes(record), record.mean_weight)
 
     def binary_columns(self) -> list[bool]:
-        """Which regressors hold only 0 and 1 on the fitted rows."""
-        return self._data.fitted_passes(self._fit_jobs).run(driver.binary_part,
-                                                             driver.both_binary)
+        """Which regressors hold only 0 and 1 on the model's rows."""
+        return self._binary_columns(self._data_record())
+
+    def _binary_columns(self, record: FitRecord) -> list[bool]:
+        result: list[bool] = self._data.fitted_passes(record).run(driver.binary_part,
+                                                                  driver.both_binary)
+        return result
 
     # ---- predictions
 
@@ -421,20 +450,25 @@ class Probit:
         pandas.Series or numpy.ndarray
             One value per row; NaN for a row with a missing value.
         """
+        return self._predict(params, exog, which, transform, self._data_record())
+
+    def _predict(self, params: Any, exog: Any, which: str, transform: bool,
+                 record: FitRecord) -> Any:
+        """`predict`, the fitted rows those of `record`."""
         if which not in ("mean", "linear"):
             raise ValueError(f"which must be 'mean' or 'linear', got {which!r}")
         beta = np.asarray(params, dtype=np.float64).reshape(-1)
         if len(beta) != len(self.exog_names):
             raise ValueError(f"params has {len(beta)} values for {len(self.exog_names)} "
                              "regressors")
-        return self._data.predict(beta, exog, which == "mean", transform, self._fit_jobs)
+        return self._data.predict(beta, exog, which == "mean", transform, record)
 
-    def _prediction_design(self, exog: Any, transform: bool = True) -> tuple[
+    def _prediction_design(self, exog: Any, transform: bool, record: FitRecord) -> tuple[
             np.ndarray, Optional[pd.Index], Optional[np.ndarray]]:
-        """The design matrix to predict on (in memory), the index of the
-        answer, and the positions of the rows it covers when some were
-        dropped."""
-        return self._data.prediction_design(exog, transform)
+        """The design matrix to predict on (in memory; the rows of `record`
+        for none given), the index of the answer, and the positions of the
+        rows it covers when some were dropped."""
+        return self._data.prediction_design(exog, transform, record)
 
     def __repr__(self) -> str:
         what = self.formula or f"{self.endog_names} on {', '.join(self.exog_names)}"

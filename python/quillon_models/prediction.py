@@ -66,12 +66,7 @@ def get_prediction(results: ProbitResults, exog: Any = None, which: str = "mean"
     if which not in WHICH:
         raise ValueError(f"which must be 'mean' or 'linear', got {which!r}")
     model = results._fitted_model()
-    design_of = getattr(model, "_prediction_design", None)
-    if design_of is None:
-        raise NotImplementedError("get_prediction needs the design in memory: on Dask data, "
-                                  "compute the rows to predict (a pandas DataFrame) and fit or "
-                                  "predict in memory, or use predict() for the values alone")
-    design, index, positions = design_of(exog, transform)
+    design, index, positions = model._prediction_design(exog, transform, results._fit_record())
     linear = kernels.predict(design, results.fitted_params(), False)
     # columns omitted from the fit enter at zero, with no variance
     cov = np.nan_to_num(results.cov_params().to_numpy(), nan=0.0)
@@ -105,12 +100,10 @@ def pred_table(results: ProbitResults, threshold: float = 0.5) -> np.ndarray:
     if isinstance(threshold, bool) or not isinstance(threshold, (int, float, np.floating,
                                                                  np.integer)):
         raise TypeError(f"threshold must be a number, got {type(threshold).__name__}")
-    model = results._fitted_model()
-    endog = getattr(model, "endog", None)
-    if not isinstance(endog, np.ndarray) or not isinstance(model.exog, np.ndarray):
+    rows = results._fitted_model()._data.fitted_rows(results._fit_record())
+    if rows is None:
         raise NotImplementedError("pred_table needs the fitted outcome and design in memory; "
                                   "a fit on Dask data does not hold them")
     predicted = np.asarray(results.predict(), dtype=np.float64) > threshold
-    cells = 2 * (endog == 1.0).astype(np.intp) + predicted.astype(np.intp)
-    weights = getattr(model, "weights", None)
-    return np.bincount(cells, weights=weights, minlength=4).reshape(2, 2).astype(np.float64)
+    cells = 2 * (rows.endog == 1.0).astype(np.intp) + predicted.astype(np.intp)
+    return np.bincount(cells, weights=rows.weights, minlength=4).reshape(2, 2).astype(np.float64)

@@ -22,6 +22,7 @@ if TYPE_CHECKING:
     from .margins import DiscreteMargins
     from .model import Probit
     from .prediction import PredictionResults
+    from .record import FitRecord
     from .summary import Summary
     from .terms import WaldTestResults
 
@@ -152,6 +153,9 @@ class ProbitResults:
                              f"among {sorted(REASONS)}")
         self.omitted_reasons = {n: reasons.get(n, "collinear") for n in self.omitted}
         self.notes = list(notes)
+        # What the fit read (set by Probit.fit); for results built from
+        # numbers with a model, every row of its data (see `_fit_record`).
+        self._fit: FitRecord | None = None
 
     # ---- estimates and inference
 
@@ -230,7 +234,7 @@ class ProbitResults:
         if self._llnull is None:
             if self.model is None:
                 raise ValueError("llnull was not given and there is no model to fit it on")
-            self._llnull = self.model.null_loglike()
+            self._llnull = self.model._null_loglike(self._fit_record())
         return self._llnull
 
     @property
@@ -342,7 +346,8 @@ class ProbitResults:
             If `which` is neither, the columns do not fit, or the results
             have no model.
         """
-        return self._fitted_model().predict(self._prediction_params(), exog, which, transform)
+        return self._fitted_model()._predict(self._prediction_params(), exog, which, transform,
+                                             self._fit_record())
 
     def fitted_params(self) -> np.ndarray:
         """The estimates with those omitted at zero: what the model computes
@@ -545,10 +550,9 @@ class ProbitResults:
         small: estimates, covariance, statistics and the summary remain
         (llnull and the formula's terms are kept first); predictions and
         marginal effects need the data and are refused afterwards."""
-        from .terms import term_columns
-
         _ = self.llnull
-        self._term_columns = term_columns(self)
+        if self.model is not None:
+            self._fit = self._fit_record().without_data()
         self.model = None
 
     def _fitted_model(self) -> Probit:
@@ -556,6 +560,30 @@ class ProbitResults:
             raise ValueError("these results have no model (built from numbers, or after "
                              "remove_data()): predictions and marginal effects need the data")
         return self.model
+
+    def _fit_record(self) -> FitRecord:
+        """What the fit read: its rows, weights, omitted columns and threads."""
+        if self._fit is None:
+            model = self._fitted_model()
+            self._fit = model._data_record(tuple(self.exog_names.index(n)
+                                                 for n in self.omitted))
+        return self._fit
+
+    def _kept_record(self) -> FitRecord | None:
+        """The fit's record, kept by remove_data(); None for results built
+        from numbers alone."""
+        return None if self._fit is None and self.model is None else self._fit_record()
+
+    @property
+    def _weight_kind(self) -> str | None:
+        record = self._kept_record()
+        return None if record is None else record.weight_kind
+
+    @property
+    def _model_spec(self) -> Any:
+        """The formula's spec of the fit's columns, or None."""
+        record = self._kept_record()
+        return None if record is None else record.model_spec
 
     # ---- tests of hypotheses and predictions with intervals
 

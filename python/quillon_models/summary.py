@@ -219,7 +219,7 @@ def covariance_notes(results: ProbitResults) -> list[str]:
     notes = list(results.notes)
     if results.cov_type != "nonrobust":
         notes.append(results.cov_kwds["description"])
-    if results.cov_type == "HC1" and getattr(results.model, "weight_kind", None) == "sampling":
+    if results.cov_type == "HC1" and results._weight_kind == "sampling":
         notes.append(f"HC1 is HC0 times n/(n-1) = {results.nobs}/{results.nobs - 1:g}, "
                      "as Stata's for sampling weights.")
     elif results.cov_type == "HC1":
@@ -228,7 +228,7 @@ def covariance_notes(results: ProbitResults) -> list[str]:
         groups = results.cov_kwds.get("n_groups") or ()
         counted = " and ".join(str(g) for g in groups)
         way = "Two-way clusters" if len(groups) == 2 else "Clusters"
-        sampling = getattr(results.model, "weight_kind", None) == "sampling"
+        sampling = results._weight_kind == "sampling"
         corrected = ("without correction" if not results.cov_kwds.get("use_correction", True)
                      else "with the correction G/(G-1)" if sampling
                      else "with the correction G/(G-1)*(n-1)/(n-k)")

@@ -89,10 +89,7 @@ def wald_test_terms(results: ProbitResults, skip_single: bool = False,
 def term_columns(results: ProbitResults) -> list[tuple[str, list[int]]]:
     """(term name, its columns) in the order of the columns: from the
     formula's model spec, else one term per parameter."""
-    kept = getattr(results, "_term_columns", None)
-    if kept is not None:  # kept by remove_data()
-        return kept
-    spec = getattr(results.model, "model_spec", None)
+    spec = results._model_spec
     if spec is None:
         return [(name, [j]) for j, name in enumerate(results.exog_names)]
     if len(spec.column_names) != len(results.exog_names):

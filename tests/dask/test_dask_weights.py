@@ -152,3 +152,48 @@ def test_weights_refused_alike_in_memory_and_on_dask(case, where):
         data = frame
     with dask.config.set(scheduler="sync"), pytest.raises(error, match=message):
         qm.probit(FORMULA, data, sampling_weights=given).fit()
+
+
+@pytest.mark.filterwarnings("ignore::quillon_models.PerfectSeparationWarning")
+@pytest.mark.parametrize("partitions", [3, 7])
+@pytest.mark.parametrize("kind, cov_type, kwds", [
+    ("freq_weights", "nonrobust", None), ("freq_weights", "cluster", {"groups": "school"}),
+    ("sampling_weights", "cluster", {"groups": "school"}),
+])
+def test_rows_left_out_for_separation_leave_the_weights_total(partitions, kind, cov_type, kwds):
+    # d = 1 only where y = 1, and only in the first rows: the partitions that
+    # lose rows for separation count the weights of those they keep, the
+    # others keep their own count
+    frame = make_frame().assign(d=lambda f: f.d.where(f.index < 1200, 0.0))
+    frame = frame.assign(y=frame.y.where(frame.d == 0, 1.0))
+    options = dict(separation="drop", cov_type=cov_type, cov_kwds=kwds)
+    memory = qm.probit(FORMULA, frame, **{kind: "w"}).fit(**options)
+    with dask.config.set(scheduler="threads"):
+        on_dask = qm.probit(FORMULA, dd.from_pandas(frame, npartitions=partitions),
+                            **{kind: "w"}).fit(**options)
+    assert memory.omitted == on_dask.omitted == ["d"] and on_dask.nobs == memory.nobs
+    kept = memory.params.notna()
+    assert close(on_dask.params[kept], memory.params[kept])
+    assert close(on_dask.bse[kept], memory.bse[kept])
+
+
+@pytest.mark.filterwarnings("ignore::quillon_models.PerfectSeparationWarning")
+@pytest.mark.parametrize("separation", ["warn", "drop"])
+@pytest.mark.parametrize("build", [
+    lambda data, w: qm.probit(FORMULA, data, freq_weights=w),
+    lambda data, w: qm.Probit(data.y, data[["x1", "x2", "d"]].assign(const=1.0), missing="drop",
+                              freq_weights=w),
+], ids=["formula", "arrays"])
+def test_fitted_predictions_are_of_the_rows_fitted(build, separation):
+    # rows left out for missing values, zero weights and separation: those
+    # of memory, labelled alike
+    frame = make_frame().assign(d=lambda f: f.d.where(f.index < 1200, 0.0))
+    frame = frame.assign(y=frame.y.where(frame.d == 0, 1.0))
+    memory = build(frame, frame.w).fit(separation=separation).predict()
+    data = dd.from_pandas(frame, npartitions=4)
+    with dask.config.set(scheduler="threads"):
+        on_dask = build(data, data.w).fit(separation=separation).predict()
+        assert isinstance(on_dask, dd.Series)
+        on_dask = on_dask.compute()
+    np.testing.assert_array_equal(on_dask.index.to_numpy(), memory.index.to_numpy())
+    assert close(on_dask, memory, 1e-12)
