@@ -27,7 +27,7 @@ def frame(n=600, seed=8):
     data = pd.DataFrame({"x": rng.normal(size=n), "z": rng.uniform(-1, 1, size=n),
                          "level": rng.choice(["a", "b", "c"], size=n),
                          "g": rng.integers(0, 15, size=n),
-                         "w": rng.choice([0.0, 0.5, 1.0, 2.0], size=n)})
+                         "w": rng.choice([0.0, 1.0, 2.0, 3.0], size=n)})
     data["y"] = (0.2 + 0.8 * data.x - 0.5 * data.z + rng.normal(size=n) > 0).astype(float)
     # d = 1 on a few rows, all with y = 1: separated
     data["d"] = ((data.y == 1) & (rng.random(n) < 0.08)).astype(float)
