@@ -55,10 +55,16 @@ class FitRecord:
     # Sampling weights' mean over the rows fitted, by which the fit's
     # iteration scaled its sums (its null model does the same); else None.
     mean_weight: Optional[float] = None
+    # Once the data are dropped: the formula's terms and their columns, kept
+    # in place of its spec, which pickles large.
+    terms: Optional[tuple[tuple[str, tuple[int, ...]], ...]] = None
 
-    def without_data(self) -> FitRecord:
-        """The record less what names rows, for results that keep no data."""
-        return replace(self, rows=Selection(removed=self.rows.removed), weights=None)
+    def without_data(self, terms: Optional[tuple[tuple[str, tuple[int, ...]], ...]] = None
+                     ) -> FitRecord:
+        """The record less what names rows, for results that keep no data,
+        with the formula's `terms` in place of its spec."""
+        return replace(self, rows=Selection(removed=self.rows.removed), weights=None,
+                       model_spec=None, terms=terms)
 
 
 @dataclass(frozen=True)

@@ -550,9 +550,12 @@ class ProbitResults:
         small: estimates, covariance, statistics and the summary remain
         (llnull and the formula's terms are kept first); predictions and
         marginal effects need the data and are refused afterwards."""
+        from .terms import term_columns
+
         _ = self.llnull
         if self.model is not None:
-            self._fit = self._fit_record().without_data()
+            terms = tuple((name, tuple(columns)) for name, columns in term_columns(self))
+            self._fit = self._fit_record().without_data(terms)
         self.model = None
 
     def _fitted_model(self) -> Probit:

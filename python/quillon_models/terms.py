@@ -88,7 +88,11 @@ def wald_test_terms(results: ProbitResults, skip_single: bool = False,
 
 def term_columns(results: ProbitResults) -> list[tuple[str, list[int]]]:
     """(term name, its columns) in the order of the columns: from the
-    formula's model spec, else one term per parameter."""
+    formula's model spec (or the terms kept by remove_data()), else one term
+    per parameter."""
+    record = results._kept_record()
+    if record is not None and record.terms is not None:
+        return [(name, list(columns)) for name, columns in record.terms]
     spec = results._model_spec
     if spec is None:
         return [(name, [j]) for j, name in enumerate(results.exog_names)]
