@@ -429,7 +429,8 @@ def clustered(passes: Passes, hessian: np.ndarray, full: np.ndarray, kept: np.nd
     intersection. With sampling weights the correction is G / (G - 1), as
     Stata's for weighted likelihoods; `scale` as for `covariance`."""
     ways = passes.run(cluster_part, merge_cluster_ways, full)
-    hessian = hessian * scale
+    if scale != 1.0:
+        hessian = hessian * scale
     covs = []
     usable = True
     for way in ways:
